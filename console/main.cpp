@@ -1,0 +1,16 @@
+// The process entry: platform start, runtime start-up, then the script or the console.
+#include <string>
+#include <vector>
+
+#include "console/text_console.h"
+#include "core/runtime.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+    zel::platform::start_process();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    zel::runtime::init(args);
+    zel::console::Options opt = zel::console::parse_command_line(args);
+    if (!opt.script.empty()) return zel::console::run_script(opt);
+    return zel::console::run_loop(true);
+}

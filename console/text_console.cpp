@@ -1,0 +1,286 @@
+// The text console (see text_console.h).
+#include "console/text_console.h"
+
+#include <unistd.h>
+#include <sys/ioctl.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "core/actions.h"
+#include "core/collector.h"
+#include "core/error.h"
+#include "core/interpreter.h"
+#include "core/print_hooks.h"
+#include "core/stack.h"
+#include "core/symbol.h"
+#include "core/word.h"
+#include "datatypes/series/block.h"
+#include "datatypes/series/string.h"
+#include "io/lexer.h"
+
+namespace zel::console {
+
+namespace {
+
+// Prints through the print hooks, as print does.
+void print_line(std::string_view text) { print_hooks::call_print(text, true); }
+
+std::string formed_error(const Cell* err) { return error::form_to_utf8(err); }
+
+enum class Outcome { Value, Error, Nothing };
+
+// Evaluates a block under a handler of every unwinding; the value or the error goes to out.
+Outcome try_eval(const Cell* code, Cell* out) {
+    stack::Saved saved;
+    try {
+        interp::eval_block(code, false);
+        Cell v = *(stack::top - 1);
+        bool escaped = stack::unwinding();
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        if (escaped) {
+            set_unset(out);
+            return Outcome::Nothing;
+        }
+        *out = v;
+        return Outcome::Value;
+    } catch (stack::Unwind&) {
+        Cell v = stack::unwind_value;
+        uint32_t level = stack::pending;
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        if (level != stack::LEVEL_ERROR) {
+            set_unset(out);
+            return Outcome::Nothing;
+        }
+        *out = v;
+        return Outcome::Error;
+    }
+}
+
+// Loads UTF-8 text into a block; a syntax error goes to out as an error! value.
+bool try_load(std::string_view text, Cell* out) {
+    stack::Saved saved;
+    try {
+        lexer::load_utf8(out, text);
+        return true;
+    } catch (stack::Unwind&) {
+        *out = stack::unwind_value;
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        return false;
+    }
+}
+
+int terminal_width() {
+    struct winsize ws;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+// The result line: "== " and the molded value, cut to the console's width.
+void print_result(const Cell* value) {
+    const int prompt_length = 3;
+    int limit = terminal_width() - 3;
+    Cell text;
+    uint32_t node = string::new_node(64);
+    set_series(&text, TYPE_STRING, node);
+    collector::RootGuard keep(&text);
+    Cell v = *value;
+    if (type_of(&v) == TYPE_FLOAT) actions::form_into(&v, node, limit + 5);
+    else actions::mold_into(&v, node, false, false, false, limit + 5);
+    string::truncate(node, uint32_t(limit + 5));
+    if (int(memory::buf(node)->length()) > limit) {
+        int cut = limit - prompt_length;
+        if (cut < 1) cut = 1;
+        string::truncate(node, uint32_t(cut));
+        string::append_ascii(node, "...");
+    }
+    print_line("== " + string::node_to_utf8(node));
+}
+
+// Evaluates one complete input and prints its result or error.
+void do_command(const std::string& input) {
+    Cell code;
+    collector::RootGuard keep(&code);
+    if (!try_load(input, &code)) {
+        print_line(formed_error(&code));
+        return;
+    }
+    if (block::length(&code) == 0) return;
+    Cell result;
+    collector::RootGuard keep_result(&result);
+    switch (try_eval(&code, &result)) {
+        case Outcome::Error:
+            print_line(formed_error(&result) + "\n");
+            break;
+        case Outcome::Value:
+            if (type_of(&result) != TYPE_UNSET) {
+                stack::Saved saved;
+                try {
+                    print_result(&result);
+                } catch (stack::Unwind&) {
+                    Cell err = stack::unwind_value;
+                    stack::pending = stack::LEVEL_NONE;
+                    saved.restore();
+                    print_line(formed_error(&err));
+                }
+            }
+            break;
+        case Outcome::Nothing:
+            break;
+    }
+}
+
+// The character that closes the construct left open at the end of the input, or 0 when the
+// input is complete (or wrong in a way more lines cannot mend).
+char open_delimiter(const std::string& input) {
+    std::vector<char> open;
+    bool in_string = false;
+    int brace_depth = 0;
+    for (size_t i = 0; i < input.size(); i++) {
+        char c = input[i];
+        if (brace_depth > 0) {
+            if (c == '^') i++;
+            else if (c == '{') brace_depth++;
+            else if (c == '}') brace_depth--;
+            continue;
+        }
+        if (in_string) {
+            if (c == '^') i++;
+            else if (c == '"') in_string = false;
+            else if (c == '\n') in_string = false;   // a quoted string ends at the line
+            continue;
+        }
+        switch (c) {
+            case ';':
+                while (i < input.size() && input[i] != '\n') i++;
+                break;
+            case '"': in_string = true; break;
+            case '{': brace_depth = 1; break;
+            case '[': open.push_back('['); break;
+            case '(': open.push_back('('); break;
+            case ']': case ')':
+                if (open.empty()) return 0;
+                open.pop_back();
+                break;
+            default: break;
+        }
+    }
+    if (brace_depth > 0) return '{';
+    return open.empty() ? 0 : open.back();
+}
+
+bool interactive() { return isatty(STDIN_FILENO); }
+
+}  // namespace
+
+Options parse_command_line(const std::vector<std::string>& args) {
+    Options opt;
+    size_t i = 0;
+    for (; i < args.size(); i++) {
+        const std::string& a = args[i];
+        if (a == "--") { i++; break; }
+        if (a.rfind("--", 0) != 0) break;
+        if (a == "--catch") opt.catch_mode = true;
+    }
+    if (i < args.size()) {
+        opt.script = args[i];
+        opt.script_args.assign(args.begin() + long(i) + 1, args.end());
+    }
+    return opt;
+}
+
+int run_script(const Options& opt) {
+    std::ifstream in(opt.script, std::ios::binary);
+    if (!in) {
+        print_line("*** Access Error: cannot open: %" + opt.script);
+        return 1;
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+    // The header: "Zel", an optional "/System", blanks, then "[".
+    size_t header = std::string::npos;
+    for (size_t pos = text.find("Zel"); pos != std::string::npos; pos = text.find("Zel", pos + 1)) {
+        size_t k = pos + 3;
+        if (text.compare(k, 7, "/System") == 0) k += 7;
+        while (k < text.size() && (text[k] == ' ' || text[k] == '\t' || text[k] == '\n' || text[k] == '\r')) k++;
+        if (k < text.size() && text[k] == '[') { header = pos; break; }
+    }
+    if (header == std::string::npos) {
+        print_line("*** Error: Zel header not found!");
+        return 1;
+    }
+    // The script runs with its own folder as the current folder.
+    size_t slash = opt.script.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        std::string dir = opt.script.substr(0, slash);
+        if (chdir(dir.c_str()) != 0) {
+            print_line("*** Access Error: cannot open: %" + dir + "/");
+            return 1;
+        }
+    }
+    Cell code;
+    collector::RootGuard keep(&code);
+    if (!try_load(std::string_view(text).substr(header), &code)) {
+        print_line(formed_error(&code));
+        return 1;
+    }
+    const Cell* head = block::head(&code);
+    if (block::length(&code) < 2 || type_of(head) != TYPE_WORD || symbol::spelling(word_symbol(head)) != "Zel" ||
+        type_of(head + 1) != TYPE_BLOCK) {
+        print_line("*** Error: not a Zel program!");
+        return 1;
+    }
+    code.d1 = uint32_t(series_head(&code) + 2);
+    Cell result;
+    collector::RootGuard keep_result(&result);
+    int status = 0;
+    if (try_eval(&code, &result) == Outcome::Error) {
+        print_line(formed_error(&result));
+        status = 1;
+    }
+    if (opt.catch_mode) return run_loop(false);
+    return status;
+}
+
+int run_loop(bool banner) {
+    bool tty = interactive();
+    if (banner && tty) {
+        print_line("--== Zel 0.1.0 ==--");
+        print_line("Type HELP for starting information.\n");
+    }
+    std::string buffer;
+    std::string line;
+    char open = 0;
+    for (;;) {
+        if (tty) {
+            std::string prompt = open ? std::string(1, open) + "    " : ">> ";
+            std::fputs(prompt.c_str(), stdout);
+            std::fflush(stdout);
+        }
+        if (!std::getline(std::cin, line)) break;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!open && line.empty()) continue;
+        if (!line.empty() && line.back() == '\x1b') {
+            buffer.clear();
+            open = 0;
+            print_line("(escape)");
+            continue;
+        }
+        buffer += line;
+        buffer += '\n';
+        open = open_delimiter(buffer);
+        if (open) continue;
+        do_command(buffer);
+        buffer.clear();
+    }
+    if (tty) std::fputs("\n", stdout);
+    return 0;
+}
+
+}  // namespace zel::console

@@ -1,0 +1,322 @@
+// The action dispatchers: each reads its arguments from the value stack, turns refinement
+// positions into cells or flags, finds the handler by the first argument's type and calls it.
+#include "core/actions.h"
+#include "core/error.h"
+#include "core/runtime_words.h"
+#include "core/stack.h"
+#include "core/word.h"
+#include "datatypes/series/string.h"
+
+namespace zel::actions {
+
+Dispatcher dispatchers[ACTION_COUNT + 1];
+
+namespace {
+
+using stack::arg;
+
+inline Cell* ref_arg(const int32_t* refs, int k) { return refs[k] >= 0 ? arg(refs[k]) : nullptr; }
+inline bool flag(const int32_t* refs, int k) { return refs[k] >= 0; }
+inline void store(const Cell* r) { stack::set_result(r); }
+
+template <typename Fn>
+Fn first_arg_handler(int action) { return get<Fn>(type_of(arg(0)), action); }
+
+[[noreturn]] void invalid_refine(SymId word, const Cell* value) {
+    Cell w;
+    word::make_global(&w, TYPE_REFINEMENT, sym(word));
+    error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, value);
+}
+
+uint32_t make_target(const Cell* first) {
+    return type_of(first) == TYPE_DATATYPE ? datatype_value(first) : type_of(first);
+}
+
+void d_make(const int32_t*) {
+    uint32_t t = make_target(arg(0));
+    store(get<MakeFn>(t, ACT_MAKE)(arg(0), arg(1), t));
+}
+void d_to(const int32_t*) {
+    uint32_t t = make_target(arg(0));
+    store(get<MakeFn>(t, ACT_TO)(arg(0), arg(1), t));
+}
+
+void d_random(const int32_t* refs) {
+    first_arg_handler<RandomFn>(ACT_RANDOM)(arg(0), flag(refs, 0), flag(refs, 1), flag(refs, 2));
+}
+void d_reflect(const int32_t*) {
+    if (!is_any_word_type(type_of(arg(1)))) error::raise(error::ERR_SCRIPT_INVALID_ARG, arg(1));
+    store(first_arg_handler<ReflectFn>(ACT_REFLECT)(arg(0), word_symbol(arg(1))));
+}
+
+// form and mold share the /part handling.
+void formed_result(const int32_t* refs, int part_ref, bool mold, bool only, bool all, bool flat) {
+    Cell* part = ref_arg(refs, part_ref);
+    int32_t limit = 0x7FFFFFFF;
+    if (part) {
+        if (type_of(part) != TYPE_INTEGER) invalid_refine(SYM_PART, part);
+        limit = int_value(part);
+        if (limit <= 0) {
+            Cell empty;
+            string::init_cell(&empty, 1);
+            store(&empty);
+            return;
+        }
+    }
+    stack::keep_result_slot();
+    Cell* out = stack::push();
+    string::init_cell(out, 16);
+    uint32_t node = series_node(out);
+    if (mold) get<MoldFn>(type_of(arg(0)), ACT_MOLD)(arg(0), node, only, all, flat, part, limit, 0);
+    else get<FormFn>(type_of(arg(0)), ACT_FORM)(arg(0), node, part, limit);
+    if (part) string::truncate(node, uint32_t(limit));
+    store(out);
+}
+void d_form(const int32_t* refs) { formed_result(refs, 0, false, false, false, false); }
+void d_mold(const int32_t* refs) { formed_result(refs, 3, true, flag(refs, 0), flag(refs, 1), flag(refs, 2)); }
+
+void d_eval_path(const int32_t*) {
+    PathStep step;
+    store(eval_path(arg(0), arg(1), nullptr, step));
+}
+
+void d_stack_handler(int action) { first_arg_handler<StackFn>(action)(); }
+void d_absolute(const int32_t*) { d_stack_handler(ACT_ABSOLUTE); }
+void d_add(const int32_t*) { d_stack_handler(ACT_ADD); }
+void d_divide(const int32_t*) { d_stack_handler(ACT_DIVIDE); }
+void d_multiply(const int32_t*) { d_stack_handler(ACT_MULTIPLY); }
+void d_power(const int32_t*) { d_stack_handler(ACT_POWER); }
+void d_remainder(const int32_t*) { d_stack_handler(ACT_REMAINDER); }
+void d_subtract(const int32_t*) { d_stack_handler(ACT_SUBTRACT); }
+void d_and(const int32_t*) { d_stack_handler(ACT_AND_T); }
+void d_or(const int32_t*) { d_stack_handler(ACT_OR_T); }
+void d_xor(const int32_t*) { d_stack_handler(ACT_XOR_T); }
+void d_negate(const int32_t*) { first_arg_handler<UnaryFn>(ACT_NEGATE)(arg(0)); stack::keep_result_slot(); }
+void d_complement(const int32_t*) { first_arg_handler<UnaryFn>(ACT_COMPLEMENT)(arg(0)); stack::keep_result_slot(); }
+void d_round(const int32_t* refs) {
+    first_arg_handler<RoundFn>(ACT_ROUND)(arg(0), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
+                                          flag(refs, 4), flag(refs, 5), flag(refs, 6));
+}
+void d_even(const int32_t*) {
+    Cell r;
+    set_logic(&r, first_arg_handler<TestFn>(ACT_EVEN_Q)(arg(0)));
+    store(&r);
+}
+void d_odd(const int32_t*) {
+    Cell r;
+    set_logic(&r, first_arg_handler<TestFn>(ACT_ODD_Q)(arg(0)));
+    store(&r);
+}
+
+bool has_buffer(uint32_t t) { return is_series_type(t) || t == TYPE_MAP; }
+
+// The /part length of a value to append or insert (append and insert share it).
+void append_insert(const int32_t* refs, bool append) {
+    Cell* series = arg(0);
+    Cell* value = arg(1);
+    Cell* part = ref_arg(refs, 0);
+    int32_t length = -1;
+    if (part) {
+        uint32_t vt = type_of(value);
+        if (!has_buffer(vt)) error::raise(error::ERR_SCRIPT_INVALID_PART, part);
+        int32_t vlen = int32_t(memory::buf(series_node(value))->length());
+        if (series_head(value) > vlen) value->d1 = uint32_t(vlen);
+        if (type_of(part) == TYPE_INTEGER) {
+            length = int_value(part);
+        } else if (type_of(part) == vt && series_node(part) == series_node(value) && vt != TYPE_PORT) {
+            length = series_head(part) - series_head(value);
+        } else {
+            invalid_refine(SYM_PART, part);
+        }
+        if (length == 0 || (length < 0 && series_head(value) == 0)) {
+            stack::keep_result_slot();
+            return;
+        }
+        if (length < 0) {
+            int32_t back = -length;
+            int32_t h = series_head(value);
+            if (back > h) back = h;
+            value->d1 = uint32_t(h - back);
+            length = back;
+        }
+    }
+    int32_t dup = 1;
+    if (Cell* d = ref_arg(refs, 2)) {
+        dup = type_of(d) == TYPE_INTEGER ? int_value(d) : int32_t(float_value(d));
+        if (dup <= 0) {
+            stack::keep_result_slot();
+            return;
+        }
+    }
+    if (!append && type_of(series) != TYPE_PORT && is_series_type(type_of(series))) {
+        int32_t len = int32_t(memory::buf(series_node(series))->length());
+        if (series_head(series) > len) series->d1 = uint32_t(len);
+    }
+    get<InsertFn>(type_of(series), append ? ACT_APPEND : ACT_INSERT)(series, value, length, flag(refs, 1), dup, append);
+    stack::keep_result_slot();
+}
+void d_append(const int32_t* refs) { append_insert(refs, true); }
+void d_insert(const int32_t* refs) { append_insert(refs, false); }
+
+void d_change(const int32_t* refs) {
+    Cell* series = arg(0);
+    Cell* part = ref_arg(refs, 0);
+    uint32_t st = type_of(series);
+    int32_t length = -1;
+    if (part) {
+        if (st != TYPE_PORT && st != TYPE_IMAGE && is_series_type(st)) {
+            int32_t len = int32_t(memory::buf(series_node(series))->length());
+            if (series_head(series) > len) series->d1 = uint32_t(len);
+        }
+        if (type_of(part) == TYPE_INTEGER) {
+            length = int_value(part);
+        } else if (type_of(part) == st && series_node(part) == series_node(series) && st != TYPE_PORT && st != TYPE_IMAGE) {
+            length = series_head(part) - series_head(series);
+        } else {
+            invalid_refine(SYM_PART, part);
+        }
+        if (length < 0) {
+            if (st == TYPE_PORT || st == TYPE_IMAGE) {
+                length = 0;
+            } else {
+                int32_t back = -length, h = series_head(series);
+                if (back > h) back = h;
+                series->d1 = uint32_t(h - back);
+                length = back;
+            }
+        }
+    }
+    int32_t dup = 1;
+    if (Cell* d = ref_arg(refs, 2)) {
+        dup = type_of(d) == TYPE_INTEGER ? int_value(d) : int32_t(float_value(d));
+        if (dup <= 0) {
+            stack::keep_result_slot();
+            return;
+        }
+    }
+    get<ChangeFn>(st, ACT_CHANGE)(series, arg(1), length, flag(refs, 1), dup);
+    stack::keep_result_slot();
+}
+
+void d_nav(int action) { first_arg_handler<StackFn>(action)(); }
+void d_at(const int32_t*) { d_nav(ACT_AT); }
+void d_back(const int32_t*) { d_nav(ACT_BACK); }
+void d_head(const int32_t*) { d_nav(ACT_HEAD); }
+void d_head_q(const int32_t*) { d_nav(ACT_HEAD_Q); }
+void d_index_q(const int32_t*) { d_nav(ACT_INDEX_Q); }
+void d_next(const int32_t*) { d_nav(ACT_NEXT); }
+void d_skip(const int32_t*) { d_nav(ACT_SKIP); }
+void d_tail(const int32_t*) { d_nav(ACT_TAIL); }
+void d_tail_q(const int32_t*) { d_nav(ACT_TAIL_Q); }
+
+void d_clear(const int32_t*) { first_arg_handler<UnaryFn>(ACT_CLEAR)(arg(0)); stack::keep_result_slot(); }
+
+void d_copy(const int32_t* refs) {
+    Cell* types = ref_arg(refs, 2);
+    if (types && type_of(types) != TYPE_DATATYPE && type_of(types) != TYPE_TYPESET) {
+        Cell calling, w;
+        stack::calling_word(&calling);
+        word::make_global(&w, TYPE_WORD, "kind");
+        error::raise_expect_arg(&calling, type_of(types), &w);
+    }
+    Cell* fresh = stack::push_unset();
+    store(first_arg_handler<CopyFn>(ACT_COPY)(arg(0), fresh, ref_arg(refs, 0), flag(refs, 1), types));
+}
+
+void d_find(const int32_t* refs) {
+    FindArgs a{arg(0), arg(1), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4),
+               ref_arg(refs, 5), ref_arg(refs, 6), flag(refs, 7), flag(refs, 8), flag(refs, 9), flag(refs, 10)};
+    store(first_arg_handler<FindFn>(ACT_FIND)(a));
+}
+void d_select(const int32_t* refs) {
+    FindArgs a{arg(0), arg(1), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4),
+               ref_arg(refs, 5), ref_arg(refs, 6), flag(refs, 7), flag(refs, 8), false, false};
+    store(first_arg_handler<FindFn>(ACT_SELECT)(a));
+}
+
+void d_length(const int32_t*) {
+    int32_t n = first_arg_handler<LengthFn>(ACT_LENGTH_Q)(arg(0));
+    Cell r;
+    if (n < 0) set_none(&r); else set_integer(&r, n);
+    store(&r);
+}
+
+void d_move(const int32_t* refs) { store(first_arg_handler<MoveFn>(ACT_MOVE)(arg(0), arg(1), ref_arg(refs, 0))); }
+
+int32_t pick_index(const Cell* c) {
+    switch (type_of(c)) {
+        case TYPE_INTEGER: return int_value(c);
+        case TYPE_CHAR: return int32_t(char_value(c));
+        case TYPE_LOGIC: return logic_value(c) ? 1 : 2;
+        default: return 0;
+    }
+}
+void d_pick(const int32_t*) { store(first_arg_handler<PickFn>(ACT_PICK)(arg(0), pick_index(arg(1)), arg(1))); }
+void d_poke(const int32_t*) {
+    first_arg_handler<PokeFn>(ACT_POKE)(arg(0), pick_index(arg(1)), arg(2), arg(1));
+    store(arg(2));
+}
+void d_put(const int32_t* refs) { store(first_arg_handler<PutFn>(ACT_PUT)(arg(0), arg(1), arg(2), flag(refs, 0))); }
+void d_remove(const int32_t* refs) {
+    first_arg_handler<RemoveFn>(ACT_REMOVE)(arg(0), ref_arg(refs, 0), ref_arg(refs, 1));
+    stack::keep_result_slot();
+}
+void d_reverse(const int32_t* refs) {
+    first_arg_handler<ReverseFn>(ACT_REVERSE)(arg(0), ref_arg(refs, 0), ref_arg(refs, 1));
+    stack::keep_result_slot();
+}
+void d_sort(const int32_t* refs) {
+    store(first_arg_handler<SortFn>(ACT_SORT)(arg(0), flag(refs, 0), ref_arg(refs, 1), ref_arg(refs, 2),
+                                              ref_arg(refs, 3), flag(refs, 4), flag(refs, 5), flag(refs, 6)));
+}
+void d_swap(const int32_t*) { first_arg_handler<SwapFn>(ACT_SWAP)(arg(0), arg(1)); stack::keep_result_slot(); }
+void d_take(const int32_t* refs) {
+    store(first_arg_handler<TakeFn>(ACT_TAKE)(arg(0), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2)));
+}
+void d_trim(const int32_t* refs) {
+    first_arg_handler<TrimFn>(ACT_TRIM)(arg(0), flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
+                                        flag(refs, 4), ref_arg(refs, 5));
+    stack::keep_result_slot();
+}
+void d_port1(int action) { store(first_arg_handler<PortFn>(action)(arg(0))); }
+void d_create(const int32_t*) { d_port1(ACT_CREATE); }
+void d_close(const int32_t*) { d_port1(ACT_CLOSE); }
+void d_delete(const int32_t*) { d_port1(ACT_DELETE); }
+void d_open_q(const int32_t*) { d_port1(ACT_OPEN_Q); }
+void d_query(const int32_t*) { d_port1(ACT_QUERY); }
+void d_update(const int32_t*) { d_port1(ACT_UPDATE); }
+void d_modify(const int32_t* refs) {
+    first_arg_handler<ModifyFn>(ACT_MODIFY)(arg(0), arg(1), arg(2), flag(refs, 0));
+    stack::keep_result_slot();
+}
+void d_open(const int32_t* refs) {
+    store(first_arg_handler<OpenFn>(ACT_OPEN)(arg(0), flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
+                                              ref_arg(refs, 4)));
+}
+void d_read(const int32_t* refs) {
+    store(first_arg_handler<ReadFn>(ACT_READ)(arg(0), ref_arg(refs, 0), ref_arg(refs, 1), flag(refs, 2),
+                                              flag(refs, 3), flag(refs, 4), ref_arg(refs, 5)));
+}
+void d_rename(const int32_t*) { store(first_arg_handler<RenameFn>(ACT_RENAME)(arg(0), arg(1))); }
+void d_write(const int32_t* refs) {
+    store(first_arg_handler<WriteFn>(ACT_WRITE)(arg(0), arg(1), flag(refs, 0), flag(refs, 1), flag(refs, 2),
+                                                flag(refs, 3), ref_arg(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6),
+                                                ref_arg(refs, 7)));
+}
+
+}  // namespace
+
+void init_dispatchers() {
+    Dispatcher d[ACTION_COUNT + 1] = {
+        nullptr, d_make, d_random, d_reflect, d_to, d_form, d_mold, d_eval_path, nullptr, nullptr,
+        d_absolute, d_add, d_divide, d_multiply, d_negate, d_power, d_remainder, d_round, d_subtract,
+        d_even, d_odd, d_and, d_complement, d_or, d_xor, d_append, d_at, d_back, d_change, d_clear,
+        d_copy, d_find, d_head, d_head_q, d_index_q, d_insert, d_length, d_move, d_next, d_pick, d_poke,
+        d_put, d_remove, d_reverse, d_select, d_sort, d_skip, d_swap, d_tail, d_tail_q, d_take, d_trim,
+        d_create, d_close, d_delete, d_modify, d_open, d_open_q, d_query, d_read, d_rename, d_update,
+        d_write,
+    };
+    for (int i = 0; i <= ACTION_COUNT; i++) dispatchers[i] = d[i];
+}
+
+}  // namespace zel::actions

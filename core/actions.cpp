@@ -1,0 +1,146 @@
+// Datatype registry and the central lookup (see actions.h). The action dispatchers are in
+// action_dispatch.cpp.
+#include "core/actions.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/error.h"
+#include "core/stack.h"
+#include "core/symbol.h"
+#include "core/word.h"
+#include "datatypes/series/string.h"
+
+namespace zel::actions {
+
+Handler table[TYPE_TABLE_SIZE][ACTION_COUNT + 1];
+
+namespace {
+const char* names[TYPE_TABLE_SIZE];
+uint32_t name_symbols[TYPE_TABLE_SIZE];
+uint32_t highest = 0;
+}  // namespace
+
+void register_type(const TypeSpec& spec) {
+    uint32_t t = spec.id;
+    if (t > highest) highest = t;
+    names[t] = spec.name;
+    if (symbol::table_node) name_symbols[t] = symbol::intern(spec.name);
+    for (int a = 1; a <= ACTION_COUNT; a++) {
+        Handler h = spec.handlers[a - 1];
+        if (h == INHERIT) h = spec.parent ? table[spec.parent][a] : nullptr;
+        table[t][a] = h;
+    }
+}
+
+void make_type_words() {
+    for (uint32_t t = 1; t <= highest; t++)
+        if (names[t]) name_symbols[t] = symbol::intern(names[t]);
+}
+
+const char* type_name(uint32_t type) {
+    return type < TYPE_TABLE_SIZE && names[type] ? names[type] : "unknown!";
+}
+uint32_t type_word_symbol(uint32_t type) { return type < TYPE_TABLE_SIZE ? name_symbols[type] : 0; }
+uint32_t highest_type() { return highest; }
+
+uint32_t type_by_symbol(uint32_t symbol) {
+    for (uint32_t t = 1; t <= highest; t++)
+        if (name_symbols[t] && symbol::same_canonical(name_symbols[t], symbol)) return t;
+    return 0;
+}
+
+Handler lookup(uint32_t type, int action) {
+    Handler h = type < TYPE_TABLE_SIZE ? table[type][action] : nullptr;
+    if (h) return h;
+    // The calling word names the action; its first spec argument names the argument.
+    Cell calling, arg_word;
+    stack::calling_word(&calling);
+    set_none(&arg_word);
+    if (const Cell* v = word::value_or_null(&calling)) {
+        if (is_any_function_type(type_of(v)) && v->d2) {
+            SeriesBuf* spec = memory::buf(v->d2);
+            for (uint32_t i = 0; i < spec->length(); i++) {
+                uint32_t t = type_of(&spec->cells()[i]);
+                if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) {
+                    arg_word = spec->cells()[i];
+                    break;
+                }
+            }
+        }
+    }
+    error::raise_expect_arg(&calling, type, &arg_word);
+}
+
+int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
+    uint32_t ta = type_of(a);
+    CompareFn fn = reinterpret_cast<CompareFn>(ta < TYPE_TABLE_SIZE ? table[ta][ACT_COMPARE] : nullptr);
+    if (!fn) {
+        // Types without a compare handler are equal only to themselves.
+        if (ta != type_of(b)) return -2;
+        return (a->d1 == b->d1 && a->d2 == b->d2 && a->d3 == b->d3) ? 0 : -2;
+    }
+    return fn(a, b, op);
+}
+
+bool compare(const Cell* a, const Cell* b, int32_t op) {
+    int32_t r = compare_raw(a, b, op);
+    if (r == -2) {
+        switch (op) {
+            case OP_EQUAL: case OP_STRICT_EQUAL: case OP_SAME: case OP_STRICT_LIT:
+            case OP_EQUAL_LIT: case OP_FIND:
+                return false;
+            case OP_NOT_EQUAL:
+                return true;
+            default:
+                error::raise(error::ERR_SCRIPT_INVALID_COMPARE, a, b);
+        }
+    }
+    switch (op) {
+        case OP_NOT_EQUAL: return r != 0;
+        case OP_LESSER: return r < 0;
+        case OP_LESSER_EQUAL: return r <= 0;
+        case OP_GREATER: return r > 0;
+        case OP_GREATER_EQUAL: return r >= 0;
+        default: return r == 0;
+    }
+}
+
+int32_t form_into(const Cell* value, uint32_t buffer, int32_t limit) {
+    auto fn = get<FormFn>(type_of(value), ACT_FORM);
+    return fn(value, buffer, nullptr, limit < 0 ? 0x7FFFFFFF : limit);
+}
+
+int32_t mold_into(const Cell* value, uint32_t buffer, bool only, bool all, bool flat, int32_t limit,
+                  int32_t indent) {
+    auto fn = get<MoldFn>(type_of(value), ACT_MOLD);
+    return fn(value, buffer, only, all, flat, nullptr, limit < 0 ? 0x7FFFFFFF : limit, indent);
+}
+
+void form_value(Cell* out, const Cell* value) {
+    Cell v = *value;
+    uint32_t node = string::new_node(16);
+    form_into(&v, node);
+    set_series(out, TYPE_STRING, node);
+}
+
+void mold_value(Cell* out, const Cell* value, bool only, bool all, bool flat) {
+    Cell v = *value;
+    uint32_t node = string::new_node(16);
+    mold_into(&v, node, only, all, flat);
+    set_series(out, TYPE_STRING, node);
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+    uint32_t t = type_of(parent);
+    auto fn = reinterpret_cast<EvalPathFn>(t < TYPE_TABLE_SIZE ? table[t][ACT_EVAL_PATH] : nullptr);
+    if (!fn) {
+        Cell dt;
+        set_datatype(&dt, t);
+        if (!step.path) error::raise(error::ERR_SCRIPT_BAD_PATH_TYPE2, element, &dt);
+        error::raise(error::ERR_SCRIPT_BAD_PATH_TYPE, step.path, &dt);
+    }
+    return fn(parent, element, value, step);
+}
+
+}  // namespace zel::actions

@@ -1,0 +1,616 @@
+// Function, native, action, op and routine values (see callable.h).
+#include "core/callable.h"
+
+#include "core/actions.h"
+#include "core/collector.h"
+#include "core/context.h"
+#include "core/error.h"
+#include "core/memory.h"
+#include "core/runtime_words.h"
+#include "core/stack.h"
+#include "core/symbol.h"
+#include "core/typeset_bits.h"
+#include "core/word.h"
+#include "datatypes/series/block.h"
+#include "datatypes/series/block_ops.h"
+#include "datatypes/series/string.h"
+#include "natives/natives.h"
+
+namespace zel::callable {
+
+using memory::buf;
+
+namespace {
+
+[[noreturn]] void bad_spec(const Cell* spec) { error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, spec); }
+
+bool is_arg_word(uint32_t t) { return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD; }
+
+// Every element of a type block must be (or name) a datatype!, typeset! or word!.
+void check_type_block(const Cell* block) {
+    uint32_t node = series_node(block);
+    for (uint32_t i = uint32_t(series_head(block)); i < buf(node)->length(); i++) {
+        Cell el = buf(node)->cells()[i];
+        const Cell* v = &el;
+        if (type_of(&el) == TYPE_WORD) {
+            v = word::value_or_null(&el);
+            if (!v || type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_VALUE, &el);
+        }
+        uint32_t t = type_of(v);
+        if (t != TYPE_DATATYPE && t != TYPE_TYPESET && t != TYPE_WORD)
+            error::raise(error::ERR_SCRIPT_INVALID_TYPE_SPEC, &el);
+    }
+}
+
+// The typeset of a type block (every datatype but unset! when the block is empty).
+void typeset_of_block(Cell* ts, const Cell* block) {
+    ts->header = TYPE_TYPESET;
+    typeset_bits::clear(ts);
+    uint32_t node = series_node(block);
+    bool any = false;
+    for (uint32_t i = uint32_t(series_head(block)); i < buf(node)->length(); i++) {
+        Cell el = buf(node)->cells()[i];
+        const Cell* v = &el;
+        if (type_of(&el) == TYPE_WORD) {
+            v = word::value_or_null(&el);
+            if (!v) continue;
+        }
+        if (type_of(v) == TYPE_DATATYPE) { typeset_bits::add(ts, datatype_value(v)); any = true; }
+        else if (type_of(v) == TYPE_TYPESET) { typeset_bits::unite(ts, v); any = true; }
+    }
+    if (!any) typeset_bits::set_all_but_unset(ts);
+}
+
+uint32_t aux_node(const Cell* fn) { return fn->d3; }
+
+}  // namespace
+
+uint32_t check_spec(const Cell* spec) {
+    uint32_t node = series_node(spec);
+    uint32_t n = buf(node)->length();
+    uint32_t i = uint32_t(series_head(spec) < 0 ? 0 : series_head(spec));
+    uint32_t flags = 0;
+    auto at = [&](uint32_t k) { return &buf(node)->cells()[k]; };
+    if (i < n && type_of(at(i)) == TYPE_BLOCK) {
+        Cell attrs = *at(i);
+        uint32_t an = series_node(&attrs);
+        for (uint32_t k = uint32_t(series_head(&attrs)); k < buf(an)->length(); k++) {
+            const Cell* a = &buf(an)->cells()[k];
+            if (type_of(a) != TYPE_WORD) bad_spec(spec);
+            if (symbol::same_canonical(word_symbol(a), sym(SYM_TRACE))) flags |= ATTR_TRACE;
+            else if (symbol::same_canonical(word_symbol(a), sym(SYM_NO_TRACE))) flags |= ATTR_NO_TRACE;
+        }
+        i++;
+    }
+    bool after_local = false, after_return = false;
+    for (; i < n; i++) {
+        Cell c = *at(i);
+        uint32_t t = type_of(&c);
+        if (t == TYPE_STRING) continue;
+        if (is_arg_word(t)) {
+            if (after_local && t != TYPE_WORD) bad_spec(spec);
+            if (after_return && !after_local) bad_spec(spec);
+            if (i + 2 < n && type_of(at(i + 1)) == TYPE_STRING && type_of(at(i + 2)) == TYPE_BLOCK) bad_spec(spec);
+            if (i + 1 < n && type_of(at(i + 1)) == TYPE_BLOCK) {
+                Cell tb = *at(i + 1);
+                check_type_block(&tb);
+                i++;
+            }
+            continue;
+        }
+        if (t == TYPE_SET_WORD) {
+            if (!symbol::same_canonical(word_symbol(&c), sym(SYM_RETURN)) || after_return || after_local)
+                bad_spec(spec);
+            if (i + 1 >= n || type_of(at(i + 1)) != TYPE_BLOCK) bad_spec(spec);
+            if (i + 2 < n) {
+                uint32_t nt = type_of(at(i + 2));
+                if (nt != TYPE_REFINEMENT && nt != TYPE_STRING) bad_spec(spec);
+            }
+            Cell tb = *at(i + 1);
+            check_type_block(&tb);
+            after_return = true;
+            i++;
+            continue;
+        }
+        if (t == TYPE_REFINEMENT) {
+            bool is_local = symbol::same_canonical(word_symbol(&c), sym(SYM_LOCAL));
+            if (is_local) after_local = true;
+            else if (after_local || after_return) bad_spec(spec);
+            if (i + 1 < n) {
+                uint32_t nt = type_of(at(i + 1));
+                if (!is_arg_word(nt) && nt != TYPE_REFINEMENT && nt != TYPE_SET_WORD && nt != TYPE_STRING)
+                    bad_spec(spec);
+            }
+            continue;
+        }
+        bad_spec(spec);
+    }
+    // No two arguments, refinements or locals may share a name.
+    uint32_t first = uint32_t(series_head(spec) < 0 ? 0 : series_head(spec));
+    for (uint32_t a = first; a < n; a++) {
+        uint32_t ta = type_of(at(a));
+        if (!is_arg_word(ta) && ta != TYPE_REFINEMENT) continue;
+        for (uint32_t b = first; b < a; b++) {
+            uint32_t tb = type_of(at(b));
+            if (!is_arg_word(tb) && tb != TYPE_REFINEMENT) continue;
+            if (symbol::same_canonical(word_symbol(at(a)), word_symbol(at(b)))) {
+                Cell dup = *at(a);
+                error::raise(error::ERR_SCRIPT_DUP_VARS, &dup);
+            }
+        }
+    }
+    return flags;
+}
+
+void make_function(Cell* out, const Cell* spec_in, const Cell* body_in, uint32_t flags, uint32_t object_ctx) {
+    Cell spec = *spec_in;
+    Cell body;
+    if (body_in) body = *body_in; else set_none(&body);
+    collector::RootGuard g1(&spec), g2(&body);
+    if (series_head(&spec) > 0) {
+        set_series(&spec, TYPE_BLOCK, block::copy_node(&spec));
+    }
+    uint32_t aux = memory::new_cell_series(5);
+    Cell auxc;
+    set_series(&auxc, TYPE_BLOCK, aux);
+    collector::RootGuard g3(&auxc);
+    for (int k = 0; k < 5; k++) set_unset(memory::append_cell(aux));
+    uint32_t ctx = context::from_block(&spec, true, false, context::KIND_FUNCTION);
+    Cell fn;
+    fn.header = TYPE_FUNCTION | flags;
+    fn.d1 = ctx;
+    fn.d2 = series_node(&spec);
+    fn.d3 = aux;
+    *context::owner(ctx) = fn;
+    Cell* a = buf(aux)->cells();
+    if (type_of(&body) == TYPE_BLOCK) {
+        Cell copy;
+        block_ops::copy_deep(&copy, &body);
+        a = buf(aux)->cells();
+        a[AUX_BODY] = copy;
+        context::bind_block(series_node(&copy), 0, ctx, false);
+    } else {
+        set_none(&a[AUX_BODY]);
+    }
+    a = buf(aux)->cells();
+    set_none(&a[AUX_CACHE]);
+    if (object_ctx) set_integer(&a[AUX_OBJECT], int32_t(object_ctx));
+    *out = fn;
+}
+
+int32_t count_locals(uint32_t spec_node) {
+    SeriesBuf* b = buf(spec_node);
+    int32_t count = 0;
+    bool in_locals = false;
+    for (uint32_t i = 0; i < b->length(); i++) {
+        const Cell* c = &b->cells()[i];
+        if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) {
+            in_locals = true;
+            count = 1;
+        } else if (in_locals) {
+            if (type_of(c) == TYPE_WORD) count++;
+            else if (type_of(c) == TYPE_SET_WORD) break;
+        }
+    }
+    return count;
+}
+
+uint32_t args_cache(const Cell* fn) {
+    uint32_t aux = aux_node(fn);
+    Cell* slot = &buf(aux)->cells()[AUX_CACHE];
+    if (type_of(slot) == TYPE_BLOCK) return series_node(slot);
+    uint32_t t = type_of(fn);
+    bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
+    uint32_t spec = fn->d2;
+    uint32_t cache = memory::new_cell_series(8);
+    Cell cache_cell;
+    set_series(&cache_cell, TYPE_BLOCK, cache);
+    collector::RootGuard keep(&cache_cell);
+    uint32_t n = buf(spec)->length();
+    int32_t ordinal = 0;
+    int32_t slot_index = 0;   // stack slot of the next argument (functions)
+    bool in_locals = false;
+    for (uint32_t i = 0; i < n; i++) {
+        Cell c = buf(spec)->cells()[i];
+        uint32_t ct = type_of(&c);
+        if (in_locals) continue;
+        if (is_arg_word(ct)) {
+            Cell ts;
+            if (i + 1 < n && type_of(&buf(spec)->cells()[i + 1]) == TYPE_BLOCK) {
+                Cell tb = buf(spec)->cells()[i + 1];
+                typeset_of_block(&ts, &tb);
+            } else {
+                ts.header = TYPE_TYPESET;
+                typeset_bits::set_all_but_unset(&ts);
+            }
+            uint32_t kind = ct == TYPE_GET_WORD ? ARG_GET : ct == TYPE_LIT_WORD ? ARG_LIT : ARG_NORMAL;
+            ts.header = TYPE_TYPESET | (kind << ARG_KIND_SHIFT);
+            memory::append_cell(cache);
+            buf(cache)->cells()[buf(cache)->length() - 1] = ts;
+            slot_index++;
+        } else if (ct == TYPE_SET_WORD) {
+            if (!symbol::same_canonical(word_symbol(&c), sym(SYM_RETURN))) error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, &c);
+            Cell ts;
+            ts.header = TYPE_TYPESET | (ARG_RETURN << ARG_KIND_SHIFT);
+            typeset_bits::set_all_but_unset(&ts);
+            ts.header = TYPE_TYPESET | (ARG_RETURN << ARG_KIND_SHIFT);
+            Cell* dst = memory::append_cell(cache);
+            *dst = ts;
+        } else if (ct == TYPE_REFINEMENT) {
+            if (symbol::same_canonical(word_symbol(&c), sym(SYM_LOCAL))) {
+                in_locals = true;
+                continue;
+            }
+            Cell r;
+            r.header = TYPE_REFINEMENT;
+            r.d1 = uint32_t(slot_index);
+            r.d2 = word_symbol(&c);
+            r.d3 = uint32_t(++ordinal);
+            Cell* dst = memory::append_cell(cache);
+            *dst = r;
+            slot_index++;
+        }
+    }
+    Cell tail;
+    set_integer(&tail, is_function ? count_locals(spec) : ordinal);
+    Cell* dst = memory::append_cell(cache);
+    *dst = tail;
+    buf(aux)->cells()[AUX_CACHE] = cache_cell;
+    return cache;
+}
+
+void argument_word(Cell* out, const Cell* fn, int32_t n) {
+    set_none(out);
+    if (!is_any_function_type(type_of(fn)) || !fn->d2) return;
+    SeriesBuf* spec = buf(fn->d2);
+    int32_t k = 0;
+    for (uint32_t i = 0; i < spec->length(); i++) {
+        const Cell* c = &spec->cells()[i];
+        uint32_t t = type_of(c);
+        if (is_arg_word(t) || t == TYPE_REFINEMENT) {
+            if (k == n) {
+                *out = *c;
+                if (t != TYPE_REFINEMENT) retype(out, TYPE_WORD);
+                return;
+            }
+            k++;
+        }
+    }
+}
+
+void collect_body_locals(Cell* spec, const Cell* body) {
+    // Known words: the spec's words (and those after /extern, which leave the spec).
+    std::vector<uint32_t> known;
+    std::vector<uint32_t> locals;
+    uint32_t node = series_node(spec);
+    uint32_t n = buf(node)->length();
+    int32_t extern_at = -1;
+    bool has_local = false;
+    for (uint32_t i = 0; i < n; i++) {
+        const Cell* c = &buf(node)->cells()[i];
+        uint32_t t = type_of(c);
+        if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
+        if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) has_local = true;
+        if (extern_at >= 0 && !(is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT ||
+                                t == TYPE_BLOCK || t == TYPE_STRING)) {
+            Cell bad = *c;
+            error::raise(error::ERR_SCRIPT_BAD_FUNC_EXTERN, &bad);
+        }
+        if (is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT) known.push_back(symbol::canonical(word_symbol(c)));
+    }
+    if (extern_at >= 0) {
+        // Words under a /local that follows /extern become locals; the spec is cut at /extern.
+        bool in_local = false;
+        for (uint32_t i = uint32_t(extern_at) + 1; i < n; i++) {
+            const Cell* c = &buf(node)->cells()[i];
+            if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) in_local = true;
+            else if (in_local && type_of(c) == TYPE_WORD) locals.push_back(word_symbol(c));
+        }
+        buf(node)->tail = uint32_t(extern_at) * sizeof(Cell);
+        has_local = false;
+        for (uint32_t i = 0; i < uint32_t(extern_at); i++) {
+            const Cell* c = &buf(node)->cells()[i];
+            if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) has_local = true;
+        }
+    }
+    auto add = [&](uint32_t s) {
+        uint32_t cs = symbol::canonical(s);
+        for (uint32_t k : known)
+            if (k == cs) return;
+        known.push_back(cs);
+        locals.push_back(s);
+    };
+    // Walk the body, nested blocks and parens included.
+    std::vector<std::pair<uint32_t, uint32_t>> todo{{series_node(body), uint32_t(series_head(body))}};
+    std::vector<uint32_t> seen;
+    while (!todo.empty()) {
+        auto [bn, start] = todo.back();
+        todo.pop_back();
+        bool was_seen = false;
+        for (uint32_t s : seen) if (s == bn) was_seen = true;
+        if (was_seen) continue;
+        seen.push_back(bn);
+        uint32_t len = buf(bn)->length();
+        for (uint32_t i = start; i < len; i++) {
+            const Cell* c = &buf(bn)->cells()[i];
+            uint32_t t = type_of(c);
+            if (t == TYPE_SET_WORD) {
+                add(word_symbol(c));
+            } else if (t == TYPE_WORD && i + 1 < len) {
+                uint32_t ws = word_symbol(c);
+                bool fe = symbol::same_canonical(ws, sym(SYM_FOREACH)) || symbol::same_canonical(ws, sym(SYM_REMOVE_EACH));
+                bool rp = symbol::same_canonical(ws, sym(SYM_REPEAT));
+                const Cell* next = c + 1;
+                if (fe && type_of(next) == TYPE_BLOCK) {
+                    uint32_t wn = series_node(next);
+                    for (uint32_t k = uint32_t(series_head(next)); k < buf(wn)->length(); k++) {
+                        const Cell* w = &buf(wn)->cells()[k];
+                        if (is_arg_word(type_of(w))) add(word_symbol(w));
+                    }
+                } else if ((fe || rp) && (type_of(next) == TYPE_WORD || type_of(next) == TYPE_SET_WORD)) {
+                    add(word_symbol(next));
+                }
+            }
+            if (t == TYPE_BLOCK || t == TYPE_PAREN) todo.emplace_back(series_node(c), uint32_t(series_head(c)));
+        }
+    }
+    // The word `local` itself never becomes a local.
+    std::vector<uint32_t> kept;
+    for (uint32_t s : locals)
+        if (!symbol::same_canonical(s, sym(SYM_LOCAL))) kept.push_back(s);
+    if (kept.empty()) return;
+    if (!has_local) {
+        Cell r;
+        word::make_global(&r, TYPE_REFINEMENT, sym(SYM_LOCAL));
+        block::append(node, &r);
+    }
+    for (uint32_t s : kept) {
+        Cell w;
+        word::make_global(&w, TYPE_WORD, s);
+        block::append(node, &w);
+    }
+}
+
+void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
+    Cell s = *spec;
+    collector::RootGuard g(&s);
+    uint32_t aux = memory::new_cell_series(2);
+    Cell auxc;
+    set_series(&auxc, TYPE_BLOCK, aux);
+    collector::RootGuard g2(&auxc);
+    uint32_t ctx = context::from_block(&s, true, false, context::KIND_FUNCTION);
+    // A copy of the context! cell; d3 keeps the context record itself reachable.
+    Cell* c0 = memory::append_cell(aux);
+    *c0 = *context::record(ctx);
+    c0->d3 = ctx;
+    set_none(memory::append_cell(aux));
+    out->header = type;
+    out->d1 = uint32_t(slot);
+    out->d2 = series_node(&s);
+    out->d3 = aux;
+    *context::owner(ctx) = *out;
+}
+
+void make_op(Cell* out, const Cell* source) {
+    uint32_t t = type_of(source);
+    if (!is_callable_type(t)) {
+        Cell dt;
+        set_datatype(&dt, t);
+        error::raise(error::ERR_SCRIPT_INVALID_TYPE, &dt);
+    }
+    // Exactly two arguments, no lit-word or get-word before the first plain word.
+    SeriesBuf* spec = buf(source->d2);
+    int count = 0;
+    bool valid = true, seen_word = false, ended = false;
+    for (uint32_t i = 0; i < spec->length() && !ended; i++) {
+        const Cell* c = &spec->cells()[i];
+        uint32_t ct = type_of(c);
+        if (ct == TYPE_WORD) { count++; seen_word = true; }
+        else if (ct == TYPE_LIT_WORD || ct == TYPE_GET_WORD) {
+            if (!seen_word) valid = false;
+            count++;
+        } else if (ct == TYPE_SET_WORD) {
+            ended = true;
+        } else if (ct == TYPE_REFINEMENT) {
+            bool local = symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL)) ||
+                         symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN));
+            if (!local) valid = false;
+            ended = true;
+        }
+    }
+    if (!valid || count != 2) error::raise(error::ERR_SCRIPT_BAD_OP_SPEC);
+    *out = *source;
+    out->header = TYPE_OP | (t << OP_SOURCE_SHIFT);
+    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) buf(source->d3)->cells()[AUX_OP_COPY] = *source;
+}
+
+// ---- action handlers of the callable types ----
+
+namespace {
+
+int32_t form_text(uint32_t buffer, std::string_view text, int32_t limit) {
+    string::append_ascii(buffer, text);
+    return limit - int32_t(text.size());
+}
+
+int32_t mold_spec_block(const Cell* v, uint32_t buffer, bool all, bool flat, int32_t limit, int32_t indent) {
+    Cell spec;
+    set_series(&spec, TYPE_BLOCK, v->d2);
+    return actions::mold_into(&spec, buffer, false, all, flat, limit, indent);
+}
+
+int32_t native_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?native?", limit); }
+int32_t action_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?action?", limit); }
+int32_t op_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?op?", limit); }
+int32_t function_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?function?", limit); }
+int32_t routine_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?routine?", limit); }
+
+int32_t native_like_mold(const char* prefix, const Cell* v, uint32_t b, bool all, bool flat, int32_t limit, int32_t indent) {
+    limit = form_text(b, prefix, limit);
+    limit = mold_spec_block(v, b, all, flat, limit, indent);
+    return form_text(b, "]", limit);
+}
+int32_t native_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
+    return native_like_mold("make native! [", v, b, all, flat, limit, indent);
+}
+int32_t action_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
+    return native_like_mold("make action! [", v, b, all, flat, limit, indent);
+}
+int32_t function_body_mold(const Cell* v, uint32_t b, bool all, bool flat, int32_t limit, int32_t indent) {
+    Cell body = buf(v->d3)->cells()[AUX_BODY];
+    if (type_of(&body) == TYPE_NONE) return form_text(b, " none", limit);
+    return actions::mold_into(&body, b, false, all, flat, limit, indent);
+}
+int32_t function_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
+    limit = form_text(b, "func ", limit);
+    limit = mold_spec_block(v, b, all, flat, limit, indent);
+    return function_body_mold(v, b, all, flat, limit, indent);
+}
+int32_t routine_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
+    limit = form_text(b, "routine ", limit);
+    limit = mold_spec_block(v, b, all, flat, limit, indent);
+    Cell body = buf(v->d3)->cells()[AUX_BODY];
+    if (type_of(&body) != TYPE_BLOCK) limit = form_text(b, " ", limit);
+    return actions::mold_into(&body, b, false, all, flat, limit, indent);
+}
+int32_t op_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
+    limit = form_text(b, "make op! ", limit);
+    uint32_t source = (v->header >> OP_SOURCE_SHIFT) & 0xFF;
+    if (source == TYPE_FUNCTION) {
+        limit = form_text(b, "func ", limit);
+        limit = mold_spec_block(v, b, all, flat, limit, indent);
+        return function_body_mold(v, b, all, flat, limit, indent);
+    }
+    limit = form_text(b, "[", limit);
+    limit = mold_spec_block(v, b, all, flat, limit, indent);
+    return form_text(b, "]", limit);
+}
+
+int32_t three_way(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+bool identity_op(int32_t op) { return op <= 2 || op == 7 || op == 8 || op == 9 || op == 12; }
+
+int32_t native_compare(const Cell* a, const Cell* b, int32_t op) {
+    if (type_of(a) != type_of(b) || !identity_op(op)) return -2;
+    return three_way(a->d1, b->d1);
+}
+int32_t op_compare(const Cell* a, const Cell* b, int32_t op) {
+    if (type_of(a) != type_of(b) || !identity_op(op)) return -2;
+    uint32_t sa = (a->header >> OP_SOURCE_SHIFT) & 0xFF;
+    if (sa == TYPE_FUNCTION || sa == TYPE_ROUTINE) return three_way(a->d3, b->d3);
+    return three_way(a->d1, b->d1);
+}
+int32_t function_compare(const Cell* a, const Cell* b, int32_t op) {
+    if (type_of(a) != type_of(b) || !identity_op(op)) return -2;
+    return three_way(a->d3, b->d3);
+}
+
+Cell* native_make(Cell* proto, Cell* spec, uint32_t type) {
+    Cell dt;
+    set_datatype(&dt, type);
+    if (type_of(spec) != TYPE_BLOCK || block::length(spec) != 2) error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
+    Cell s = block::head(spec)[0];
+    Cell n = block::head(spec)[1];
+    int32_t max = type == TYPE_NATIVE ? 107 : ACTION_COUNT;
+    if (type_of(&s) != TYPE_BLOCK || type_of(&n) != TYPE_INTEGER || int_value(&n) < 1 || int_value(&n) > max ||
+        (type == TYPE_ACTION && (int_value(&n) == ACT_SET_PATH || int_value(&n) == ACT_COMPARE)))
+        error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
+    Cell* out = stack::push();
+    make_native(out, type, &s, int_value(&n));
+    return out;
+}
+Cell* op_make(Cell* proto, Cell* spec, uint32_t type) {
+    Cell* out = stack::push();
+    make_op(out, spec);
+    return out;
+}
+Cell* function_make(Cell* proto, Cell* spec, uint32_t type) {
+    if (type_of(spec) != TYPE_BLOCK || block::length(spec) < 2 || type_of(block::head(spec)) != TYPE_BLOCK ||
+        type_of(block::head(spec) + 1) != TYPE_BLOCK)
+        error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, spec);
+    Cell s = block::head(spec)[0], body = block::head(spec)[1];
+    uint32_t flags = check_spec(&s);
+    Cell* out = stack::push();
+    make_function(out, &s, &body, flags);
+    return out;
+}
+
+Cell* native_reflect(Cell* v, uint32_t field) {
+    Cell* out = stack::push();
+    if (symbol::same_canonical(field, sym(SYM_SPEC))) {
+        set_series(out, TYPE_BLOCK, v->d2);
+        return out;
+    }
+    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) {
+        uint32_t source = type_of(v) == TYPE_OP ? (v->header >> OP_SOURCE_SHIFT) & 0xFF : type_of(v);
+        if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) *out = buf(v->d3)->cells()[AUX_BODY];
+        else set_integer(out, int32_t(v->d1));
+        return out;
+    }
+    error::raise(error::ERR_INTERNAL_NOT_DONE);
+}
+Cell* function_reflect(Cell* v, uint32_t field) {
+    Cell* out = stack::push();
+    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, v->d2); return out; }
+    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(v->d3)->cells()[AUX_BODY]; return out; }
+    if (symbol::same_canonical(field, sym(SYM_WORDS))) {
+        uint32_t ctx = v->d1;
+        uint32_t n = context::word_count(ctx);
+        uint32_t node = memory::new_cell_series(n);
+        set_series(out, TYPE_BLOCK, node);
+        for (uint32_t i = 0; i < n; i++) {
+            Cell w = *context::word_at(ctx, i);
+            block::append(node, &w);
+        }
+        return out;
+    }
+    error::raise(error::ERR_INTERNAL_NOT_DONE);
+}
+
+template <typename F>
+actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
+
+}  // namespace
+
+void register_types() {
+    using actions::INHERIT;
+    actions::TypeSpec native{TYPE_NATIVE, 0, "native!", {}};
+    native.handlers[ACT_MAKE - 1] = H(native_make);
+    native.handlers[ACT_REFLECT - 1] = H(native_reflect);
+    native.handlers[ACT_FORM - 1] = H(native_form);
+    native.handlers[ACT_MOLD - 1] = H(native_mold);
+    native.handlers[ACT_COMPARE - 1] = H(native_compare);
+    actions::register_type(native);
+
+    actions::TypeSpec action{TYPE_ACTION, TYPE_NATIVE, "action!", {}};
+    action.handlers[ACT_MAKE - 1] = H(native_make);
+    action.handlers[ACT_REFLECT - 1] = INHERIT;
+    action.handlers[ACT_FORM - 1] = H(action_form);
+    action.handlers[ACT_MOLD - 1] = H(action_mold);
+    action.handlers[ACT_COMPARE - 1] = H(native_compare);
+    actions::register_type(action);
+
+    actions::TypeSpec op{TYPE_OP, TYPE_NATIVE, "op!", {}};
+    op.handlers[ACT_MAKE - 1] = H(op_make);
+    op.handlers[ACT_REFLECT - 1] = INHERIT;
+    op.handlers[ACT_FORM - 1] = H(op_form);
+    op.handlers[ACT_MOLD - 1] = H(op_mold);
+    op.handlers[ACT_COMPARE - 1] = H(op_compare);
+    actions::register_type(op);
+
+    actions::TypeSpec function{TYPE_FUNCTION, TYPE_CONTEXT, "function!", {}};
+    function.handlers[ACT_MAKE - 1] = H(function_make);
+    function.handlers[ACT_REFLECT - 1] = H(function_reflect);
+    function.handlers[ACT_FORM - 1] = H(function_form);
+    function.handlers[ACT_MOLD - 1] = H(function_mold);
+    function.handlers[ACT_COMPARE - 1] = H(function_compare);
+    actions::register_type(function);
+
+    actions::TypeSpec routine{TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {}};
+    routine.handlers[ACT_REFLECT - 1] = INHERIT;
+    routine.handlers[ACT_FORM - 1] = H(routine_form);
+    routine.handlers[ACT_MOLD - 1] = H(routine_mold);
+    routine.handlers[ACT_COMPARE - 1] = H(function_compare);
+    actions::register_type(routine);
+}
+
+}  // namespace zel::callable

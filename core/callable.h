@@ -1,0 +1,51 @@
+// Function, native, action, op and routine values.
+//
+// native!/action!: d1 the natives-table slot or action number, d2 the spec node, d3 a two-cell
+// auxiliary series (cell 0 a context made from the spec, cell 1 the arguments cache).
+// function!: d1 the function context, d2 the spec node, d3 a five-cell auxiliary series
+// (0 the body bound to the context, 1 the arguments cache, 2 unset (no machine code here),
+// 3 a copy of the function once an op! was made from it, 4 integer! the object context of a
+// function defined inside an object, or unset). Header bit 9: no-trace; bit 10: trace.
+// op!: a copy of its source with type 23 and the source type in header bits 16-23.
+//
+// The arguments cache, built at the first call: one typeset! per argument (header bits 20-21:
+// 0 evaluated, 1 get-word, 2 lit-word, 3 the return: entry), a refinement! per refinement but
+// /local (d1 its slot for functions, d3 its ordinal from 1), then an integer!: the local cell
+// count of a function (from /local) or the refinement count of a native or action.
+#pragma once
+#include <cstdint>
+
+#include "core/cell.h"
+
+namespace zel::callable {
+
+constexpr uint32_t ATTR_NO_TRACE = 0x200;
+constexpr uint32_t ATTR_TRACE = 0x400;
+constexpr uint32_t ARG_KIND_SHIFT = 20;
+enum ArgKind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
+constexpr uint32_t OP_SOURCE_SHIFT = 16;
+
+enum AuxCell { AUX_BODY = 0, AUX_CACHE = 1, AUX_CODE = 2, AUX_OP_COPY = 3, AUX_OBJECT = 4 };
+
+// Validates a function spec; returns its attribute flags. Raises bad-func-def, dup-vars,
+// invalid-type-spec, no-value.
+uint32_t check_spec(const Cell* spec);
+// Makes a function! (the body is deep-copied and bound to the new context).
+void make_function(Cell* out, const Cell* spec, const Cell* body, uint32_t flags, uint32_t object_ctx = 0);
+// Adds the set-words (and loop words) of body missing from spec as locals after /local.
+void collect_body_locals(Cell* spec, const Cell* body);
+// native! (type 21) or action! (22) from a spec block and a slot number.
+void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot);
+// op! from a two-argument callable.
+void make_op(Cell* out, const Cell* source);
+// The number of local cells from /local (the refinement itself included), 0 when none.
+int32_t count_locals(uint32_t spec_node);
+
+// The arguments cache node of a callable (built on first use).
+uint32_t args_cache(const Cell* fn);
+// The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
+void argument_word(Cell* out, const Cell* fn, int32_t n);
+
+void register_types();
+
+}  // namespace zel::callable

@@ -1,0 +1,618 @@
+// The interpreter (see interpreter.h).
+#include "core/interpreter.h"
+
+#include "core/actions.h"
+#include "core/callable.h"
+#include "core/collector.h"
+#include "core/context.h"
+#include "core/error.h"
+#include "core/memory.h"
+#include "core/routines.h"
+#include "core/runtime_words.h"
+#include "core/stack.h"
+#include "core/symbol.h"
+#include "core/typeset_bits.h"
+#include "core/word.h"
+#include "natives/natives.h"
+
+namespace zel::interp {
+
+bool tracing = false;
+
+using memory::buf;
+using stack::FRAME_INTERPRETER;
+
+namespace {
+
+char* native_stack_floor = nullptr;   // below this address the guard raises stack-overflow
+
+inline Cell* code_at(uint32_t node, uint32_t i) { return buf(node)->cells() + i; }
+
+// The value cell of a word, with the common cases inline.
+inline Cell* word_value(const Cell* w) {
+    uint32_t ctx = w->d1;
+    int32_t idx = int32_t(w->d3);
+    if (ctx && idx >= 0) {
+        const Cell* rec = buf(ctx)->cells();
+        if (rec->header & context::ON_STACK) {
+            if (rec->d2) return stack::bottom + (rec->d2 - 1) + idx;
+        } else {
+            return buf(rec->d2)->cells() + idx;
+        }
+    }
+    return word::value_cell(w);
+}
+
+inline Cell* word_value_or_null(const Cell* w) {
+    uint32_t ctx = w->d1;
+    int32_t idx = int32_t(w->d3);
+    if (ctx && idx >= 0) {
+        const Cell* rec = buf(ctx)->cells();
+        if (rec->header & context::ON_STACK) return rec->d2 ? stack::bottom + (rec->d2 - 1) + idx : nullptr;
+        return buf(rec->d2)->cells() + idx;
+    }
+    return word::value_or_null(w);
+}
+
+struct CallSite {
+    uint32_t node;        // the code block
+    uint32_t end;
+    uint32_t path_node;   // refinements named in a path (0: none)
+    uint32_t path_index;  // first refinement element
+    const Cell* path;     // the path value (errors)
+};
+
+uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub);
+uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path, int mode);
+uint32_t dispatch_call(const Cell* fn, const Cell* name, CallSite site, uint32_t pos, Cell* left);
+
+enum PathMode { PATH_EVAL = 0, PATH_GET = 1, PATH_SET = 2 };
+
+[[noreturn]] void raise_arg_type(const Cell* fn, const Cell* name, int32_t arg_no, uint32_t type) {
+    Cell arg_word;
+    callable::argument_word(&arg_word, fn, arg_no);
+    error::raise_expect_arg(name, type, &arg_word);
+}
+
+// Pushes the value of a paren (evaluated under a native frame named by sym).
+void eval_paren(const Cell* paren, uint32_t name_sym) {
+    stack::open_frame(name_sym, 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    eval_block(paren, true);
+    stack::close_frame_keep();
+}
+
+// Pushes one argument of kind k taken from the code; returns the next position.
+uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool infix_call,
+                        const Cell* fn, const Cell* name, int32_t arg_no, const Cell* typeset) {
+    if (pos >= site.end || pos >= buf(site.node)->length()) {
+        if (kind == callable::ARG_LIT && typeset_bits::has(typeset, TYPE_UNSET)) {
+            stack::push_unset();
+            return pos;
+        }
+        Cell arg_word;
+        callable::argument_word(&arg_word, fn, arg_no);
+        error::raise(error::ERR_SCRIPT_NO_ARG, name, &arg_word);
+    }
+    switch (kind) {
+        case callable::ARG_GET:
+            stack::push_copy(code_at(site.node, pos));
+            return pos + 1;
+        case callable::ARG_LIT: {
+            Cell c = *code_at(site.node, pos);
+            uint32_t t = type_of(&c);
+            if (t == TYPE_PAREN) eval_paren(&c, sym(SYM_PAREN));
+            else if (t == TYPE_GET_WORD) stack::push_copy(word_value(&c));
+            else if (t == TYPE_GET_PATH) eval_path(site.node, pos + 1, site.end, &c, PATH_GET);
+            else stack::push_copy(&c);
+            return pos + 1;
+        }
+        default:
+            return eval_expr(site.node, pos, site.end, infix_call);
+    }
+}
+
+// Gathers the arguments of a call into the new frame and runs it. base is the first argument.
+uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
+    uint32_t t = type_of(fn);
+    bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
+    uint32_t cache = callable::args_cache(fn);
+    uint32_t count = buf(cache)->length();
+    int32_t refs[64];
+    int32_t nrefs = 0;
+    if (!is_function) {
+        const Cell* last = code_at(cache, count - 1);
+        nrefs = int32_t(int_value(last));
+        for (int32_t i = 0; i < nrefs && i < 64; i++) refs[i] = -1;
+    }
+    bool active = true;
+    int32_t arg_no = 0;
+    bool first = true;
+    for (uint32_t i = 0; i < count; i++) {
+        Cell e = *code_at(cache, i);
+        switch (type_of(&e)) {
+            case TYPE_TYPESET: {
+                uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
+                if (kind == callable::ARG_RETURN) break;
+                int32_t this_arg = arg_no++;
+                if (!active) {
+                    if (is_function) stack::push_none();
+                    break;
+                }
+                if (infix && first) {
+                    first = false;
+                    if (!typeset_bits::has(&e, type_of(stack::base)))
+                        raise_arg_type(fn, name, this_arg, type_of(stack::base));
+                    break;
+                }
+                first = false;
+                pos = fetch_argument(kind, site, pos, infix, fn, name, this_arg, &e);
+                if (stack::unwinding()) return pos;
+                const Cell* v = stack::top - 1;
+                if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(fn, name, this_arg, type_of(v));
+                break;
+            }
+            case TYPE_REFINEMENT:
+                arg_no++;
+                if (is_function) {
+                    Cell* c = stack::push();
+                    set_logic(c, false);
+                }
+                active = false;
+                break;
+            case TYPE_INTEGER:
+                if (is_function) {
+                    int32_t n = int_value(&e);
+                    if (n > 0) {
+                        set_logic(stack::push(), false);
+                        for (int32_t k = 1; k < n; k++) stack::push_none();
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+    }
+
+    // Refinements named in a path, in the path's order.
+    if (site.path_node) {
+        uint32_t plen = buf(site.path_node)->length();
+        for (uint32_t pi = site.path_index; pi < plen; pi++) {
+            Cell el = *code_at(site.path_node, pi);
+            bool truth = true;
+            if (type_of(&el) == TYPE_GET_WORD) {
+                truth = !is_falsy(word_value(&el));
+            } else if (type_of(&el) != TYPE_WORD) {
+                error::raise(error::ERR_SCRIPT_BAD_REFINE, &el);
+            }
+            // Find the refinement in the cache.
+            int32_t at = -1;
+            uint32_t n = buf(cache)->length();
+            for (uint32_t k = 0; k < n; k++) {
+                const Cell* c = code_at(cache, k);
+                if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(&el))) {
+                    at = int32_t(k);
+                    break;
+                }
+            }
+            if (at < 0) error::raise(error::ERR_SCRIPT_NO_REFINE, name, &el);
+            Cell ref = *code_at(cache, uint32_t(at));
+            int32_t slot = int32_t(ref.d1);
+            int32_t ordinal = int32_t(ref.d3);
+            if (is_function) {
+                Cell* flag = stack::base + slot;
+                if (logic_value(flag)) error::raise(error::ERR_SCRIPT_DUP_REFINE, site.path);
+                set_logic(flag, truth);
+            } else {
+                if (refs[ordinal - 1] != -1) error::raise(error::ERR_SCRIPT_DUP_REFINE, site.path);
+                refs[ordinal - 1] = int32_t(stack::top - stack::base);
+            }
+            // Its arguments follow the refinement in the cache.
+            int32_t k = 0;
+            int32_t ref_arg_no = 0;
+            for (uint32_t q = 0; q < uint32_t(at); q++) {
+                uint32_t qt = type_of(code_at(cache, q));
+                if ((qt == TYPE_TYPESET && ((code_at(cache, q)->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
+                    qt == TYPE_REFINEMENT)
+                    ref_arg_no++;
+            }
+            for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
+                Cell e = *code_at(cache, q);
+                if (type_of(&e) != TYPE_TYPESET) break;
+                uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
+                if (kind == callable::ARG_RETURN) continue;
+                k++;
+                int32_t this_arg = ref_arg_no + k;
+                pos = fetch_argument(kind, site, pos, false, fn, name, this_arg, &e);
+                if (stack::unwinding()) return pos;
+                Cell* v = stack::top - 1;
+                if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(fn, name, this_arg, type_of(v));
+                if (is_function) {
+                    Cell* dst = stack::base + slot + k;
+                    if (truth) *dst = *v; else set_none(dst);
+                    stack::top--;
+                }
+            }
+            if (!is_function && !truth) {
+                stack::top = stack::base + refs[ordinal - 1];
+                refs[ordinal - 1] = -1;
+            }
+        }
+    }
+
+    switch (t) {
+        case TYPE_NATIVE:
+            natives::table[fn->d1](false, refs);
+            break;
+        case TYPE_ACTION:
+            actions::dispatchers[fn->d1](refs);
+            break;
+        case TYPE_FUNCTION: {
+            uint32_t fctx = fn->d1;
+            stack::enter_function_context(fctx);
+            stack::Frame* f = stack::ftop - 1;
+            f->header |= stack::FRAME_RETURN_TARGET;
+            Cell body = buf(fn->d3)->cells()[callable::AUX_BODY];
+            if (type_of(&body) == TYPE_BLOCK) {
+                eval_block(&body, true);
+            } else {
+                stack::set_result(&body);
+            }
+            if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
+                if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
+                else set_unset(stack::base);
+                stack::pending = stack::LEVEL_NONE;
+                stack::top = stack::base + 1;
+            }
+            break;
+        }
+        case TYPE_ROUTINE: {
+            routines::RoutineFn code = routines::code(fn);
+            if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
+            code(stack::base);
+            stack::top = stack::base + 1;
+            break;
+        }
+        default:
+            error::raise(error::ERR_INTERNAL_NOT_DONE);
+    }
+    return pos;
+}
+
+// Calls fn. name is the word that named it (or nullptr). left: for an infix call, the cell
+// holding the left operand (the top value). Pushes the result; returns the next position.
+uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint32_t pos, Cell* left) {
+    Cell fn = *fn_in;
+    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    Cell name_word;
+    uint32_t name_sym = sym(SYM_ANON), name_ctx = 0;
+    if (name && type_of(name) == TYPE_WORD) {
+        name_word = *name;
+        name_sym = word_symbol(name);
+        name_ctx = word_context(name);
+    } else {
+        word::make_global(&name_word, TYPE_WORD, name_sym);
+    }
+    Cell* slot = nullptr;
+    collector::RootGuard keep_fn(&fn);
+    if (!left) slot = stack::push_copy(&fn);
+    uint32_t t = type_of(&fn);
+    if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
+    else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    if (left) stack::base = left;
+    pos = gather_and_run(&fn, &name_word, site, pos, left != nullptr);
+    stack::close_frame_keep();
+    if (slot) {
+        *slot = *(slot + 1);
+        stack::top = slot + 1;
+    }
+    return pos;
+}
+
+uint32_t eval_primary(uint32_t node, uint32_t pos, uint32_t end) {
+    Cell c = *code_at(node, pos);
+    uint32_t t = type_of(&c);
+    switch (t) {
+        case TYPE_WORD: {
+            Cell* v = word_value(&c);
+            uint32_t vt = type_of(v);
+            if (vt == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_VALUE, &c);
+            if (is_callable_type(vt)) return dispatch_call(v, &c, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+            if (vt == TYPE_OP) error::raise(error::ERR_SCRIPT_NO_OP_ARG);
+            stack::push_copy(v);
+            return pos + 1;
+        }
+        case TYPE_SET_WORD: {
+            if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+            stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+            stack::push_copy(&c);
+            pos = eval_expr(node, pos + 1, end, false);
+            if (stack::unwinding()) {
+                stack::close_frame_keep();
+                return pos;
+            }
+            Cell* v = stack::base + 1;
+            if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+            word::set(&c, v);
+            *stack::base = *v;
+            stack::close_frame_keep();
+            return pos;
+        }
+        case TYPE_LIT_WORD:
+            retype(&c, TYPE_WORD);
+            stack::push_copy(&c);
+            return pos + 1;
+        case TYPE_GET_WORD:
+            stack::push_copy(word_value(&c));
+            return pos + 1;
+        case TYPE_PAREN:
+            eval_paren(&c, sym(SYM_BODY));
+            return pos + 1;
+        case TYPE_PATH:
+            return eval_path(node, pos + 1, end, &c, PATH_EVAL);
+        case TYPE_GET_PATH:
+            return eval_path(node, pos + 1, end, &c, PATH_GET);
+        case TYPE_LIT_PATH:
+            retype(&c, TYPE_PATH);
+            c.d3 = 0;
+            stack::push_copy(&c);
+            return pos + 1;
+        case TYPE_SET_PATH: {
+            if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+            stack::open_frame(sym(SYM_SET_PATH), 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
+            collector::RootGuard keep_path(&c);
+            pos = eval_expr(node, pos + 1, end, false);
+            if (!stack::unwinding()) {
+                eval_path(node, pos, end, &c, PATH_SET);   // the value to set is at base[0]
+                stack::top = stack::base + 1;
+            }
+            stack::close_frame_keep();
+            return pos;
+        }
+        case TYPE_ISSUE:
+            if (pos + 1 < end && type_of(code_at(node, pos + 1)) == TYPE_BLOCK &&
+                (word_symbol(&c) == sym(SYM_SYSTEM) || word_symbol(&c) == sym(SYM_SYSTEM_GLOBAL)))
+                error::raise(error::ERR_INTERNAL_ZEL_SYSTEM);
+            stack::push_copy(&c);
+            return pos + 1;
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+            return dispatch_call(&c, nullptr, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+        case TYPE_OP:
+            error::raise(error::ERR_INTERNAL_NOT_DONE);
+        default:
+            stack::push_copy(&c);
+            return pos + 1;
+    }
+}
+
+// Evaluates one expression and pushes its value; sub: no infix look-ahead.
+uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
+    Cell* start = stack::top;
+    pos = eval_primary(node, pos, end);
+    if (sub) return pos;
+    while (!stack::unwinding()) {
+        if (pos >= end || pos >= buf(node)->length()) break;
+        const Cell* next = code_at(node, pos);
+        if (type_of(next) != TYPE_WORD) break;
+        Cell* v = word_value_or_null(next);
+        if (!v || type_of(v) != TYPE_OP) break;
+        Cell op = *v;
+        Cell name = *next;
+        stack::top = start + 1;
+        pos = dispatch_call(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
+    }
+    return pos;
+}
+
+// Evaluates a path (the cell path, found just before pos in the code); pushes the value.
+// In PATH_SET mode the value to set is the current result slot.
+uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_in, int mode) {
+    Cell path = *path_in;
+    collector::RootGuard keep_path(&path);
+    uint32_t pnode = series_node(&path);
+    uint32_t head = uint32_t(series_head(&path) < 0 ? 0 : series_head(&path));
+    uint32_t plen = buf(pnode)->length();
+    if (head >= plen) error::raise(error::ERR_SCRIPT_EMPTY_PATH);
+    Cell first = *code_at(pnode, head);
+    if (type_of(&first) != TYPE_WORD) error::raise(error::ERR_SCRIPT_WORD_FIRST, &path);
+    Cell set_value;
+    if (mode == PATH_SET) set_value = *stack::base;
+    collector::RootGuard keep_value(&set_value);
+    Cell* v = word_value(&first);
+    if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_UNSET_PATH, &path, &first);
+    if (is_callable_type(type_of(v))) {
+        if (mode == PATH_SET) error::raise(error::ERR_SCRIPT_INVALID_PATH_SET, &path);
+        if (mode == PATH_GET) error::raise(error::ERR_SCRIPT_INVALID_PATH_GET, &path);
+        return dispatch_call(v, &first, CallSite{node, end, pnode, head + 1, &path}, pos, nullptr);
+    }
+    Cell* cur = stack::push_copy(v);
+    Cell* grand = stack::push_none();
+    Cell* elem = stack::push_none();
+    for (uint32_t i = head + 1; i < plen; i++) {
+        *elem = *code_at(pnode, i);
+        if (type_of(elem) == TYPE_GET_WORD) {
+            *elem = *word_value(elem);
+        } else if (type_of(elem) == TYPE_PAREN) {
+            Cell paren = *elem;
+            eval_paren(&paren, sym(SYM_BODY));
+            if (stack::unwinding()) return pos;
+            *elem = *(stack::top - 1);
+            stack::top--;
+        }
+        if (type_of(elem) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_INVALID_PATH, &path, elem);
+        bool last = (i + 1 == plen);
+        actions::PathStep step;
+        step.path = &path;
+        step.grand_parent = grand;
+        step.index = int32_t(i - head);
+        step.miss_error = true;
+        step.last = last;
+        Cell* r = actions::eval_path(cur, elem, (mode == PATH_SET && last) ? &set_value : nullptr, step);
+        *grand = *cur;
+        *cur = *r;
+        if (mode == PATH_EVAL && !last && is_callable_type(type_of(cur))) {
+            // A function reached inside the path takes the remaining elements as refinements.
+            Cell fn = *cur;
+            stack::top = cur;
+            Cell name = *code_at(pnode, i);
+            if (type_of(&name) != TYPE_WORD) set_none(&name);
+            return dispatch_call(&fn, type_of(&name) == TYPE_WORD ? &name : nullptr,
+                                 CallSite{node, end, pnode, i + 1, &path}, pos, nullptr);
+        }
+        if (mode == PATH_EVAL && last && is_callable_type(type_of(cur))) {
+            Cell fn = *cur;
+            stack::top = cur;
+            Cell name = *code_at(pnode, i);
+            return dispatch_call(&fn, type_of(&name) == TYPE_WORD ? &name : nullptr,
+                                 CallSite{node, end, 0, 0, &path}, pos, nullptr);
+        }
+    }
+    stack::top = cur + 1;
+    if (mode == PATH_SET) *cur = set_value;
+    return pos;
+}
+
+}  // namespace
+
+void check_native_stack() {
+    char here;
+    // The floor leaves a margin below it: raising and reporting the error fits there.
+    if (&here < native_stack_floor) error::raise(error::ERR_INTERNAL_STACK_OVERFLOW);
+}
+
+void set_native_stack_base(void* base, size_t usable) {
+    native_stack_floor = static_cast<char*>(base) - usable;
+}
+
+void eval_block(const Cell* block_in, bool pass) {
+    check_native_stack();
+    Cell block = *block_in;
+    uint32_t node = series_node(&block);
+    int32_t head = series_head(&block);
+    uint32_t end = buf(node)->length();
+    uint32_t pos = head < 0 ? 0 : uint32_t(head);
+    Cell saved_position = error::current_position;
+    stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_EVAL, FRAME_INTERPRETER);
+    if (pos >= end) {
+        stack::push_unset();
+    } else {
+        while (pos < end) {
+            stack::top = stack::base;
+            collector::safe_point();
+            error::current_position = block;
+            error::current_position.d1 = pos;
+            pos = eval_expr(node, pos, end, false);
+            if (stack::unwinding()) break;
+            uint32_t len = buf(node)->length();
+            if (len < end) end = len;
+        }
+    }
+    error::current_position = saved_position;
+    if (pass) stack::close_frame_pass();
+    else stack::close_frame_keep();
+}
+
+uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
+    Cell block = *block_in;
+    uint32_t node = series_node(&block);
+    uint32_t end = buf(node)->length();
+    if (index >= end) {
+        if (keep) stack::push_unset();
+        else { set_unset(stack::base); stack::top = stack::base + 1; }
+        return index;
+    }
+    stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    Cell saved_position = error::current_position;
+    error::current_position = block;
+    error::current_position.d1 = index;
+    index = eval_expr(node, index, end, false);
+    error::current_position = saved_position;
+    if (keep) stack::close_frame_keep();
+    else stack::close_frame_pass();
+    return index;
+}
+
+void eval_value(const Cell* value) {
+    // A one-value block gives the value the same evaluation as inside code.
+    uint32_t node = memory::new_cell_series(1);
+    Cell* c = memory::append_cell(node);
+    *c = *value;
+    Cell block;
+    set_series(&block, TYPE_BLOCK, node);
+    collector::RootGuard keep(&block);
+    eval_next(&block, 0, true);
+}
+
+void call_with_args(const Cell* fn_in, uint32_t name_symbol, const Cell* args, int32_t argc) {
+    Cell fn = *fn_in;
+    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    collector::RootGuard keep(&fn);
+    // Build a code block of the arguments, quoted so that they are taken as they are.
+    uint32_t node = memory::new_cell_series(size_t(argc) + 1);
+    Cell code;
+    set_series(&code, TYPE_BLOCK, node);
+    collector::RootGuard keep_code(&code);
+    Cell* slot = stack::push_copy(&fn);
+    uint32_t t = type_of(&fn);
+    Cell name;
+    word::make_global(&name, TYPE_WORD, name_symbol);
+    if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, fn.d1, 0);
+    else stack::open_frame(name_symbol, 0, stack::FRAME_NATIVE, 0);
+    // Arguments are pushed directly; refinements and locals as unused.
+    uint32_t cache = callable::args_cache(&fn);
+    int32_t given = 0;
+    bool active = true;
+    int32_t refs[64];
+    for (int i = 0; i < 64; i++) refs[i] = -1;
+    for (uint32_t i = 0; i < buf(cache)->length(); i++) {
+        Cell e = *code_at(cache, i);
+        if (type_of(&e) == TYPE_TYPESET) {
+            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            if (active && given < argc) stack::push_copy(&args[given++]);
+            else if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) stack::push_none();
+            else if (active) stack::push_none();
+        } else if (type_of(&e) == TYPE_REFINEMENT) {
+            active = false;
+            if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) set_logic(stack::push(), false);
+        } else if (type_of(&e) == TYPE_INTEGER && (t == TYPE_FUNCTION || t == TYPE_ROUTINE)) {
+            int32_t n = int_value(&e);
+            if (n > 0) {
+                set_logic(stack::push(), false);
+                for (int32_t k = 1; k < n; k++) stack::push_none();
+            }
+        }
+    }
+    switch (t) {
+        case TYPE_NATIVE: natives::table[fn.d1](false, refs); break;
+        case TYPE_ACTION: actions::dispatchers[fn.d1](refs); break;
+        case TYPE_FUNCTION: {
+            stack::enter_function_context(fn.d1);
+            (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
+            Cell body = buf(fn.d3)->cells()[callable::AUX_BODY];
+            if (type_of(&body) == TYPE_BLOCK) eval_block(&body, true);
+            else stack::set_result(&body);
+            if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
+                if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
+                else set_unset(stack::base);
+                stack::pending = stack::LEVEL_NONE;
+                stack::top = stack::base + 1;
+            }
+            break;
+        }
+        case TYPE_ROUTINE: {
+            routines::RoutineFn code = routines::code(&fn);
+            if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
+            code(stack::base);
+            stack::top = stack::base + 1;
+            break;
+        }
+        default:
+            error::raise(error::ERR_INTERNAL_NOT_DONE);
+    }
+    stack::close_frame_keep();
+    *slot = *(slot + 1);
+    stack::top = slot + 1;
+}
+
+void apply(const Cell*, const Cell*, bool, bool, const Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+
+}  // namespace zel::interp

@@ -1,0 +1,39 @@
+// The interpreter: evaluates blocks of values expression by expression, looks words up, sets
+// words and paths, evaluates parens and paths, and calls natives, actions, functions, routines
+// and ops (infix, all of one precedence, left to right).
+//
+// Code positions are (node, index) pairs, re-read after every evaluation: each expression
+// boundary is a safe point where the collector may move the code's buffer.
+//
+// Every entry point may evaluate Zel code. After it returns, check stack::unwinding(): a
+// break, continue, return, exit or throw may be on its way up.
+#pragma once
+#include <cstdint>
+
+#include "core/cell.h"
+
+namespace zel::interp {
+
+// Evaluates the whole block (from its head). pass: the last value goes to the caller's result
+// slot (stack top := base + 1); otherwise it is pushed on the stack.
+void eval_block(const Cell* block, bool pass);
+// Evaluates one expression of the block at index; the value is pushed (keep) or stored in
+// the result slot. Returns the index after the expression.
+uint32_t eval_next(const Cell* block, uint32_t index, bool keep);
+// Evaluates a single value as an expression (do of a word, a path...); the value is pushed.
+void eval_value(const Cell* value);
+// Calls a function value with the arguments taken from an args block (apply).
+void apply(const Cell* fn, const Cell* args_block, bool all_mode, bool safer, const Cell* name);
+// Runs a callable with arguments already on the stack, for callbacks from C++ (comparators,
+// change handlers): opens a call frame named by name_symbol, pushes the argc cells, fills
+// unused refinements and locals, runs. The result is pushed.
+void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int32_t argc);
+
+// The native stack guard: raises stack-overflow well before the native stack ends.
+void check_native_stack();
+void set_native_stack_base(void* base, size_t usable);
+
+// Tracing state (the tracer itself comes with the library).
+extern bool tracing;
+
+}  // namespace zel::interp

@@ -1,0 +1,342 @@
+// Memory manager: node frames, series frames and big buffers.
+#include "core/memory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/memory_frames.h"
+#include "platform/os_memory.h"
+
+namespace zel::memory {
+
+SeriesBuf** node_table = nullptr;
+bool collection_wanted = false;
+FrameLists frames;
+
+namespace {
+
+size_t round_up(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
+
+[[noreturn]] void fatal_out_of_memory() {
+    std::fputs("*** Runtime Error 94: out of memory\n", stderr);
+    std::exit(94);
+}
+
+void* os_block(size_t size) {
+    void* p = platform::allocate_pages(size);
+    if (p) frames.total_reserved += size;
+    return p;
+}
+
+void os_release(void* p, size_t size) {
+    frames.total_reserved -= size;
+    platform::free_pages(p, size);
+}
+
+// ---- node frames ----
+
+void thread_free_nodes(uint32_t f) {
+    uint32_t first = f * NODES_PER_FRAME + 1;
+    for (uint32_t i = 0; i < NODES_PER_FRAME; i++) {
+        uint32_t id = first + i;
+        uint32_t next = (i + 1 < NODES_PER_FRAME) ? id + 1 : 0;
+        node_table[id] = reinterpret_cast<SeriesBuf*>((uintptr_t(next) << 1) | 1);
+    }
+    NodeFrame& nf = frames.node_frames[f];
+    nf.free_head = first;
+}
+
+uint32_t new_node_frame() {
+    uint32_t f = 0;
+    while (f < MAX_NODE_FRAMES && frames.node_frames[f].live) f++;
+    if (f == MAX_NODE_FRAMES) fatal_out_of_memory();
+    NodeFrame& nf = frames.node_frames[f];
+    nf = NodeFrame{};
+    nf.live = true;
+    if (f + 1 > frames.node_frame_count) frames.node_frame_count = f + 1;
+    thread_free_nodes(f);
+    frames.total_reserved += NODES_PER_FRAME * sizeof(SeriesBuf*);
+    return f;
+}
+
+uint32_t take_node() {
+    NodeFrame* nf = &frames.node_frames[frames.current_node_frame];
+    if (!nf->live || nf->free_head == 0) {
+        uint32_t f = 0;
+        for (; f < frames.node_frame_count; f++)
+            if (frames.node_frames[f].live && frames.node_frames[f].free_head != 0) break;
+        if (f == frames.node_frame_count) f = new_node_frame();
+        frames.current_node_frame = f;
+        nf = &frames.node_frames[f];
+    }
+    uint32_t id = nf->free_head;
+    uintptr_t link = reinterpret_cast<uintptr_t>(node_table[id]);
+    nf->free_head = uint32_t(link >> 1);
+    node_table[id] = nullptr;
+    nf->in_use++;
+    return id;
+}
+
+// ---- series frames ----
+
+SeriesFrame* new_series_frame(size_t data_size) {
+    size_t total = round_up(sizeof(SeriesFrame) + data_size, platform::page_size());
+    auto* f = static_cast<SeriesFrame*>(os_block(total));
+    if (!f) raise_no_memory();
+    f->total = total;
+    f->heap = f->start();
+    f->end = reinterpret_cast<uint8_t*>(f) + total;
+    // Keep the list in ascending address order.
+    SeriesFrame* after = nullptr;
+    for (SeriesFrame* s = frames.first; s && s < f; s = s->next) after = s;
+    f->prev = after;
+    f->next = after ? after->next : frames.first;
+    if (f->next) f->next->prev = f; else frames.last = f;
+    if (after) after->next = f; else frames.first = f;
+    return f;
+}
+
+bool fits(SeriesFrame* f, size_t fp) { return f->heap + fp < f->end; }
+
+SeriesFrame* frame_for(size_t fp) {
+    if (frames.current && fits(frames.current, fp)) return frames.current;
+    SeriesFrame* found = nullptr;
+    for (SeriesFrame* f = frames.first; f; f = f->next)
+        if (fits(f, fp)) { found = f; break; }
+    if (!found || size_t(found->end - found->heap) < MIN_FRAME_ROOM) {
+        if (fp >= frames.next_frame_size) frames.next_frame_size = FRAME_SIZE_CAP;
+        size_t size = frames.next_frame_size;
+        if (frames.next_frame_size < FRAME_SIZE_CAP) frames.next_frame_size *= 2;
+        found = new_series_frame(size);
+        if (!fits(found, fp)) found = new_series_frame(round_up(fp + 16, 4096));
+    }
+    frames.current = found;
+    return found;
+}
+
+void note_allocation(size_t bytes) {
+    frames.allocated_since_collection += bytes;
+    if (frames.allocated_since_collection >= frames.collection_budget) collection_wanted = true;
+}
+
+SeriesBuf* allocate_buffer(size_t size, uint32_t unit, bool external) {
+    if (size > 0x7FFFFFF0u) raise_no_memory();
+    size = round_up(size == 0 ? 16 : size, 16);
+    size_t fp = sizeof(SeriesBuf) + size;
+    SeriesBuf* b;
+    uint32_t flags = unit | F_IN_USE;
+    if (external) {
+        b = static_cast<SeriesBuf*>(std::aligned_alloc(16, fp));
+        if (!b) fatal_out_of_memory();
+        flags |= F_EXTERNAL;
+    } else if (fp >= FRAME_SIZE_CAP) {
+        size_t total = round_up(sizeof(BigBlock) + fp, platform::page_size());
+        auto* blk = static_cast<BigBlock*>(os_block(total));
+        if (!blk) raise_no_memory();
+        blk->total = total;
+        blk->next = frames.big;
+        frames.big = blk;
+        b = blk->buffer();
+        flags |= F_BIG;
+        collection_wanted = true;
+    } else {
+        SeriesFrame* f = frame_for(fp);
+        b = reinterpret_cast<SeriesBuf*>(f->heap);
+        f->heap += fp;
+    }
+    note_allocation(fp);
+    b->flags = flags;
+    b->node = 0;
+    b->size = uint32_t(size);
+    b->tail = 0;
+    return b;
+}
+
+uint32_t attach(SeriesBuf* b) {
+    uint32_t node = take_node();
+    node_table[node] = b;
+    b->node = node;
+    return node;
+}
+
+}  // namespace
+
+void init() {
+    if (node_table) return;
+    size_t table_bytes = size_t(MAX_NODE_FRAMES) * NODES_PER_FRAME * sizeof(SeriesBuf*) + 64;
+    node_table = static_cast<SeriesBuf**>(platform::reserve_address_space(table_bytes));
+    if (!node_table) fatal_out_of_memory();
+    new_node_frame();
+    frames.current = new_series_frame(INITIAL_FRAME_SIZE);
+    frames.next_frame_size = INITIAL_FRAME_SIZE * 2;
+}
+
+void release_all() {
+    while (frames.first) {
+        SeriesFrame* n = frames.first->next;
+        os_release(frames.first, frames.first->total);
+        frames.first = n;
+    }
+    frames.last = frames.current = nullptr;
+    while (frames.big) {
+        BigBlock* n = frames.big->next;
+        os_release(frames.big, frames.big->total);
+        frames.big = n;
+    }
+}
+
+uint32_t new_series(size_t count, uint32_t unit) {
+    return attach(allocate_buffer(count * unit, unit, false));
+}
+
+uint32_t new_cell_series(size_t n) { return new_series(n, 16); }
+
+uint32_t new_cell_series_cleared(size_t n) {
+    uint32_t node = new_cell_series(n);
+    SeriesBuf* b = buf(node);
+    Cell* c = b->cells();
+    for (uint32_t i = 0; i < b->capacity(); i++) set_unset(&c[i]);
+    return node;
+}
+
+uint32_t new_external_series(size_t count, uint32_t unit) {
+    uint32_t node = attach(allocate_buffer(count * unit, unit, true));
+    frames.external_nodes.push_back(node);
+    return node;
+}
+
+SeriesBuf* grow(uint32_t node, size_t new_size) {
+    SeriesBuf* old = buf(node);
+    if (new_size == 0) new_size = size_t(old->size) * 2;
+    if (new_size <= old->size) return old;
+    bool external = (old->flags & F_EXTERNAL) != 0;
+    SeriesBuf* b = allocate_buffer(new_size, old->unit(), external);
+    old = buf(node);
+    b->flags = (old->flags & ~(F_BIG | F_MARK)) | (b->flags & F_BIG);
+    b->node = node;
+    b->tail = old->tail;
+    std::memcpy(b->data(), old->data(), old->tail);
+    node_table[node] = b;
+    if (external) {
+        std::free(old);
+    } else {
+        old->node = 0;
+        old->flags &= ~F_IN_USE;
+    }
+    return b;
+}
+
+SeriesBuf* ensure_room(uint32_t node, size_t extra) {
+    SeriesBuf* b = buf(node);
+    size_t need = size_t(b->tail) + extra;
+    if (need <= b->size) return b;
+    size_t doubled = size_t(b->size) * 2;
+    return grow(node, need > doubled ? need : doubled);
+}
+
+uint32_t duplicate_series(uint32_t node) {
+    SeriesBuf* src = buf(node);
+    uint32_t n = new_series(src->size, 1);
+    src = buf(node);
+    SeriesBuf* b = buf(n);
+    b->flags = (src->flags & ~(F_OWNED | F_BIG | F_EXTERNAL | F_MARK)) | (b->flags & F_BIG) | F_IN_USE;
+    b->tail = src->tail;
+    std::memcpy(b->data(), src->data(), src->tail);
+    return n;
+}
+
+uint32_t copy_range(uint32_t node, uint32_t first_unit, uint32_t count) {
+    SeriesBuf* src = buf(node);
+    uint32_t unit = src->unit();
+    uint32_t n = new_series(count, unit);
+    src = buf(node);
+    SeriesBuf* b = buf(n);
+    b->flags = (src->flags & ~(F_OWNED | F_BIG | F_EXTERNAL | F_MARK)) | (b->flags & F_BIG) | F_IN_USE;
+    std::memcpy(b->data(), src->data() + size_t(first_unit) * unit, size_t(count) * unit);
+    b->tail = count * unit;
+    return n;
+}
+
+Cell* append_cell(uint32_t node) {
+    SeriesBuf* b = ensure_room(node, sizeof(Cell));
+    Cell* c = b->cell_tail();
+    set_unset(c);
+    b->tail += sizeof(Cell);
+    return c;
+}
+
+size_t total_reserved() { return frames.total_reserved; }
+
+size_t bytes_in_use() {
+    size_t n = 0;
+    for (SeriesFrame* f = frames.first; f; f = f->next) n += size_t(f->heap - f->start());
+    for (BigBlock* b = frames.big; b; b = b->next) n += footprint(b->buffer());
+    return n;
+}
+
+uint32_t nodes_in_use() {
+    uint32_t n = 0;
+    for (uint32_t f = 0; f < frames.node_frame_count; f++)
+        if (frames.node_frames[f].live) n += frames.node_frames[f].in_use;
+    return n;
+}
+
+// ---- collector support ----
+
+void free_node(uint32_t node) {
+    uint32_t f = node_frame_of(node);
+    NodeFrame& nf = frames.node_frames[f];
+    node_table[node] = reinterpret_cast<SeriesBuf*>((uintptr_t(nf.free_head) << 1) | 1);
+    nf.free_head = node;
+    nf.in_use--;
+}
+
+void release_series_frame(SeriesFrame* f) {
+    if (f->prev) f->prev->next = f->next; else frames.first = f->next;
+    if (f->next) f->next->prev = f->prev; else frames.last = f->prev;
+    if (frames.current == f) frames.current = frames.last;
+    os_release(f, f->total);
+}
+
+void sweep_big_buffers() {
+    BigBlock** link = &frames.big;
+    while (BigBlock* blk = *link) {
+        SeriesBuf* b = blk->buffer();
+        if (b->flags & F_MARK) {
+            b->flags &= ~F_MARK;
+            link = &blk->next;
+        } else {
+            *link = blk->next;
+            if (b->node) free_node(b->node);
+            os_release(blk, blk->total);
+        }
+    }
+}
+
+void review_node_frames(uint32_t) {
+    bool current_set = false;
+    for (uint32_t f = 0; f < frames.node_frame_count; f++) {
+        NodeFrame& nf = frames.node_frames[f];
+        if (!nf.live) continue;
+        if (nf.in_use == 0 && f != 0) {
+            nf.live = false;
+            platform::discard_pages(&node_table[f * NODES_PER_FRAME + 1],
+                                    NODES_PER_FRAME * sizeof(SeriesBuf*));
+            frames.total_reserved -= NODES_PER_FRAME * sizeof(SeriesBuf*);
+            continue;
+        }
+        if (!current_set && nf.free_head != 0) {
+            frames.current_node_frame = f;
+            current_set = true;
+        }
+        nf.history = (nf.history << 1) | (nf.in_use == nf.previous_in_use ? 1 : 0);
+        nf.previous_in_use = nf.in_use;
+    }
+    while (frames.node_frame_count > 0 && !frames.node_frames[frames.node_frame_count - 1].live)
+        frames.node_frame_count--;
+}
+
+void poison(void* p, size_t n) { std::memset(p, 0xDB, n); }
+
+}  // namespace zel::memory

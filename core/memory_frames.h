@@ -1,0 +1,74 @@
+// Frame bookkeeping of the memory manager, shared with the collector only.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "core/memory.h"
+
+namespace zel::memory {
+
+constexpr uint32_t NODES_PER_FRAME = 10000;
+constexpr uint32_t MAX_NODE_FRAMES = 8192;
+constexpr size_t INITIAL_FRAME_SIZE = 1u << 20;   // 1 MB
+constexpr size_t FRAME_SIZE_CAP = 2u << 20;       // 2 MB, also the big-buffer threshold
+constexpr size_t MIN_FRAME_ROOM = 52428;          // a frame with less room is not worth filling
+
+struct SeriesFrame {
+    SeriesFrame* next;
+    SeriesFrame* prev;
+    size_t total;     // OS block size
+    uint8_t* heap;    // first free byte
+    uint8_t* end;     // one past the frame
+    uint64_t pad;
+    uint8_t* start() { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+static_assert(sizeof(SeriesFrame) % 16 == 0);
+
+struct BigBlock {
+    BigBlock* next;
+    size_t total;     // OS block size
+    SeriesBuf* buffer() { return reinterpret_cast<SeriesBuf*>(this + 1); }
+};
+static_assert(sizeof(BigBlock) % 16 == 0);
+
+struct NodeFrame {
+    bool live = false;
+    uint32_t free_head = 0;   // first free node id, 0 when full
+    uint32_t in_use = 0;
+    uint32_t made_at_cycle = 0;
+    uint32_t previous_in_use = 0;
+    uint32_t history = 0;
+};
+
+struct FrameLists {
+    SeriesFrame* first = nullptr;
+    SeriesFrame* last = nullptr;
+    SeriesFrame* current = nullptr;
+    size_t next_frame_size = INITIAL_FRAME_SIZE;
+    BigBlock* big = nullptr;
+    NodeFrame node_frames[MAX_NODE_FRAMES];
+    uint32_t node_frame_count = 0;   // frames ever made (highest index + 1)
+    uint32_t current_node_frame = 0;
+    size_t total_reserved = 0;
+    size_t allocated_since_collection = 0;
+    size_t collection_budget = 8u << 20;
+    std::vector<uint32_t> external_nodes;   // series allocated outside the frames
+};
+extern FrameLists frames;
+
+inline bool node_is_free_link(uintptr_t v) { return (v & 1) != 0; }
+inline uint32_t node_frame_of(uint32_t node) { return (node - 1) / NODES_PER_FRAME; }
+inline size_t footprint(const SeriesBuf* b) { return sizeof(SeriesBuf) + b->size; }
+
+// Puts a dead node back on its frame's free list.
+void free_node(uint32_t node);
+// Unlinks an empty series frame and returns it to the OS.
+void release_series_frame(SeriesFrame* f);
+// Returns every unmarked big buffer to the OS and clears the marks of the others.
+void sweep_big_buffers();
+// Returns node frames without nodes in use; picks the current frame.
+void review_node_frames(uint32_t cycle);
+// Fills freed memory with a poison byte (stress mode), so stale pointers read garbage.
+void poison(void* p, size_t n);
+
+}  // namespace zel::memory

@@ -1,0 +1,77 @@
+// The print and output hook lists (see print_hooks.h).
+#include "core/print_hooks.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace zel::print_hooks {
+
+namespace {
+
+// A growable list whose capacity grows by five entries at a time.
+template <typename Fn>
+struct HookList {
+    std::vector<Fn> items;
+    size_t capacity = 5;
+    void add(Fn f) {
+        if (!f) return;
+        if (items.size() == capacity) capacity += 5;
+        items.push_back(f);
+    }
+    void remove(Fn f) {
+        if (!f) return;
+        for (size_t i = 0; i < items.size(); i++)
+            if (items[i] == f) { items.erase(items.begin() + long(i)); return; }
+    }
+};
+
+HookList<PrintHook> prints;
+HookList<OutputHook> outputs;
+
+void write_all(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w <= 0) return;   // a failed write is dropped
+        p += w;
+        n -= size_t(w);
+    }
+}
+
+}  // namespace
+
+void init() {
+    prints = {};
+    outputs = {};
+}
+
+void add(PrintHook print, OutputHook output) {
+    prints.add(print);
+    outputs.add(output);
+}
+
+void remove(PrintHook print, OutputHook output) {
+    prints.remove(print);
+    outputs.remove(output);
+}
+
+void call_print(std::string_view text, bool new_line) {
+    if (prints.items.empty()) {
+        std::fflush(stdout);
+        write_all(1, text.data(), text.size());
+        if (new_line) write_all(1, "\n", 1);
+        return;
+    }
+    std::vector<PrintHook> copy = prints.items;
+    for (PrintHook h : copy) h(text.data(), long(text.size()), new_line ? 1 : 0);
+}
+
+void call_output(std::string_view text, int flag) {
+    std::vector<OutputHook> copy = outputs.items;
+    for (OutputHook h : copy) h(text.data(), long(text.size()), flag);
+}
+
+size_t print_count() { return prints.items.size(); }
+size_t output_count() { return outputs.items.size(); }
+size_t print_capacity() { return prints.capacity; }
+
+}  // namespace zel::print_hooks

@@ -1,0 +1,54 @@
+// The routine registry (see routines.h).
+#include "core/routines.h"
+
+#include <vector>
+
+#include "core/callable.h"
+#include "core/collector.h"
+#include "core/context.h"
+#include "core/memory.h"
+#include "core/word.h"
+#include "io/lexer.h"
+
+namespace zel::routines {
+
+namespace {
+std::vector<RoutineFn> registry{nullptr};
+constexpr uint32_t CELLS_ARGUMENTS = 1u << 15;
+}  // namespace
+
+void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
+    Cell spec;
+    lexer::load_utf8(&spec, spec_text);
+    collector::RootGuard keep(&spec);
+    uint32_t aux = memory::new_cell_series(5);
+    Cell auxc;
+    set_series(&auxc, TYPE_BLOCK, aux);
+    collector::RootGuard keep_aux(&auxc);
+    for (int k = 0; k < 5; k++) set_unset(memory::append_cell(aux));
+    Cell* a = memory::buf(aux)->cells();
+    set_none(&a[callable::AUX_BODY]);
+    set_none(&a[callable::AUX_CACHE]);
+    set_integer(&a[callable::AUX_CODE], int32_t(registry.size()));
+    set_integer(&a[callable::AUX_OBJECT], 0);
+    registry.push_back(fn);
+    uint32_t ctx = context::from_block(&spec, true, false, context::KIND_FUNCTION);
+    uint32_t arity = 0;
+    SeriesBuf* sb = memory::buf(series_node(&spec));
+    for (uint32_t i = 0; i < sb->length(); i++)
+        if (type_of(&sb->cells()[i]) == TYPE_WORD) arity++;
+    Cell r;
+    r.header = TYPE_ROUTINE | CELLS_ARGUMENTS | ((arity & 31) << 25);
+    r.d1 = ctx;
+    r.d2 = series_node(&spec);
+    r.d3 = aux;
+    *context::owner(ctx) = r;
+    word::set_global(name, &r);
+}
+
+RoutineFn code(const Cell* routine) {
+    int32_t i = int_value(&memory::buf(routine->d3)->cells()[callable::AUX_CODE]);
+    return (i > 0 && size_t(i) < registry.size()) ? registry[size_t(i)] : nullptr;
+}
+
+}  // namespace zel::routines

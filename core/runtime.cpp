@@ -1,0 +1,122 @@
+// Start-up, in the runtime's fixed order (see runtime.h).
+#include "core/runtime.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/actions.h"
+#include "core/callable.h"
+#include "core/collector.h"
+#include "core/context.h"
+#include "core/embedded_library.h"
+#include "core/error.h"
+#include "core/interpreter.h"
+#include "core/memory.h"
+#include "core/object.h"
+#include "core/print_hooks.h"
+#include "core/runtime_words.h"
+#include "core/stack.h"
+#include "core/symbol.h"
+#include "core/type_registry.h"
+#include "core/word.h"
+#include "datatypes/series/block.h"
+#include "datatypes/series/string.h"
+#include "io/lexer.h"
+#include "library/routines.h"
+#include "natives/natives.h"
+
+namespace zel::runtime {
+
+namespace {
+
+bool started = false;
+
+// The datatype words name their datatypes from the start.
+void set_type_words() {
+    for (uint32_t t = 1; t <= actions::highest_type(); t++) {
+        uint32_t s = actions::type_word_symbol(t);
+        if (!s) continue;
+        Cell dt;
+        set_datatype(&dt, t);
+        int32_t i = context::global_index(s);
+        *context::value_at(context::global, i) = dt;
+    }
+}
+
+// The make action exists before any library code, since the library makes everything else
+// with it.
+void define_make() {
+    Cell spec;
+    lexer::load_utf8(&spec, "type [any-type!] spec [any-type!]");
+    collector::RootGuard keep(&spec);
+    Cell make;
+    callable::make_native(&make, TYPE_ACTION, &spec, ACT_MAKE);
+    word::set_global("make", &make);
+}
+
+// Evaluates one library file; a failure ends start-up.
+void run_library_file(const embedded::LibraryFile& f) {
+    stack::Saved saved;
+    try {
+        Cell code;
+        lexer::load_utf8(&code, std::string_view(f.text, f.length));
+        collector::RootGuard keep(&code);
+        memory::buf(series_node(&code))->flags |= F_LIBRARY_CODE;
+        interp::eval_block(&code, false);
+        if (stack::unwinding()) {
+            std::fprintf(stderr, "*** Start-up error in %s: a break, return or throw escaped\n", f.name);
+            std::exit(1);
+        }
+        saved.restore();
+    } catch (stack::Unwind&) {
+        Cell err = stack::unwind_value;
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        std::string text = type_of(&err) == TYPE_ERROR ? error::form_to_utf8(&err) : "unknown error";
+        std::fprintf(stderr, "*** Start-up error in %s:\n%s\n", f.name, text.c_str());
+        std::exit(1);
+    }
+    if (!error::catalog_ready()) error::resolve_catalog();
+}
+
+void build(const std::vector<std::string>& args) {
+    print_hooks::init();
+    memory::init();
+    collector::init();
+    symbol::init();
+    types::register_all();
+    actions::init_dispatchers();
+    context::init();
+    runtime_words::init();
+    actions::make_type_words();
+    natives::init();
+    stack::init();
+    lexer::init();
+    error::init();
+    set_type_words();
+    define_make();
+    library::define_routines();
+    for (int i = 0; i < embedded::library_file_count; i++) run_library_file(embedded::library_files[i]);
+    if (!error::catalog_ready()) {
+        std::fputs("*** Start-up error: the library defines no error catalog\n", stderr);
+        std::exit(1);
+    }
+    collector::state.active = true;
+    (void)args;
+    started = true;
+}
+
+}  // namespace
+
+void init(const std::vector<std::string>& args) {
+    if (!started) build(args);
+}
+
+void init_for_tests() {
+    if (!started) build({});
+}
+
+bool ready() { return started; }
+
+}  // namespace zel::runtime

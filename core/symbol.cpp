@@ -1,0 +1,64 @@
+// Symbols (see symbol.h).
+#include "core/symbol.h"
+
+#include <string>
+
+#include "core/collector.h"
+#include "core/hashtable.h"
+#include "core/memory.h"
+#include "datatypes/series/string.h"
+
+namespace zel::symbol {
+
+uint32_t table_node = 0;
+uint32_t block_node = 0;
+
+void init() {
+    block_node = memory::new_cell_series(4000);
+    table_node = hashtable::create(4000, block_node, hashtable::KIND_SYMBOLS);
+    collector::register_node_root(&table_node, collector::NodeRootKind::Table);
+}
+
+uint32_t intern(const char* text, size_t len) {
+    return hashtable::intern_symbol(table_node, text, len, false);
+}
+
+uint32_t intern(std::string_view text) { return intern(text.data(), text.size()); }
+
+uint32_t intern_folded(std::string_view text) {
+    return hashtable::intern_symbol(table_node, text.data(), text.size(), true);
+}
+
+uint32_t from_string_value(const Cell* str) {
+    std::string utf8 = string::to_utf8(str);
+    return intern(utf8.data(), utf8.size());
+}
+
+const Cell* entry(uint32_t id) { return &memory::buf(block_node)->cells()[id - 1]; }
+
+uint32_t canonical(uint32_t id) {
+    int32_t alias = int32_t(entry(id)->d1);
+    return alias > 0 ? uint32_t(alias) : id;
+}
+
+bool same_canonical(uint32_t a, uint32_t b) { return a == b || canonical(a) == canonical(b); }
+
+int32_t alias_of(uint32_t id) { return int32_t(entry(id)->d1); }
+
+std::string_view spelling(uint32_t id) {
+    const SeriesBuf* b = memory::buf(entry(id)->d3);
+    return std::string_view(reinterpret_cast<const char*>(b->data()), b->tail);
+}
+
+uint32_t spelling_string(uint32_t id) {
+    if (uint32_t cached = entry(id)->d2) return cached;
+    std::string_view text = spelling(id);
+    std::string copy(text);
+    uint32_t node = string::node_from_utf8(copy.data(), copy.size());
+    memory::buf(block_node)->cells()[id - 1].d2 = node;
+    return node;
+}
+
+uint32_t count() { return memory::buf(block_node)->length(); }
+
+}  // namespace zel::symbol

@@ -1,0 +1,38 @@
+// Symbols: every name is interned once in the symbol table and then handled as a small
+// integer id (position in the symbol block + 1). The table is case-preserving: a later case
+// variant carries an alias to the first spelling, its canonical symbol; case-insensitive
+// comparisons compare canonical ids. Folding is ASCII only.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "core/cell.h"
+
+namespace zel::symbol {
+
+void init();
+
+uint32_t intern(const char* text, size_t len);
+uint32_t intern(std::string_view text);
+// Returns an existing symbol matching case-insensitively, else makes a canonical one.
+uint32_t intern_folded(std::string_view text);
+// Interns the text of a string! value (any unit size) as UTF-8.
+uint32_t from_string_value(const Cell* str);
+
+uint32_t canonical(uint32_t id);
+int32_t alias_of(uint32_t id);
+// The UTF-8 spelling (not NUL-terminated in the view; the buffer has a NUL after it).
+std::string_view spelling(uint32_t id);
+// The symbol's cached string! node, made on first use. Language code gets copies only.
+uint32_t spelling_string(uint32_t id);
+const Cell* entry(uint32_t id);
+uint32_t count();
+
+bool same_canonical(uint32_t a, uint32_t b);
+
+// The symbol table's node and block node (collector roots, set by init).
+extern uint32_t table_node;
+extern uint32_t block_node;
+
+}  // namespace zel::symbol

@@ -1,0 +1,63 @@
+// The datatype registration order. A datatype whose unit is not built yet registers its
+// name alone, so that its type word exists and every action on it reports itself unsupported.
+#include "core/type_registry.h"
+
+#include "core/actions.h"
+#include "core/callable.h"
+#include "core/object.h"
+#include "datatypes/datatypes.h"
+
+namespace zel::types {
+
+namespace {
+void name_only(uint32_t id, uint32_t parent, const char* name) {
+    actions::TypeSpec spec{id, parent, name, {}};
+    actions::register_type(spec);
+}
+}  // namespace
+
+void register_all() {
+    datatypes::register_datatype();   // datatype!
+    datatypes::register_unset();
+    datatypes::register_none();
+    datatypes::register_logic();
+    datatypes::register_series();
+    datatypes::register_block();
+    datatypes::register_string();
+    name_only(TYPE_BINARY, TYPE_STRING, "binary!");
+    datatypes::register_integer();
+    name_only(TYPE_SYMBOL, 0, "symbol!");
+    name_only(TYPE_CONTEXT, 0, "context!");
+    datatypes::register_words();      // word! lit-word! set-word! get-word! refinement!
+    datatypes::register_char();
+    callable::register_types();       // native! action! op! function! routine!
+    datatypes::register_paths();      // path! lit-path! set-path! get-path!
+    datatypes::register_paren();
+    datatypes::register_issue();
+    name_only(TYPE_URL, TYPE_STRING, "url!");
+    name_only(TYPE_FILE, TYPE_STRING, "file!");
+    object::register_types();         // object! error!
+    name_only(TYPE_BITSET, 0, "bitset!");
+    name_only(TYPE_TRIPLE, 0, "triple!");
+    datatypes::register_float();      // float! percent!
+    datatypes::register_typeset();
+    name_only(TYPE_VECTOR, TYPE_STRING, "vector!");
+    name_only(TYPE_MAP, 0, "map!");
+    name_only(TYPE_HASH, TYPE_BLOCK, "hash!");
+    name_only(TYPE_PAIR, 0, "pair!");
+    name_only(TYPE_TUPLE, 0, "tuple!");
+    name_only(TYPE_TIME, TYPE_FLOAT, "time!");
+    name_only(TYPE_TAG, TYPE_STRING, "tag!");
+    name_only(TYPE_EMAIL, TYPE_STRING, "email!");
+    name_only(TYPE_HANDLE, 0, "handle!");
+    name_only(TYPE_DATE, 0, "date!");
+    name_only(TYPE_PORT, TYPE_OBJECT, "port!");
+    name_only(TYPE_MONEY, 0, "money!");
+    name_only(TYPE_REF, TYPE_STRING, "ref!");
+    name_only(TYPE_POINT2D, 0, "point2D!");
+    name_only(TYPE_POINT3D, 0, "point3D!");
+    name_only(TYPE_IMAGE, TYPE_SERIES, "image!");
+    name_only(TYPE_EVENT, 0, "event!");
+}
+
+}  // namespace zel::types

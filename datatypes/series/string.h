@@ -1,0 +1,142 @@
+// string! storage: code points in fixed units of 1, 2 or 4 bytes per buffer, the narrowest
+// that holds the content, widened in place (never narrowed) when a wider code point arrives.
+// The same storage serves file!, url!, tag!, email! and ref!.
+//
+// Cell: d1 head index (code points), d2 buffer node, d3 node of the encoded-copy scratch
+// buffer (0 while none).
+//
+// Invariants: a buffer's unit is 1, 2 or 4; code point i lives at data + i * unit (unsigned
+// for units 1 and 2); the tail ends the content (no terminator). Functions taking a node may
+// grow the buffer: re-derive every SeriesBuf* after calling them. None of them evaluates Zel
+// code; those that can raise say so.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/cell.h"
+#include "core/memory.h"
+
+namespace zel::string {
+
+// ---- construction ----
+// A new empty string buffer of the given byte size (0 gives 16) and unit.
+uint32_t new_node(size_t bytes, uint32_t unit = 1);
+// Writes an empty string of type t with room for bytes into the cell.
+void init_cell(Cell* c, size_t bytes, uint32_t t = TYPE_STRING);
+// The same with a chosen unit (`string/init-cell-unit`).
+void init_cell_unit(Cell* c, size_t bytes, uint32_t unit, uint32_t t = TYPE_STRING);
+
+// Decodes UTF-8 into a new buffer (invalid sequences become U+FFFD; never raises).
+uint32_t node_from_utf8(const char* text, size_t len);
+void from_utf8(Cell* out, std::string_view text, uint32_t t = TYPE_STRING);
+// The text from the head index to the tail, encoded as UTF-8.
+std::string to_utf8(const Cell* str);
+std::string node_to_utf8(uint32_t node, uint32_t from = 0);
+
+// Strict UTF-8 decoding into a string buffer (`unicode/decode-utf8`): into target_node
+// (its old content replaced, its unit kept or widened) or, when target_node is 0, into a new
+// buffer. A leading byte order mark is skipped; with cr, CR LF and a lone CR become LF. A
+// sequence cut short by the end stops the decoding: the number of bytes left undecoded goes
+// to *remaining when given (untouched on a full decode). Raises access/invalid-utf8 with the
+// offending bytes on a malformed sequence. Returns the buffer's node.
+uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32_t* remaining, bool cr);
+// Bytes of the UTF-8 form of code points [from, to) of the buffer (`utf8/measure-units`);
+// raises script/invalid-char for a value above 0x10FFFF.
+size_t utf8_size(uint32_t node, uint32_t from, uint32_t to);
+
+// ---- access ----
+// Code points from the head to the tail (0 when the head is past the tail).
+int32_t length(const Cell* str);
+// Code points from the buffer start to the tail (`string/total-length`).
+inline uint32_t total_length(const Cell* str) { return memory::buf(series_node(str))->length(); }
+// The head index clipped to 0 .. total length.
+inline uint32_t head_index(const Cell* str) {
+    int32_t h = series_head(str);
+    uint32_t n = total_length(str);
+    return h < 0 ? 0 : (uint32_t(h) > n ? n : uint32_t(h));
+}
+inline uint32_t char_at(const SeriesBuf* b, uint32_t index) {
+    switch (b->unit()) {
+        case 1: return b->data()[index];
+        case 2: return reinterpret_cast<const uint16_t*>(b->data())[index];
+        default: return reinterpret_cast<const uint32_t*>(b->data())[index];
+    }
+}
+// The code point at index from the buffer start (`string/char-at-index`).
+inline uint32_t char_at_index(const Cell* str, uint32_t index) {
+    return char_at(memory::buf(series_node(str)), index);
+}
+// Offset from the head of the first occurrence of cp (exact), -1 when absent.
+int32_t find_char(const Cell* str, uint32_t cp);
+// True when the 8-bit text is a prefix of the string from its head.
+bool starts_with_cstr(const Cell* str, std::string_view text);
+
+// ---- writing ----
+// Stores cp at index (inside the content), widening the buffer first when needed (0x80-0xFF
+// stay in one byte: `string/write-code-point-at`).
+void write_char(uint32_t node, uint32_t index, uint32_t cp);
+// Stores cp at index, growing the buffer to reach it (the gap, if any, is filled with NUL);
+// an index at or past the tail moves the tail to index + 1 (`string/put-code-point`).
+void put_char(uint32_t node, uint32_t index, uint32_t cp);
+// Inserts cp at index (clipped to the tail), moving the later code points up.
+void insert_char(uint32_t node, uint32_t index, uint32_t cp);
+// Removes n code points at index (nothing when index is at or past the tail).
+void remove_chars(uint32_t node, uint32_t index, uint32_t n);
+// Empties the string: unit 1, tail at the start, head index 0 (`string/empty-reset`).
+void empty_reset(Cell* str);
+
+// Appends one code point. Appending (as append/insert of a char! do) keeps unit 1 only for
+// 0x00-0x7F; decode_rule widens only past 0xFF (decoding, poking, inserting at an index).
+void append_char(uint32_t node, uint32_t cp, bool decode_rule = false);
+void append_ascii(uint32_t node, std::string_view text);
+// Appends each byte as one code point (`string/append-c-bytes`).
+void append_latin1(uint32_t node, std::string_view bytes);
+void append_utf8(uint32_t node, std::string_view text);
+// Appends code points [from, to) of another string buffer.
+void append_range(uint32_t node, uint32_t src_node, uint32_t from, uint32_t to);
+// Widens the buffer to the given unit (1->2, 1->4, 2->4), rewriting it in place.
+void widen(uint32_t node, uint32_t unit);
+// Cuts the content at index when index lies inside it.
+void truncate(uint32_t node, uint32_t index);
+
+// Replaces `remove` code points at `at` by `dup` copies of the code points [from, from +
+// count) of src_node (which may be the target itself). The target takes the source's unit
+// when that is wider. Sizes are checked before anything changes (internal/no-memory).
+void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
+            uint32_t dup = 1);
+
+// Escapes c as molded strings and chars do: "^(hex)" for 0x1E, 0x80-0x9F and (with all) any
+// code point above 0x7F; in mode 253 the caret escapes of control characters, "^^" style
+// entries, and "^~" for 0x7F.
+constexpr int ESCAPE_STRING = 253;
+void append_escaped(uint32_t node, uint32_t c, int mode, bool all);
+
+// Upper-case hexadecimal digits of v: all 8, or only the significant ones with trim ("00"
+// for 0).
+std::string hex_digits(uint32_t v, bool trim);
+
+// ---- text comparison and matching (also used by words, parse and the set natives) ----
+// The code point folded for case-insensitive comparison (the upper-case map).
+uint32_t fold(uint32_t cp);
+// Compares two texts (string-family cells, or symbol! cells read through their spelling)
+// under a comparison op code (actions::CompareOp). Returns -1, 0 or 1. In match mode (parse)
+// the result is 0 when b is a prefix of a.
+int32_t compare_text(const Cell* a, const Cell* b, int32_t op, bool match);
+// Whether the value's text (any text series, char!, tag! with its brackets) starts at the
+// string's head, case-folded unless case_sensitive.
+bool match_at(const Cell* str, const Cell* value, bool case_sensitive);
+// Whether the code point at the string's head is in the bitset.
+bool head_in_bitset(const Cell* str, const Cell* bitset);
+// Whether the bitset holds the code point (a complemented bitset holds everything past its end).
+bool bitset_has(const Cell* bitset, uint32_t cp);
+// Whether "<" stands at the head and ">" right after the tag's length.
+bool tag_delimited(const Cell* str, const Cell* tag);
+// Whether cp occurs at any step-th code point from the head.
+bool contains_char(const Cell* str, uint32_t cp, int32_t step, bool case_sensitive);
+// unique (8), union (9), intersect (10), exclude (11), difference (12) of two strings, record by
+// record of skip code points; the result is a new string of a's type in out.
+void set_operation(Cell* out, bool case_sensitive, int32_t skip, int32_t op, const Cell* a, const Cell* b);
+
+}  // namespace zel::string

@@ -1,0 +1,7 @@
+// The C++ routines the library exposes (quit-return, ...), defined before the library source
+// runs.
+#pragma once
+
+namespace zel::library {
+void define_routines();
+}

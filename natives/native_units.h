@@ -1,0 +1,17 @@
+// Each natives unit fills its slots of the natives table.
+#pragma once
+#include "natives/natives.h"
+
+namespace zel::natives {
+
+// Stores a native's code in its slot.
+void set(int slot, NativeFn fn);
+
+void register_control();     // if unless either any all switch case do reduce compose
+void register_loops();       // while until loop repeat forever foreach forall remove-each
+void register_functions();   // func function does has construct extend bind in context? get set value? unset apply
+void register_compare();     // the comparison natives, same? not type? complement?
+void register_unwind();      // try catch throw break continue exit return
+void register_output();      // print prin stats recycle wait ...
+
+}  // namespace zel::natives

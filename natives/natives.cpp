@@ -1,0 +1,28 @@
+// The natives table (see natives.h).
+#include "natives/natives.h"
+
+#include "core/error.h"
+#include "natives/native_units.h"
+
+namespace zel::natives {
+
+NativeFn table[SLOT_COUNT + 1];
+
+namespace {
+// Slots whose native is not built yet report themselves as not done.
+void not_done(bool, const int32_t*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+}  // namespace
+
+void set(int slot, NativeFn fn) { table[slot] = fn; }
+
+void init() {
+    for (int i = 0; i <= SLOT_COUNT; i++) table[i] = not_done;
+    register_control();
+    register_loops();
+    register_functions();
+    register_compare();
+    register_unwind();
+    register_output();
+}
+
+}  // namespace zel::natives

@@ -1,0 +1,17 @@
+// Page memory from the operating system: the only place that maps and unmaps memory.
+#pragma once
+#include <cstddef>
+
+namespace zel::platform {
+
+// Maps size bytes of zero-filled read-write memory; returns nullptr when the system refuses.
+void* allocate_pages(size_t size);
+// Returns pages from allocate_pages; false when the system refuses to take them back.
+bool free_pages(void* address, size_t size);
+// Reserves address space without committing it (pages commit on first touch).
+void* reserve_address_space(size_t size);
+// Gives the pages of a committed range back to the system; they read as zero afterwards.
+void discard_pages(void* address, size_t size);
+size_t page_size();
+
+}  // namespace zel::platform

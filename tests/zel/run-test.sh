@@ -1,0 +1,17 @@
+#!/bin/sh
+# Runs one language-level test script: the harness, then the script, then the report.
+# Usage: run-test.sh <zel executable> <test.zel>
+zel=$1
+script=$2
+dir=$(dirname "$0")
+tmp=$(mktemp --suffix=.zel)
+trap 'rm -f "$tmp"' EXIT
+{
+    echo 'Zel [title: "test"]'
+    cat "$dir/harness.zel"
+    echo
+    cat "$script"
+    echo
+    echo 'report-tests'
+} > "$tmp"
+"$zel" "$tmp"
