@@ -1,6 +1,7 @@
 // string! storage: units, widening, code point access, UTF-8 conversion, escapes.
 #include <cstring>
 
+#include "core/error.h"
 #include "datatypes/series/string.h"
 #include "datatypes/series/utf8.h"
 
@@ -14,6 +15,10 @@ uint32_t new_node(size_t bytes, uint32_t unit) {
 }
 
 void init_cell(Cell* c, size_t bytes, uint32_t t) { set_series(c, t, new_node(bytes), 0, 0); }
+
+void init_cell_unit(Cell* c, size_t bytes, uint32_t unit, uint32_t t) {
+    set_series(c, t, new_node(bytes, unit), 0, 0);
+}
 
 int32_t length(const Cell* str) {
     const SeriesBuf* b = buf(series_node(str));
@@ -177,6 +182,220 @@ void append_escaped(uint32_t node, uint32_t c, int mode, bool all) {
         if (c == 0x7F) { append_ascii(node, "^~"); return; }
     }
     append_char(node, c);
+}
+
+
+// ---- more storage operations ----
+
+void append_latin1(uint32_t node, std::string_view bytes) {
+    for (char ch : bytes) append_char(node, uint8_t(ch), true);
+}
+
+int32_t find_char(const Cell* str, uint32_t cp) {
+    const SeriesBuf* b = buf(series_node(str));
+    uint32_t h = head_index(str), n = b->length();
+    for (uint32_t i = h; i < n; i++)
+        if (char_at(b, i) == cp) return int32_t(i - h);
+    return -1;
+}
+
+bool starts_with_cstr(const Cell* str, std::string_view text) {
+    const SeriesBuf* b = buf(series_node(str));
+    uint32_t h = head_index(str), n = b->length();
+    if (n - h < text.size()) return false;
+    for (size_t i = 0; i < text.size(); i++)
+        if (char_at(b, h + uint32_t(i)) != uint8_t(text[i])) return false;
+    return true;
+}
+
+// Buffers never exceed what a 32-bit size can describe; the allocator refuses more.
+static void check_size(uint64_t bytes) {
+    if (bytes > 0x7FFFFFF0u) memory::raise_no_memory();
+}
+
+void put_char(uint32_t node, uint32_t index, uint32_t cp) {
+    uint32_t want = unit_for(cp, true);
+    if (want > buf(node)->unit()) widen(node, want);
+    SeriesBuf* b = buf(node);
+    uint32_t unit = b->unit();
+    uint64_t need = (uint64_t(index) + 1) * unit;
+    check_size(need);
+    if (need > b->size) b = memory::grow(node, size_t(need));
+    uint32_t len = b->length();
+    if (index >= len) {
+        std::memset(b->data() + size_t(len) * unit, 0, size_t(index - len) * unit);
+        b->tail = (index + 1) * unit;
+    }
+    put_unit(b, index, cp);
+}
+
+void insert_char(uint32_t node, uint32_t index, uint32_t cp) {
+    uint32_t want = unit_for(cp, true);
+    if (want > buf(node)->unit()) widen(node, want);
+    SeriesBuf* b = memory::ensure_room(node, buf(node)->unit());
+    uint32_t unit = b->unit(), len = b->length();
+    if (index > len) index = len;
+    std::memmove(b->data() + size_t(index + 1) * unit, b->data() + size_t(index) * unit, size_t(len - index) * unit);
+    put_unit(b, index, cp);
+    b->tail += unit;
+}
+
+void remove_chars(uint32_t node, uint32_t index, uint32_t n) {
+    SeriesBuf* b = buf(node);
+    uint32_t unit = b->unit(), len = b->length();
+    if (index >= len || n == 0) return;
+    if (n > len - index) n = len - index;
+    std::memmove(b->data() + size_t(index) * unit, b->data() + size_t(index + n) * unit,
+                 size_t(len - index - n) * unit);
+    b->tail -= n * unit;
+}
+
+void empty_reset(Cell* str) {
+    SeriesBuf* b = buf(series_node(str));
+    b->flags = (b->flags & ~F_UNIT_MASK) | 1;
+    b->tail = 0;
+    str->d1 = 0;
+}
+
+void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
+            uint32_t dup) {
+    // A source inside the target is copied out first: the move below would overwrite it.
+    if (src_node == node && count > 0) {
+        src_node = memory::copy_range(node, from, count);
+        from = 0;
+    }
+    uint32_t src_unit = buf(src_node)->unit();
+    uint32_t len = buf(node)->length();
+    if (at > len) at = len;
+    if (remove > len - at) remove = len - at;
+    uint64_t inserted = uint64_t(count) * dup;
+    uint32_t unit = buf(node)->unit() > src_unit ? buf(node)->unit() : src_unit;
+    uint64_t new_len = uint64_t(len) - remove + inserted;
+    check_size(new_len * unit);
+    if (unit > buf(node)->unit()) widen(node, unit);
+    SeriesBuf* b = buf(node);
+    size_t need = size_t(new_len * unit);
+    if (need > b->size) {
+        size_t doubled = size_t(b->size) * 2;
+        b = memory::grow(node, need > doubled && need > 0 ? need : doubled);
+    }
+    uint8_t* d = b->data();
+    uint32_t rest = len - at - remove;
+    std::memmove(d + (size_t(at) + size_t(inserted)) * unit, d + size_t(at + remove) * unit, size_t(rest) * unit);
+    if (inserted > 0) {
+        const SeriesBuf* s = buf(src_node);
+        uint8_t* dst = d + size_t(at) * unit;
+        if (s->unit() == unit) {
+            std::memcpy(dst, s->data() + size_t(from) * unit, size_t(count) * unit);
+        } else {
+            for (uint32_t i = 0; i < count; i++) put_unit(b, at + i, char_at(s, from + i));
+        }
+        // /dup: double the filled run until the whole stretch is written.
+        size_t filled = size_t(count) * unit, total = size_t(inserted) * unit;
+        while (filled < total) {
+            size_t n = filled < total - filled ? filled : total - filled;
+            std::memcpy(dst + filled, dst, n);
+            filled += n;
+        }
+    }
+    b->tail = uint32_t(new_len * unit);
+}
+
+// ---- UTF-8 ----
+
+// True when the bytes from p (n of them, fewer than the lead byte announces) could still
+// become a valid sequence: the input was cut, not malformed.
+static bool cut_sequence(const uint8_t* p, size_t n) {
+    uint8_t b0 = p[0];
+    size_t need;
+    uint8_t lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) need = 2;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 3;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 4;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return false;
+    }
+    if (n >= need) return false;
+    for (size_t i = 1; i < n; i++) {
+        uint8_t c = p[i];
+        if (i == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) return false;
+    }
+    return true;
+}
+
+[[noreturn]] static void raise_invalid_utf8(const uint8_t* p, size_t n) {
+    size_t k = n < 4 ? n : 4;
+    uint32_t bin = memory::new_series(k ? k : 1, 1);
+    SeriesBuf* b = buf(bin);
+    std::memcpy(b->data(), p, k);
+    b->tail = uint32_t(k);
+    Cell arg;
+    set_series(&arg, TYPE_BINARY, bin);
+    error::raise(error::ERR_ACCESS_INVALID_UTF8, &arg);
+}
+
+uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaining, bool cr) {
+    size_t sizing = n ? n : 1;
+    if (node) {
+        SeriesBuf* b = buf(node);
+        if (b->capacity() < sizing) memory::grow(node, sizing * b->unit());
+        buf(node)->tail = 0;
+    } else {
+        node = memory::new_series(sizing, 1);
+    }
+    size_t i = 0;
+    if (n > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) i = 3;
+    while (i < n) {
+        if (p[i] < 0x80 && buf(node)->unit() == 1) {
+            // A run of ASCII goes in one copy.
+            size_t j = i;
+            while (j < n && p[j] < 0x80 && !(cr && p[j] == 13)) j++;
+            if (j > i) {
+                SeriesBuf* b = memory::ensure_room(node, j - i);
+                std::memcpy(b->tail_ptr(), p + i, j - i);
+                b->tail += uint32_t(j - i);
+                i = j;
+                continue;
+            }
+        }
+        size_t len;
+        uint32_t cp = utf8::decode(p + i, n - i, len);
+        if (cp == utf8::INVALID) {
+            if (cut_sequence(p + i, n - i)) {
+                if (remaining) *remaining = int32_t(n - i);
+                return node;
+            }
+            raise_invalid_utf8(p + i, n - i);
+        }
+        i += len;
+        if (cr && cp == 13) {
+            cp = 10;
+            if (i < n && p[i] == 10) i++;
+        }
+        append_char(node, cp, true);
+    }
+    return node;
+}
+
+size_t utf8_size(uint32_t node, uint32_t from, uint32_t to) {
+    const SeriesBuf* b = buf(node);
+    size_t total = 0;
+    for (uint32_t i = from; i < to; i++) {
+        uint32_t cp = char_at(b, i);
+        if (cp > 0x10FFFF) {
+            Cell c;
+            set_char(&c, cp);
+            error::raise(error::ERR_SCRIPT_INVALID_CHAR, &c);
+        }
+        total += utf8::encoded_length(cp);
+    }
+    return total;
 }
 
 }  // namespace zel::string

@@ -1,0 +1,22 @@
+# Shared by run.sh and test.sh: installs the Debian packages the build needs when they are
+# missing, then configures and builds into the given folder.
+# Usage (sourced): ensure_packages; build_into <dir> [cmake options...]
+
+ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev"
+
+ensure_packages() {
+    missing=""
+    for p in $ZEL_PACKAGES; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    if [ "$(id -u)" = 0 ]; then sudo_cmd=""; else sudo_cmd="sudo"; fi
+    $sudo_cmd apt-get update -qq && $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
+}
+
+build_into() {
+    dir=$1
+    shift
+    cmake -S "$(dirname "$0")" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir"
+}

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test: the normal build, the same suite
+# with the collector stressed at every safe point, and a sanitizer build.
+set -e
+cd "$(dirname "$0")"
+. ./scripts-common.sh
+ensure_packages
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== build"
+build_into build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== tests with ZEL_GC_STRESS=1"
+ZEL_GC_STRESS=1 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== sanitizer build"
+build_into build-asan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
