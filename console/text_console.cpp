@@ -14,6 +14,7 @@
 #include "core/error.h"
 #include "core/interpreter.h"
 #include "core/print_hooks.h"
+#include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
@@ -36,6 +37,10 @@ enum class Outcome { Value, Error, Nothing };
 Outcome try_eval(const Cell* code, Cell* out) {
     stack::Saved saved;
     try {
+        // Evaluate as `try [do code]` does, so that errors name `do` when no function
+        // call is under way.
+        stack::open_frame(sym(SYM_TRY), 0, stack::FRAME_TRY);
+        stack::open_frame(symbol::intern("do"), 0, stack::FRAME_NATIVE);
         interp::eval_block(code, false);
         Cell v = *(stack::top - 1);
         bool escaped = stack::unwinding();

@@ -12,6 +12,7 @@
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
+#include "core/tracer.h"
 #include "core/word.h"
 #include "datatypes/series/block.h"
 #include "datatypes/series/cycle_stack.h"
@@ -156,6 +157,10 @@ void make(Cell* out, Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
 void raise(Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
     Cell err;
     make(&err, id, a1, a2, a3);
+    if (tracer::active) {
+        collector::RootGuard keep(&err);
+        tracer::send(tracer::EV_ERROR, nullptr, -1, &err, nullptr);
+    }
     throw_error(&err);
 }
 

@@ -11,6 +11,7 @@
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
+#include "core/tracer.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
 #include "natives/natives.h"
@@ -108,6 +109,55 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
         }
         default:
             return eval_expr(site.node, pos, site.end, infix_call);
+    }
+}
+
+// Runs fn with arguments already gathered in the current frame.
+void run_gathered(const Cell* fn, const int32_t* refs) {
+    switch (type_of(fn)) {
+        case TYPE_NATIVE: natives::table[fn->d1](false, refs); break;
+        case TYPE_ACTION: actions::dispatchers[fn->d1](refs); break;
+        case TYPE_ROUTINE: {
+            routines::RoutineFn code = routines::code(fn);
+            if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
+            code(stack::base);
+            stack::top = stack::base + 1;
+            break;
+        }
+        case TYPE_FUNCTION: {
+            stack::enter_function_context(fn->d1);
+            (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
+            Cell body = buf(fn->d3)->cells()[callable::AUX_BODY];
+            bool traced = false, saved_active = tracer::active;
+            if (fn->header & callable::ATTR_TRACE) tracer::active = tracer::installed();
+            if (fn->header & callable::ATTR_NO_TRACE) tracer::active = false;
+            if (tracer::active) {
+                Cell f = *fn, w;
+                stack::calling_word(&w);
+                tracer::send(tracer::EV_PROLOG, nullptr, -1, &f, &w);
+                traced = true;
+            }
+            if (type_of(&body) == TYPE_BLOCK) eval_block(&body, true);
+            else stack::set_result(&body);
+            if (traced && tracer::active) {
+                uint32_t level = stack::pending;
+                stack::pending = stack::LEVEL_NONE;
+                Cell f = *fn, w;
+                stack::calling_word(&w);
+                tracer::send(tracer::EV_EPILOG, nullptr, -1, &f, &w);
+                stack::pending = level;
+            }
+            tracer::active = saved_active;
+            if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
+                if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
+                else set_unset(stack::base);
+                stack::pending = stack::LEVEL_NONE;
+                stack::top = stack::base + 1;
+            }
+            break;
+        }
+        default:
+            error::raise(error::ERR_INTERNAL_NOT_DONE);
     }
 }
 
@@ -239,42 +289,8 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
         }
     }
 
-    switch (t) {
-        case TYPE_NATIVE:
-            natives::table[fn->d1](false, refs);
-            break;
-        case TYPE_ACTION:
-            actions::dispatchers[fn->d1](refs);
-            break;
-        case TYPE_FUNCTION: {
-            uint32_t fctx = fn->d1;
-            stack::enter_function_context(fctx);
-            stack::Frame* f = stack::ftop - 1;
-            f->header |= stack::FRAME_RETURN_TARGET;
-            Cell body = buf(fn->d3)->cells()[callable::AUX_BODY];
-            if (type_of(&body) == TYPE_BLOCK) {
-                eval_block(&body, true);
-            } else {
-                stack::set_result(&body);
-            }
-            if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
-                if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
-                else set_unset(stack::base);
-                stack::pending = stack::LEVEL_NONE;
-                stack::top = stack::base + 1;
-            }
-            break;
-        }
-        case TYPE_ROUTINE: {
-            routines::RoutineFn code = routines::code(fn);
-            if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
-            code(stack::base);
-            stack::top = stack::base + 1;
-            break;
-        }
-        default:
-            error::raise(error::ERR_INTERNAL_NOT_DONE);
-    }
+    if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
+    run_gathered(fn, refs);
     return pos;
 }
 
@@ -294,6 +310,7 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
     }
     Cell* slot = nullptr;
     collector::RootGuard keep_fn(&fn);
+    if (tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
     if (!left) slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
@@ -305,10 +322,23 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
         *slot = *(slot + 1);
         stack::top = slot + 1;
     }
+    if (tracer::active && !stack::unwinding())
+        tracer::send_at(tracer::EV_RETURN, site.node, TYPE_BLOCK, int32_t(pos), stack::top - 1, &name_word);
     return pos;
 }
 
+uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
+
 uint32_t eval_primary(uint32_t node, uint32_t pos, uint32_t end) {
+    if (!tracer::active) return eval_primary_value(node, pos, end);
+    Cell fetched = *code_at(node, pos);
+    tracer::send_at(tracer::EV_FETCH, node, TYPE_BLOCK, int32_t(pos), &fetched, nullptr);
+    pos = eval_primary_value(node, pos, end);
+    if (!stack::unwinding()) tracer::send_at(tracer::EV_PUSH, node, TYPE_BLOCK, int32_t(pos), stack::top - 1, nullptr);
+    return pos;
+}
+
+uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     Cell c = *code_at(node, pos);
     uint32_t t = type_of(&c);
     switch (t) {
@@ -332,6 +362,7 @@ uint32_t eval_primary(uint32_t node, uint32_t pos, uint32_t end) {
             }
             Cell* v = stack::base + 1;
             if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+            if (tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), v, &c);
             word::set(&c, v);
             *stack::base = *v;
             stack::close_frame_keep();
@@ -362,6 +393,7 @@ uint32_t eval_primary(uint32_t node, uint32_t pos, uint32_t end) {
             collector::RootGuard keep_path(&c);
             pos = eval_expr(node, pos + 1, end, false);
             if (!stack::unwinding()) {
+                if (tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), stack::base, &c);
                 eval_path(node, pos, end, &c, PATH_SET);   // the value to set is at base[0]
                 stack::top = stack::base + 1;
             }
@@ -415,7 +447,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     Cell first = *code_at(pnode, head);
     if (type_of(&first) != TYPE_WORD) error::raise(error::ERR_SCRIPT_WORD_FIRST, &path);
     Cell set_value;
-    if (mode == PATH_SET) set_value = *stack::base;
+    if (mode == PATH_SET) set_value = *stack::base; else set_unset(&set_value);
     collector::RootGuard keep_value(&set_value);
     Cell* v = word_value(&first);
     if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_UNSET_PATH, &path, &first);
@@ -492,6 +524,7 @@ void eval_block(const Cell* block_in, bool pass) {
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
     Cell saved_position = error::current_position;
     stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_EVAL, FRAME_INTERPRETER);
+    if (tracer::active) tracer::send(tracer::EV_ENTER, &block, int32_t(pos), nullptr, nullptr);
     if (pos >= end) {
         stack::push_unset();
     } else {
@@ -502,11 +535,14 @@ void eval_block(const Cell* block_in, bool pass) {
             error::current_position.d1 = pos;
             pos = eval_expr(node, pos, end, false);
             if (stack::unwinding()) break;
+            if (tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
             uint32_t len = buf(node)->length();
             if (len < end) end = len;
         }
     }
     error::current_position = saved_position;
+    if (tracer::active && !stack::unwinding())
+        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->length()), stack::top - 1, nullptr);
     if (pass) stack::close_frame_pass();
     else stack::close_frame_keep();
 }
@@ -581,38 +617,156 @@ void call_with_args(const Cell* fn_in, uint32_t name_symbol, const Cell* args, i
             }
         }
     }
-    switch (t) {
-        case TYPE_NATIVE: natives::table[fn.d1](false, refs); break;
-        case TYPE_ACTION: actions::dispatchers[fn.d1](refs); break;
-        case TYPE_FUNCTION: {
-            stack::enter_function_context(fn.d1);
-            (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
-            Cell body = buf(fn.d3)->cells()[callable::AUX_BODY];
-            if (type_of(&body) == TYPE_BLOCK) eval_block(&body, true);
-            else stack::set_result(&body);
-            if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
-                if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
-                else set_unset(stack::base);
-                stack::pending = stack::LEVEL_NONE;
-                stack::top = stack::base + 1;
-            }
-            break;
-        }
-        case TYPE_ROUTINE: {
-            routines::RoutineFn code = routines::code(&fn);
-            if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
-            code(stack::base);
-            stack::top = stack::base + 1;
-            break;
-        }
-        default:
-            error::raise(error::ERR_INTERNAL_NOT_DONE);
-    }
+    run_gathered(&fn, refs);
     stack::close_frame_keep();
     *slot = *(slot + 1);
     stack::top = slot + 1;
 }
 
-void apply(const Cell*, const Cell*, bool, bool, const Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+namespace {
+
+// One argument from an apply block: an evaluated expression, or exactly one cell evaluated
+// alone when safer. Pushes it; returns the next position.
+uint32_t apply_value(uint32_t node, uint32_t pos, uint32_t end, bool safer) {
+    if (safer) {
+        eval_expr(node, pos, pos + 1, true);
+        return pos + 1;
+    }
+    return eval_expr(node, pos, end, false);
+}
+
+// Gathers the arguments of fn from an apply block. all_mode: the block gives every argument
+// of the spec in order, refinements as truth values; otherwise the mandatory arguments come
+// first, then refinement! values each followed by an expression whose truth decides.
+void apply_gather(const Cell* fn, const Cell* name, const Cell* block, bool all_mode, bool safer, int32_t* refs) {
+    uint32_t t = type_of(fn);
+    bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
+    uint32_t node = series_node(block);
+    uint32_t pos = uint32_t(series_head(block) < 0 ? 0 : series_head(block));
+    uint32_t cache = callable::args_cache(fn);
+    auto end = [&]() { return buf(node)->length(); };
+    auto check = [&](const Cell* ts, int32_t arg_no) {
+        const Cell* v = stack::top - 1;
+        if (!typeset_bits::has(ts, type_of(v))) raise_arg_type(fn, name, arg_no, type_of(v));
+    };
+    bool active = true;
+    int32_t arg_no = 0;
+    for (uint32_t i = 0; i < buf(cache)->length(); i++) {
+        Cell e = *code_at(cache, i);
+        if (type_of(&e) == TYPE_TYPESET) {
+            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            int32_t this_arg = arg_no++;
+            if (active && (all_mode || i < buf(cache)->length())) {
+                if (pos >= end()) stack::push_none();
+                else {
+                    pos = apply_value(node, pos, end(), safer);
+                    if (stack::unwinding()) return;
+                }
+                check(&e, this_arg);
+            } else {
+                if (all_mode && pos < end()) {
+                    if (safer) pos++;
+                    else {
+                        pos = apply_value(node, pos, end(), false);
+                        if (stack::unwinding()) return;
+                        stack::top--;
+                    }
+                }
+                if (is_function) stack::push_none();
+            }
+        } else if (type_of(&e) == TYPE_REFINEMENT) {
+            arg_no++;
+            bool truth = false;
+            if (all_mode && pos < end()) {
+                pos = apply_value(node, pos, end(), safer);
+                if (stack::unwinding()) return;
+                truth = !is_falsy(stack::top - 1);
+                stack::top--;
+            }
+            if (is_function) set_logic(stack::push(), truth);
+            else refs[e.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
+            active = all_mode && truth;
+        } else if (type_of(&e) == TYPE_INTEGER && is_function) {
+            int32_t n = int_value(&e);
+            if (n > 0) {
+                set_logic(stack::push(), false);
+                for (int32_t k = 1; k < n; k++) stack::push_none();
+            }
+        }
+    }
+    if (all_mode) return;
+    // Refinement! values, each followed by its truth expression and its arguments.
+    while (pos < end()) {
+        Cell r = *code_at(node, pos);
+        if (type_of(&r) != TYPE_REFINEMENT) break;
+        pos++;
+        bool truth = false;
+        if (pos < end()) {
+            pos = apply_value(node, pos, end(), safer);
+            if (stack::unwinding()) return;
+            truth = !is_falsy(stack::top - 1);
+            stack::top--;
+        }
+        int32_t at = -1;
+        for (uint32_t k = 0; k < buf(cache)->length(); k++) {
+            const Cell* c = code_at(cache, k);
+            if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(&r))) {
+                at = int32_t(k);
+                break;
+            }
+        }
+        if (at < 0) error::raise(error::ERR_SCRIPT_NO_REFINE, name, &r);
+        Cell ref = *code_at(cache, uint32_t(at));
+        int32_t slot = int32_t(ref.d1);
+        if (is_function) set_logic(stack::base + slot, truth);
+        else refs[ref.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
+        int32_t k = 0;
+        for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
+            Cell e = *code_at(cache, q);
+            if (type_of(&e) != TYPE_TYPESET) break;
+            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            k++;
+            if (!truth && safer) {
+                if (pos < end()) pos++;
+                continue;
+            }
+            if (pos >= end()) stack::push_none();
+            else {
+                pos = apply_value(node, pos, end(), safer);
+                if (stack::unwinding()) return;
+            }
+            if (truth) check(&e, int32_t(slot) + k);
+            if (is_function) {
+                Cell* dst = stack::base + slot + k;
+                if (truth) *dst = *(stack::top - 1); else set_none(dst);
+                stack::top--;
+            } else if (!truth) {
+                stack::top--;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer, const Cell* name_in) {
+    Cell fn = *fn_in;
+    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    Cell block = *args_block;
+    Cell name;
+    if (name_in && type_of(name_in) == TYPE_WORD) name = *name_in;
+    else word::make_global(&name, TYPE_WORD, sym(SYM_APPLIED));
+    collector::RootGuard g1(&fn), g2(&block), g3(&name);
+    Cell* slot = stack::push_copy(&fn);
+    if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), fn.d1, FRAME_INTERPRETER);
+    else stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    int32_t refs[64];
+    for (int32_t& r : refs) r = -1;
+    apply_gather(&fn, &name, &block, all_mode, safer, refs);
+    if (!stack::unwinding()) run_gathered(&fn, refs);
+    stack::close_frame_keep();
+    *slot = *(slot + 1);
+    stack::top = slot + 1;
+}
 
 }  // namespace zel::interp

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/error.h"
 #include "core/memory_frames.h"
 #include "platform/os_memory.h"
 
@@ -338,5 +339,8 @@ void review_node_frames(uint32_t) {
 }
 
 void poison(void* p, size_t n) { std::memset(p, 0xDB, n); }
+
+// A size that no buffer can have, or memory the system refuses: internal/no-memory.
+void raise_no_memory() { error::raise(error::ERR_INTERNAL_NO_MEMORY); }
 
 }  // namespace zel::memory

@@ -39,7 +39,9 @@ constexpr uint32_t FLAG_LEAD_4 = 0x80000000;
 constexpr uint32_t FLAG_MULTIBYTE = FLAG_LEAD_2_3 | FLAG_LEAD_4;
 
 // ---- states and token classes ----
-constexpr int STATE_COUNT = 65;       // states 0-64; state 65 is never used
+// States 0-64 recognise the tokens; state 65 (the one non-final number left below the final
+// states) reads the byte after a caret inside a quoted file, so that %"a^"b" is one file.
+constexpr int STATE_COUNT = 66;
 constexpr int FINAL_BASE = 65;        // final state = FINAL_BASE + token class
 constexpr int CLASS_COUNT = 36;
 constexpr int TYPE_TABLE_STATES = 104;
@@ -148,7 +150,8 @@ using Handler = void (*)(State& s, size_t start, size_t end, uint32_t flags, boo
 extern Handler scanners[CLASS_COUNT + 1];
 extern Handler loaders[CLASS_COUNT + 1];
 void install_structural_scanners();
-void install_loaders();
+void install_loaders();        // all value loaders (lexer_numbers.cpp)
+void install_text_loaders();   // the text and word loaders (lexer_text.cpp)
 
 // The scanning loop (lexer/scan).
 void scan(State& s, bool one_value, bool prescan);

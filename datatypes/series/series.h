@@ -59,6 +59,15 @@ void store_element(const Cell* s, uint32_t index, const Cell* value);
 // filled stretch at each step. Returns the end address (`series/repeat-fill`).
 uint8_t* repeat_fill(uint8_t* addr, uint32_t unit_bytes, uint32_t count);
 
+// The series! handlers of copy and take, which the any-block handlers build on.
+// `series/copy`: a shallow copy of the elements from the head (or of the /part range, which
+// may also be a pair! x×y) into out, same type, head 0. Returns out.
+Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types);
+// `series/take`: cuts one element (or the /part amount) from the head, from the tail with
+// last, or before the head for a negative /part, into a new series of the same type pushed
+// on the value stack; none (pushed) for an empty series. Returns the pushed cell.
+Cell* take(Cell* s, Cell* part, bool deep, bool last);
+
 // ---- owner notification ----
 // The action words handed to an owner's on-deep-change*: each modifying action notifies
 // before the change with its word and after it with the word's past form.
@@ -83,6 +92,7 @@ void set_owner(const Cell* value, const Cell* owner, const Cell* field_word);
 
 // ---- random draws ----
 // A draw in 1 .. n (n >= 1), the one place the series actions ask the random generator.
+// n stays below 2^31 (a series length).
 uint32_t random_draw(uint32_t n, bool secure);
 // Seeds the generator (random/seed of a series).
 void random_seed(uint32_t seed);

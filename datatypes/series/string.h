@@ -46,6 +46,15 @@ uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32
 // raises script/invalid-char for a value above 0x10FFFF.
 size_t utf8_size(uint32_t node, uint32_t from, uint32_t to);
 
+// UTF-16LE text of n units (`unicode/decode-utf16le`) into target_node (old content replaced)
+// or a new buffer of the narrowest unit; a surrogate pair gives one code point, and with cr
+// every CR unit is dropped. A high surrogate without its low half raises script/invalid-data
+// with the offending units as a binary!. Returns the buffer's node.
+uint32_t decode_utf16le(const uint8_t* bytes, size_t n, uint32_t target_node, bool cr);
+// The UTF-16LE bytes of the string from its head (pairs above 0xFFFF; with cr a CR before each
+// LF). Raises script/invalid-char for a value above 0x10FFFF.
+std::string to_utf16le(const Cell* str, bool cr);
+
 // ---- access ----
 // Code points from the head to the tail (0 when the head is past the tail).
 int32_t length(const Cell* str);

@@ -398,4 +398,73 @@ size_t utf8_size(uint32_t node, uint32_t from, uint32_t to) {
     return total;
 }
 
+// ---- UTF-16LE ----
+
+uint32_t decode_utf16le(const uint8_t* bytes, size_t n, uint32_t node, bool cr) {
+    auto unit_at = [&](size_t i) { return uint32_t(bytes[2 * i]) | (uint32_t(bytes[2 * i + 1]) << 8); };
+    uint32_t unit = 1;
+    for (size_t i = 0; i < n; i++) {
+        uint8_t hi = bytes[2 * i + 1];
+        if (hi >= 0xD8 && hi <= 0xDF) { unit = 4; break; }
+        if (hi) unit = 2;
+    }
+    size_t room = (n ? n : 1) * unit;
+    check_size(room);
+    if (node) {
+        SeriesBuf* b = buf(node);
+        if (b->size < room) b = memory::grow(node, room);
+        b->flags = (b->flags & ~F_UNIT_MASK) | unit;
+        b->tail = 0;
+    } else {
+        node = memory::new_series(n ? n : 1, unit);
+    }
+    SeriesBuf* b = buf(node);
+    uint32_t count = 0;
+    for (size_t i = 0; i < n; i++) {
+        uint32_t u = unit_at(i);
+        if (cr && u == 13) continue;
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            uint32_t low = i + 1 < n ? unit_at(i + 1) : 0;
+            if (low < 0xDC00 || low > 0xDFFF) {
+                size_t k = i + 1 < n ? 4 : 2;
+                uint32_t bin = memory::new_series(k, 1);
+                std::memcpy(buf(bin)->data(), bytes + 2 * i, k);
+                buf(bin)->tail = uint32_t(k);
+                Cell arg;
+                set_series(&arg, TYPE_BINARY, bin);
+                error::raise(error::ERR_SCRIPT_INVALID_DATA, &arg);
+            }
+            u = 0x10000 + (((u & 0x3FF) << 10) | (low & 0x3FF));
+            i++;
+        }
+        put_unit(b, count++, u);
+    }
+    b->tail = count * unit;
+    return node;
+}
+
+std::string to_utf16le(const Cell* str, bool cr) {
+    const SeriesBuf* b = buf(series_node(str));
+    std::string out;
+    auto put = [&](uint32_t u) {
+        out += char(u & 0xFF);
+        out += char(u >> 8);
+    };
+    for (uint32_t i = head_index(str); i < b->length(); i++) {
+        uint32_t cp = char_at(b, i);
+        if (cr && cp == '\n') put('\r');
+        if (cp < 0x10000) {
+            put(cp);
+        } else if (cp <= 0x10FFFF) {
+            put(((cp - 0x10000) >> 10) | 0xD800);
+            put(((cp - 0x10000) & 0x3FF) | 0xDC00);
+        } else {
+            Cell c;
+            set_char(&c, cp);
+            error::raise(error::ERR_SCRIPT_INVALID_CHAR, &c);
+        }
+    }
+    return out;
+}
+
 }  // namespace zel::string

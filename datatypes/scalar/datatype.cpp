@@ -1,0 +1,353 @@
+// datatype!, unset!, none! and logic! (see datatype.h), and the helpers shared by the
+// scalar units.
+#include "datatypes/scalar/datatype.h"
+
+
+#include "core/actions.h"
+#include "core/callable.h"
+#include "core/error.h"
+#include "core/memory.h"
+#include "core/stack.h"
+#include "core/word.h"
+#include "datatypes/datatypes.h"
+#include "datatypes/scalar/random.h"
+#include "datatypes/series/string.h"
+
+namespace zel {
+
+// ---- shared helpers ----
+namespace scalar {
+
+namespace {
+const char* const action_words[ACTION_COUNT + 1] = {
+    "",
+#define ZEL_ACTION(n, word, cname) word,
+#include "core/actions.def"
+#undef ZEL_ACTION
+};
+}  // namespace
+
+int32_t emit(uint32_t buffer, std::string_view text, int32_t budget) {
+    string::append_ascii(buffer, text);
+    return budget - int32_t(text.size());
+}
+
+void raise_expect_arg(int32_t arg_index, uint32_t value_type) {
+    Cell calling, arg_word;
+    stack::calling_word(&calling);
+    set_none(&arg_word);
+    if (const Cell* fn = word::value_or_null(&calling)) callable::argument_word(&arg_word, fn, arg_index);
+    error::raise_expect_arg(&calling, value_type, &arg_word);
+}
+
+void raise_not_related_calling(uint32_t type) {
+    Cell calling, dt;
+    stack::calling_word(&calling);
+    set_datatype(&dt, type);
+    error::raise(error::ERR_SCRIPT_NOT_RELATED, &calling, &dt);
+}
+
+void raise_not_related_action(int action, uint32_t type) {
+    Cell w, dt;
+    word::make_global(&w, TYPE_WORD, action_words[action]);
+    set_datatype(&dt, type);
+    error::raise(error::ERR_SCRIPT_NOT_RELATED, &w, &dt);
+}
+
+void raise_cannot_use(uint32_t type) {
+    Cell calling, dt;
+    stack::calling_word(&calling);
+    set_datatype(&dt, type);
+    error::raise(error::ERR_SCRIPT_CANNOT_USE, &calling, &dt);
+}
+
+void raise_bad_to(uint32_t type, const Cell* value) {
+    Cell dt;
+    set_datatype(&dt, type);
+    error::raise(error::ERR_SCRIPT_BAD_TO_ARG, &dt, value);
+}
+
+void run_stack_action(uint32_t type, int action) { actions::get<actions::StackFn>(type, action)(); }
+
+}  // namespace scalar
+
+// ---- datatype! ----
+namespace datatype {
+
+Cell* push(uint32_t type) {
+    Cell* c = stack::push();
+    set_datatype(c, type);
+    return c;
+}
+
+Cell* append_new(uint32_t block_node, uint32_t type) {
+    Cell* c = memory::append_cell(block_node);
+    set_datatype(c, type);
+    return c;
+}
+
+namespace {
+
+int32_t form(const Cell* v, uint32_t buffer, const Cell*, int32_t budget) {
+    std::string_view name = actions::type_name(datatype_value(v));
+    if (!name.empty() && name.back() == '!') name.remove_suffix(1);
+    return scalar::emit(buffer, name, budget);
+}
+
+int32_t mold(const Cell* v, uint32_t buffer, bool, bool all, bool, const Cell*, int32_t budget, int32_t) {
+    std::string_view name = actions::type_name(datatype_value(v));
+    if (!all) return scalar::emit(buffer, name, budget);
+    budget = scalar::emit(buffer, "#(", budget);
+    budget = scalar::emit(buffer, name, budget);
+    return scalar::emit(buffer, ")", budget);
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (type_of(b) != TYPE_DATATYPE) return 1;
+    switch (op) {
+        case actions::OP_SORT: case actions::OP_CASE_SORT:
+        case actions::OP_LESSER: case actions::OP_LESSER_EQUAL:
+        case actions::OP_GREATER: case actions::OP_GREATER_EQUAL:
+            return -2;
+        default:
+            return datatype_value(a) == datatype_value(b) ? 0 : 1;
+    }
+}
+
+}  // namespace
+}  // namespace datatype
+
+// ---- unset! and none! ----
+namespace {
+
+Cell unset_constant{TYPE_UNSET, 0, 0, 0};
+Cell none_constant{TYPE_NONE, 0, 0, 0};
+Cell true_constant{TYPE_LOGIC, 1, 0, 0};
+Cell false_constant{TYPE_LOGIC, 0, 0, 0};
+
+bool is_ordering(int32_t op) {
+    return op >= actions::OP_LESSER && op <= actions::OP_GREATER_EQUAL;
+}
+
+// unset! and none! are equal to their own kind and have no order.
+int32_t compare_empty(const Cell* a, const Cell* b, int32_t op) {
+    if (type_of(b) != type_of(a)) return -2;
+    return is_ordering(op) ? -2 : 0;
+}
+
+Cell result_cell;   // what make/to handlers hand back to the dispatcher
+
+}  // namespace
+
+namespace unset {
+
+const Cell* value() { return &unset_constant; }
+Cell* push() { return stack::push_unset(); }
+Cell* append_new(uint32_t block_node) {
+    Cell* c = memory::append_cell(block_node);
+    set_unset(c);
+    return c;
+}
+void set_result() { stack::set_result(&unset_constant); }
+
+namespace {
+
+Cell* make(Cell*, Cell*, uint32_t) { return &unset_constant; }
+int32_t form(const Cell*, uint32_t, const Cell*, int32_t budget) { return budget; }
+int32_t mold(const Cell*, uint32_t buffer, bool, bool all, bool, const Cell*, int32_t budget, int32_t) {
+    return scalar::emit(buffer, all ? "#(unset)" : "unset", budget);
+}
+
+}  // namespace
+}  // namespace unset
+
+namespace none {
+
+const Cell* value() { return &none_constant; }
+Cell* push() { return stack::push_none(); }
+Cell* append_new(uint32_t block_node) {
+    Cell* c = memory::append_cell(block_node);
+    set_none(c);
+    return c;
+}
+void set_result() { stack::set_result(&none_constant); }
+
+namespace {
+
+Cell* make(Cell*, Cell*, uint32_t) { return &none_constant; }
+int32_t form(const Cell*, uint32_t buffer, const Cell*, int32_t budget) {
+    return scalar::emit(buffer, "none", budget);
+}
+int32_t mold(const Cell*, uint32_t buffer, bool, bool all, bool, const Cell*, int32_t budget, int32_t) {
+    return scalar::emit(buffer, all ? "#(none)" : "none", budget);
+}
+
+// none answers the series actions with none: there is nothing in it.
+void clear(Cell*) {}
+Cell* find(const actions::FindArgs&) { return &none_constant; }
+int32_t length(const Cell*) { return -1; }
+void remove(Cell*, Cell*, Cell*) {}
+Cell* take(Cell*, Cell*, bool, bool) { return &none_constant; }
+
+}  // namespace
+}  // namespace none
+
+// ---- logic! ----
+namespace logic {
+
+const Cell* true_cell() { return &true_constant; }
+const Cell* false_cell() { return &false_constant; }
+
+Cell* push(bool flag) {
+    Cell* c = stack::push();
+    set_logic(c, flag);
+    return c;
+}
+Cell* append_new(uint32_t block_node, bool flag) {
+    Cell* c = memory::append_cell(block_node);
+    set_logic(c, flag);
+    return c;
+}
+void set_result(bool flag) { stack::set_result(flag ? &true_constant : &false_constant); }
+
+bool truth_of(const Cell* value, bool check, const Cell* arg) {
+    if (check && type_of(value) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_VALUE, arg);
+    return !is_falsy(value);
+}
+
+bool arg_true() {
+    const Cell* v = stack::result();
+    if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_RETURN);
+    return !is_falsy(v);
+}
+
+bool arg_false() { return is_falsy(stack::result()); }
+
+bool stack_top_falsy() { return is_falsy(stack::topmost()); }
+bool stack_top_true() { return !stack_top_falsy(); }
+
+namespace {
+
+Cell* to(Cell*, Cell* spec, uint32_t) {
+    switch (type_of(spec)) {
+        case TYPE_LOGIC: result_cell = *spec; result_cell.header = TYPE_LOGIC; return &result_cell;
+        case TYPE_NONE: return &false_constant;
+        default: return &true_constant;
+    }
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    switch (type_of(spec)) {
+        case TYPE_INTEGER: return int_value(spec) != 0 ? &true_constant : &false_constant;
+        case TYPE_FLOAT: case TYPE_PERCENT:
+            return float_value(spec) != 0.0 || float_value(spec) != float_value(spec) ? &true_constant
+                                                                                        : &false_constant;
+        default: return to(proto, spec, type);
+    }
+}
+
+void random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(value->d1);
+        set_unset(value);
+        return;
+    }
+    int32_t r = secure ? random::secure_draw() : random::draw();
+    set_logic(value, r > 1073741823);
+}
+
+int32_t form(const Cell* v, uint32_t buffer, const Cell*, int32_t budget) {
+    return scalar::emit(buffer, v->d1 ? "true" : "false", budget);
+}
+int32_t mold(const Cell* v, uint32_t buffer, bool, bool all, bool, const Cell*, int32_t budget, int32_t) {
+    if (all) return scalar::emit(buffer, v->d1 ? "#(true)" : "#(false)", budget);
+    return scalar::emit(buffer, v->d1 ? "true" : "false", budget);
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (type_of(b) != TYPE_LOGIC) return -2;
+    if (is_ordering(op)) return -2;
+    return int32_t(a->d1 != 0) - int32_t(b->d1 != 0);
+}
+
+// and~, or~, xor~: both operands logic!, the result in the first.
+void bitwise(int action) {
+    Cell* a = stack::arg(0);
+    Cell* b = stack::arg(1);
+    if (type_of(b) != TYPE_LOGIC) scalar::raise_expect_arg(1, type_of(b));
+    uint32_t x = a->d1 != 0, y = b->d1 != 0;
+    uint32_t r = action == ACT_AND_T ? (x & y) : action == ACT_OR_T ? (x | y) : (x ^ y);
+    set_logic(a, r != 0);
+    stack::keep_result_slot();
+}
+void and_(void) { bitwise(ACT_AND_T); }
+void or_(void) { bitwise(ACT_OR_T); }
+void xor_(void) { bitwise(ACT_XOR_T); }
+void complement(Cell* v) { set_logic(v, v->d1 == 0); }
+
+}  // namespace
+}  // namespace logic
+
+// ---- registration ----
+namespace {
+
+template <typename Fn>
+void put(actions::TypeSpec& spec, int action, Fn fn) {
+    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
+}
+
+}  // namespace
+
+namespace datatypes {
+
+void register_datatype() {
+    actions::TypeSpec spec{TYPE_DATATYPE, 0, "datatype!", {}};
+    put(spec, ACT_FORM, &datatype::form);
+    put(spec, ACT_MOLD, &datatype::mold);
+    put(spec, ACT_COMPARE, &datatype::compare);
+    actions::register_type(spec);
+}
+
+void register_unset() {
+    actions::TypeSpec spec{TYPE_UNSET, 0, "unset!", {}};
+    put(spec, ACT_MAKE, &unset::make);
+    put(spec, ACT_TO, &unset::make);
+    put(spec, ACT_FORM, &unset::form);
+    put(spec, ACT_MOLD, &unset::mold);
+    put(spec, ACT_COMPARE, &compare_empty);
+    actions::register_type(spec);
+}
+
+void register_none() {
+    actions::TypeSpec spec{TYPE_NONE, 0, "none!", {}};
+    put(spec, ACT_MAKE, &none::make);
+    put(spec, ACT_TO, &none::make);
+    put(spec, ACT_FORM, &none::form);
+    put(spec, ACT_MOLD, &none::mold);
+    put(spec, ACT_COMPARE, &compare_empty);
+    put(spec, ACT_CLEAR, &none::clear);
+    put(spec, ACT_FIND, &none::find);
+    put(spec, ACT_LENGTH_Q, &none::length);
+    put(spec, ACT_REMOVE, &none::remove);
+    put(spec, ACT_SELECT, &none::find);
+    put(spec, ACT_TAKE, &none::take);
+    actions::register_type(spec);
+}
+
+void register_logic() {
+    actions::TypeSpec spec{TYPE_LOGIC, 0, "logic!", {}};
+    put(spec, ACT_MAKE, &logic::make);
+    put(spec, ACT_RANDOM, &logic::random);
+    put(spec, ACT_TO, &logic::to);
+    put(spec, ACT_FORM, &logic::form);
+    put(spec, ACT_MOLD, &logic::mold);
+    put(spec, ACT_COMPARE, &logic::compare);
+    put(spec, ACT_AND_T, &logic::and_);
+    put(spec, ACT_COMPLEMENT, &logic::complement);
+    put(spec, ACT_OR_T, &logic::or_);
+    put(spec, ACT_XOR_T, &logic::xor_);
+    actions::register_type(spec);
+}
+
+}  // namespace datatypes
+}  // namespace zel

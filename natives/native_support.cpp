@@ -1,0 +1,122 @@
+// Helpers shared by the natives (see native_support.h).
+#include "natives/native_support.h"
+
+#include "core/callable.h"
+#include "core/interpreter.h"
+#include "core/memory.h"
+#include "core/runtime_words.h"
+#include "core/typeset_bits.h"
+#include "core/word.h"
+
+namespace zel::natives {
+
+using memory::buf;
+
+namespace {
+
+const char* const names[SLOT_COUNT + 1] = {
+    nullptr,
+#define ZEL_NATIVE(n, word, fn) word,
+#include "natives/natives.def"
+#undef ZEL_NATIVE
+};
+
+// The native! value defined for slot, or nullptr.
+const Cell* native_value(int slot) {
+    if (slot < 1 || slot > SLOT_COUNT || !names[slot]) return nullptr;
+    const Cell* v = word::global_value(names[slot]);
+    if (!v || type_of(v) != TYPE_NATIVE || int32_t(v->d1) != slot) return nullptr;
+    return v;
+}
+
+stack::Saved open_loop_frame() {
+    stack::open_frame(sym(SYM_ANON), 0, stack::FRAME_LOOP);
+    stack::push_unset();
+    return stack::Saved();
+}
+
+}  // namespace
+
+std::string_view native_name(int slot) {
+    if (slot < 1 || slot > SLOT_COUNT || !names[slot]) return "<anon>";
+    return names[slot];
+}
+
+void global_word(Cell* out, std::string_view spelling, uint32_t type) { word::make_global(out, type, spelling); }
+
+void raise_arg_type(int slot, int32_t n, uint32_t type) {
+    Cell calling, spec_word;
+    global_word(&calling, native_name(slot));
+    set_none(&spec_word);
+    if (const Cell* fn = native_value(slot)) callable::argument_word(&spec_word, fn, n);
+    error::raise_expect_arg(&calling, type, &spec_word);
+}
+
+void check_arguments(int slot, const int32_t* refs) {
+    const Cell* found = native_value(slot);
+    if (!found) return;
+    Cell fn = *found;
+    uint32_t cache = callable::args_cache(&fn);
+    uint32_t count = buf(cache)->length();
+    int32_t spec_no = 0;     // argument number in spec order (refinements counted)
+    int32_t cell = 0;        // the stack cell of the next argument
+    bool active = true;
+    for (uint32_t i = 0; i < count; i++) {
+        Cell e = buf(cache)->cells()[i];
+        if (type_of(&e) == TYPE_TYPESET) {
+            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            int32_t this_no = spec_no++;
+            if (!active) continue;
+            const Cell* v = stack::arg(cell++);
+            if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(slot, this_no, type_of(v));
+        } else if (type_of(&e) == TYPE_REFINEMENT) {
+            spec_no++;
+            int32_t ordinal = int32_t(e.d3);
+            active = refs[ordinal - 1] >= 0;
+            if (active) cell = refs[ordinal - 1];
+        }
+    }
+}
+
+// ---- loops ----
+
+LoopFrame::LoopFrame() : saved_(open_loop_frame()) {}
+
+Flow LoopFrame::settle() {
+    switch (stack::pending) {
+        case stack::LEVEL_NONE:
+            return Flow::NEXT;
+        case stack::LEVEL_BREAK:
+            stack::pending = stack::LEVEL_NONE;
+            stack::set_result(&stack::unwind_value);
+            return Flow::BREAK;
+        case stack::LEVEL_CONTINUE:
+            stack::pending = stack::LEVEL_NONE;
+            stack::keep_result_slot();
+            set_unset(stack::base);
+            return Flow::CONTINUE;
+        default:
+            return Flow::PASS;
+    }
+}
+
+Flow LoopFrame::run(const Cell* body) {
+    return guard([body] { interp::eval_block(body, true); });
+}
+
+Flow LoopFrame::run_condition(const Cell* cond) {
+    try {
+        interp::eval_block(cond, true);
+    } catch (stack::Unwind&) {
+        if (!accepts_exception()) throw;
+        saved_.restore();
+    }
+    if (stack::pending == stack::LEVEL_BREAK || stack::pending == stack::LEVEL_CONTINUE) {
+        stack::pending = stack::LEVEL_NONE;
+        set_unset(&stack::unwind_value);
+        error::raise(error::ERR_THROW_WHILE_COND);
+    }
+    return stack::pending == stack::LEVEL_NONE ? Flow::NEXT : Flow::PASS;
+}
+
+}  // namespace zel::natives

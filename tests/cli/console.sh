@@ -1,0 +1,89 @@
+#!/bin/sh
+# The text console and script running, seen from outside: what a user types and what the
+# process prints and returns.
+# Usage: console.sh <zel executable>
+zel=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+passed=0
+failed=0
+
+# expect NAME EXPECTED ACTUAL
+expect() {
+    if [ "$2" = "$3" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAIL: %s\n--- expected:\n%s\n--- got:\n%s\n' "$1" "$2" "$3"
+    fi
+}
+
+console() { printf '%s' "$1" | "$zel" --cli 2>&1; }
+
+expect "results follow ==, ops group left to right, a function's argument takes the infix chain" \
+"== 9
+== -3
+== 3" "$(console '1 + 2 * 3
+negate 1 + 2
+f: func [a /b c][either b [a + c][a]]
+f/b 1 2
+' | grep -v '^== func')"
+
+expect "an unset result prints nothing" "" "$(console 'print ""
+' | tr -d '\n')"
+
+out=$(console 'unset-word-here
+1 / 0
+f: func [x [integer!]] [x]
+f "a"
+f
+1 + 1
+')
+expect "the console carries on after errors" "== 2" "$(printf '%s\n' "$out" | tail -1)"
+expect "unset word report" "*** Script Error: unset-word-here has no value" "$(printf '%s\n' "$out" | grep 'unset-word-here has')"
+expect "zero divide report" "*** Math Error: attempt to divide by zero" "$(printf '%s\n' "$out" | grep 'divide by zero')"
+expect "wrong argument type report" '*** Script Error: f does not allow string! for its x argument' \
+    "$(printf '%s\n' "$out" | grep 'does not allow')"
+expect "missing argument report" '*** Script Error: f is missing its x argument' \
+    "$(printf '%s\n' "$out" | grep 'is missing')"
+
+expect "multi-line input is gathered until the brackets close (the line break is kept)" "== [1 2
+3]" "$(console '[1 2
+3]
+')"
+
+out=$(console 'deep: func [n] [deep n + 1]
+deep 1
+1 + 2
+')
+expect "deep recursion raises stack-overflow and the console goes on" \
+"*** Internal Error: stack overflow
+== 3" "$(printf '%s\n' "$out" | grep -E 'stack overflow|^== 3')"
+
+printf 'Zel [title: "ok"]\nprint "hello"\nprint 1 + 2\n' > "$tmp/ok.zel"
+out=$("$zel" "$tmp/ok.zel" 2>&1); status=$?
+expect "a script with a header runs" "hello
+3" "$out"
+expect "and exits 0" 0 $status
+
+printf 'print "no header"\n' > "$tmp/bad.zel"
+out=$("$zel" "$tmp/bad.zel" 2>&1); status=$?
+expect "a script without a header is refused" "*** Error: Zel header not found!" "$out"
+expect "with a non-zero status" 1 $status
+
+printf 'Some text first.\nZel []\nprint "after text"\n' > "$tmp/late.zel"
+expect "text may stand before the header" "after text" "$("$zel" "$tmp/late.zel" 2>&1)"
+
+printf 'zel []\nprint "lower"\n' > "$tmp/lower.zel"
+expect "the header word is case-sensitive" "*** Error: Zel header not found!" "$("$zel" "$tmp/lower.zel" 2>&1)"
+
+printf 'Zel []\nprint "before"\n1 / 0\nprint "after"\n' > "$tmp/err.zel"
+out=$("$zel" "$tmp/err.zel" 2>&1); status=$?
+expect "a script error stops the script" "before" "$(printf '%s\n' "$out" | head -1)"
+expect "and is reported" "*** Math Error: attempt to divide by zero" "$(printf '%s\n' "$out" | sed -n 2p)"
+expect "with status 1" 1 $status
+
+expect "quit ends the console with its status" 3 "$(printf 'quit/return 3\nprint "not here"\n' | "$zel" --cli >/dev/null 2>&1; echo $?)"
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
