@@ -109,15 +109,13 @@ void print_result(const Cell* value) {
 
 // Evaluates one complete input and prints its result or error.
 void do_command(const std::string& input) {
-    Cell code;
-    collector::RootGuard keep(&code);
+    collector::RootedCell code;
     if (!try_load(input, &code)) {
         print_line(formed_error(&code));
         return;
     }
     if (block::length(&code) == 0) return;
-    Cell result;
-    collector::RootGuard keep_result(&result);
+    collector::RootedCell result;
     switch (try_eval(&code, &result)) {
         case Outcome::Error:
             print_line(formed_error(&result) + "\n");
@@ -229,8 +227,7 @@ int run_script(const Options& opt) {
             return 1;
         }
     }
-    Cell code;
-    collector::RootGuard keep(&code);
+    collector::RootedCell code;
     if (!try_load(std::string_view(text).substr(header), &code)) {
         print_line(formed_error(&code));
         return 1;
@@ -241,9 +238,8 @@ int run_script(const Options& opt) {
         print_line("*** Error: not a Zel program!");
         return 1;
     }
-    code.d1 = uint32_t(series_head(&code) + 2);
-    Cell result;
-    collector::RootGuard keep_result(&result);
+    code->d1 = uint32_t(series_head(&code) + 2);
+    collector::RootedCell result;
     int status = 0;
     if (try_eval(&code, &result) == Outcome::Error) {
         print_line(formed_error(&result));

@@ -29,7 +29,7 @@ std::vector<Cell*> guards;
 std::vector<uint32_t> mark_stack;   // cell buffers whose cells still need marking
 
 inline bool live_node(uint32_t node) {
-    if (node == 0) return false;
+    if (node == 0 || node > memory::frames.node_frame_count * memory::NODES_PER_FRAME) return false;
     uintptr_t v = reinterpret_cast<uintptr_t>(memory::node_table[node]);
     return v != 0 && !memory::node_is_free_link(v);
 }

@@ -65,6 +65,18 @@ public:
 private:
     size_t depth_;
 };
+// A C++ local cell, unset at first, kept alive across safe points for its scope.
+class RootedCell {
+public:
+    RootedCell() : guard_(&cell_) { cell_ = Cell{TYPE_UNSET, 0, 0, 0}; }
+    Cell* operator&() { return &cell_; }
+    Cell& operator*() { return cell_; }
+    Cell* operator->() { return &cell_; }
+private:
+    Cell cell_;
+    RootGuard guard_;
+};
+
 // The guard stack's depth, saved and restored by unwinding catch sites.
 size_t guard_depth();
 void restore_guard_depth(size_t depth);

@@ -70,9 +70,14 @@ bool install(const Cell* fn) {
 void remove() {
     if (type_of(&tracer_fn) != TYPE_FUNCTION) return;
     active = true;
+    // The tracer is removed even when its end event raises.
+    struct Clear {
+        ~Clear() {
+            set_unset(&tracer_fn);
+            active = false;
+        }
+    } clear;
     send(EV_END, nullptr, -1, nullptr, nullptr);
-    set_unset(&tracer_fn);
-    active = false;
 }
 
 bool installed() { return registered && type_of(&tracer_fn) == TYPE_FUNCTION; }

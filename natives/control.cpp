@@ -328,7 +328,18 @@ void do_(bool check, const int32_t* refs) {
                 mark.frame = caller;
             }
         }
-        own_tracer = tracer::install(callback);
+        bool was_installed = tracer::installed();
+        stack::Saved saved;
+        try {
+            own_tracer = tracer::install(callback);
+        } catch (stack::Unwind&) {
+            // The init event failed: the tracer does not stay installed.
+            if (!was_installed && tracer::installed()) {
+                saved.restore();
+                remove_tracer();
+            }
+            throw;
+        }
         if (stack::unwinding()) {
             if (own_tracer) remove_tracer();
             return;

@@ -503,13 +503,15 @@ void apply(bool check, const int32_t* refs) {
         *fn = *word::get(given);
         *name = *given;
     } else if (is_any_path_type(t)) {
-        // The function is the value of the path's first word; the rest of the path (its
-        // refinements) goes to the call with the path itself as the name.
+        // The function is the value of the path's first word. The interpreter's apply takes
+        // refinements only from the args block, so a path that names refinements is refused
+        // rather than called without them.
         if (block::length(given) == 0) error::raise(error::ERR_SCRIPT_EMPTY_PATH);
         Cell first = block::head(given)[0];
         if (type_of(&first) != TYPE_WORD) error::raise(error::ERR_SCRIPT_WORD_FIRST, given);
+        if (block::length(given) > 1) error::raise(error::ERR_INTERNAL_NOT_DONE);
         *fn = *word::get(&first);
-        *name = *given;
+        *name = first;
     } else {
         *fn = *given;
         word::make_global(name, TYPE_WORD, sym(SYM_APPLIED));

@@ -8,7 +8,7 @@
 
 namespace zel::float_ {
 
-bool pretty = true;
+bool is_pretty = true;
 
 namespace {
 
@@ -175,7 +175,7 @@ std::string to_text(double x, int kind) {
     if (std::isnan(x)) return "1.#NaN";
     if (std::isinf(x)) return x < 0 ? "-1.#INF" : "1.#INF";
     bool percent = kind == KIND_VECTOR_PERCENT32 || kind == KIND_PERCENT;
-    if (pretty && std::fabs(x) < 2.220446049250313e-16) {
+    if (is_pretty && std::fabs(x) < 2.220446049250313e-16) {
         if (percent) return "0%";
         if (kind == KIND_POINT) return "0";
         return "0.0";
@@ -187,7 +187,7 @@ std::string to_text(double x, int kind) {
     };
     int precision = kind == KIND_PERCENT ? 13 : kind == KIND_FLOAT ? 16 : 7;
     std::string s = kind == KIND_TIME ? format_digits(x, 6, false) : print_g(x, precision);
-    if (pretty) {
+    if (is_pretty) {
         size_t e = s.find('e');
         size_t mantissa = e == std::string::npos ? s.size() : e;
         char first = s[0] == '-' ? s[1] : s[0];

@@ -58,6 +58,6 @@ enum TextKind : int {
 std::string to_text(double x, int kind);
 
 // `float/pretty?`: set from system/options/float/pretty?; on by default.
-extern bool pretty;
+extern bool is_pretty;
 
 }  // namespace zel::float_

@@ -342,12 +342,12 @@ namespace {
 
 // ---- form, mold, compare ----
 
-int32_t h_form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
+int32_t form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
     return block_ops::form_body(v, b, part, limit);
 }
 
-int32_t h_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
-               int32_t indent) {
+int32_t mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+          int32_t indent) {
     if (cycle::emit_marker(v, b, limit, true)) return limit;
     if (!only) {
         string::append_char(b, '[');
@@ -370,7 +370,7 @@ bool comparable_cells(uint32_t t1, uint32_t t2) {
     return t1 == t2 || (is_any_word_type(t1) && is_any_word_type(t2)) || (is_number_type(t1) && is_number_type(t2));
 }
 
-int32_t h_compare(const Cell* a, const Cell* b, int32_t op) {
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     uint32_t ta = type_of(a), tb = type_of(b);
     if (ta != tb) {
         bool lit_pair = (ta == TYPE_PATH && tb == TYPE_LIT_PATH) || (ta == TYPE_LIT_PATH && tb == TYPE_PATH);
@@ -446,7 +446,7 @@ SeriesBuf* room_for(uint32_t node, size_t new_len, int32_t dup) {
     return memory::grow(node, want);
 }
 
-void h_insert(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+void append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     Source src(value, only);
     int64_t n = src.count();
     if (part >= 0 && part < n) n = part;
@@ -478,7 +478,7 @@ void h_insert(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool a
     }
 }
 
-void h_change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
+void change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
     Source src(value, only);
     int64_t n = src.count();
     if (dup < 1) dup = 1;
@@ -509,7 +509,7 @@ void h_change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // ---- take, swap, trim ----
 
-Cell* h_take(Cell* s, Cell* part, bool deep, bool last) {
+Cell* take(Cell* s, Cell* part, bool deep, bool last) {
     Cell* r = series::take(s, part, deep, last);
     if (type_of(r) == TYPE_NONE) return r;
     uint32_t node = series_node(r);
@@ -527,7 +527,7 @@ Cell* h_take(Cell* s, Cell* part, bool deep, bool last) {
     return r;
 }
 
-void h_swap(Cell* a, Cell* b) {
+void swap(Cell* a, Cell* b) {
     if (!is_any_block_type(type_of(b))) error::raise(error::ERR_SCRIPT_INVALID_ARG, b);
     if (series::is_tail_reached(a) || series::is_tail_reached(b) || series_head(a) < 0 || series_head(b) < 0) return;
     notify_owner(a, Change::SWAP, nullptr, series_head(a), 1);
@@ -541,7 +541,7 @@ void h_swap(Cell* a, Cell* b) {
     notify_owner(b, Change::SWAPED, nullptr, series_head(b), 1);
 }
 
-void h_trim(Cell* s, bool, bool, bool, bool, bool, Cell*) {
+void trim(Cell* s, bool, bool, bool, bool, bool, Cell*) {
     int32_t n = series::count_to_tail(s);
     if (n < 1) return;
     uint32_t h = series::clipped_head(s);
@@ -648,8 +648,8 @@ Cell* find_impl(const actions::FindArgs& a, bool select) {
     return out;
 }
 
-Cell* h_find(const actions::FindArgs& a) { return find_impl(a, false); }
-Cell* h_select(const actions::FindArgs& a) { return find_impl(a, true); }
+Cell* find(const actions::FindArgs& a) { return find_impl(a, false); }
+Cell* select(const actions::FindArgs& a) { return find_impl(a, true); }
 
 // ---- eval-path ----
 
@@ -663,7 +663,7 @@ void poke_cell(Cell* parent, uint32_t index, Cell* value) {
     notify_owner(parent, Change::POKED, value, int32_t(index), 1);
 }
 
-Cell* h_eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     uint32_t et = type_of(element);
     uint32_t node = series_node(parent);
     if (et == TYPE_INTEGER) {
@@ -705,36 +705,39 @@ Cell* h_eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathS
 template <typename F>
 actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
 
-}  // namespace
-
-}  // namespace zel::block
-
-namespace zel::datatypes {
-
-void register_block() {
-    using namespace block;
+// block!'s registration: its own handlers, series!'s for the positions and element access.
+actions::TypeSpec type_spec() {
     actions::TypeSpec spec{TYPE_BLOCK, TYPE_SERIES, "block!", {}};
     auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
     for (int a : {ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q,
                   ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SKIP,
                   ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
         set(a, actions::INHERIT);
-    set(ACT_MAKE, H(&block::make));
-    set(ACT_TO, H(&block::to));
-    set(ACT_FORM, H(h_form));
-    set(ACT_MOLD, H(h_mold));
-    set(ACT_EVAL_PATH, H(h_eval_path));
-    set(ACT_COMPARE, H(h_compare));
-    set(ACT_APPEND, H(h_insert));
-    set(ACT_INSERT, H(h_insert));
-    set(ACT_CHANGE, H(h_change));
-    set(ACT_COPY, H(&block::copy));
-    set(ACT_SWAP, H(h_swap));
-    set(ACT_TAKE, H(h_take));
-    set(ACT_TRIM, H(h_trim));
-    set(ACT_FIND, H(h_find));
-    set(ACT_SELECT, H(h_select));
-    actions::register_type(spec);
+    set(ACT_MAKE, H(&make));
+    set(ACT_TO, H(&to));
+    set(ACT_FORM, H(form));
+    set(ACT_MOLD, H(mold));
+    set(ACT_EVAL_PATH, H(eval_path));
+    set(ACT_COMPARE, H(compare));
+    using AppendFn = void (*)(Cell*, Cell*, int32_t, bool, int32_t, bool);
+    set(ACT_APPEND, H(static_cast<AppendFn>(&append)));
+    set(ACT_INSERT, H(static_cast<AppendFn>(&append)));
+    set(ACT_CHANGE, H(change));
+    set(ACT_COPY, H(&copy));
+    set(ACT_SWAP, H(swap));
+    set(ACT_TAKE, H(take));
+    set(ACT_TRIM, H(trim));
+    set(ACT_FIND, H(find));
+    set(ACT_SELECT, H(select));
+    return spec;
 }
+
+}  // namespace
+
+}  // namespace zel::block
+
+namespace zel::datatypes {
+
+void register_block() { actions::register_type(block::type_spec()); }
 
 }  // namespace zel::datatypes

@@ -39,7 +39,7 @@ Cell* find_word(const Cell* block, uint32_t symbol, bool strict);
 
 namespace zel::block {
 
-// The block! handlers reused by the path types (Part of the same family): make, to and copy
+// The block! handlers that the path types reuse: make, to and copy
 // give a value of type t (make/to) or of the source's type (copy).
 Cell* make(Cell* proto, Cell* spec, uint32_t t);
 Cell* to(Cell* proto, Cell* spec, uint32_t t);

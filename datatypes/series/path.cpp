@@ -42,8 +42,8 @@ int32_t walk(const Cell* path, uint32_t b, bool mold, bool only, bool all, bool 
 }
 
 // `path/mold` and the molds of lit-path! ('a/b), get-path! (:a/b) and set-path! (a/b:).
-int32_t h_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
-               int32_t) {
+int32_t mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+          int32_t) {
     Cell p = *v;
     if (cycle::emit_marker(&p, b, limit, true)) return limit;
     uint32_t t = type_of(&p);
@@ -55,7 +55,7 @@ int32_t h_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const 
 }
 
 // `path/form`: the elements formed, "/" between them, no prefix or suffix.
-int32_t h_form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
+int32_t form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
     Cell p = *v;
     if (cycle::emit_marker(&p, b, limit, false)) return limit;
     return walk(&p, b, false, false, false, false, part, limit);
@@ -63,7 +63,7 @@ int32_t h_form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
 
 // `path/make`: a number gives an empty path with room for that many elements (a float
 // truncated, 0 counting as 1); an any-block gives a copy of its cells.
-Cell* h_make(Cell* proto, Cell* spec, uint32_t t) {
+Cell* make(Cell* proto, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT || st == TYPE_PERCENT) {
         Cell size = *spec;
@@ -80,7 +80,7 @@ Cell* h_make(Cell* proto, Cell* spec, uint32_t t) {
 
 // `path/to`: a map!, object! or typeset! becomes the one element of the path; everything
 // else converts as to block! does.
-Cell* h_to(Cell* proto, Cell* spec, uint32_t t) {
+Cell* to(Cell* proto, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_MAP || st == TYPE_OBJECT || st == TYPE_TYPESET) {
         Cell v = *spec;
@@ -102,8 +102,8 @@ namespace {
 
 // `paren/mold`: (...) around the body molded as a block's body; "(...)" for a paren that is
 // already being molded.
-int32_t h_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
-               int32_t indent) {
+int32_t mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+          int32_t indent) {
     Cell p = *v;
     if (cycle::emit_marker(&p, b, limit, true)) return limit;
     if (!only) {
@@ -146,10 +146,10 @@ actions::TypeSpec inheriting(uint32_t id, uint32_t parent, const char* name) {
 
 void register_paths() {
     actions::TypeSpec path = inheriting(TYPE_PATH, TYPE_BLOCK, "path!");
-    path.handlers[ACT_MAKE - 1] = H(path::h_make);
-    path.handlers[ACT_TO - 1] = H(path::h_to);
-    path.handlers[ACT_FORM - 1] = H(path::h_form);
-    path.handlers[ACT_MOLD - 1] = H(path::h_mold);
+    path.handlers[ACT_MAKE - 1] = H(path::make);
+    path.handlers[ACT_TO - 1] = H(path::to);
+    path.handlers[ACT_FORM - 1] = H(path::form);
+    path.handlers[ACT_MOLD - 1] = H(path::mold);
     path.handlers[ACT_COPY - 1] = H(&block::copy);
     path.handlers[ACT_RANDOM - 1] = nullptr;
     path.handlers[ACT_SORT - 1] = nullptr;
@@ -161,14 +161,14 @@ void register_paths() {
     for (const auto& k : kinds) {
         actions::TypeSpec spec{k.id, TYPE_PATH, k.name, {}};
         for (auto& h : spec.handlers) h = actions::INHERIT;
-        spec.handlers[ACT_MOLD - 1] = H(path::h_mold);
+        spec.handlers[ACT_MOLD - 1] = H(path::mold);
         actions::register_type(spec);
     }
 }
 
 void register_paren() {
     actions::TypeSpec spec = inheriting(TYPE_PAREN, TYPE_BLOCK, "paren!");
-    spec.handlers[ACT_MOLD - 1] = H(paren::h_mold);
+    spec.handlers[ACT_MOLD - 1] = H(paren::mold);
     spec.handlers[ACT_TRIM - 1] = nullptr;
     actions::register_type(spec);
 }

@@ -161,8 +161,11 @@ const char* change_word(Change c) {
 }
 
 void notify_owner(const Cell* value, Change action, const Cell* new_value, int32_t index, int32_t part) {
-    if (!is_series_type(type_of(value)) && type_of(value) != TYPE_MAP) return;
-    if (!(buffer_of(value)->flags & F_OWNED)) return;
+    uint32_t t = type_of(value);
+    if (!is_series_type(t) && t != TYPE_MAP) return;
+    // An image! keeps its owned bit in the value's header (bit 16), other series in the buffer.
+    bool owned = t == TYPE_IMAGE ? (value->header & (1u << 16)) != 0 : (buffer_of(value)->flags & F_OWNED) != 0;
+    if (!owned) return;
     // Ownership tracking is not built yet: an owned series has nobody to tell.
     (void)action, (void)new_value, (void)index, (void)part;
 }
@@ -180,10 +183,10 @@ void set_owner(const Cell* value, const Cell* owner, const Cell* field_word) {
 
 uint32_t random_draw(uint32_t n, bool secure) {
     if (n <= 1) return 1;
-    return uint32_t(random::uniform_int(int32_t(n), secure));
+    return uint32_t(zel::random::uniform_int(int32_t(n), secure));
 }
 
-void random_seed(uint32_t seed) { random::seed(seed); }
+void random_seed(uint32_t seed) { zel::random::seed(seed); }
 
 // ---- the series! handlers ----
 
@@ -197,24 +200,24 @@ void empty_like(Cell* out, const Cell* s) {
     set_series(out, type_of(s), node, 0, type_of(s) == TYPE_VECTOR ? s->d3 : 0);
 }
 
-void h_head() {
+void head() {
     arg(0)->d1 = 0;
     stack::keep_result_slot();
 }
 
-void h_tail() {
+void tail() {
     arg(0)->d1 = buffer_count(arg(0));
     stack::keep_result_slot();
 }
 
-void h_next() {
+void next() {
     Cell* s = arg(0);
     int32_t h = series_head(s) < 0 ? 0 : series_head(s);
     if (uint32_t(h) < buffer_count(s)) s->d1 = uint32_t(h + 1);
     stack::keep_result_slot();
 }
 
-void h_back() {
+void back() {
     Cell* s = arg(0);
     if (series_head(s) > 0) s->d1 = uint32_t(series_head(s) - 1);
     stack::keep_result_slot();
@@ -231,28 +234,28 @@ void at_or_skip(bool at) {
     s->d1 = uint32_t(p < 0 ? 0 : (p > len ? len : p));
     stack::keep_result_slot();
 }
-void h_at() { at_or_skip(true); }
-void h_skip() { at_or_skip(false); }
+void at() { at_or_skip(true); }
+void skip() { at_or_skip(false); }
 
-void h_head_q() {
+void is_head() {
     bool r = series_head(arg(0)) == 0;
     set_logic(stack::base, r);
     stack::keep_result_slot();
 }
 
-void h_tail_q() {
+void is_tail() {
     bool r = is_tail_reached(arg(0));
     set_logic(stack::base, r);
     stack::keep_result_slot();
 }
 
-void h_index_q() {
+void is_index() {
     int32_t i = series_head(arg(0)) + 1;
     set_integer(stack::base, i);
     stack::keep_result_slot();
 }
 
-int32_t h_length(const Cell* s) { return count_to_tail(const_cast<Cell*>(s)); }
+int32_t is_length(const Cell* s) { return count_to_tail(const_cast<Cell*>(s)); }
 
 // The buffer position that pick and poke address: head + i - 1 for i > 0, head + i for
 // i < 0; -1 when i is 0 or the position lies outside the buffer.
@@ -263,7 +266,7 @@ int64_t pick_position(const Cell* s, int32_t i) {
     return p;
 }
 
-Cell* h_pick(Cell* s, int32_t index, Cell*) {
+Cell* pick(Cell* s, int32_t index, Cell*) {
     int64_t p = pick_position(s, index);
     Cell* out = stack::push();
     if (p < 0) set_none(out);
@@ -271,7 +274,7 @@ Cell* h_pick(Cell* s, int32_t index, Cell*) {
     return out;
 }
 
-Cell* h_poke(Cell* s, int32_t index, Cell* value, Cell*) {
+Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
     int64_t p = pick_position(s, index);
     if (p < 0) {
         Cell i;
@@ -284,7 +287,7 @@ Cell* h_poke(Cell* s, int32_t index, Cell* value, Cell*) {
     return value;
 }
 
-void h_clear(Cell* s) {
+void clear(Cell* s) {
     int32_t n = count_to_tail(s);
     if (n < 1) return;
     int32_t h = series_head(s);
@@ -336,7 +339,7 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
 
 namespace {
 
-void h_remove(Cell* s, Cell* part, Cell* key) {
+void remove(Cell* s, Cell* part, Cell* key) {
     int64_t count = 1;
     if (part) count = part_count(s, part);
     if (count < 1) return;
@@ -368,7 +371,7 @@ void h_remove(Cell* s, Cell* part, Cell* key) {
     notify_owner(s, Change::REMOVED, nullptr, int32_t(pos), int32_t(count));
 }
 
-void h_reverse(Cell* s, Cell* part, Cell* skip) {
+void reverse(Cell* s, Cell* part, Cell* skip) {
     if (is_tail_reached(s)) return;
     int64_t avail = count_to_tail(s);
     int64_t count = avail;
@@ -414,7 +417,7 @@ void swap_elements(SeriesBuf* b, uint32_t i, uint32_t j) {
     std::memcpy(c, tmp, u);
 }
 
-void h_random(Cell* s, bool seed, bool secure, bool only) {
+void random(Cell* s, bool seed, bool secure, bool only) {
     stack::keep_result_slot();
     if (seed) {
         int32_t n = count_to_tail(s);
@@ -449,14 +452,14 @@ void h_random(Cell* s, bool seed, bool secure, bool only) {
     notify_owner(s, Change::RANDOMIZED, nullptr, h, n);
 }
 
-Cell* h_reflect(Cell* s, uint32_t field) {
+Cell* reflect(Cell* s, uint32_t field) {
     Cell* out = stack::push();
     if (!symbol::same_canonical(field, sym(SYM_OWNED))) error::raise(error::ERR_INTERNAL_NOT_DONE);
     owner_of(out, s);
     return out;
 }
 
-Cell* h_modify(Cell* s, Cell* field, Cell* value, bool) {
+Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
     if (!is_any_word_type(type_of(field)) || !symbol::same_canonical(word_symbol(field), sym(SYM_OWNED))) return s;
     if (type_of(value) == TYPE_NONE) {
         set_owner(s, nullptr, nullptr);
@@ -551,7 +554,7 @@ void move_between(const Cell* origin, const Cell* target, uint32_t src, uint32_t
     notify_owner(target, Change::MOVED, nullptr, int32_t(t), int32_t(count));
 }
 
-Cell* h_move(Cell* origin, Cell* target, Cell* part) {
+Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint32_t tt = type_of(target), ot = type_of(origin);
     bool target_ok = is_any_block_type(tt) || is_text_type(tt) || tt == TYPE_BINARY || tt == TYPE_VECTOR;
     if (!target_ok) {
@@ -660,30 +663,29 @@ actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
 }  // namespace
 
 void register_series() {
-    using namespace series;
     actions::TypeSpec spec{TYPE_SERIES, 0, "series!", {}};
     auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
-    set(ACT_RANDOM, H(h_random));
-    set(ACT_REFLECT, H(h_reflect));
-    set(ACT_AT, H(h_at));
-    set(ACT_BACK, H(h_back));
-    set(ACT_CLEAR, H(h_clear));
+    set(ACT_RANDOM, H(series::random));
+    set(ACT_REFLECT, H(series::reflect));
+    set(ACT_AT, H(series::at));
+    set(ACT_BACK, H(series::back));
+    set(ACT_CLEAR, H(series::clear));
     set(ACT_COPY, H(&series::copy));
-    set(ACT_HEAD, H(h_head));
-    set(ACT_HEAD_Q, H(h_head_q));
-    set(ACT_INDEX_Q, H(h_index_q));
-    set(ACT_LENGTH_Q, H(h_length));
-    set(ACT_MOVE, H(h_move));
-    set(ACT_NEXT, H(h_next));
-    set(ACT_PICK, H(h_pick));
-    set(ACT_POKE, H(h_poke));
-    set(ACT_REMOVE, H(h_remove));
-    set(ACT_REVERSE, H(h_reverse));
-    set(ACT_SKIP, H(h_skip));
-    set(ACT_TAIL, H(h_tail));
-    set(ACT_TAIL_Q, H(h_tail_q));
+    set(ACT_HEAD, H(series::head));
+    set(ACT_HEAD_Q, H(series::is_head));
+    set(ACT_INDEX_Q, H(series::is_index));
+    set(ACT_LENGTH_Q, H(series::is_length));
+    set(ACT_MOVE, H(series::move));
+    set(ACT_NEXT, H(series::next));
+    set(ACT_PICK, H(series::pick));
+    set(ACT_POKE, H(series::poke));
+    set(ACT_REMOVE, H(series::remove));
+    set(ACT_REVERSE, H(series::reverse));
+    set(ACT_SKIP, H(series::skip));
+    set(ACT_TAIL, H(series::tail));
+    set(ACT_TAIL_Q, H(series::is_tail));
     set(ACT_TAKE, H(&series::take));
-    set(ACT_MODIFY, H(h_modify));
+    set(ACT_MODIFY, H(series::modify));
     actions::register_type(spec);
 }
 

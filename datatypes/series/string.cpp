@@ -3,9 +3,10 @@
 // words, parse and the set natives use. file!, url!, tag!, email! and ref! inherit most of
 // them, binary! inherits find, select, swap and take, so several handlers know those types.
 //
-// No handler here evaluates Zel code, so no safe point is passed inside them: buffers move
-// only when they grow, and every SeriesBuf* is re-derived after a call that may grow one.
-#include <cmath>
+// The handlers evaluate no Zel code of their own; only the owner notification may (once
+// ownership tracking runs change handlers), and the modifying handlers notify before they
+// read any position or gather any text. Buffers otherwise move only when they grow: every
+// SeriesBuf* is re-derived after a call that may grow one.
 #include <cstring>
 #include <vector>
 
@@ -191,16 +192,25 @@ int32_t string_form(const Cell* value, uint32_t buffer, const Cell* part, int32_
     return left < INT32_MIN ? INT32_MIN : int32_t(left);
 }
 
-// True when the "{" at i finds its matching "}" before end.
-bool brace_matched(uint32_t node, uint32_t i, uint32_t end) {
-    int32_t depth = 0;
+// Which "{" of code points [head, end) find their matching "}" before end, in one pass:
+// with depth(k) the count of "{" minus "}" before offset k, the brace at offset i is matched
+// when the depth later falls back to depth(i), that is when the lowest depth after it is at
+// most depth(i). Returns one flag per offset (set only for matched braces).
+std::vector<bool> matched_braces(uint32_t node, uint32_t head, uint32_t end) {
+    uint32_t n = end - head;
+    std::vector<int32_t> depth(size_t(n) + 1, 0);
     const SeriesBuf* b = buf(node);
-    for (uint32_t j = i; j < end; j++) {
-        uint32_t c = char_at(b, j);
-        if (c == '{') depth++;
-        else if (c == '}' && --depth == 0) return true;
+    for (uint32_t k = 0; k < n; k++) {
+        uint32_t c = char_at(b, head + k);
+        depth[k + 1] = depth[k] + (c == '{' ? 1 : c == '}' ? -1 : 0);
     }
-    return false;
+    std::vector<bool> matched(n, false);
+    int32_t lowest = depth[n];
+    for (uint32_t k = n; k-- > 0;) {
+        if (char_at(b, head + k) == '{') matched[k] = lowest <= depth[k];
+        if (depth[k] < lowest) lowest = depth[k];
+    }
+    return matched;
 }
 
 int32_t string_mold(const Cell* value, uint32_t out, bool only, bool all, bool flat, const Cell* part,
@@ -221,6 +231,8 @@ int32_t string_mold(const Cell* value, uint32_t out, bool only, bool all, bool f
     append_char(out, braces ? '{' : '"');
     int32_t depth = 0;
     bool balanced = true;
+    std::vector<bool> matched;
+    if (braces) matched = matched_braces(node, head, end);
     for (uint32_t i = head; i < end; i++) {
         uint32_t c = char_at(buf(node), i);
         if (!braces) {
@@ -229,7 +241,7 @@ int32_t string_mold(const Cell* value, uint32_t out, bool only, bool all, bool f
         }
         switch (c) {
             case '{':
-                if (balanced && !brace_matched(node, i, end)) balanced = false;
+                if (balanced && !matched[i - head]) balanced = false;
                 if (balanced) depth++;
                 else append_char(out, '^');
                 append_char(out, c);

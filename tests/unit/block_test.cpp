@@ -236,4 +236,37 @@ TEST_F(BlockTest, FindWordMatchesEveryWordKind) {
     EXPECT_EQ(block_ops::find_word(&b, symbol::intern("absent"), false), nullptr);
 }
 
+TEST_F(BlockTest, CompareByEveryOpCode) {
+    using namespace actions;
+    Cell a = ints({1, 2}), b = ints({1, 3}), longer = ints({1, 2, 0});
+    struct Case { const Cell* x; const Cell* y; int32_t op; bool truth; } cases[] = {
+        {&a, &b, OP_EQUAL, false},          {&a, &b, OP_NOT_EQUAL, true},
+        {&a, &b, OP_STRICT_EQUAL, false},   {&a, &b, OP_LESSER, true},
+        {&a, &b, OP_LESSER_EQUAL, true},    {&a, &b, OP_GREATER, false},
+        {&a, &b, OP_GREATER_EQUAL, false},  {&a, &b, OP_SAME, false},
+        {&a, &b, OP_FIND, false},           {&a, &longer, OP_LESSER, true},
+        {&longer, &a, OP_GREATER, true},    {&a, &longer, OP_EQUAL, false},
+        {&a, &a, OP_SAME, true},            {&a, &a, OP_STRICT_EQUAL, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(compare(c.x, c.y, c.op), c.truth) << c.op;
+    EXPECT_LT(compare_raw(&a, &b, OP_SORT), 0);
+    EXPECT_GT(compare_raw(&b, &a, OP_CASE_SORT), 0);
+    // A path and a lit-path compare by content only under the lit-matching ops.
+    Cell p = a, lp = a;
+    retype(&p, TYPE_PATH);
+    retype(&lp, TYPE_LIT_PATH);
+    EXPECT_EQ(compare_raw(&p, &lp, OP_EQUAL_LIT), 0);
+    EXPECT_EQ(compare_raw(&lp, &p, OP_STRICT_LIT), 0);
+    EXPECT_EQ(compare_raw(&p, &lp, OP_EQUAL), -2);
+    Cell later = a;
+    later.d1 = 1;
+    EXPECT_EQ(compare_raw(&a, &later, OP_SAME), -1);
+    // Two blocks that contain themselves compare equal without recursing for ever.
+    Cell x = ints({1}), y = ints({1});
+    block::append(series_node(&x), &x);
+    block::append(series_node(&y), &y);
+    EXPECT_TRUE(compare(&x, &y, OP_EQUAL));
+    EXPECT_EQ(cycle::depth(), 0u);
+}
+
 }  // namespace

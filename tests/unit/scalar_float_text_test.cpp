@@ -43,9 +43,9 @@ struct DoubleSource {
 };
 
 struct PrettyGuard {
-    bool saved = float_::pretty;
-    explicit PrettyGuard(bool on) { float_::pretty = on; }
-    ~PrettyGuard() { float_::pretty = saved; }
+    bool saved = float_::is_pretty;
+    explicit PrettyGuard(bool on) { float_::is_pretty = on; }
+    ~PrettyGuard() { float_::is_pretty = saved; }
 };
 
 }  // namespace

@@ -323,6 +323,56 @@ TEST_F(StringTest, MoldChoosesDelimitersAndEscapes) {
     for (const Case& c : cases) EXPECT_EQ(molded(c.text), c.mold) << c.text;
 }
 
+// The brace rule as stated: each "{" met while the text is still balanced looks ahead for its
+// match; the first one without a match makes every later "{" escaped.
+std::string naive_brace_mold(const std::string& text) {
+    std::string out = "{";
+    int depth = 0;
+    bool balanced = true;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (c == '{') {
+            if (balanced) {
+                int d = 0;
+                bool found = false;
+                for (size_t j = i; j < text.size() && !found; j++) {
+                    if (text[j] == '{') d++;
+                    else if (text[j] == '}' && --d == 0) found = true;
+                }
+                balanced = found;
+            }
+            if (balanced) depth++;
+            else out += '^';
+            out += c;
+        } else if (c == '}') {
+            if (depth < 1) out += '^';
+            else depth--;
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out + "}";
+}
+
+TEST_F(StringTest, BraceBalanceMatchesTheRuleOnRandomTexts) {
+    uint32_t seed = 12345;
+    auto next = [&] { seed = seed * 1103515245u + 12345u; return (seed >> 16) & 0x7FFF; };
+    const char alphabet[] = "{}{}x\"";
+    for (int round = 0; round < 2000; round++) {
+        std::string text = "\"";  // a quote forces brace mode
+        size_t len = next() % 24;
+        for (size_t i = 0; i < len; i++) text += alphabet[next() % 6];
+        ASSERT_EQ(molded(text), naive_brace_mold(text)) << text;
+    }
+}
+
+TEST_F(StringTest, MoldOfDeeplyNestedBracesIsLinear) {
+    std::string text = "\"" + std::string(200000, '{') + std::string(200000, '}');
+    std::string m = molded(text);
+    EXPECT_EQ(m.size(), text.size() + 2);  // all balanced: nothing escaped
+}
+
 TEST_F(StringTest, MoldSwitchesToBracesAtFiftyCharacters) {
     EXPECT_EQ(molded(std::string(49, 'x')), "\"" + std::string(49, 'x') + "\"");
     EXPECT_EQ(molded(std::string(50, 'x')), "{" + std::string(50, 'x') + "}");
