@@ -195,10 +195,8 @@ int32_t count_locals(uint32_t spec_node) {
     return count;
 }
 
-uint32_t args_cache(const Cell* fn) {
+uint32_t build_args_cache(const Cell* fn) {
     uint32_t aux = aux_node(fn);
-    Cell* slot = &buf(aux)->cells()[AUX_CACHE];
-    if (type_of(slot) == TYPE_BLOCK) return series_node(slot);
     uint32_t t = type_of(fn);
     bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
     uint32_t spec = fn->d2;
@@ -251,8 +249,19 @@ uint32_t args_cache(const Cell* fn) {
             slot_index++;
         }
     }
+    // The last cell: the local count (functions) or the refinement count (natives), with the
+    // plain-argument count in d1 and, in d3, whether every entry is a plain argument.
+    uint32_t plain = 0;
+    bool simple = true;
+    for (uint32_t k = 0; k < buf(cache)->length(); k++) {
+        const Cell* c = &buf(cache)->cells()[k];
+        if (type_of(c) == TYPE_TYPESET && ((c->header >> ARG_KIND_SHIFT) & 3) == ARG_NORMAL) plain++;
+        else simple = false;
+    }
     Cell tail;
     set_integer(&tail, is_function ? count_locals(spec) : ordinal);
+    tail.d1 = plain;
+    tail.d3 = simple ? CACHE_SIMPLE : 0;
     Cell* dst = memory::append_cell(cache);
     *dst = tail;
     buf(aux)->cells()[AUX_CACHE] = cache_cell;

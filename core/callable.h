@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/memory.h"
 
 namespace zel::callable {
 
@@ -24,6 +25,9 @@ constexpr uint32_t ATTR_TRACE = 0x400;
 constexpr uint32_t ARG_KIND_SHIFT = 20;
 enum ArgKind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
 constexpr uint32_t OP_SOURCE_SHIFT = 16;
+
+// Flag in the arguments cache's last cell: every entry is a plain evaluated argument.
+constexpr uint32_t CACHE_SIMPLE = 1;
 
 enum AuxCell { AUX_BODY = 0, AUX_CACHE = 1, AUX_CODE = 2, AUX_OP_COPY = 3, AUX_OBJECT = 4 };
 
@@ -42,7 +46,11 @@ void make_op(Cell* out, const Cell* source);
 int32_t count_locals(uint32_t spec_node);
 
 // The arguments cache node of a callable (built on first use).
-uint32_t args_cache(const Cell* fn);
+uint32_t build_args_cache(const Cell* fn);
+inline uint32_t args_cache(const Cell* fn) {
+    const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    return type_of(slot) == TYPE_BLOCK ? series_node(slot) : build_args_cache(fn);
+}
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 

@@ -25,7 +25,9 @@ std::vector<Cell*> static_cells;
 std::vector<std::pair<uint32_t*, NodeRootKind>> node_roots;
 std::vector<void (*)()> root_markers;
 std::vector<void (*)()> external_roots;
-std::vector<Cell*> guards;
+// The RootGuard stack: an array indexed by depth (guards nest strictly).
+std::vector<Cell*> guards(4096);
+size_t guard_count = 0;
 std::vector<uint32_t> mark_stack;   // cell buffers whose cells still need marking
 
 inline bool live_node(uint32_t node) {
@@ -63,7 +65,7 @@ void mark_roots() {
             case NodeRootKind::Table: hashtable::mark(*node); break;
         }
     }
-    for (Cell* c : guards) mark_cell(c);
+    for (size_t i = 0; i < guard_count; i++) mark_cell(guards[i]);
     for (auto m : root_markers) m();
     for (auto m : external_roots)
         if (m) m();
@@ -233,13 +235,16 @@ void remove_external_root(void (*callback)()) {
         if (m == callback) { m = nullptr; break; }
 }
 
-RootGuard::RootGuard(Cell* c) : depth_(guards.size()) { guards.push_back(c); }
-RootGuard::~RootGuard() {
-    if (guards.size() > depth_) guards.resize(depth_);
+RootGuard::RootGuard(Cell* c) : depth_(guard_count) {
+    if (guard_count == guards.size()) guards.resize(guards.size() * 2);
+    guards[guard_count++] = c;
 }
-size_t guard_depth() { return guards.size(); }
+RootGuard::~RootGuard() {
+    if (guard_count > depth_) guard_count = depth_;
+}
+size_t guard_depth() { return guard_count; }
 void restore_guard_depth(size_t depth) {
-    if (guards.size() > depth) guards.resize(depth);
+    if (guard_count > depth) guard_count = depth;
 }
 
 }  // namespace zel::collector

@@ -1,13 +1,18 @@
 // Hash tables (see hashtable.h).
 #include "core/hashtable.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <vector>
 
+#include "core/actions.h"
 #include "core/collector.h"
 #include "core/memory.h"
 #include "core/symbol.h"
+#include "datatypes/series/case_map.h"
 
 namespace zel::hashtable {
 
@@ -105,11 +110,13 @@ bool same_folded(const char* a, const char* b, size_t len) {
     return true;
 }
 
+void init_hash_arrays(uint32_t table, uint32_t size);
+
 }  // namespace
 
 Record* record(uint32_t table) { return reinterpret_cast<Record*>(buf(table)->data()); }
 
-uint32_t create(uint32_t size, uint32_t block_node, Kind kind) {
+uint32_t create(uint32_t size, uint32_t block_node, Kind kind, bool index) {
     if (kind == KIND_SYMBOLS && size >= 4000) size *= 2;
     if (size < 4) size = 4;
     uint32_t table = memory::new_series(sizeof(Record), 1);
@@ -123,6 +130,9 @@ uint32_t create(uint32_t size, uint32_t block_node, Kind kind) {
     if (kind == KIND_SYMBOLS) {
         uint32_t n = buf(block_node)->length();
         for (uint32_t p = 0; p < n; p++) index_word(table, p);
+    } else if (kind == KIND_HASH) {
+        init_hash_arrays(table, size);
+        if (index) reindex(table, 0, 1);
     }
     return table;
 }

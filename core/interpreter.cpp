@@ -1,6 +1,8 @@
 // The interpreter (see interpreter.h).
 #include "core/interpreter.h"
 
+#include <optional>
+
 #include "core/actions.h"
 #include "core/callable.h"
 #include "core/collector.h"
@@ -169,6 +171,34 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
     uint32_t count = buf(cache)->length();
     int32_t refs[64];
     int32_t nrefs = 0;
+    const Cell* last = code_at(cache, count - 1);
+    if ((last->d3 & callable::CACHE_SIMPLE) && !site.path_node) {
+        // Plain evaluated arguments only: the common case, without the general walk.
+        uint32_t nargs = last->d1;
+        int32_t locals = int_value(last);
+        for (uint32_t i = 0; i < nargs; i++) {
+            if (infix && i == 0) {
+                if (!typeset_bits::has(code_at(cache, 0), type_of(stack::base)))
+                    raise_arg_type(fn, name, 0, type_of(stack::base));
+                continue;
+            }
+            if (pos >= site.end || pos >= buf(site.node)->length()) {
+                Cell ts = *code_at(cache, i);
+                fetch_argument(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
+            }
+            pos = eval_expr(site.node, pos, site.end, infix);
+            if (stack::unwinding()) return pos;
+            uint32_t vt = type_of(stack::top - 1);
+            if (!typeset_bits::has(code_at(cache, i), vt)) raise_arg_type(fn, name, int32_t(i), vt);
+        }
+        if (is_function && locals > 0) {
+            set_logic(stack::push(), false);
+            for (int32_t k = 1; k < locals; k++) stack::push_none();
+        }
+        if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
+        run_gathered(fn, refs);
+        return pos;
+    }
     if (!is_function) {
         const Cell* last = code_at(cache, count - 1);
         nrefs = int32_t(int_value(last));
@@ -309,9 +339,11 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
         word::make_global(&name_word, TYPE_WORD, name_sym);
     }
     Cell* slot = nullptr;
-    collector::RootGuard keep_fn(&fn);
     if (tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
-    if (!left) slot = stack::push_copy(&fn);
+    // The pushed copy keeps the callable alive during the call; an infix op gets a guard.
+    std::optional<collector::RootGuard> keep_op;
+    if (left) keep_op.emplace(&fn);
+    else slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
     else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
@@ -376,7 +408,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             stack::push_copy(word_value(&c));
             return pos + 1;
         case TYPE_PAREN:
-            eval_paren(&c, sym(SYM_BODY));
+            eval_block(&c, false);
             return pos + 1;
         case TYPE_PATH:
             return eval_path(node, pos + 1, end, &c, PATH_EVAL);
@@ -416,11 +448,98 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     }
 }
 
+// The built-in arithmetic and comparison ops on two integers (or two floats for add,
+// subtract and multiply) are computed inline: the op's frame is still opened, so errors and
+// stack traces name it, but argument gathering and action dispatch are skipped.
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
+
+inline FastOp fast_op_of(const Cell* op) {
+    uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (source == TYPE_ACTION) {
+        switch (op->d1) {
+            case ACT_ADD: return FAST_ADD;
+            case ACT_SUBTRACT: return FAST_SUB;
+            case ACT_MULTIPLY: return FAST_MUL;
+            default: return FAST_NONE;
+        }
+    }
+    if (source == TYPE_NATIVE) {
+        switch (op->d1) {
+            case natives::SLOT_equal_q: return FAST_EQ;
+            case natives::SLOT_not_equal_q: return FAST_NE;
+            case natives::SLOT_lesser_q: return FAST_LT;
+            case natives::SLOT_greater_q: return FAST_GT;
+            case natives::SLOT_lesser_or_equal_q: return FAST_LE;
+            case natives::SLOT_greater_or_equal_q: return FAST_GE;
+            default: return FAST_NONE;
+        }
+    }
+    return FAST_NONE;
+}
+
+// Computes a fast op on the two stack operands a and b (the result replaces a); false when
+// the operand types need the general path.
+inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
+    uint32_t ta = type_of(a), tb = type_of(b);
+    if (ta == TYPE_INTEGER && tb == TYPE_INTEGER) {
+        int32_t x = int_value(a), y = int_value(b), r;
+        switch (k) {
+            case FAST_ADD:
+                if (__builtin_add_overflow(x, y, &r)) set_float(a, double(x) + double(y)); else set_integer(a, r);
+                return true;
+            case FAST_SUB:
+                if (__builtin_sub_overflow(x, y, &r)) set_float(a, double(x) - double(y)); else set_integer(a, r);
+                return true;
+            case FAST_MUL:
+                if (__builtin_mul_overflow(x, y, &r)) set_float(a, double(x) * double(y)); else set_integer(a, r);
+                return true;
+            case FAST_EQ: set_logic(a, x == y); return true;
+            case FAST_NE: set_logic(a, x != y); return true;
+            case FAST_LT: set_logic(a, x < y); return true;
+            case FAST_GT: set_logic(a, x > y); return true;
+            case FAST_LE: set_logic(a, x <= y); return true;
+            case FAST_GE: set_logic(a, x >= y); return true;
+            default: return false;
+        }
+    }
+    if (ta == TYPE_FLOAT && tb == TYPE_FLOAT) {
+        double x = float_value(a), y = float_value(b);
+        switch (k) {
+            case FAST_ADD: set_float(a, x + y); return true;
+            case FAST_SUB: set_float(a, x - y); return true;
+            case FAST_MUL: set_float(a, x * y); return true;
+            default: return false;
+        }
+    }
+    return false;
+}
+
+// An infix call of a fast op whose left operand is at left; returns the next position.
+[[gnu::noinline]] uint32_t fast_infix(FastOp k, const Cell* op_in, const Cell* name, uint32_t node, uint32_t pos, uint32_t end, Cell* left) {
+    Cell fn = *op_in;
+    fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    stack::top = left + 1;
+    stack::open_frame(word_symbol(name), word_context(name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    stack::base = left;
+    pos = eval_expr(node, pos, end, true);
+    if (!stack::unwinding() && !fast_compute(k, left, left + 1)) {
+        // Other operand types take the op's general path with both arguments in place.
+        uint32_t cache = callable::args_cache(&fn);
+        for (int32_t i = 0; i < 2; i++) {
+            const Cell* ts = code_at(cache, uint32_t(i));
+            if (!typeset_bits::has(ts, type_of(left + i))) raise_arg_type(&fn, name, i, type_of(left + i));
+        }
+        int32_t refs[1] = {-1};
+        run_gathered(&fn, refs);
+    }
+    stack::close_frame_keep();
+    return pos;
+}
+
 // Evaluates one expression and pushes its value; sub: no infix look-ahead.
-uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
-    Cell* start = stack::top;
-    pos = eval_primary(node, pos, end);
-    if (sub) return pos;
+// The infix look-ahead: while the next value is a word whose value is an op!, call it with
+// the value at start as its left operand.
+[[gnu::noinline]] uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     while (!stack::unwinding()) {
         if (pos >= end || pos >= buf(node)->length()) break;
         const Cell* next = code_at(node, pos);
@@ -430,9 +549,62 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
         Cell op = *v;
         Cell name = *next;
         stack::top = start + 1;
+        FastOp k = tracer::active ? FAST_NONE : fast_op_of(&op);
+        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->length()) {
+            pos = fast_infix(k, &op, &name, node, pos + 1, end, start);
+            continue;
+        }
         pos = dispatch_call(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
     }
     return pos;
+}
+
+// True for the types that evaluate to themselves.
+inline bool is_inert_type(uint32_t t) {
+    switch (t) {
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
+        case TYPE_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_ISSUE:
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default:
+            return true;
+    }
+}
+
+uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
+    Cell* start = stack::top;
+    // Words holding plain values and values that evaluate to themselves are pushed here;
+    // everything else takes the general path.
+    const Cell* c = code_at(node, pos);
+    uint32_t t = type_of(c);
+    bool done = false;
+    if (!tracer::active) {
+        if (t == TYPE_WORD) {
+            const Cell* v = word_value_or_null(c);
+            if (v) {
+                uint32_t vt = type_of(v);
+                if (is_callable_type(vt)) {
+                    Cell name = *c;
+                    pos = dispatch_call(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+                    done = true;
+                } else if (vt != TYPE_UNSET && vt != TYPE_OP) {
+                    stack::push_copy(v);
+                    pos++;
+                    done = true;
+                }
+            }
+        } else if (is_inert_type(t)) {
+            stack::push_copy(c);
+            pos++;
+            done = true;
+        }
+    }
+    if (!done) pos = eval_primary(node, pos, end);
+    if (sub || stack::unwinding()) return pos;
+    if (pos >= end) return pos;
+    SeriesBuf* b = buf(node);
+    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
+    return infix_loop(node, pos, end, start);
 }
 
 // Evaluates a path (the cell path, found just before pos in the code); pushes the value.
@@ -458,6 +630,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     }
     Cell* cur = stack::push_copy(v);
     Cell* grand = stack::push_none();
+    Cell* prev = stack::push_none();   // the element that reached cur (scalar fields write back through it)
     Cell* elem = stack::push_none();
     for (uint32_t i = head + 1; i < plen; i++) {
         *elem = *code_at(pnode, i);
@@ -475,12 +648,14 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
         actions::PathStep step;
         step.path = &path;
         step.grand_parent = grand;
+        step.previous = prev;
         step.index = int32_t(i - head);
         step.miss_error = true;
         step.last = last;
         Cell* r = actions::eval_path(cur, elem, (mode == PATH_SET && last) ? &set_value : nullptr, step);
         *grand = *cur;
         *cur = *r;
+        *prev = *elem;
         if (mode == PATH_EVAL && !last && is_callable_type(type_of(cur))) {
             // A function reached inside the path takes the remaining elements as refinements.
             Cell fn = *cur;
@@ -523,7 +698,10 @@ void eval_block(const Cell* block_in, bool pass) {
     uint32_t end = buf(node)->length();
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
     Cell saved_position = error::current_position;
-    stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_EVAL, FRAME_INTERPRETER);
+    // The block's values are evaluated above the current top; no frame is needed, since
+    // nothing searches for a block evaluation (catch sites restore the base they saved).
+    Cell* caller_base = stack::base;
+    stack::base = stack::top;
     if (tracer::active) tracer::send(tracer::EV_ENTER, &block, int32_t(pos), nullptr, nullptr);
     if (pos >= end) {
         stack::push_unset();
@@ -543,8 +721,14 @@ void eval_block(const Cell* block_in, bool pass) {
     error::current_position = saved_position;
     if (tracer::active && !stack::unwinding())
         tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->length()), stack::top - 1, nullptr);
-    if (pass) stack::close_frame_pass();
-    else stack::close_frame_keep();
+    Cell* result = stack::base;
+    stack::base = caller_base;
+    if (pass) {
+        *caller_base = *result;
+        stack::top = caller_base + 1;
+    } else {
+        stack::top = result + 1;
+    }
 }
 
 uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {

@@ -1,32 +1,43 @@
 // The print and output hook lists (see print_hooks.h).
 #include "core/print_hooks.h"
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
+#include <vector>
 
 namespace zel::print_hooks {
 
 namespace {
 
-// A growable list whose capacity grows by five entries at a time.
+// A list in registration order whose capacity grows by CAPACITY_STEP entries at a time.
 template <typename Fn>
 struct HookList {
     std::vector<Fn> items;
-    size_t capacity = 5;
+    size_t capacity = INITIAL_CAPACITY;
+
     void add(Fn f) {
         if (!f) return;
-        if (items.size() == capacity) capacity += 5;
+        if (items.size() == capacity) capacity += CAPACITY_STEP;
         items.push_back(f);
     }
     void remove(Fn f) {
         if (!f) return;
         for (size_t i = 0; i < items.size(); i++)
-            if (items[i] == f) { items.erase(items.begin() + long(i)); return; }
+            if (items[i] == f) {
+                items.erase(items.begin() + long(i));
+                return;
+            }
+    }
+    void clear() {
+        items.clear();
+        capacity = INITIAL_CAPACITY;
     }
 };
 
 HookList<PrintHook> prints;
 HookList<OutputHook> outputs;
+bool initialised_flag = false;
 
 void write_all(int fd, const char* p, size_t n) {
     while (n > 0) {
@@ -40,9 +51,12 @@ void write_all(int fd, const char* p, size_t n) {
 }  // namespace
 
 void init() {
-    prints = {};
-    outputs = {};
+    prints.clear();
+    outputs.clear();
+    initialised_flag = true;
 }
+
+bool initialised() { return initialised_flag; }
 
 void add(PrintHook print, OutputHook output) {
     prints.add(print);
@@ -65,13 +79,15 @@ void call_print(std::string_view text, bool new_line) {
     for (PrintHook h : copy) h(text.data(), long(text.size()), new_line ? 1 : 0);
 }
 
-void call_output(std::string_view text, int flag) {
+void call_output(std::string_view text, bool new_line) {
+    if (outputs.items.empty()) return;
     std::vector<OutputHook> copy = outputs.items;
-    for (OutputHook h : copy) h(text.data(), long(text.size()), flag);
+    for (OutputHook h : copy) h(text.data(), long(text.size()), new_line ? 1 : 0);
 }
 
 size_t print_count() { return prints.items.size(); }
 size_t output_count() { return outputs.items.size(); }
 size_t print_capacity() { return prints.capacity; }
+size_t output_capacity() { return outputs.capacity; }
 
 }  // namespace zel::print_hooks

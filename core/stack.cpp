@@ -42,13 +42,14 @@ void restore_limits() {
     flimit = frame_end - FRAME_RESERVE;
 }
 
+}  // namespace
+
 [[noreturn]] void overflow_frames() {
     limit = value_end;
     flimit = frame_end;
     cycle::reset();
     error::raise(error::ERR_INTERNAL_STACK_OVERFLOW);
 }
-}  // namespace
 
 void init() {
     static std::unique_ptr<Cell[]> values(new Cell[VALUE_CELLS]);
@@ -73,18 +74,6 @@ void overflow() {
 
 uint32_t frame_depth() { return uint32_t(ftop - fbottom); }
 
-void open_frame(uint32_t symbol, uint32_t word_ctx, uint32_t kind, uint32_t flags) {
-    if (ftop >= flimit) overflow_frames();
-    Frame* f = ftop++;
-    f->header = (kind << FRAME_KIND_SHIFT) | flags;
-    f->symbol = symbol;
-    f->saved_base = index_of(base);
-    f->word_ctx = word_ctx;
-    f->func_ctx = 0;
-    f->saved_ref = 0;
-    base = top;
-}
-
 void open_call_frame(uint32_t symbol, uint32_t word_ctx, uint32_t func_ctx, uint32_t flags) {
     open_frame(symbol, word_ctx, FRAME_CALL, flags);
     Frame* f = ftop - 1;
@@ -96,30 +85,7 @@ void enter_function_context(uint32_t func_ctx) {
     context::record(func_ctx)->d2 = index_of(base) + 1;
 }
 
-static inline void pop_frame_record() {
-    Frame* f = --ftop;
-    if (f->func_ctx) context::record(f->func_ctx)->d2 = f->saved_ref;
-    base = bottom + f->saved_base;
-}
-
-void close_frame_keep() {
-    Cell* result = base;
-    pop_frame_record();
-    top = result + 1;
-}
-
-void close_frame_pass() {
-    Cell r = *base;
-    pop_frame_record();
-    *base = r;
-    top = base + 1;
-}
-
-void close_frame_drop() {
-    Cell* old_base = base;
-    pop_frame_record();
-    top = old_base;
-}
+void restore_function_context(const Frame* f) { context::record(f->func_ctx)->d2 = f->saved_ref; }
 
 void unwind_frames_to(Frame* target) {
     while (ftop > target) {

@@ -102,19 +102,50 @@ inline Cell* topmost() { return top > bottom ? top - 1 : bottom; }
 inline bool unwinding() { return pending != LEVEL_NONE; }
 
 // ---- frames ----
+[[noreturn]] void overflow_frames();
+void restore_function_context(const Frame* f);
+
 // Opens a frame named by a symbol; the new arguments base is the current value-stack top.
-void open_frame(uint32_t symbol, uint32_t word_ctx, uint32_t kind, uint32_t flags = 0);
+inline void open_frame(uint32_t symbol, uint32_t word_ctx, uint32_t kind, uint32_t flags = 0) {
+    if (ftop >= flimit) overflow_frames();
+    Frame* f = ftop++;
+    f->header = (kind << FRAME_KIND_SHIFT) | flags;
+    f->symbol = symbol;
+    f->saved_base = uint32_t(base - bottom);
+    f->word_ctx = word_ctx;
+    f->func_ctx = 0;
+    f->saved_ref = 0;
+    base = top;
+}
 // A function-call frame: the function context's values now live at the new arguments base.
 void open_call_frame(uint32_t symbol, uint32_t word_ctx, uint32_t func_ctx, uint32_t flags = 0);
 // Points the top frame's function context at the current arguments base.
 void enter_function_context(uint32_t func_ctx);
+inline void pop_frame_record() {
+    Frame* f = --ftop;
+    if (f->func_ctx) restore_function_context(f);
+    base = bottom + f->saved_base;
+}
 // Pops the top frame, restoring its function context; top := base + 1 (result kept as the
 // caller's next value), base := saved base.
-void close_frame_keep();
+inline void close_frame_keep() {
+    Cell* result = base;
+    pop_frame_record();
+    top = result + 1;
+}
 // As close_frame_keep, then copies the result into the caller's result slot.
-void close_frame_pass();
+inline void close_frame_pass() {
+    Cell r = *base;
+    pop_frame_record();
+    *base = r;
+    top = base + 1;
+}
 // Pops the top frame; top := the caller's base after the dropped values.
-void close_frame_drop();
+inline void close_frame_drop() {
+    Cell* old_base = base;
+    pop_frame_record();
+    top = old_base;
+}
 
 inline Frame* topmost_frame() { return ftop > fbottom ? ftop - 1 : nullptr; }
 uint32_t frame_depth();

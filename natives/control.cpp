@@ -361,7 +361,7 @@ void do_(bool check, const int32_t* refs) {
         do_value(value, expand, script_args, next_word);
     }
 
-    if (mark.frame && (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT)) {
+    if (callback && (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT)) {
         Cell r = stack::unwind_value;
         if (stack::pending == stack::LEVEL_EXIT) set_unset(&r);
         stack::pending = stack::LEVEL_NONE;

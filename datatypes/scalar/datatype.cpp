@@ -5,13 +5,17 @@
 
 #include "core/actions.h"
 #include "core/callable.h"
+#include "core/collector.h"
 #include "core/error.h"
 #include "core/memory.h"
 #include "core/stack.h"
+#include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/random.h"
+#include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
+#include "io/lexer.h"
 
 namespace zel {
 
@@ -68,6 +72,94 @@ void raise_bad_to(uint32_t type, const Cell* value) {
 }
 
 void run_stack_action(uint32_t type, int action) { actions::get<actions::StackFn>(type, action)(); }
+
+bool load_one_value(const Cell* text, Cell* out) {
+    if (!is_text_type(type_of(text))) return false;
+    Cell loaded;
+    stack::Saved saved;
+    try {
+        lexer::Options opt;
+        lexer::load_string(&loaded, text, -1, opt, nullptr);
+    } catch (stack::Unwind&) {
+        if (stack::pending != stack::LEVEL_ERROR) throw;
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        return false;
+    }
+    if (type_of(&loaded) != TYPE_BLOCK || block::length(&loaded) != 1) return false;
+    *out = *block::head(&loaded);
+    return true;
+}
+
+uint32_t field_symbol(uint32_t& cache, const char* spelling) {
+    if (!cache) cache = symbol::intern(spelling);
+    return cache;
+}
+
+bool is_field(const Cell* word, uint32_t& cache, const char* spelling) {
+    return is_field_word(word) && symbol::same_canonical(word_symbol(word), field_symbol(cache, spelling));
+}
+
+namespace {
+
+// Element k of a path (0 is the first word), with a get-word replaced by its value. A paren
+// cannot be evaluated a second time: it raises invalid-path.
+void path_element(Cell* out, const Cell* path, int32_t k) {
+    uint32_t node = series_node(path);
+    int32_t head = series_head(path) < 0 ? 0 : series_head(path);
+    uint32_t pos = uint32_t(head + k);
+    if (pos >= memory::buf(node)->length()) error::raise(error::ERR_SCRIPT_INVALID_PATH, path, none::value());
+    *out = memory::buf(node)->cells()[pos];
+    if (type_of(out) == TYPE_GET_WORD) *out = *word::value_cell(out);
+    else if (type_of(out) == TYPE_PAREN) error::raise(error::ERR_SCRIPT_INVALID_PATH, path, out);
+}
+
+// The value the path reaches after its first k + 1 elements, read again from the start.
+void path_value_at(Cell* out, const Cell* path, int32_t k) {
+    Cell el;
+    path_element(&el, path, 0);
+    *out = *word::value_cell(&el);
+    for (int32_t j = 1; j <= k; j++) {
+        path_element(&el, path, j);
+        actions::PathStep step;
+        step.path = path;
+        step.index = j;
+        step.miss_error = true;
+        step.last = false;
+        Cell cur = *out;
+        *out = *actions::eval_path(&cur, &el, nullptr, step);
+    }
+}
+
+}  // namespace
+
+void store_back(const Cell* value, const actions::PathStep& step) {
+    if (!step.path || step.index < 1) return;
+    Cell path = *step.path;
+    Cell v = *value;
+    collector::RootGuard keep_path(&path);
+    collector::RootGuard keep_value(&v);
+    if (step.index == 1) {
+        Cell first;
+        path_element(&first, &path, 0);
+        word::set(&first, &v, true);
+        return;
+    }
+    Cell container, key;
+    collector::RootGuard keep_container(&container);
+    collector::RootGuard keep_key(&key);
+    if (step.grand_parent) container = *step.grand_parent;
+    else path_value_at(&container, &path, step.index - 2);
+    if (step.previous) key = *step.previous;
+    else path_element(&key, &path, step.index - 1);
+    actions::PathStep up;
+    up.path = &path;
+    up.index = step.index - 1;
+    up.case_sensitive = step.case_sensitive;
+    up.miss_error = true;
+    up.last = true;
+    actions::eval_path(&container, &key, &v, up);
+}
 
 }  // namespace scalar
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/actions.h"
 #include "core/cell.h"
 
 namespace zel::datatype {
@@ -87,5 +88,29 @@ int32_t emit(uint32_t buffer, std::string_view text, int32_t budget);
 // The handler of another datatype for a stack-reading action (arithmetic), called with the
 // argument cells as they are. Raises expect-arg when that type does not support the action.
 void run_stack_action(uint32_t type, int action);
+
+// Loads a text value (string!, file!, url!, tag!, email!, ref!) from its head with the
+// lexer into out. True when the whole text is exactly one value; false for any other
+// content or a syntax error (the error is dropped). The to-conversions of the scalar types
+// read strings through this (`convert/scan-string`).
+bool load_one_value(const Cell* text, Cell* out);
+
+// True for the word types a field name may come as (word!, set-word!, lit-word!, get-word!).
+inline bool is_field_word(const Cell* c) {
+    uint32_t t = type_of(c);
+    return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD;
+}
+// The symbol of a field name, interned on first use and cached by the caller:
+// `static uint32_t s; field_symbol(s, "hour")`.
+uint32_t field_symbol(uint32_t& cache, const char* spelling);
+// Whether a word names the field (case-insensitive).
+bool is_field(const Cell* word, uint32_t& cache, const char* spelling);
+
+// After a path set changed a scalar held in a copy (parent), writes the new value back
+// where the path took it from: the path's first word when the scalar is its value, else
+// the container one step up (an object field, a block slot, a map key ...) through that
+// container's own path set, which runs the object's change handler or tells the series'
+// owner. Does nothing without a path (an eval-path action call). May evaluate Zel code.
+void store_back(const Cell* value, const actions::PathStep& step);
 
 }  // namespace zel::scalar

@@ -1,0 +1,25 @@
+// triple!: three signed 32-bit integers packed in one cell, the runtime's small record
+// inside blocks (the parse engine's rule stack). Language code cannot make one; it can only
+// form and mold it, so that a triple that leaks into a printed block shows its content.
+//
+// Cell: d1 a, d2 b, d3 c.
+#pragma once
+#include <cstdint>
+
+#include "core/cell.h"
+
+namespace zel::triple {
+
+inline void write_cell(Cell* c, int32_t a, int32_t b, int32_t v) {
+    c->header = TYPE_TRIPLE;
+    c->d1 = uint32_t(a);
+    c->d2 = uint32_t(b);
+    c->d3 = uint32_t(v);
+}
+Cell* append_new(uint32_t block_node, int32_t a, int32_t b, int32_t c);
+Cell* push(int32_t a, int32_t b, int32_t c);
+inline int32_t a_of(const Cell* c) { return int32_t(c->d1); }
+inline int32_t b_of(const Cell* c) { return int32_t(c->d2); }
+inline int32_t c_of(const Cell* c) { return int32_t(c->d3); }
+
+}  // namespace zel::triple
