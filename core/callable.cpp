@@ -240,7 +240,7 @@ uint32_t build_args_cache(const Cell* fn) {
                 continue;
             }
             Cell r;
-            r.header = TYPE_REFINEMENT;
+            r.header = TYPE_REFINEMENT | CACHE_REFINEMENT;
             r.d1 = uint32_t(slot_index);
             r.d2 = word_symbol(&c);
             r.d3 = uint32_t(++ordinal);

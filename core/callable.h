@@ -28,6 +28,9 @@ constexpr uint32_t OP_SOURCE_SHIFT = 16;
 
 // Flag in the arguments cache's last cell: every entry is a plain evaluated argument.
 constexpr uint32_t CACHE_SIMPLE = 1;
+// Header flag of the arguments cache's refinement! entries, whose d1 holds a stack slot, not
+// a context: the collector must not follow it.
+constexpr uint32_t CACHE_REFINEMENT = 1u << 20;
 
 enum AuxCell { AUX_BODY = 0, AUX_CACHE = 1, AUX_CODE = 2, AUX_OP_COPY = 3, AUX_OBJECT = 4 };
 

@@ -10,8 +10,10 @@
 
 #include "core/callable.h"
 #include "core/context.h"
+#include "core/externals.h"
 #include "core/hashtable.h"
 #include "core/memory_frames.h"
+#include "core/ownership.h"
 
 namespace zel::collector {
 
@@ -135,6 +137,8 @@ void init() {
 
 void mark_node_bytes(uint32_t node) { set_mark(node); }
 
+void drain_marks() { drain(); }
+
 bool is_marked(uint32_t node) { return live_node(node) && (buf(node)->flags & F_MARK); }
 
 void mark_node_cells(uint32_t node) {
@@ -149,7 +153,8 @@ void mark_cell(const Cell* c) {
     switch (type_of(c)) {
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
-            if (c->d1) mark_node_cells(c->d1);
+            // An arguments-cache refinement keeps a stack slot in d1, not a context.
+            if (c->d1 && !(c->header & callable::CACHE_REFINEMENT)) mark_node_cells(c->d1);
             break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
         case TYPE_SET_PATH: case TYPE_GET_PATH:
@@ -205,6 +210,10 @@ void run_cycle() {
     if (state.collecting) return;
     state.collecting = true;
     mark_roots();
+    // Owners-table entries: payloads of reachable keys are marked, dead entries dropped.
+    ownership::after_marking();
+    // Externals records that no live value marked release their resources now.
+    externals::sweep();
     compact();
     memory::sweep_big_buffers();
     memory::review_node_frames(state.cycles);

@@ -42,6 +42,9 @@ void mark_node_cells(uint32_t node);
 // Marks a buffer whose contents hold no references.
 void mark_node_bytes(uint32_t node);
 bool is_marked(uint32_t node);
+// Marks everything reachable from the buffers marked so far (a root section that marks in
+// steps, as the owners table does after the other roots, calls it between steps).
+void drain_marks();
 
 // ---- root registration ----
 // A C++ static cell that holds a value for the life of the process.

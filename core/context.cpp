@@ -245,10 +245,7 @@ void set(const Cell* w, const Cell* value, bool fire) {
     if ((rec->header & context::ON_STACK) && rec->d2 == 0) error::raise(error::ERR_SCRIPT_NOT_DEFINED, w);
     if (context::kind(ctx) == context::KIND_OBJECT) {
         // Flag the entry as changed; run the owner's on-change* when it has one.
-        uint32_t list = context::word_list(ctx);
-        SeriesBuf* wl = buf(list);
-        for (uint32_t i = 0; i < wl->length(); i++)
-            if (word_index(&wl->cells()[i]) == index) wl->cells()[i].header |= context::WORD_CHANGED;
+        object::flag_changed(ctx, index);
         if (fire && object::has_on_change(context::owner(ctx))) {
             object::set_field_notify(ctx, index, w, value);
             return;

@@ -1,20 +1,26 @@
-// Error values: making, raising and forming (see error.h).
+// Error values: making, raising, recording the call stack, forming and reporting (see
+// error.h).
 #include "core/error.h"
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/actions.h"
+#include "core/callable.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/interpreter.h"
 #include "core/object.h"
+#include "core/print_hooks.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
 #include "datatypes/series/block.h"
+#include "datatypes/series/block_ops.h"
 #include "datatypes/series/cycle_stack.h"
 #include "datatypes/series/string.h"
 
@@ -30,7 +36,7 @@ struct CatalogEntry {
     const char* category;
     const char* id;
     int32_t category_index = -1;   // position in system/catalog/errors
-    int32_t id_index = -1;         // position of the id in its category object (code = +2)
+    int32_t id_index = -1;         // position of the id in its category object, minus 2
 };
 
 CatalogEntry entries[ERR_COUNT] = {
@@ -52,12 +58,19 @@ Cell* object_field_at(const Cell* o, uint32_t k) { return context::values(o->d1)
 uint32_t object_field_symbol(const Cell* o, uint32_t k) { return word_symbol(context::word_at(o->d1, k)); }
 uint32_t object_fields(const Cell* o) { return context::word_count(o->d1); }
 
-// Finds the field position of a symbol in an object (case-insensitive), -1 when absent.
+// The field position of a symbol in an object (case-insensitive), -1 when absent.
 int32_t field_position(const Cell* o, uint32_t s) {
     uint32_t n = object_fields(o);
     for (uint32_t k = 0; k < n; k++)
         if (symbol::same_canonical(object_field_symbol(o, k), s)) return int32_t(k);
     return -1;
+}
+
+// The category object at a position of the catalog, nullptr when it is not an object.
+Cell* category_at(int32_t cat) {
+    if (cat < 0 || uint32_t(cat) >= object_fields(&catalog)) return nullptr;
+    Cell* c = object_field_at(&catalog, uint32_t(cat));
+    return type_of(c) == TYPE_OBJECT ? c : nullptr;
 }
 
 [[noreturn]] void early_failure(Id id) {
@@ -77,7 +90,8 @@ void member_word(Cell* out, const Cell* o, uint32_t k) {
     out->header = TYPE_WORD;
 }
 
-void fill_ids(Cell* err, int32_t cat_index, int32_t id_index) {
+// Stores code, type and id of the catalog's category cat_index, id id_index.
+void fill_ids(const Cell* err, int32_t cat_index, int32_t id_index) {
     Cell* cat = object_field_at(&catalog, uint32_t(cat_index));
     Cell type_word, id_word;
     member_word(&type_word, &catalog, uint32_t(cat_index));
@@ -85,6 +99,64 @@ void fill_ids(Cell* err, int32_t cat_index, int32_t id_index) {
     set_integer(field(err, F_CODE), cat_index * 100 + id_index);
     *field(err, F_TYPE) = type_word;
     *field(err, F_ID) = id_word;
+}
+
+// A member of system/state, or nullptr.
+const Cell* system_state(SymId member) {
+    const Cell* system = word::global_value("system");
+    if (!system || type_of(system) != TYPE_OBJECT) return nullptr;
+    const Cell* state = object::field(system, sym(SYM_STATE));
+    if (!state || type_of(state) != TYPE_OBJECT) return nullptr;
+    return object::field(state, sym(member));
+}
+
+// system/state/stack-trace when it is a positive integer, else 0 (stack recording is off).
+int32_t stack_trace_level() {
+    const Cell* level = system_state(SYM_STACK_TRACE);
+    if (!level || type_of(level) != TYPE_INTEGER || int_value(level) <= 0) return 0;
+    return int_value(level);
+}
+
+// Replaces the frame position in the error's stack field with the block of calling words up
+// to that frame, at the given level; keeps the source files in files.
+void record_stack_at(const Cell* err, int32_t level) {
+    Cell* stack_field = field(err, F_STACK);
+    if (type_of(stack_field) != TYPE_INTEGER) return;
+    int32_t end = int_value(stack_field);
+    Cell trace;
+    block::init_cell(&trace, 8);
+    collector::RootGuard keep(&trace);
+    // Only frames still in place are read (append_stack_trace stops at the frame top): a
+    // record above it may name a context that is gone.
+    stack::append_stack_trace(series_node(&trace), level, uint32_t(end < 0 ? 0 : end));
+    *field(err, F_STACK) = trace;
+    const Cell* files = system_state(SYM_SOURCE_FILES);
+    if (files && type_of(files) == TYPE_BLOCK && block::length(files) > 0) {
+        Cell copy;
+        block_ops::copy_deep(&copy, files);
+        *field(err, F_FILES) = copy;
+    }
+}
+
+// Fills in where, the frame position and (when stack recording is on) the call stack, then
+// unwinds. near is filled in when the error has none.
+[[noreturn]] void throw_error(const Cell* err_in, bool record) {
+    Cell err = *err_in;
+    collector::RootGuard keep(&err);
+    if (type_of(field(&err, F_NEAR)) == TYPE_NONE && type_of(&current_position) != TYPE_UNSET)
+        *field(&err, F_NEAR) = current_position;
+    if (stack::ftop > stack::fbottom) {
+        if (type_of(field(&err, F_WHERE)) == TYPE_NONE) stack::calling_word(field(&err, F_WHERE));
+        if (type_of(field(&err, F_STACK)) != TYPE_BLOCK) {
+            set_integer(field(&err, F_STACK), int32_t(stack::frame_depth()));
+            if (record) {
+                if (int32_t level = stack_trace_level()) record_stack_at(&err, level);
+            }
+        }
+    }
+    stack::unwind_value = err;
+    stack::pending = stack::LEVEL_ERROR;
+    throw stack::Unwind{};
 }
 
 }  // namespace
@@ -108,16 +180,15 @@ void init() {
 void resolve_catalog() {
     Cell* system = word::global_value("system");
     if (!system || type_of(system) != TYPE_OBJECT) return;
-    Cell* cat = object::field(system, symbol::intern("catalog"));
+    Cell* cat = object::field(system, sym(SYM_CATALOG));
     if (!cat || type_of(cat) != TYPE_OBJECT) return;
-    Cell* errors = object::field(cat, symbol::intern("errors"));
+    Cell* errors = object::field(cat, sym(SYM_ERRORS));
     if (!errors || type_of(errors) != TYPE_OBJECT) return;
     catalog = *errors;
     for (auto& e : entries) {
         e.category_index = field_position(&catalog, symbol::intern(e.category));
-        if (e.category_index < 0) continue;
-        Cell* c = object_field_at(&catalog, uint32_t(e.category_index));
-        int32_t pos = field_position(c, symbol::intern(e.id));
+        Cell* c = category_at(e.category_index);
+        int32_t pos = c ? field_position(c, symbol::intern(e.id)) : -1;
         e.id_index = pos < 2 ? -1 : pos - 2;
         if (e.id_index < 0) {
             std::fprintf(stderr, "*** Start-up error: the catalog has no %s/%s\n", e.category, e.id);
@@ -130,6 +201,30 @@ void resolve_catalog() {
 bool catalog_ready() { return ready; }
 
 Cell* field(const Cell* err, Field f) { return context::values(err->d1) + f; }
+
+uint32_t type_symbol(const Cell* err) {
+    const Cell* t = field(err, F_TYPE);
+    return is_any_word_type(type_of(t)) ? word_symbol(t) : 0;
+}
+
+uint32_t id_symbol(const Cell* err) {
+    const Cell* t = field(err, F_ID);
+    return is_any_word_type(type_of(t)) ? word_symbol(t) : 0;
+}
+
+void set_where_if_none(const Cell* err, const Cell* value) {
+    if (type_of(field(err, F_WHERE)) == TYPE_NONE) *field(err, F_WHERE) = *value;
+}
+
+void argument_spec_word(Cell* out, int32_t n, const Cell* callee) {
+    Cell f = *callee;
+    if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (!is_callable_type(type_of(&f))) {
+        set_none(out);
+        return;
+    }
+    callable::argument_word(out, &f, n);
+}
 
 void make(Cell* out, Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
     if (!ready) early_failure(id);
@@ -144,30 +239,16 @@ void make(Cell* out, Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
     *out = err;
 }
 
-[[noreturn]] static void throw_error(Cell* err) {
-    if (stack::ftop > stack::fbottom) {
-        if (type_of(field(err, F_WHERE)) == TYPE_NONE) stack::calling_word(field(err, F_WHERE));
-        if (type_of(field(err, F_STACK)) != TYPE_BLOCK) set_integer(field(err, F_STACK), int32_t(stack::frame_depth()));
-    }
-    stack::unwind_value = *err;
-    stack::pending = stack::LEVEL_ERROR;
-    throw stack::Unwind{};
-}
-
 void raise(Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
     Cell err;
     make(&err, id, a1, a2, a3);
-    if (tracer::active) {
-        collector::RootGuard keep(&err);
-        tracer::send(tracer::EV_ERROR, nullptr, -1, &err, nullptr);
-    }
-    throw_error(&err);
+    collector::RootGuard keep(&err);
+    if (tracer::active) tracer::send(tracer::EV_ERROR, nullptr, -1, &err, nullptr);
+    // Recording allocates: when memory ran out, the error goes without its call stack.
+    throw_error(&err, id != ERR_INTERNAL_NO_MEMORY);
 }
 
-void raise_value(const Cell* err) {
-    Cell e = *err;
-    throw_error(&e);
-}
+void raise_value(const Cell* err) { throw_error(err, true); }
 
 void raise_type(Id id, uint32_t type, const Cell* a2, const Cell* a3) {
     Cell dt;
@@ -181,6 +262,22 @@ void raise_expect_arg(const Cell* calling_word, uint32_t value_type, const Cell*
     raise(ERR_SCRIPT_EXPECT_ARG, calling_word, &dt, arg_word);
 }
 
+void record_stack(const Cell* err) {
+    int32_t level = stack_trace_level();
+    record_stack_at(err, level > 0 ? level : 1);
+}
+
+void report(Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
+    stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_NATIVE);
+    Cell* result = stack::push_unset();
+    Cell err;
+    make(&err, id, a1, a2, a3);
+    collector::RootGuard keep(&err);
+    print_hooks::call_print(form_to_utf8(&err), true);
+    set_unset(result);
+    stack::close_frame_keep();
+}
+
 void make_from_spec(Cell* out, const Cell* spec) {
     Cell err;
     new_error_object(&err);
@@ -189,40 +286,47 @@ void make_from_spec(Cell* out, const Cell* spec) {
     if (t == TYPE_INTEGER) {
         int32_t code = int_value(spec);
         int32_t cat = code / 100, id = code % 100;
-        if (code < 0 || uint32_t(cat) >= object_fields(&catalog)) raise(ERR_SCRIPT_OUT_OF_RANGE, spec);
-        Cell* category = object_field_at(&catalog, uint32_t(cat));
-        if (type_of(category) != TYPE_OBJECT || uint32_t(id + 2) >= object_fields(category))
-            raise(ERR_SCRIPT_OUT_OF_RANGE, spec);
+        Cell* category = code < 0 ? nullptr : category_at(cat);
+        if (!category || uint32_t(id + 2) >= object_fields(category)) raise(ERR_SCRIPT_OUT_OF_RANGE, spec);
         fill_ids(&err, cat, id);
     } else if (t == TYPE_STRING) {
-        int32_t cat = field_position(&catalog, symbol::intern("user"));
-        fill_ids(&err, cat, 0);
+        fill_ids(&err, entries[ERR_USER_MESSAGE].category_index, 0);
         *field(&err, F_ARG1) = *spec;
     } else if (t == TYPE_BLOCK) {
-        const Cell* first = block::head(spec);
-        if (block::length(spec) > 0 && type_of(first) == TYPE_SET_WORD) {
-            Cell body = *spec;
+        Cell body = *spec;
+        collector::RootGuard keep_body(&body);
+        int32_t length = block::length(&body);
+        uint32_t first_type = length > 0 ? type_of(block::head(&body)) : TYPE_NONE;
+        if (length > 0 && first_type == TYPE_SET_WORD) {
             context::bind_block(series_node(&body), series_head(&body), err.d1, true);
             interp::eval_block(&body, false);
+            if (stack::unwinding()) {
+                set_none(out);
+                return;
+            }
             stack::drop(1);
-        } else if (block::length(spec) > 0 && type_of(first) == TYPE_WORD) {
+        } else if (length > 0 && first_type == TYPE_WORD) {
+            const Cell* first = block::head(&body);
             *field(&err, F_TYPE) = first[0];
-            if (block::length(spec) > 1) *field(&err, F_ID) = first[1];
-            else set_none(field(&err, F_ID));
+            if (length > 1) {
+                if (type_of(&first[1]) != TYPE_WORD) {
+                    Cell bad = first[1];
+                    raise(ERR_SCRIPT_INVALID_ARG, &bad);
+                }
+                *field(&err, F_ID) = first[1];
+            }
         } else {
             raise(ERR_INTERNAL_INVALID_ERROR);
         }
         // Check and encode type and id.
         Cell type_w = *field(&err, F_TYPE), id_w = *field(&err, F_ID);
         Cell type_name, id_name;
-        word::make_global(&type_name, TYPE_WORD, "type");
-        word::make_global(&id_name, TYPE_WORD, "id");
-        if (!is_any_word_type(type_of(&type_w))) raise(ERR_SCRIPT_INVALID_SPEC_FIELD, &type_name);
-        int32_t cat = field_position(&catalog, word_symbol(&type_w));
-        if (cat < 0) raise(ERR_SCRIPT_INVALID_SPEC_FIELD, &type_name);
-        Cell* category = object_field_at(&catalog, uint32_t(cat));
-        if (type_of(&id_w) != TYPE_NONE && !is_any_word_type(type_of(&id_w))) raise(ERR_SCRIPT_INVALID_ARG, &id_w);
-        int32_t pos = is_any_word_type(type_of(&id_w)) ? field_position(category, word_symbol(&id_w)) : -1;
+        runtime_words::make_word(&type_name, SYM_TYPE);
+        runtime_words::make_word(&id_name, SYM_ID);
+        int32_t cat = type_of(&type_w) == TYPE_WORD ? field_position(&catalog, word_symbol(&type_w)) : -1;
+        Cell* category = category_at(cat);
+        if (!category) raise(ERR_SCRIPT_INVALID_SPEC_FIELD, &type_name);
+        int32_t pos = type_of(&id_w) == TYPE_WORD ? field_position(category, word_symbol(&id_w)) : -1;
         if (pos < 2) raise(ERR_SCRIPT_INVALID_SPEC_FIELD, &id_name);
         fill_ids(&err, cat, pos - 2);
     } else {
@@ -237,12 +341,76 @@ void make_from_spec(Cell* out, const Cell* spec) {
 
 namespace {
 
-void append_limited_mold(uint32_t out, const Cell* v, bool formed, int32_t limit) {
-    uint32_t tmp = string::new_node(16);
-    if (formed) actions::form_into(v, tmp, limit);
-    else actions::mold_into(v, tmp, false, false, true, limit);
-    string::truncate(tmp, uint32_t(limit));
-    string::append_range(out, tmp, 0, memory::buf(tmp)->length());
+void append_string_value(uint32_t out, const Cell* s) {
+    int32_t head = series_head(s);
+    string::append_range(out, series_node(s), uint32_t(head < 0 ? 0 : head), buf(series_node(s))->length());
+}
+
+// Appends the value formed (syntax errors) or molded flat, cut to limit characters (no cut
+// when limit < 0). A value
+// that cannot be written (an error raised while molding it) is written as its datatype, so
+// that forming an error never fails.
+void append_limited(uint32_t out, const Cell* v_in, bool formed, bool only, int32_t limit) {
+    Cell v = *v_in;
+    uint32_t node = string::new_node(16);
+    Cell tmp;
+    set_series(&tmp, TYPE_STRING, node);
+    collector::RootGuard keep(&tmp);
+    stack::Saved saved;
+    try {
+        if (formed) actions::form_into(&v, node, limit);
+        else actions::mold_into(&v, node, only, false, true, limit);
+    } catch (stack::Unwind&) {
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        string::truncate(node, 0);
+        Cell dt;
+        set_datatype(&dt, type_of(&v));
+        actions::mold_into(&dt, node, false, false, true, limit);
+    }
+    if (limit >= 0) string::truncate(node, uint32_t(limit));
+    string::append_range(out, node, 0, buf(node)->length());
+}
+
+// Re-describes a malformed error: arg1 takes the offending value, type and id become
+// internal and invalid-error.
+void redescribe(const Cell* err, const Cell* offending) {
+    Cell bad = *offending;
+    *field(err, F_ARG1) = bad;
+    fill_ids(err, entries[ERR_INTERNAL_INVALID_ERROR].category_index,
+             entries[ERR_INTERNAL_INVALID_ERROR].id_index);
+}
+
+// The message template of the error's category and id; a malformed error is re-described
+// first. Sets *cat to the category's position.
+Cell find_message(const Cell* err, int32_t* cat) {
+    Cell type_w = *field(err, F_TYPE), id_w = *field(err, F_ID);
+    int32_t c = is_any_word_type(type_of(&type_w)) ? field_position(&catalog, word_symbol(&type_w)) : -1;
+    Cell* category = category_at(c);
+    int32_t pos = -1;
+    if (category && is_any_word_type(type_of(&id_w))) pos = field_position(category, word_symbol(&id_w));
+    if (!category || pos < 2) {
+        redescribe(err, category ? &id_w : &type_w);
+        c = entries[ERR_INTERNAL_INVALID_ERROR].category_index;
+        category = category_at(c);
+        pos = entries[ERR_INTERNAL_INVALID_ERROR].id_index + 2;
+    }
+    *cat = c;
+    return *object_field_at(category, uint32_t(pos));
+}
+
+// The Stack line's text for a stack field that still holds a frame position: the calling
+// words of the frames that are still in place, each followed by a space.
+void append_frame_trace(uint32_t out, int32_t level, int32_t end) {
+    Cell trace;
+    block::init_cell(&trace, 8);
+    collector::RootGuard keep(&trace);
+    stack::append_stack_trace(series_node(&trace), level, uint32_t(end < 0 ? 0 : end));
+    for (int32_t k = 0; k < block::length(&trace); k++) {
+        Cell w = block::head(&trace)[k];
+        actions::form_into(&w, out, -1);
+        string::append_char(out, ' ');
+    }
 }
 
 }  // namespace
@@ -250,75 +418,77 @@ void append_limited_mold(uint32_t out, const Cell* v, bool formed, int32_t limit
 void form(const Cell* err_in, uint32_t out) {
     Cell err = *err_in;
     collector::RootGuard keep(&err);
-    string::append_ascii(out, "*** ");
-    // Find the category and the message; a malformed error is re-described.
-    Cell type_w = *field(&err, F_TYPE), id_w = *field(&err, F_ID);
-    int32_t cat = -1, pos = -1;
-    Cell* category = nullptr;
-    if (ready && is_any_word_type(type_of(&type_w))) {
-        cat = field_position(&catalog, word_symbol(&type_w));
-        if (cat >= 0) {
-            category = object_field_at(&catalog, uint32_t(cat));
-            if (type_of(category) == TYPE_OBJECT && is_any_word_type(type_of(&id_w)))
-                pos = field_position(category, word_symbol(&id_w));
-        }
+    if (!ready) {
+        string::append_ascii(out, "*** Error: (no error catalog)");
+        return;
     }
-    Cell message;
-    set_none(&message);
-    if (cat >= 0 && pos >= 2) message = *object_field_at(category, uint32_t(pos));
+    string::append_ascii(out, "*** ");
+    int32_t cat = -1;
+    Cell message = find_message(&err, &cat);
+    collector::RootGuard keep_message(&message);
+    Cell* category = category_at(cat);
+    Cell title = *object_field_at(category, 1);
+    if (type_of(&title) == TYPE_STRING) append_string_value(out, &title);
+    string::append_ascii(out, ": ");
     if (type_of(&message) == TYPE_WORD) {
         int32_t fp = field_position(&err, word_symbol(&message));
         if (fp >= 0) message = *object_field_at(&err, uint32_t(fp));
+        else set_none(&message);
     }
-    if (pos < 2 || (type_of(&message) != TYPE_STRING && type_of(&message) != TYPE_BLOCK)) {
-        Cell offending = (cat < 0) ? type_w : (pos < 2 ? id_w : type_w);
-        *field(&err, F_ARG1) = offending;
-        cat = field_position(&catalog, symbol::intern("internal"));
-        category = object_field_at(&catalog, uint32_t(cat));
-        pos = field_position(category, symbol::intern("invalid-error"));
-        message = *object_field_at(category, uint32_t(pos));
-    }
-    bool syntax = symbol::same_canonical(object_field_symbol(&catalog, uint32_t(cat)), symbol::intern("syntax"));
-    Cell title = *object_field_at(category, 1);
-    if (type_of(&title) == TYPE_STRING) string::append_range(out, series_node(&title), uint32_t(series_head(&title)),
-                                                          memory::buf(series_node(&title))->length());
-    string::append_ascii(out, ": ");
+    bool syntax = cat == entries[ERR_SYNTAX_INVALID].category_index;
     if (type_of(&message) == TYPE_STRING) {
-        string::append_range(out, series_node(&message), uint32_t(series_head(&message)),
-                             memory::buf(series_node(&message))->length());
-    } else {
+        append_string_value(out, &message);
+    } else if (type_of(&message) == TYPE_BLOCK) {
         uint32_t mn = series_node(&message);
         bool first = true;
-        for (uint32_t i = uint32_t(series_head(&message)); i < memory::buf(mn)->length(); i++) {
-            Cell el = memory::buf(mn)->cells()[i];
+        int32_t head = series_head(&message);
+        for (uint32_t i = uint32_t(head < 0 ? 0 : head); i < buf(mn)->length(); i++) {
+            Cell el = buf(mn)->cells()[i];
+            bool is_text = type_of(&el) == TYPE_STRING;
+            if (!is_text && !is_any_word_type(type_of(&el))) continue;
             if (!first) string::append_char(out, ' ');
             first = false;
-            if (type_of(&el) == TYPE_STRING) {
-                string::append_range(out, series_node(&el), uint32_t(series_head(&el)),
-                                     memory::buf(series_node(&el))->length());
-            } else if (is_any_word_type(type_of(&el))) {
-                int32_t fp = field_position(&err, word_symbol(&el));
-                Cell v;
-                if (fp >= 0) v = *object_field_at(&err, uint32_t(fp)); else set_none(&v);
-                append_limited_mold(out, &v, syntax, 80);
+            if (is_text) {
+                append_string_value(out, &el);
+                continue;
             }
+            int32_t fp = field_position(&err, word_symbol(&el));
+            Cell v;
+            if (fp >= 0) v = *object_field_at(&err, uint32_t(fp));
+            else set_none(&v);
+            append_limited(out, &v, syntax, false, 80);
         }
+    } else {
+        // Nothing fits such a message: the error is re-described for its next forming.
+        Cell type_w = *field(&err, F_TYPE);
+        redescribe(&err, &type_w);
     }
+
     string::append_ascii(out, "\n*** Where: ");
     Cell where = *field(&err, F_WHERE);
     if (is_any_word_type(type_of(&where))) string::append_utf8(out, symbol::spelling(word_symbol(&where)));
-    else if (type_of(&where) == TYPE_STRING) string::append_range(out, series_node(&where), uint32_t(series_head(&where)), memory::buf(series_node(&where))->length());
+    else if (type_of(&where) == TYPE_STRING) append_string_value(out, &where);
     else string::append_ascii(out, "???");
+
     string::append_ascii(out, "\n*** Near : ");
     Cell near = *field(&err, F_NEAR);
-    uint32_t tmp = string::new_node(16);
-    actions::mold_into(&near, tmp, true, false, true, 40);
-    string::truncate(tmp, 40);
-    string::append_range(out, tmp, 0, memory::buf(tmp)->length());
+    append_limited(out, &near, false, true, 40);
+
+    if (int32_t level = stack_trace_level()) {
+        Cell stack_v = *field(&err, F_STACK);
+        if (type_of(&stack_v) == TYPE_INTEGER) {
+            string::append_ascii(out, "\n*** Stack: ");
+            append_frame_trace(out, level, int_value(&stack_v));
+        } else if (type_of(&stack_v) == TYPE_BLOCK) {
+            string::append_ascii(out, "\n*** Stack: ");
+            append_limited(out, &stack_v, true, false, -1);
+        }
+    }
+
     Cell files = *field(&err, F_FILES);
     if (type_of(&files) == TYPE_BLOCK) {
         string::append_ascii(out, "\n*** Files: ");
-        append_limited_mold(out, &files, false, 40);
+        append_limited(out, &files, false, true, 40);
     }
 }
 
@@ -329,6 +499,28 @@ std::string form_to_utf8(const Cell* err) {
     collector::RootGuard keep(&s);
     form(err, node);
     return string::node_to_utf8(node);
+}
+
+void uncaught(const Cell* err_in) {
+    std::fflush(stdout);
+    std::string text;
+    Cell err = *err_in;
+    if (type_of(&err) == TYPE_ERROR) {
+        stack::Saved saved;
+        try {
+            text = form_to_utf8(&err);
+        } catch (stack::Unwind&) {
+            stack::pending = stack::LEVEL_NONE;
+            saved.restore();
+            text = "*** Error: an error escaped every handler, and forming it failed";
+        }
+    } else {
+        text = "*** Error: an unwinding escaped every handler";
+    }
+    text += '\n';
+    ssize_t w = ::write(2, text.data(), text.size());
+    (void)w;
+    std::exit(UNCAUGHT_STATUS);
 }
 
 }  // namespace zel::error

@@ -2,13 +2,27 @@
 //
 // An error! is an object (type 34) with ten fields in this order: code, type, id, arg1, arg2,
 // arg3, near, where, stack, files; code = category x 100 + id. The messages come from the
-// catalog system/catalog/errors, defined by the library; the runtime raises by the names of
-// errors.def, resolved against the catalog at start-up.
+// catalog system/catalog/errors, defined by the library (library/30-system.zel); the runtime
+// raises by the names of errors.def, resolved against the catalog at start-up.
+//
+// Raising fills in where the error happened:
+// - near: the innermost expression of user code being evaluated (blocks made while the library
+//   loaded are never named, so an error raised inside a library function shows the user's
+//   call of it);
+// - where: the word of the innermost named call (stack::calling_word);
+// - stack: with system/state/stack-trace a positive integer, a block of the calling words at
+//   that level (1: function calls only, 2 and more: every named call), recorded while the
+//   frames are still in place; otherwise the frame position, which error/record-stack (try
+//   /keep) turns into a block later; files: a copy of system/state/source-files when that is
+//   not empty and the stack is recorded.
+//
+// An error that no try frame catches ends the process through uncaught() (status 254).
 #pragma once
 #include <cstdint>
 #include <string>
 
 #include "core/cell.h"
+#include "core/memory.h"
 
 namespace zel::error {
 
@@ -21,10 +35,15 @@ enum Id {
 
 enum Field { F_CODE, F_TYPE, F_ID, F_ARG1, F_ARG2, F_ARG3, F_NEAR, F_WHERE, F_STACK, F_FILES, FIELD_COUNT };
 
-// Builds the error, reports it to the tracer, and unwinds to the nearest try. Never returns.
+// The exit status of a process ended by an uncaught error (-2 as the system reports it).
+constexpr int UNCAUGHT_STATUS = 254;
+
+// `error/raise`: builds the error, reports it to the tracer, and unwinds to the nearest try.
+// Never returns.
 [[noreturn]] void raise(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                         const Cell* arg3 = nullptr);
-// Raises an already built error! value (do of an error, cause-error).
+// `stack/throw-error-value`: raises an already built error! value (do of an error,
+// cause-error); near, where and stack are filled in when still none.
 [[noreturn]] void raise_value(const Cell* err);
 
 // Conveniences for the common argument shapes.
@@ -32,17 +51,43 @@ enum Field { F_CODE, F_TYPE, F_ID, F_ARG1, F_ARG2, F_ARG3, F_NEAR, F_WHERE, F_ST
 // expect-arg: the calling word, the value's datatype, the argument's spec word.
 [[noreturn]] void raise_expect_arg(const Cell* calling_word, uint32_t value_type, const Cell* arg_word);
 
-// Writes a new error value (not raised) into out.
+// `error/make-from-ids`: writes a new error value (not raised) into out, near included.
 void make(Cell* out, Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
-// make error! from a spec (integer code, block, string); raises on a bad spec.
+// `error/make`: make error! from a spec (integer code, block, string); raises on a bad spec.
+// May evaluate (a block of set-words).
 void make_from_spec(Cell* out, const Cell* spec);
+
+// `error/report`: inside a native frame named <body>, builds the error and prints its formed
+// report through the print hooks; the frame's unset result is kept as the caller's next value.
+// Does not raise the error.
+void report(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
 // The field cell of an error value.
 Cell* field(const Cell* err, Field f);
+// `error/type-symbol`, `error/id-symbol`: the symbol of type, of id (0 when not a word).
+uint32_t type_symbol(const Cell* err);
+uint32_t id_symbol(const Cell* err);
+// `error/set-where-if-none`.
+void set_where_if_none(const Cell* err, const Cell* value);
+// `error/argument-spec-word`: the n-th argument word (0-based, spec order, refinements
+// counted) of a native!, action!, op!, function! or routine!; none for any other value.
+void argument_spec_word(Cell* out, int32_t n, const Cell* callee);
+// `error/record-stack`: when stack holds the frame position the error was raised at, replaces
+// it with the block of calling words (at the system/state/stack-trace level, 1 when that is
+// not a positive integer) and copies system/state/source-files into files when that is not
+// empty. Only frames still in place are listed: call it where the error is caught, before
+// the frames of the failed evaluation are dropped.
+void record_stack(const Cell* err);
 
-// Appends the formed report ("*** Script Error: ...") to a string node.
+// `error/form`: appends the formed report ("*** Script Error: ...", then the Where, Near,
+// Stack and Files lines) to a string node. Never fails on a malformed error: it is
+// re-described as internal/invalid-error.
 void form(const Cell* err, uint32_t string_node);
 std::string form_to_utf8(const Cell* err);
+
+// The uncaught-error path: writes the formed error and a line end to standard error and ends
+// the process with UNCAUGHT_STATUS.
+[[noreturn]] void uncaught(const Cell* err);
 
 // Start-up: creates the error prototype (before the library) and resolves the catalog
 // (after the library defined system/catalog/errors).
@@ -50,8 +95,16 @@ void init();
 void resolve_catalog();
 bool catalog_ready();
 
-// The expression being evaluated when an error is made (error `near`), kept by the
-// interpreter: a block and the index of the current expression.
+// The expression being evaluated when an error is made (error `near`): a block with its head
+// at the current expression. The interpreter updates it for user code only (is_user_code);
+// catch sites restore it with the rest of their saved state.
 extern Cell current_position;
+
+// True when expressions of this block are user code: it was not made while the library
+// loaded. While the library loads everything counts, so that start-up errors show where they
+// happened.
+inline bool is_user_code(uint32_t block_node) {
+    return (memory::buf(block_node)->flags & F_LIBRARY_CODE) == 0 || memory::library_loading;
+}
 
 }  // namespace zel::error

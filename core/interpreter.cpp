@@ -698,6 +698,7 @@ void eval_block(const Cell* block_in, bool pass) {
     uint32_t end = buf(node)->length();
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
     Cell saved_position = error::current_position;
+    bool user_code = error::is_user_code(node);   // library code never becomes error `near`
     // The block's values are evaluated above the current top; no frame is needed, since
     // nothing searches for a block evaluation (catch sites restore the base they saved).
     Cell* caller_base = stack::base;
@@ -709,8 +710,10 @@ void eval_block(const Cell* block_in, bool pass) {
         while (pos < end) {
             stack::top = stack::base;
             collector::safe_point();
-            error::current_position = block;
-            error::current_position.d1 = pos;
+            if (user_code) {
+                error::current_position = block;
+                error::current_position.d1 = pos;
+            }
             pos = eval_expr(node, pos, end, false);
             if (stack::unwinding()) break;
             if (tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
@@ -742,8 +745,10 @@ uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     }
     stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     Cell saved_position = error::current_position;
-    error::current_position = block;
-    error::current_position.d1 = index;
+    if (error::is_user_code(node)) {
+        error::current_position = block;
+        error::current_position.d1 = index;
+    }
     index = eval_expr(node, index, end, false);
     error::current_position = saved_position;
     if (keep) stack::close_frame_keep();

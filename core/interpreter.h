@@ -26,7 +26,9 @@ void eval_value(const Cell* value);
 void apply(const Cell* fn, const Cell* args_block, bool all_mode, bool safer, const Cell* name);
 // Runs a callable with arguments already on the stack, for callbacks from C++ (comparators,
 // change handlers): opens a call frame named by name_symbol, pushes the argc cells, fills
-// unused refinements and locals, runs. The result is pushed.
+// unused refinements and locals, runs. The result is pushed; the cells just above it still
+// hold the callee's final argument values (argument k >= 1 at the result + 1 + k) until the next
+// push, so a caller may read what the callee left in an argument.
 void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int32_t argc);
 
 // The native stack guard: raises stack-overflow well before the native stack ends.

@@ -13,6 +13,7 @@ namespace zel::memory {
 
 SeriesBuf** node_table = nullptr;
 bool collection_wanted = false;
+bool library_loading = false;
 FrameLists frames;
 
 namespace {
@@ -127,6 +128,7 @@ SeriesBuf* allocate_buffer(size_t size, uint32_t unit, bool external) {
     size_t fp = sizeof(SeriesBuf) + size;
     SeriesBuf* b;
     uint32_t flags = unit | F_IN_USE;
+    if (library_loading && unit == sizeof(Cell)) flags |= F_LIBRARY_CODE;
     if (external) {
         b = static_cast<SeriesBuf*>(std::aligned_alloc(16, fp));
         if (!b) fatal_out_of_memory();

@@ -91,6 +91,10 @@ uint32_t nodes_in_use();
 // Set when the allocation budget since the last collection is spent.
 extern bool collection_wanted;
 
+// Set while the library source loads: every block made then carries F_LIBRARY_CODE, so that
+// the tracer and error `near` never show library code.
+extern bool library_loading;
+
 [[noreturn]] void raise_no_memory();
 
 }  // namespace memory

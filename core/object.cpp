@@ -1,15 +1,24 @@
-// Object values (see object.h) and the error! datatype's object behaviour.
+// Object values (see object.h) and the object behaviour of error!.
+//
+// Rooting: every function here that evaluates (make's body, change handlers) keeps the
+// values it needs after the evaluation in RootGuard'ed locals or value-stack cells, and holds
+// contexts by node id (stable for a node's life).
 #include "core/object.h"
+
+#include <vector>
 
 #include "core/actions.h"
 #include "core/callable.h"
 #include "core/collector.h"
 #include "core/context.h"
 #include "core/error.h"
+#include "core/hashtable.h"
 #include "core/interpreter.h"
+#include "core/ownership.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
+#include "core/typeset_bits.h"
 #include "core/word.h"
 #include "datatypes/series/block.h"
 #include "datatypes/series/block_ops.h"
@@ -21,55 +30,225 @@ namespace zel::object {
 using memory::buf;
 
 namespace {
+
 int32_t class_counter = 1000000;
 
-// The value index of the word-list entry at position k.
-int32_t slot_at(uint32_t ctx, uint32_t k) { return word_index(context::word_at(ctx, k)); }
+constexpr uint32_t HANDLER_ABSENT = 0xFFFF0000u;
+enum HandlerSlot { ON_CHANGE = 0, ON_DEEP_CHANGE = 1 };
 
-// Clones function fields so that their bodies refer to the new object.
+// The value index of the word-list entry at position k.
+inline int32_t slot_at(uint32_t ctx, uint32_t k) { return word_index(context::word_at(ctx, k)); }
+inline Cell* value_of_entry(uint32_t ctx, uint32_t k) { return context::value_at(ctx, slot_at(ctx, k)); }
+
+// The word-list entry at position k as a plain word! bound to ctx.
+void field_word(Cell* out, uint32_t ctx, uint32_t k) {
+    *out = *context::word_at(ctx, k);
+    out->header = TYPE_WORD;
+}
+
+bool is_handler_symbol(uint32_t s) {
+    return symbol::same_canonical(s, sym(SYM_ON_CHANGE)) || symbol::same_canonical(s, sym(SYM_ON_DEEP_CHANGE));
+}
+
+// The on-change info node of the object of ctx (through the context's owner cell).
+inline uint32_t info_of(uint32_t ctx) {
+    const Cell* o = context::owner(ctx);
+    return (type_of(o) == TYPE_OBJECT || type_of(o) == TYPE_ERROR) ? o->d3 : 0;
+}
+
+// Arguments of a callable's spec: the words before its first refinement.
+int32_t count_args(uint32_t spec_node) {
+    SeriesBuf* b = buf(spec_node);
+    int32_t n = 0;
+    for (uint32_t i = 0; i < b->length(); i++) {
+        uint32_t t = type_of(&b->cells()[i]);
+        if (t == TYPE_REFINEMENT) break;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) n++;
+    }
+    return n;
+}
+
+inline uint32_t handler_x(int32_t index, uint32_t spec_node) {
+    return (uint32_t(index) << 16) | (uint32_t(count_args(spec_node)) & 0xFFFF);
+}
+
+// The handler of an info slot: copies the field's value into out; false when absent.
+bool handler_value(uint32_t ctx, HandlerSlot slot, Cell* out) {
+    uint32_t info = info_of(ctx);
+    if (!info) return false;
+    uint32_t x = buf(info)->cells()[slot].d2;
+    if (x >= HANDLER_ABSENT) return false;
+    *out = *context::value_at(ctx, int32_t(x >> 16));
+    return true;
+}
+
+// Counts the handler's arguments again when the field now holds another function.
+void recount_if_replaced(uint32_t ctx, HandlerSlot slot, const Cell* fn) {
+    Cell* p = &buf(info_of(ctx))->cells()[slot];
+    if (p->d3 == fn->d2) return;
+    p->d2 = handler_x(int32_t(p->d2 >> 16), fn->d2);
+    p->d3 = fn->d2;
+}
+
+// The series kinds that make and copy duplicate, and of those the ones rebound to the new
+// object (value copying classes).
+inline bool copied_by_make(uint32_t t) { return is_series_type(t); }
+inline bool copied_by_copy_deep(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL ||
+           is_any_path_type(t) || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+
+// A deep copy of a series value through its type's copy action (the generic deep copy for a
+// type that has none, which shares an image!).
+void deep_copy_value(Cell* out, const Cell* value) {
+    Cell v = *value;
+    auto fn = reinterpret_cast<actions::CopyFn>(actions::handler_of(type_of(&v), ACT_COPY));
+    if (!fn) {
+        block_ops::copy_deep(out, &v);
+        return;
+    }
+    Cell fresh;
+    set_unset(&fresh);
+    *out = *fn(&v, &fresh, nullptr, true, nullptr);
+}
+
+// Replaces the value of slot k by its deep copy, rebinding a copied any-block to ctx.
+void copy_slot_in_place(uint32_t ctx, uint32_t k) {
+    Cell v = *value_of_entry(ctx, k);
+    Cell copy;
+    deep_copy_value(&copy, &v);
+    copy.header = (copy.header & ~HEADER_NEW_LINE) | (v.header & HEADER_NEW_LINE);
+    if (is_any_block_type(type_of(&copy))) context::bind_block(series_node(&copy), 0, ctx, true);
+    *value_of_entry(ctx, k) = copy;
+}
+
+// Replaces a function! value of slot k by a clone whose body refers to the object of ctx.
+void clone_function_slot(uint32_t ctx, uint32_t k) {
+    Cell fn = *value_of_entry(ctx, k);
+    if (type_of(&fn) != TYPE_FUNCTION) return;
+    collector::RootGuard keep_fn(&fn);
+    Cell body = buf(fn.d3)->cells()[callable::AUX_BODY];
+    if (type_of(&body) != TYPE_BLOCK) error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, &fn);
+    Cell spec;
+    set_series(&spec, TYPE_BLOCK, fn.d2);
+    // The body is bound to the object first, then (by make_function) to the function's own
+    // context, so that arguments and locals win over fields of the same name.
+    Cell copy;
+    block_ops::copy_deep(&copy, &body);
+    collector::RootGuard keep_copy(&copy);
+    context::bind_block(series_node(&copy), 0, ctx, true);
+    Cell clone;
+    callable::make_function(&clone, &spec, &copy, fn.header & (callable::ATTR_TRACE | callable::ATTR_NO_TRACE), ctx);
+    clone.header = (clone.header & ~HEADER_NEW_LINE) | (fn.header & HEADER_NEW_LINE);
+    *value_of_entry(ctx, k) = clone;
+}
+
 void clone_functions(uint32_t ctx) {
     uint32_t n = context::word_count(ctx);
-    for (uint32_t k = 0; k < n; k++) {
-        Cell* v = context::value_at(ctx, slot_at(ctx, k));
-        if (type_of(v) != TYPE_FUNCTION) continue;
-        Cell fn = *v;
-        collector::RootGuard g(&fn);
-        Cell body = buf(fn.d3)->cells()[callable::AUX_BODY];
-        if (type_of(&body) != TYPE_BLOCK) error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, &fn);
-        Cell spec;
-        set_series(&spec, TYPE_BLOCK, fn.d2);
-        Cell copy;
-        block_ops::copy_deep(&copy, &body);
-        collector::RootGuard g2(&copy);
-        context::bind_block(series_node(&copy), 0, ctx, true);
-        Cell nf;
-        callable::make_function(&nf, &spec, &copy, fn.header & (callable::ATTR_TRACE | callable::ATTR_NO_TRACE), ctx);
-        *context::value_at(ctx, slot_at(ctx, k)) = nf;
-    }
+    for (uint32_t k = 0; k < n; k++) clone_function_slot(ctx, k);
 }
 
-void clear_flags(uint32_t ctx) {
+void clear_value_new_lines(uint32_t ctx) {
+    uint32_t node = context::values_node(ctx);
+    if (node) clear_cells_bit30(node);
+}
+
+// The position of the word-list entry that holds slot index (s: its symbol, or 0).
+int32_t entry_position(uint32_t ctx, int32_t index, uint32_t s) {
     uint32_t n = context::word_count(ctx);
-    for (uint32_t k = 0; k < n; k++) context::word_at(ctx, k)->header &= ~context::WORD_CHANGED;
-    SeriesBuf* vb = buf(context::values_node(ctx));
-    for (uint32_t i = 0; i < vb->length(); i++) set_new_line(&vb->cells()[i], false);
+    // Object slots are numbered as their entries; only a case variant added case-sensitively
+    // shares an earlier slot, whose own entry sits at the slot's position.
+    if (index >= 0 && uint32_t(index) < n && slot_at(ctx, uint32_t(index)) == index) return index;
+    if (s) return hashtable::find_word(context::table(ctx), s, true);
+    for (uint32_t k = 0; k < n; k++)
+        if (slot_at(ctx, k) == index) return int32_t(k);
+    return -1;
 }
 
-int32_t handler_info(uint32_t ctx, uint32_t s, int32_t* argc) {
-    int32_t i = context::index_of(ctx, s, true);
-    if (i < 0) return -1;
-    Cell* v = context::value_at(ctx, i);
-    if (type_of(v) != TYPE_FUNCTION && type_of(v) != TYPE_ROUTINE) {
-        Cell w, dt;
-        word::make_global(&w, TYPE_WORD, s);
-        set_datatype(&dt, type_of(v));
-        error::raise(error::ERR_SCRIPT_BAD_FIELD_SET, &w, &dt);
+// A copy of o's context wrapped as a new object of the same class and type, its function
+// fields cloned; no on-change info yet.
+void duplicate_object(Cell* out, const Cell* o) {
+    uint32_t ctx = context::duplicate(o->d1);
+    wrap(out, ctx, int32_t(o->d2), type_of(o) == TYPE_ERROR ? TYPE_ERROR : TYPE_OBJECT);
+}
+
+bool copyable_kind(uint32_t t) {
+    return is_series_type(t) || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR;
+}
+
+// copy's work without the final on-change info (construct adds fields first).
+void copy_object(Cell* out, const Cell* o_in, bool deep, const Cell* types, bool attach) {
+    Cell o = *o_in;
+    Cell ts;
+    if (types) ts = *types; else set_none(&ts);
+    Cell obj;
+    set_none(&obj);
+    collector::RootGuard keep_o(&o), keep_ts(&ts), keep_obj(&obj);
+    if (types && deep && cycle::contains(o.d1)) {
+        cycle::reset();
+        error::raise(error::ERR_INTERNAL_NO_CYCLE);
     }
-    *argc = 0;
-    return i;
+    duplicate_object(&obj, &o);
+    uint32_t ctx = obj.d1;
+    clone_functions(ctx);
+    uint32_t n = context::word_count(ctx);
+    if (types) {
+        // As a block copy with /types: the values of the wanted types are copied in place.
+        if (deep) cycle::push(o.d1);
+        struct Pop {
+            bool on;
+            ~Pop() { if (on) cycle::pop(); }
+        } pop{deep};
+        for (uint32_t k = 0; k < n; k++) {
+            Cell v = *value_of_entry(ctx, k);
+            uint32_t t = type_of(&v);
+            bool wanted = type_of(&ts) == TYPE_DATATYPE ? datatype_value(&ts) == t : typeset_bits::has(&ts, t);
+            if (!wanted || !copyable_kind(t)) continue;
+            auto fn = reinterpret_cast<actions::CopyFn>(actions::handler_of(t, ACT_COPY));
+            if (!fn) continue;
+            Cell fresh;
+            set_unset(&fresh);
+            Cell c = *fn(&v, &fresh, nullptr, deep, deep ? &ts : nullptr);
+            c.header = (c.header & ~HEADER_NEW_LINE) | (v.header & HEADER_NEW_LINE);
+            *value_of_entry(ctx, k) = c;
+        }
+    } else if (deep) {
+        for (uint32_t k = 0; k < n; k++)
+            if (copied_by_copy_deep(type_of(value_of_entry(ctx, k)))) copy_slot_in_place(ctx, k);
+    }
+    if (attach) attach_on_change_info(&obj);
+    *out = obj;
+}
+
+[[noreturn]] void raise_path_miss(const actions::PathStep& step, const Cell* element) {
+    const Cell* path = step.path ? step.path : element;
+    if (step.miss_error) error::raise(error::ERR_SCRIPT_INVALID_PATH, path, element);
+    error::raise(error::ERR_SCRIPT_UNSET_PATH, path, element);
+}
+
+const Cell* none_cell() {
+    static Cell none{TYPE_NONE, 0, 0, 0};
+    none = Cell{TYPE_NONE, 0, 0, 0};
+    return &none;
+}
+
+Cell* unset_cell() {
+    static Cell unset{TYPE_UNSET, 0, 0, 0};
+    unset = Cell{TYPE_UNSET, 0, 0, 0};
+    return &unset;
+}
+
+// Code points of a UTF-8 text (for the mold budget).
+int32_t text_length(std::string_view s) {
+    int32_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) n++;
+    return n;
 }
 
 }  // namespace
+
+// ---- values and fields ----
 
 int32_t next_class_id() { return ++class_counter; }
 
@@ -81,170 +260,439 @@ void wrap(Cell* out, uint32_t ctx, int32_t class_id, uint32_t t) {
     *context::owner(ctx) = *out;
 }
 
-bool has_on_change(const Cell* o) { return (type_of(o) == TYPE_OBJECT || type_of(o) == TYPE_ERROR) && o->d3 != 0; }
+uint32_t field_count(const Cell* o) { return context::word_count(o->d1); }
 
-void attach_on_change_info(Cell* o) {
-    uint32_t ctx = o->d1;
-    int32_t argc;
-    int32_t oc = handler_info(ctx, sym(SYM_ON_CHANGE), &argc);
-    int32_t odc = handler_info(ctx, sym(SYM_ON_DEEP_CHANGE), &argc);
-    if (oc < 0 && odc < 0) {
-        o->d3 = 0;
-    } else {
-        // Two pair! cells: x = (field index << 16) | 0 (0xFFFF: absent).
-        uint32_t info = memory::new_cell_series(2);
-        Cell* a = memory::append_cell(info);
-        a->header = TYPE_PAIR;
-        a->d2 = oc < 0 ? 0xFFFF0000u : uint32_t(oc) << 16;
-        a->d3 = 0;
-        Cell* b = memory::append_cell(info);
-        b->header = TYPE_PAIR;
-        b->d2 = odc < 0 ? 0xFFFF0000u : uint32_t(odc) << 16;
-        b->d3 = 0;
-        o->d3 = info;
-    }
-    *context::owner(ctx) = *o;
-}
-
-void set_field_notify(uint32_t ctx, int32_t index, const Cell* w, const Cell* value) {
-    Cell obj = *context::owner(ctx);
-    Cell args[3];
-    args[0] = *w;
-    args[0].header = TYPE_WORD;
-    args[0].d1 = ctx;
-    args[0].d3 = uint32_t(index);
-    args[1] = *context::value_at(ctx, index);
-    args[2] = *value;
-    *context::value_at(ctx, index) = *value;
-    if (!obj.d3) return;
-    uint32_t xi = buf(obj.d3)->cells()[0].d2;
-    if (xi >= 0xFFFF0000u) return;
-    Cell handler = *context::value_at(ctx, int32_t(xi >> 16));
-    if (type_of(&handler) != TYPE_FUNCTION) error::raise(error::ERR_SCRIPT_INVALID_OBJ_EVT, &handler);
-    for (auto& a : args) stack::push_copy(&a);
-    Cell* first = stack::top - 3;
-    interp::call_with_args(&handler, sym(SYM_ON_CHANGE), first, 3);
-    Cell r = *(stack::top - 1);
-    stack::top = first;
-    (void)r;
-}
+int32_t index_of_word(const Cell* o, uint32_t s) { return context::index_of(o->d1, s, true); }
 
 Cell* field(const Cell* o, uint32_t s) {
     int32_t i = context::index_of(o->d1, s, true);
     return i < 0 ? nullptr : context::value_at(o->d1, i);
 }
 
-uint32_t field_count(const Cell* o) { return context::word_count(o->d1); }
+const Cell* select_word_value(const Cell* o, uint32_t s) {
+    const Cell* f = field(o, s);
+    return f ? f : none_cell();
+}
 
-void make(Cell* out, const Cell* proto, const Cell* spec_in) {
+Cell* word_of_value_cell(const Cell* o, const Cell* cell) {
+    uint32_t ctx = o->d1;
+    uint32_t vals = context::values_node(ctx);
+    if (!vals) return nullptr;
+    const Cell* first = buf(vals)->cells();
+    if (cell < first || cell >= first + buf(vals)->length()) return nullptr;
+    int32_t index = int32_t(cell - first);
+    int32_t pos = entry_position(ctx, index, 0);
+    return pos < 0 ? nullptr : context::word_at(ctx, uint32_t(pos));
+}
+
+bool slot_holds_class(uint32_t ctx, int32_t index, int32_t class_id) {
+    const Cell* v = context::value_at(ctx, index);
+    return type_of(v) == TYPE_OBJECT && int32_t(v->d2) == class_id;
+}
+
+bool word_holds_class(const Cell* w, int32_t class_id) {
+    const Cell* v = word::value_or_null(w);
+    return v && type_of(v) == TYPE_OBJECT && int32_t(v->d2) == class_id;
+}
+
+void clear_cells_bit30(uint32_t block_node) {
+    SeriesBuf* b = buf(block_node);
+    for (uint32_t i = 0; i < b->length(); i++) set_new_line(&b->cells()[i], false);
+}
+
+void clear_changed_flags(uint32_t ctx) {
+    uint32_t n = context::word_count(ctx);
+    for (uint32_t k = 0; k < n; k++) context::word_at(ctx, k)->header &= ~context::WORD_CHANGED;
+}
+
+void flag_changed(uint32_t ctx, int32_t index) {
+    int32_t pos = entry_position(ctx, index, 0);
+    if (pos >= 0) context::word_at(ctx, uint32_t(pos))->header |= context::WORD_CHANGED;
+}
+
+// ---- change handlers ----
+
+bool has_on_change(const Cell* o) {
+    uint32_t t = type_of(o);
+    return (t == TYPE_OBJECT || t == TYPE_ERROR) && info_of(o->d1) != 0;
+}
+
+void attach_on_change_info(Cell* o) {
+    uint32_t ctx = o->d1;
+    int32_t index[2] = {context::index_of(ctx, sym(SYM_ON_CHANGE), true),
+                        context::index_of(ctx, sym(SYM_ON_DEEP_CHANGE), true)};
+    for (int k = 0; k < 2; k++) {
+        if (index[k] < 0) continue;
+        const Cell* v = context::value_at(ctx, index[k]);
+        if (type_of(v) == TYPE_FUNCTION || type_of(v) == TYPE_ROUTINE) continue;
+        Cell w, dt;
+        field_word(&w, ctx, uint32_t(entry_position(ctx, index[k], sym(k ? SYM_ON_DEEP_CHANGE : SYM_ON_CHANGE))));
+        set_datatype(&dt, type_of(v));
+        error::raise(error::ERR_SCRIPT_BAD_FIELD_SET, &w, &dt);
+    }
+    if (index[0] < 0 && index[1] < 0) {
+        o->d3 = 0;
+    } else {
+        uint32_t info = memory::new_cell_series(2);
+        for (int k = 0; k < 2; k++) {
+            Cell* p = memory::append_cell(info);
+            p->header = TYPE_PAIR;
+            p->d1 = 0;
+            if (index[k] < 0) {
+                p->d2 = HANDLER_ABSENT;
+                p->d3 = 0;
+            } else {
+                uint32_t spec = context::value_at(ctx, index[k])->d2;
+                p->d2 = handler_x(index[k], spec);
+                p->d3 = spec;
+            }
+        }
+        o->d3 = info;
+    }
+    *context::owner(ctx) = *o;
+    if (index[1] >= 0) ownership::own_fields(o);
+}
+
+void call_on_change(const Cell* o, const Cell* w, const Cell* old_value, const Cell* new_value) {
+    uint32_t ctx = o->d1;
+    Cell handler;
+    if (!handler_value(ctx, ON_CHANGE, &handler)) return;
+    if (type_of(&handler) != TYPE_FUNCTION && type_of(&handler) != TYPE_ROUTINE)
+        error::raise(error::ERR_SCRIPT_INVALID_OBJ_EVT, &handler);
+    recount_if_replaced(ctx, ON_CHANGE, &handler);
+    Cell word = *w;
+    word.header = TYPE_WORD;
+    if (word_context(&word) != ctx) {
+        int32_t i = context::index_of(ctx, word_symbol(&word), true);
+        if (i >= 0) {
+            word.d1 = ctx;
+            word.d3 = uint32_t(i);
+        }
+    }
+    Cell* saved_top = stack::top;
+    Cell* args = stack::push_copy(&word);
+    stack::push_copy(old_value);
+    stack::push_copy(new_value);
+    interp::call_with_args(&handler, sym(SYM_ON_CHANGE), args, 3);
+    stack::top = saved_top;
+}
+
+void set_field_notify(uint32_t ctx, int32_t index, const Cell* w, const Cell* value) {
+    Cell* saved_top = stack::top;
+    Cell* old_value = stack::push_copy(context::value_at(ctx, index));
+    Cell* new_value = stack::push_copy(value);
+    *context::value_at(ctx, index) = *new_value;
+    Cell word = *w;
+    word.header = TYPE_WORD;
+    word.d1 = ctx;
+    word.d3 = uint32_t(index);
+    Cell o = *context::owner(ctx);
+    call_on_change(&o, &word, old_value, new_value);
+    stack::top = saved_top;
+}
+
+void fire_on_change_by_index(const Cell* o, int32_t index, const Cell* old_value, const Cell* new_value) {
+    uint32_t ctx = o->d1;
+    int32_t pos = entry_position(ctx, index, 0);
+    if (pos < 0) return;
+    Cell w;
+    field_word(&w, ctx, uint32_t(pos));
+    call_on_change(o, &w, old_value, new_value);
+}
+
+void fire_on_change_of_word(const Cell* object_word, const Cell* field_word_in, const Cell* old_value,
+                            const Cell* new_value) {
+    const Cell* v = word::value_or_null(object_word);
+    if (!v || type_of(v) != TYPE_OBJECT) return;
+    Cell o = *v;
+    call_on_change(&o, field_word_in, old_value, new_value);
+}
+
+void call_on_deep_change(const Cell* o, const Cell* w, const Cell* target, const Cell* action,
+                         const Cell* new_value, int32_t index, int32_t part) {
+    uint32_t ctx = o->d1;
+    if (!info_of(ctx)) error::raise(error::ERR_SCRIPT_INVALID_OBJ_EVT, o);
+    Cell handler;
+    if (!handler_value(ctx, ON_DEEP_CHANGE, &handler)) return;
+    if (type_of(&handler) != TYPE_FUNCTION && type_of(&handler) != TYPE_ROUTINE) return;
+    recount_if_replaced(ctx, ON_DEEP_CHANGE, &handler);
+    Cell* saved_top = stack::top;
+    Cell* args = stack::push_copy(o);
+    stack::push_copy(w);
+    stack::push_copy(target);
+    stack::push_copy(action);
+    if (new_value) stack::push_copy(new_value); else stack::push_none();
+    set_integer(stack::push(), index);
+    set_integer(stack::push(), part);
+    interp::call_with_args(&handler, sym(SYM_ON_DEEP_CHANGE), args, 7);
+    stack::top = saved_top;
+}
+
+// ---- make, copy, construct, set ----
+
+void make(Cell* out, const Cell* proto_in, const Cell* spec_in) {
     Cell spec = *spec_in;
-    collector::RootGuard g1(&spec);
+    collector::RootGuard keep_spec(&spec);
+    uint32_t st = type_of(&spec);
+    if (st != TYPE_BLOCK && st != TYPE_OBJECT) error::raise(error::ERR_SYNTAX_MALCONSTRUCT, &spec);
+    bool has_proto = proto_in && type_of(proto_in) == TYPE_OBJECT;
+    Cell proto;
+    if (has_proto) proto = *proto_in; else set_none(&proto);
     Cell obj;
-    bool has_proto = proto && type_of(proto) == TYPE_OBJECT;
+    set_none(&obj);
+    collector::RootGuard keep_proto(&proto), keep_obj(&obj);
     uint32_t ctx;
     if (has_proto) {
-        ctx = context::duplicate(proto->d1);
-        wrap(&obj, ctx, int32_t(proto->d2), TYPE_OBJECT);
+        duplicate_object(&obj, &proto);
+        ctx = obj.d1;
+        clone_functions(ctx);
     } else {
         ctx = context::allocate(4, false, true, context::KIND_OBJECT);
         wrap(&obj, ctx, 0, TYPE_OBJECT);
     }
-    collector::RootGuard g2(&obj);
-    if (has_proto) clone_functions(ctx);
-    if (type_of(&spec) == TYPE_BLOCK) {
-        bool gained = context::collect_set_words(ctx, &spec);
+    uint32_t inherited = context::word_count(ctx);
+    bool gained;
+    if (st == TYPE_BLOCK) {
+        gained = context::collect_set_words(ctx, &spec);
         context::bind_block(series_node(&spec), series_head(&spec), ctx, true);
-        if (has_proto) {
-            // Series values that came from the prototype become copies bound to the new object.
-            uint32_t n = context::word_count(ctx);
-            for (uint32_t k = 0; k < n; k++) {
-                Cell* v = context::value_at(ctx, slot_at(ctx, k));
-                if (is_series_type(type_of(v))) {
-                    Cell copy;
-                    block_ops::copy_deep(&copy, v);
-                    if (is_any_block_type(type_of(&copy))) context::bind_block(series_node(&copy), 0, ctx, true);
-                    *context::value_at(ctx, slot_at(ctx, k)) = copy;
-                }
-            }
-        }
+        // The series that came from the prototype become copies bound to the new object.
+        if (has_proto)
+            for (uint32_t k = 0; k < inherited; k++)
+                if (copied_by_make(type_of(value_of_entry(ctx, k)))) copy_slot_in_place(ctx, k);
+        Cell* saved_top = stack::top;
         interp::eval_block(&spec, false);
-        stack::drop(1);
-        clear_flags(ctx);
+        stack::top = saved_top;
+        if (stack::unwinding()) {
+            *out = obj;
+            return;
+        }
+        clear_changed_flags(ctx);
+        clear_value_new_lines(ctx);
         if (gained || !has_proto) obj.d2 = uint32_t(next_class_id());
-    } else if (type_of(&spec) == TYPE_OBJECT) {
+    } else {
+        // Fields of the spec object: new ones are added, existing ones overwritten; the
+        // series among them are copied and the functions cloned for the new object.
         uint32_t sctx = spec.d1;
-        uint32_t before = context::word_count(ctx);
-        for (uint32_t k = 0; k < context::word_count(sctx); k++) {
+        uint32_t sn = context::word_count(sctx);
+        std::vector<uint32_t> from_spec;
+        for (uint32_t k = 0; k < sn; k++) {
             uint32_t s = word_symbol(context::word_at(sctx, k));
             int32_t i = context::add_word(ctx, s, true);
-            *context::value_at(ctx, i) = *context::value_at(sctx, slot_at(sctx, k));
+            *context::value_at(ctx, i) = *value_of_entry(sctx, k);
+            from_spec.push_back(uint32_t(entry_position(ctx, i, s)));
         }
-        clone_functions(ctx);
-        if (context::word_count(ctx) != before || !has_proto) obj.d2 = uint32_t(next_class_id());
-    } else {
-        error::raise(error::ERR_SYNTAX_MALCONSTRUCT, &spec);
+        for (uint32_t k : from_spec) {
+            uint32_t t = type_of(value_of_entry(ctx, k));
+            if (copied_by_make(t)) copy_slot_in_place(ctx, k);
+            else if (t == TYPE_FUNCTION) clone_function_slot(ctx, k);
+        }
+        gained = context::word_count(ctx) != inherited;
+        if (gained || !has_proto) obj.d2 = uint32_t(next_class_id());
     }
+    wrap(&obj, ctx, int32_t(obj.d2), TYPE_OBJECT);
     attach_on_change_info(&obj);
     *out = obj;
 }
 
-// ---- action handlers ----
+void copy(Cell* out, const Cell* o, bool deep, const Cell* types) { copy_object(out, o, deep, types, true); }
 
-namespace {
+void build_for_construct(Cell* out, const Cell* block_in, const Cell* proto_in, bool only) {
+    Cell spec = *block_in;
+    bool has_proto = proto_in && type_of(proto_in) == TYPE_OBJECT;
+    Cell obj;
+    set_none(&obj);
+    collector::RootGuard keep_spec(&spec), keep_obj(&obj);
+    if (has_proto) {
+        copy_object(&obj, proto_in, false, nullptr, false);
+    } else {
+        uint32_t ctx = context::allocate(4, false, true, context::KIND_OBJECT);
+        wrap(&obj, ctx, next_class_id(), TYPE_OBJECT);
+    }
+    uint32_t ctx = obj.d1;
+    // Consecutive set-words share the value after the last of them; a set-word at the end
+    // gets none. Unless only, the words true yes on, false no off and none stand for their
+    // values.
+    auto is_one_of = [](uint32_t s, SymId a, SymId b, SymId c) {
+        return symbol::same_canonical(s, sym(a)) || symbol::same_canonical(s, sym(b)) || symbol::same_canonical(s, sym(c));
+    };
+    std::vector<int32_t> waiting;
+    uint32_t node = series_node(&spec);
+    for (uint32_t i = uint32_t(series_head(&spec) < 0 ? 0 : series_head(&spec)); i < buf(node)->length(); i++) {
+        Cell c = buf(node)->cells()[i];
+        if (type_of(&c) == TYPE_SET_WORD) {
+            waiting.push_back(context::add_word(ctx, word_symbol(&c), true));
+            continue;
+        }
+        if (waiting.empty()) continue;
+        if (!only && type_of(&c) == TYPE_WORD) {
+            uint32_t s = word_symbol(&c);
+            if (is_one_of(s, SYM_TRUE, SYM_YES, SYM_ON)) set_logic(&c, true);
+            else if (is_one_of(s, SYM_FALSE, SYM_NO, SYM_OFF)) set_logic(&c, false);
+            else if (symbol::same_canonical(s, sym(SYM_NONE))) set_none(&c);
+        }
+        set_new_line(&c, false);
+        for (int32_t slot : waiting) *context::value_at(ctx, slot) = c;
+        waiting.clear();
+    }
+    for (int32_t slot : waiting) set_none(context::value_at(ctx, slot));
+    if (has_proto) attach_on_change_info(&obj);
+    *out = obj;
+}
 
-int32_t mold_body(const Cell* o, uint32_t b, bool only, bool all, bool flat, int32_t limit, int32_t indent) {
+void assign_values(const Cell* target_in, const Cell* value_in, bool any, bool only, bool some) {
+    Cell target = *target_in;
+    Cell value = *value_in;
+    collector::RootGuard keep_target(&target), keep_value(&value);
+    uint32_t ctx = target.d1;
+    uint32_t n = context::word_count(ctx);
+    bool by_name = !only && (type_of(&value) == TYPE_OBJECT || type_of(&value) == TYPE_ERROR);
+    uint32_t vt = type_of(&value);
+    bool in_order = !only && (vt == TYPE_BLOCK || vt == TYPE_PAREN || vt == TYPE_HASH);
+    // The source value of field k; false when the source gives the field nothing.
+    auto source = [&](uint32_t k, Cell* out) -> bool {
+        if (by_name) {
+            int32_t i = context::index_of(value.d1, word_symbol(context::word_at(ctx, k)), true);
+            if (i < 0) return false;
+            *out = *context::value_at(value.d1, i);
+            return true;
+        }
+        if (in_order) {
+            if (int32_t(k) >= block::length(&value)) return false;
+            *out = block::head(&value)[k];
+            return true;
+        }
+        *out = value;
+        return true;
+    };
+    // Every source value is checked before anything is stored.
+    if (!any) {
+        for (uint32_t k = 0; k < n; k++) {
+            Cell v;
+            if (!source(k, &v) || type_of(&v) != TYPE_UNSET) continue;
+            Cell w;
+            field_word(&w, ctx, k);
+            error::raise(error::ERR_SCRIPT_NEED_VALUE, &w);
+        }
+    }
+    bool handlers = has_on_change(&target);
+    for (uint32_t k = 0; k < n && k < context::word_count(ctx); k++) {
+        Cell w, v;
+        field_word(&w, ctx, k);
+        if (handlers && is_handler_symbol(word_symbol(&w))) continue;
+        if (!source(k, &v)) continue;
+        if (some && type_of(&v) == TYPE_NONE) continue;
+        word::set(&w, &v, true);
+        if (stack::unwinding()) return;
+    }
+}
+
+void copy_values_by_name(const Cell* target_in, const Cell* source_in) {
+    Cell target = *target_in, source = *source_in;
+    collector::RootGuard keep_target(&target), keep_source(&source);
+    uint32_t tctx = target.d1, sctx = source.d1;
+    uint32_t n = context::word_count(sctx);
+    // Every source word must exist in the target: checked before anything is stored.
+    for (uint32_t k = 0; k < n; k++) {
+        uint32_t s = word_symbol(context::word_at(sctx, k));
+        if (context::index_of(tctx, s, true) < 0) {
+            Cell w;
+            field_word(&w, sctx, k);
+            error::raise(error::ERR_SCRIPT_NOT_IN_CONTEXT, &w);
+        }
+    }
+    for (uint32_t k = 0; k < n; k++) {
+        uint32_t s = word_symbol(context::word_at(sctx, k));
+        int32_t i = context::index_of(tctx, s, true);
+        Cell v = *value_of_entry(sctx, k);
+        uint32_t t = type_of(&v);
+        if (is_any_block_type(t) || is_text_type(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE) {
+            Cell c;
+            deep_copy_value(&c, &v);
+            v = c;
+        }
+        *context::value_at(tctx, i) = v;
+        flag_changed(tctx, i);
+    }
+}
+
+// ---- text ----
+
+int32_t mold_body(const Cell* o, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+                  int32_t indent, bool indenting) {
     uint32_t ctx = o->d1;
     uint32_t n = context::word_count(ctx);
-    if (n == 0) return limit;
+    // The last field written (handler fields are skipped unless all).
+    int32_t last = -1;
+    for (uint32_t k = 0; k < n; k++)
+        if (all || !is_handler_symbol(word_symbol(context::word_at(ctx, k)))) last = int32_t(k);
+    if (last < 0) return limit;
     cycle::Scope scope(ctx);
-    bool indented = !only || indent > 0;
     if (!flat && !only) {
         string::append_char(b, '\n');
         limit--;
     }
+    uint32_t separator = flat ? ' ' : '\n';
     for (uint32_t k = 0; k < n && limit > 0; k++) {
-        Cell w = *context::word_at(ctx, k);
-        uint32_t s = word_symbol(&w);
-        if (!all && (symbol::same_canonical(s, sym(SYM_ON_CHANGE)) || symbol::same_canonical(s, sym(SYM_ON_DEEP_CHANGE))))
-            continue;
-        if (indented && !flat)
-            for (int32_t l = 0; l < indent; l++) { string::append_ascii(b, "    "); limit -= 4; }
+        uint32_t s = word_symbol(context::word_at(ctx, k));
+        if (!all && is_handler_symbol(s)) continue;
+        if (indenting) limit = cycle::emit_indent(b, indent, limit);
         std::string_view name = symbol::spelling(s);
         string::append_utf8(b, name);
         string::append_ascii(b, ": ");
-        limit -= int32_t(name.size()) + 2;
-        Cell v = *context::value_at(ctx, word_index(&w));
+        limit -= text_length(name) + 2;
+        Cell v = *value_of_entry(ctx, k);
         if (type_of(&v) == 0) set_unset(&v);
-        if (type_of(&v) == TYPE_WORD) { string::append_char(b, '\''); limit--; }
-        limit = actions::mold_into(&v, b, false, all, flat, limit, indent);
-        bool last = (k + 1 == n);
-        if (!last || indented) {
-            string::append_char(b, flat ? ' ' : '\n');
+        if (type_of(&v) == TYPE_WORD) {
+            string::append_char(b, '\'');
+            limit--;
+        }
+        limit = actions::get<actions::MoldFn>(type_of(&v), ACT_MOLD)(&v, b, false, all, flat, part, limit, indent);
+        if (int32_t(k) != last || indenting) {
+            string::append_char(b, separator);
             limit--;
         }
     }
     return limit;
 }
 
-int32_t object_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
-    if (cycle::contains(v->d1)) {
-        string::append_ascii(b, "make object! [...]");
-        return limit - 18;
+namespace {
+
+// Whether the object writes any field when molded.
+bool writes_fields(const Cell* o, bool all) {
+    uint32_t ctx = o->d1;
+    uint32_t n = context::word_count(ctx);
+    for (uint32_t k = 0; k < n; k++)
+        if (all || !is_handler_symbol(word_symbol(context::word_at(ctx, k)))) return true;
+    return false;
+}
+
+int32_t mold_as(const char* opening, const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part,
+                int32_t limit, int32_t indent) {
+    if (cycle::emit_marker(v, b, limit, true)) return limit;
+    if (!only) {
+        std::string_view text(opening);
+        string::append_ascii(b, text);
+        limit -= int32_t(text.size());
     }
-    if (!only) { string::append_ascii(b, "make object! ["); limit -= 14; }
-    limit = mold_body(v, b, only, all, flat, limit, indent + 1);
-    if (!flat && indent >= 1)
-        for (int32_t l = 0; l < indent; l++) { string::append_ascii(b, "    "); limit -= 4; }
-    if (!only) { string::append_char(b, ']'); limit--; }
+    bool body = writes_fields(v, all);
+    limit = mold_body(v, b, only, all, flat, part, limit, indent + 1, !flat);
+    // The closing bracket lines up with the enclosing level (an empty body stays "[]").
+    if (body && !flat && indent >= 1) limit = cycle::emit_indent(b, indent, limit);
+    if (!only) {
+        string::append_char(b, ']');
+        limit--;
+    }
     return limit;
 }
 
-int32_t object_form(const Cell* v, uint32_t b, const Cell*, int32_t limit) {
-    if (cycle::contains(v->d1)) {
-        string::append_ascii(b, "...");
-        return limit - 3;
-    }
-    return mold_body(v, b, true, false, false, limit, 0);
+int32_t object_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+                    int32_t indent) {
+    return mold_as("make object! [", v, b, only, all, flat, part, limit, indent);
+}
+
+int32_t object_form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
+    if (cycle::emit_marker(v, b, limit, false)) return limit;
+    return mold_body(v, b, true, false, false, part, limit, 0, false);
 }
 
 int32_t error_form(const Cell* v, uint32_t b, const Cell*, int32_t limit) {
@@ -253,25 +701,28 @@ int32_t error_form(const Cell* v, uint32_t b, const Cell*, int32_t limit) {
     return limit - int32_t(buf(b)->length() - before);
 }
 
-int32_t error_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
-    if (!only) { string::append_ascii(b, "make error! ["); limit -= 13; }
-    limit = mold_body(v, b, only, all, flat, limit, indent + 1);
-    if (!flat && indent >= 1)
-        for (int32_t l = 0; l < indent; l++) { string::append_ascii(b, "    "); limit -= 4; }
-    if (!only) { string::append_char(b, ']'); limit--; }
-    return limit;
+int32_t error_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+                   int32_t indent) {
+    return mold_as("make error! [", v, b, only, all, flat, part, limit, indent);
 }
+
+// ---- path access, comparison ----
 
 Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     uint32_t et = type_of(element);
     if (!(et == TYPE_WORD || et == TYPE_SET_WORD || et == TYPE_GET_WORD || et == TYPE_LIT_WORD))
         error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
     uint32_t ctx = parent->d1;
+    bool is_self = word_context(element) == ctx && word_index(element) == -1;
+    if (is_self) {
+        // self bound to the object reads the object itself and cannot be set.
+        if (value) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
+        return context::owner(ctx);
+    }
     int32_t i = context::index_of(ctx, word_symbol(element), true);
     auto miss = [&]() -> Cell* {
-        if (step.miss_unset && step.miss_error) return stack::push_unset();
-        if (step.miss_error) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-        error::raise(error::ERR_SCRIPT_UNSET_PATH, step.path ? step.path : element, element);
+        if (step.miss_unset && step.miss_error) return unset_cell();
+        raise_path_miss(step, element);
     };
     if (i < 0) return miss();
     if (!value) {
@@ -292,77 +743,91 @@ int32_t object_compare(const Cell* a, const Cell* b, int32_t op) {
     if (cycle::contains(a->d1)) return cycle::contains(b->d1) ? 0 : -1;
     uint32_t na = context::word_count(a->d1), nb = context::word_count(b->d1);
     if (na != nb) return na < nb ? -1 : 1;
-    cycle::Scope sa(a->d1), sb(b->d1);
+    uint32_t ca = a->d1, cb = b->d1;
+    cycle::Scope sa(ca), sb(cb);
     for (uint32_t k = 0; k < na; k++) {
-        uint32_t s1 = symbol::canonical(word_symbol(context::word_at(a->d1, k)));
-        uint32_t s2 = symbol::canonical(word_symbol(context::word_at(b->d1, k)));
+        uint32_t s1 = symbol::canonical(word_symbol(context::word_at(ca, k)));
+        uint32_t s2 = symbol::canonical(word_symbol(context::word_at(cb, k)));
         if (s1 != s2) return s1 < s2 ? -1 : 1;
-        const Cell* v1 = context::value_at(a->d1, slot_at(a->d1, k));
-        const Cell* v2 = context::value_at(b->d1, slot_at(b->d1, k));
-        uint32_t t1 = type_of(v1), t2 = type_of(v2);
+        Cell v1 = *value_of_entry(ca, k), v2 = *value_of_entry(cb, k);
+        uint32_t t1 = type_of(&v1), t2 = type_of(&v2);
         if (t1 != t2 && !(is_any_word_type(t1) && is_any_word_type(t2)) && !(is_number_type(t1) && is_number_type(t2)))
             return t1 < t2 ? -1 : 1;
-        int32_t r = actions::compare_raw(v1, v2, op);
+        int32_t r = actions::compare_raw(&v1, &v2, op);
         if (r != 0) return r;
     }
     return 0;
 }
 
-Cell* object_make(Cell* proto, Cell* spec, uint32_t type) {
+// ---- the other actions ----
+
+Cell* object_make(Cell* proto, Cell* spec, uint32_t) {
     Cell* out = stack::push();
+    set_none(out);
     make(out, type_of(proto) == TYPE_OBJECT ? proto : nullptr, spec);
     return out;
 }
 
-Cell* error_make(Cell* proto, Cell* spec, uint32_t type) {
+Cell* error_make(Cell*, Cell* spec, uint32_t) {
     Cell* out = stack::push();
+    set_none(out);
     error::make_from_spec(out, spec);
     return out;
 }
 
-Cell* object_reflect(Cell* o, uint32_t field_sym) {
-    uint32_t ctx = o->d1;
+// A new block cell on the stack.
+Cell* push_block(uint32_t n) {
     Cell* out = stack::push();
+    block::init_cell(out, n);
+    return out;
+}
+
+Cell* object_reflect(Cell* o, uint32_t f) {
+    uint32_t ctx = o->d1;
     uint32_t n = context::word_count(ctx);
-    if (symbol::same_canonical(field_sym, sym(SYM_WORDS))) {
-        uint32_t node = memory::new_cell_series(n);
-        set_series(out, TYPE_BLOCK, node);
+    auto is = [f](SymId id) { return symbol::same_canonical(f, sym(id)); };
+    Cell* out;
+    if (is(SYM_WORDS)) {
+        out = push_block(n);
         for (uint32_t k = 0; k < n; k++) {
-            Cell w = *context::word_at(ctx, k);
-            w.header = TYPE_WORD;
-            block::append(node, &w);
+            Cell w;
+            field_word(&w, ctx, k);
+            block::append(series_node(out), &w);
         }
-    } else if (symbol::same_canonical(field_sym, sym(SYM_VALUES))) {
-        uint32_t node = memory::new_cell_series(n);
-        set_series(out, TYPE_BLOCK, node);
-        for (uint32_t k = 0; k < n; k++) block::append(node, context::value_at(ctx, slot_at(ctx, k)));
-    } else if (symbol::same_canonical(field_sym, sym(SYM_BODY_FIELD))) {
-        uint32_t node = memory::new_cell_series(n * 2);
-        set_series(out, TYPE_BLOCK, node);
+    } else if (is(SYM_VALUES)) {
+        out = push_block(n);
         for (uint32_t k = 0; k < n; k++) {
-            Cell w = *context::word_at(ctx, k);
+            Cell v = *value_of_entry(ctx, k);
+            block::append(series_node(out), &v);
+        }
+    } else if (is(SYM_BODY_FIELD)) {
+        out = push_block(int64_t(n) * 2);
+        for (uint32_t k = 0; k < n; k++) {
+            Cell w;
+            field_word(&w, ctx, k);
             w.header = TYPE_SET_WORD | HEADER_NEW_LINE;
-            block::append(node, &w);
-            Cell v = *context::value_at(ctx, slot_at(ctx, k));
+            block::append(series_node(out), &w);
+            Cell v = *value_of_entry(ctx, k);
             if (type_of(&v) == TYPE_WORD) retype(&v, TYPE_LIT_WORD);
             else if (type_of(&v) == TYPE_PATH) retype(&v, TYPE_LIT_PATH);
-            block::append(node, &v);
+            block::append(series_node(out), &v);
         }
-    } else if (symbol::same_canonical(field_sym, sym(SYM_CLASS))) {
+    } else if (is(SYM_CLASS)) {
+        out = stack::push();
         set_integer(out, int32_t(o->d2));
-    } else if (symbol::same_canonical(field_sym, sym(SYM_OWNER))) {
+    } else if (is(SYM_OWNER)) {
+        out = stack::push();
         set_logic(out, (context::record(ctx)->header & context::OWNER_BIT) != 0);
-    } else if (symbol::same_canonical(field_sym, sym(SYM_EVENTS_Q))) {
-        set_logic(out, o->d3 != 0);
-    } else if (symbol::same_canonical(field_sym, sym(SYM_CHANGED))) {
-        uint32_t node = memory::new_cell_series(n);
-        set_series(out, TYPE_BLOCK, node);
+    } else if (is(SYM_EVENTS_Q)) {
+        out = stack::push();
+        set_logic(out, info_of(ctx) != 0);
+    } else if (is(SYM_CHANGED)) {
+        out = push_block(n);
         for (uint32_t k = 0; k < n; k++) {
-            Cell w = *context::word_at(ctx, k);
-            if (w.header & context::WORD_CHANGED) {
-                w.header = TYPE_WORD;
-                block::append(node, &w);
-            }
+            if (!(context::word_at(ctx, k)->header & context::WORD_CHANGED)) continue;
+            Cell w;
+            field_word(&w, ctx, k);
+            block::append(series_node(out), &w);
         }
     } else {
         error::raise(error::ERR_INTERNAL_NOT_DONE);
@@ -376,37 +841,44 @@ Cell* object_copy(Cell* v, Cell* new_cell, Cell* part, bool deep, Cell* types) {
         word::make_global(&w, TYPE_REFINEMENT, sym(SYM_PART));
         error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, part);
     }
-    uint32_t ctx = context::duplicate(v->d1);
-    wrap(new_cell, ctx, int32_t(v->d2), type_of(v));
-    clone_functions(ctx);
-    if (deep) {
-        uint32_t n = context::word_count(ctx);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell* f = context::value_at(ctx, slot_at(ctx, k));
-            if (is_any_block_type(type_of(f)) || is_text_type(type_of(f))) {
-                Cell copy;
-                block_ops::copy_deep(&copy, f);
-                *context::value_at(ctx, slot_at(ctx, k)) = copy;
-            }
-        }
-    }
-    attach_on_change_info(new_cell);
+    copy(new_cell, v, deep, types);
     return new_cell;
 }
 
 Cell* object_select(const actions::FindArgs& a) {
-    Cell* out = stack::push();
     if (!is_any_word_type(type_of(a.value))) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(a.value));
-    Cell* f = field(a.series, word_symbol(a.value));
-    if (f) *out = *f; else set_none(out);
+    Cell* out = stack::push();
+    *out = *select_word_value(a.series, word_symbol(a.value));
     return out;
 }
 
 Cell* object_put(Cell* o, Cell* key, Cell* value, bool) {
     if (type_of(key) != TYPE_WORD) error::raise_type(error::ERR_SCRIPT_INVALID_KEY_TYPE, type_of(key));
     actions::PathStep step;
+    step.miss_error = true;
     object_eval_path(o, key, value, step);
     return value;
+}
+
+Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
+    if (!is_any_word_type(type_of(f))) return o;
+    uint32_t s = word_symbol(f);
+    uint32_t ctx = o->d1;
+    if (symbol::same_canonical(s, sym(SYM_CHANGED))) {
+        if (type_of(value) != TYPE_NONE) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
+        clear_changed_flags(ctx);
+    } else if (symbol::same_canonical(s, sym(SYM_OWNER))) {
+        if (!is_falsy(value)) ownership::own_fields(o);
+    } else if (symbol::same_canonical(s, sym(SYM_OWNED))) {
+        if (type_of(value) == TYPE_NONE) {
+            ownership::drop_owner(o);
+        } else if (type_of(value) == TYPE_BLOCK && block::length(value) >= 2) {
+            Cell owner = block::head(value)[0];
+            Cell w = block::head(value)[1];
+            if (type_of(&owner) == TYPE_OBJECT) ownership::record_owner_walk(o, &owner, &w);
+        }
+    }
+    return o;
 }
 
 template <typename F>
@@ -423,8 +895,9 @@ void register_types() {
     obj.handlers[ACT_EVAL_PATH - 1] = H(object_eval_path);
     obj.handlers[ACT_COMPARE - 1] = H(object_compare);
     obj.handlers[ACT_COPY - 1] = H(object_copy);
-    obj.handlers[ACT_SELECT - 1] = H(object_select);
     obj.handlers[ACT_PUT - 1] = H(object_put);
+    obj.handlers[ACT_SELECT - 1] = H(object_select);
+    obj.handlers[ACT_MODIFY - 1] = H(object_modify);
     actions::register_type(obj);
 
     actions::TypeSpec err{TYPE_ERROR, TYPE_OBJECT, "error!", {}};

@@ -11,9 +11,11 @@
 #include "core/context.h"
 #include "core/embedded_library.h"
 #include "core/error.h"
+#include "core/externals.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
 #include "core/object.h"
+#include "core/ownership.h"
 #include "core/print_hooks.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
@@ -25,6 +27,7 @@
 #include "io/lexer.h"
 #include "library/routines.h"
 #include "natives/natives.h"
+#include "platform/process.h"
 
 namespace zel::runtime {
 
@@ -81,8 +84,10 @@ void run_library_file(const embedded::LibraryFile& f) {
 }
 
 void build(const std::vector<std::string>& args) {
+    platform::arm_stack_guard();
     print_hooks::init();
     memory::init();
+    externals::init();
     collector::init();
     symbol::init();
     types::register_all();
@@ -91,13 +96,17 @@ void build(const std::vector<std::string>& args) {
     runtime_words::init();
     actions::make_type_words();
     natives::init();
+    ownership::init();
     stack::init();
     lexer::init();
     error::init();
     set_type_words();
     define_make();
     library::define_routines();
+    resource_slots::init();
+    memory::library_loading = true;
     for (int i = 0; i < embedded::library_file_count; i++) run_library_file(embedded::library_files[i]);
+    memory::library_loading = false;
     if (!error::catalog_ready()) {
         std::fputs("*** Start-up error: the library defines no error catalog\n", stderr);
         std::exit(1);

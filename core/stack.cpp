@@ -186,7 +186,7 @@ void mark_frames() {
 
 Saved::Saved()
     : top(index_of(stack::top)), base(index_of(stack::base)), ftop(stack::ftop),
-      guards(collector::guard_depth()), cycle_depth(cycle::depth()) {}
+      guards(collector::guard_depth()), cycle_depth(cycle::depth()), position(error::current_position) {}
 
 void Saved::restore() const {
     unwind_frames_to(ftop);
@@ -194,6 +194,7 @@ void Saved::restore() const {
     stack::base = bottom + base;
     collector::restore_guard_depth(guards);
     cycle::restore(cycle_depth);
+    error::current_position = position;
     restore_limits();
 }
 

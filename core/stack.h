@@ -181,6 +181,7 @@ struct Saved {
     Frame* ftop;
     size_t guards;
     uint32_t cycle_depth;
+    Cell position;   // error::current_position: the expression errors name as near
     Saved();
     void restore() const;
 };

@@ -37,25 +37,25 @@ void register_all() {
     name_only(TYPE_URL, TYPE_STRING, "url!");
     name_only(TYPE_FILE, TYPE_STRING, "file!");
     object::register_types();         // object! error!
-    name_only(TYPE_BITSET, 0, "bitset!");
-    name_only(TYPE_TRIPLE, 0, "triple!");
+    datatypes::register_bitset();
+    datatypes::register_triple();
     datatypes::register_float();      // float! percent!
     datatypes::register_typeset();
     name_only(TYPE_VECTOR, TYPE_STRING, "vector!");
-    name_only(TYPE_MAP, 0, "map!");
-    name_only(TYPE_HASH, TYPE_BLOCK, "hash!");
-    name_only(TYPE_PAIR, 0, "pair!");
-    name_only(TYPE_TUPLE, 0, "tuple!");
-    name_only(TYPE_TIME, TYPE_FLOAT, "time!");
+    datatypes::register_map();
+    datatypes::register_hash();
+    datatypes::register_pair();
+    datatypes::register_tuple();
+    datatypes::register_time();
     name_only(TYPE_TAG, TYPE_STRING, "tag!");
     name_only(TYPE_EMAIL, TYPE_STRING, "email!");
-    name_only(TYPE_HANDLE, 0, "handle!");
-    name_only(TYPE_DATE, 0, "date!");
+    datatypes::register_handle();
+    datatypes::register_date();
     name_only(TYPE_PORT, TYPE_OBJECT, "port!");
-    name_only(TYPE_MONEY, 0, "money!");
+    datatypes::register_money();
     name_only(TYPE_REF, TYPE_STRING, "ref!");
-    name_only(TYPE_POINT2D, 0, "point2D!");
-    name_only(TYPE_POINT3D, 0, "point3D!");
+    datatypes::register_point2d();
+    datatypes::register_point3d();
     name_only(TYPE_IMAGE, TYPE_SERIES, "image!");
     name_only(TYPE_EVENT, 0, "event!");
 }

@@ -19,5 +19,17 @@ void register_paths();      // path! lit-path! set-path! get-path!
 void register_paren();
 void register_float();      // float! percent!
 void register_typeset();
+void register_map();
+void register_hash();        // hash! (after block!)
+void register_bitset();
+void register_triple();
+void register_pair();
+void register_tuple();
+void register_time();
+void register_handle();
+void register_point2d();
+void register_point3d();
+void register_date();
+void register_money();
 
 }  // namespace zel::datatypes

@@ -78,6 +78,12 @@ size_t index_to_position(State& s, int64_t index) {
     if (!s.string_input) return size_t(rel) > s.end ? s.end : size_t(rel);
     size_t p = s.cached_pos;
     int64_t at = s.cached_index;
+    if (p < s.end && (s.text[p] & 0xC0) == 0x80) {
+        // The cached position is inside a character (a token may end there): start from the
+        // character's first byte, which the cached index had already counted.
+        while (p > 0 && (s.text[p] & 0xC0) == 0x80) p--;
+        if ((s.text[p] & 0xC0) != 0x80) at--;
+    }
     while (at < rel && p < s.end) {
         p++;
         while (p < s.end && (s.text[p] & 0xC0) == 0x80) p++;

@@ -638,7 +638,7 @@ double scan_float_string(const uint8_t* first, size_t count, uint32_t unit, int3
         *err = SCAN_INVALID;
         return quiet_nan();
     }
-    uint8_t buf[313];
+    uint8_t buf[313] = {};
     for (size_t i = 0; i < count; i++) {
         uint32_t c = unit_char(first, i, unit);
         if (c > 0x7F) {

@@ -1,67 +1,51 @@
-// Cells of the scalar literals the lexer reads, written in their datatypes' layouts:
-//   pair!      d2 x, d3 y (int32)
-//   tuple!     byte count in header bits 19-22, the bytes from cell byte 4 on
-//   time!      d2-d3 seconds (double)
-//   point2D!   d1 x, d2 y (float32); point3D! d1 x, d2 y, d3 z
-// Date, money and map values need their datatypes' constructors, which do not exist yet.
+// Cells of the scalar literals the lexer reads, written by their datatypes' constructors
+// (pair.h, tuple.h, time.h, point.h, date.h and money.h hold the layouts); map values are
+// built by map.h.
 #include "io/lexer_scalars.h"
 
 #include <cstring>
 
 #include "core/error.h"
+#include "datatypes/scalar/date.h"
+#include "datatypes/scalar/money.h"
+#include "datatypes/scalar/pair.h"
+#include "datatypes/scalar/point.h"
+#include "datatypes/scalar/time.h"
+#include "datatypes/scalar/tuple.h"
+#include "datatypes/series/map.h"
 
 namespace zel::lexer {
 
-void make_pair(Cell* out, int32_t x, int32_t y) {
-    out->header = TYPE_PAIR;
-    out->d1 = 0;
-    out->d2 = uint32_t(x);
-    out->d3 = uint32_t(y);
-}
+void make_pair(Cell* out, int32_t x, int32_t y) { pair::write_cell(out, x, y); }
 
-void make_tuple(Cell* out, const uint8_t* bytes, uint32_t count) {
-    std::memset(out, 0, sizeof(Cell));
-    out->header = TYPE_TUPLE | ((count & 0xF) << 19);
-    std::memcpy(reinterpret_cast<uint8_t*>(out) + 4, bytes, count > 12 ? 12 : count);
-}
+void make_tuple(Cell* out, const uint8_t* bytes, uint32_t count) { tuple::write_cell(out, bytes, count); }
 
-void make_time(Cell* out, double seconds) { set_float_bits(out, TYPE_TIME, seconds); }
+void make_time(Cell* out, double seconds) { time::write_cell(out, seconds); }
 
-static uint32_t float32_bits(double v) {
-    float f = float(v);
-    uint32_t bits;
-    std::memcpy(&bits, &f, 4);
-    return bits;
-}
+void make_point2d(Cell* out, double x, double y) { point2D::write_cell(out, x, y); }
 
-void make_point2d(Cell* out, double x, double y) {
-    out->header = TYPE_POINT2D;
-    out->d1 = float32_bits(x);
-    out->d2 = float32_bits(y);
-    out->d3 = 0;
-}
-
-void make_point3d(Cell* out, double x, double y, double z) {
-    out->header = TYPE_POINT3D;
-    out->d1 = float32_bits(x);
-    out->d2 = float32_bits(y);
-    out->d3 = float32_bits(z);
-}
+void make_point3d(Cell* out, double x, double y, double z) { point3D::write_cell(out, x, y, z); }
 
 void make_date(Cell* out, const DateFields& d) {
-    (void)out;
-    (void)d;
-    error::raise(error::ERR_INTERNAL_NOT_DONE);
+    switch (d.form) {
+        case DateFields::CALENDAR:
+            date::write_cell(out, d.year, d.month, d.day, d.seconds, d.zone_hours, d.zone_minutes, d.has_time);
+            break;
+        case DateFields::WEEK:
+            date::write_cell(out, d.year, 1, 1, d.seconds, d.zone_hours, d.zone_minutes, d.has_time);
+            date::set_week(out, d.week);
+            if (d.weekday) date::set_weekday(out, d.weekday);
+            break;
+        case DateFields::ORDINAL:
+            date::write_cell(out, d.year, 1, 1, d.seconds, d.zone_hours, d.zone_minutes, d.has_time);
+            date::set_yearday(out, d.yearday);
+            break;
+    }
 }
 
 bool make_money(Cell* out, bool negative, std::string_view currency, std::string_view int_digits,
                 std::string_view fraction_digits) {
-    (void)out;
-    (void)negative;
-    (void)currency;
-    (void)int_digits;
-    (void)fraction_digits;
-    error::raise(error::ERR_INTERNAL_NOT_DONE);
+    return money::write_cell_from_digits(out, negative, currency, int_digits, fraction_digits);
 }
 
 bool is_map_key_type(uint32_t t) {
@@ -78,11 +62,6 @@ bool is_map_key_type(uint32_t t) {
     }
 }
 
-void make_map(Cell* out, const Cell* cells, uint32_t count) {
-    (void)out;
-    (void)cells;
-    (void)count;
-    error::raise(error::ERR_INTERNAL_NOT_DONE);
-}
+void make_map(Cell* out, const Cell* cells, uint32_t count) { map::from_cells(out, cells, count); }
 
 }  // namespace zel::lexer

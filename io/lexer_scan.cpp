@@ -229,19 +229,6 @@ void scan_comma(State& s, size_t start, size_t end, uint32_t, bool) {
     throw_error(s, end, TYPE_POINT2D);
 }
 
-// Bytes after a path element that end the path.
-bool ends_path(uint8_t b) {
-    switch (byte_column(b)) {
-        case COL_BLANK: case COL_LF: case COL_BLOCK_OPEN: case COL_BLOCK_CLOSE:
-        case COL_PAREN_OPEN: case COL_PAREN_CLOSE: case COL_BRACE_OPEN: case COL_DQUOTE:
-        case COL_COLON: case COL_LESS: case COL_SEMICOLON: case COL_LETTER: case COL_BAD_LEAD:
-        case COL_END:
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace
 
 bool point_ahead(const State& s, size_t from) {
@@ -263,15 +250,20 @@ void path_element_end(State& s) {
             s.start_state = START_PATH;
             return;
         }
+        int64_t marker = innermost_marker(s);
         if (p < s.end && s.text[p] == ':') {
             if (p + 1 < s.end && s.text[p + 1] == '/') throw_error(s, NO_START, TYPE_PATH);
             s.pos = p + 1;
             close_series(s, TYPE_SET_PATH, p);
-            continue;
+        } else {
+            // Any other byte (a delimiter, or one that cannot continue a path) ends it.
+            close_series(s, -1, p);
         }
-        // Any other byte (a delimiter, or one that cannot continue a path) ends it.
-        (void)ends_path;
-        close_series(s, -1, p);
+        if (innermost_marker(s) == marker) {
+            // A callback declined the close: the path's values stay open in the buffer.
+            s.start_state = START_TOKEN;
+            return;
+        }
     }
 }
 
@@ -309,6 +301,7 @@ void scan(State& s, bool one_value, bool prescan) {
         int32_t first_line = s.line;
         size_t skip = 0;
         size_t p = s.pos;
+        const size_t token_from = s.pos;
         {
             const uint8_t* text = s.text;
             size_t end = s.end;
@@ -430,6 +423,11 @@ void scan(State& s, bool one_value, bool prescan) {
             if (s.pos >= s.end) break;
             continue;
         }
+
+        // A token that moved nothing (a bad byte whose prescan was declined) is stepped over,
+        // so that every scan ends.
+        if (s.pos == token_from && s.start_state == start_state && s.pos < s.end)
+            s.pos += char_length(s, s.pos);
 
         // 10: one value, or one prescanned token, is enough.
         s.last_type = s.token_type;

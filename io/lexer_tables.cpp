@@ -202,6 +202,7 @@ const Row rows[STATE_COUNT] = {
                     "dq -> 19"},
     /* 64 */ {"c15", "1-9 0 -> 60 | # ' < % , ^ bad -> c2 | "
                      "x T h e E a-f A-F > = . high letter -> 62 | @ -> 56 | $ -> 36 | + - -> 64"},
+    // The byte after a caret inside a quoted file (%"a^"b" is one file).
     /* 65 */ {"8", "LF bad end -> c2"},
 };
 

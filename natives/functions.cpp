@@ -91,49 +91,13 @@ void has(bool check, const int32_t* refs) {
 
 // ---- objects and maps ----
 
-bool is_logic_word(uint32_t s, SymId a, SymId b, SymId c) {
-    return symbol::same_canonical(s, sym(a)) || symbol::same_canonical(s, sym(b)) || symbol::same_canonical(s, sym(c));
-}
-
-// object/build-for-construct: an empty object (new class) or a copy of the prototype (same
-// class), filled from the block without evaluation. Consecutive set-words share the value
-// after the last of them; a set-word at the end gets none. Unless only, the words true yes
-// on, false no off and none stand for their values.
+// object/build-for-construct with the block, the prototype (or none) and the /only flag.
 void construct(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_construct, refs);
-    Cell* spec = arg(0);
     Cell* proto = ref_arg(refs, 0);
-    bool only = used(refs, 1);
     Cell* obj = stack::push();
     set_none(obj);
-    if (proto) {
-        actions::get<actions::CopyFn>(type_of(proto), ACT_COPY)(proto, obj, nullptr, false, nullptr);
-    } else {
-        uint32_t ctx = context::allocate(4, false, true, context::KIND_OBJECT);
-        object::wrap(obj, ctx, object::next_class_id(), TYPE_OBJECT);
-    }
-    uint32_t ctx = object::context_of(obj);
-    std::vector<int32_t> waiting;   // slots of the set-words waiting for their value
-    uint32_t node = series_node(spec);
-    for (uint32_t i = uint32_t(series_head(spec) < 0 ? 0 : series_head(spec)); i < buf(node)->length(); i++) {
-        Cell c = buf(node)->cells()[i];
-        if (type_of(&c) == TYPE_SET_WORD) {
-            waiting.push_back(context::add_word(ctx, word_symbol(&c), true));
-            continue;
-        }
-        if (waiting.empty()) continue;
-        if (!only && type_of(&c) == TYPE_WORD) {
-            uint32_t s = word_symbol(&c);
-            if (is_logic_word(s, SYM_TRUE, SYM_YES, SYM_ON)) set_logic(&c, true);
-            else if (is_logic_word(s, SYM_FALSE, SYM_NO, SYM_OFF)) set_logic(&c, false);
-            else if (symbol::same_canonical(s, sym(SYM_NONE))) set_none(&c);
-        }
-        set_new_line(&c, false);
-        for (int32_t slot : waiting) *context::value_at(ctx, slot) = c;
-        waiting.clear();
-    }
-    for (int32_t slot : waiting) set_none(context::value_at(ctx, slot));
-    if (proto) object::attach_on_change_info(obj);
+    object::build_for_construct(obj, arg(0), proto, used(refs, 1));
     stack::set_result(obj);
 }
 
@@ -380,58 +344,6 @@ void set_block_of_words(Cell* words, Cell* value, bool any, bool only, bool some
     }
 }
 
-// object/assign-values: by name from an object, in order from a block, else every field gets
-// the value. With handlers, on-change* and on-deep-change* themselves are left alone and the
-// others are set through the handler.
-void assign_object(const Cell* target, const Cell* value, bool any, bool only, bool some) {
-    uint32_t ctx = object::context_of(target);
-    uint32_t n = context::word_count(ctx);
-    bool handlers = object::has_on_change(target);
-    bool by_name = !only && type_of(value) == TYPE_OBJECT;
-    bool in_order = !only && (type_of(value) == TYPE_BLOCK || type_of(value) == TYPE_PAREN || type_of(value) == TYPE_HASH);
-    auto field_word = [&](uint32_t k, Cell* w) {
-        *w = *context::word_at(ctx, k);
-        w->header = TYPE_WORD;
-    };
-    // The source value for field k; false when the field is not set from the source.
-    auto source = [&](uint32_t k, Cell* out) -> bool {
-        if (by_name) {
-            uint32_t sctx = object::context_of(value);
-            int32_t i = context::index_of(sctx, word_symbol(context::word_at(ctx, k)), true);
-            if (i < 0) return false;
-            *out = *context::value_at(sctx, i);
-            return true;
-        }
-        if (in_order) {
-            if (int32_t(k) >= block::length(value)) return false;
-            *out = block::head(value)[k];
-            return true;
-        }
-        *out = *value;
-        return true;
-    };
-    if (!any && !some) {
-        for (uint32_t k = 0; k < n; k++) {
-            Cell v;
-            if (!source(k, &v) || type_of(&v) != TYPE_UNSET) continue;
-            Cell w;
-            field_word(k, &w);
-            error::raise(error::ERR_SCRIPT_NEED_VALUE, &w);
-        }
-    }
-    for (uint32_t k = 0; k < n && k < context::word_count(ctx); k++) {
-        Cell w, v;
-        field_word(k, &w);
-        if (handlers && (symbol::same_canonical(word_symbol(&w), sym(SYM_ON_CHANGE)) ||
-                         symbol::same_canonical(word_symbol(&w), sym(SYM_ON_DEEP_CHANGE))))
-            continue;
-        if (!source(k, &v)) continue;
-        if (some && type_of(&v) == TYPE_NONE) continue;
-        word::set(&w, &v);
-        if (stack::unwinding()) return;
-    }
-}
-
 void set_(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_set, refs);
     Cell* target = arg(0);
@@ -446,7 +358,7 @@ void set_(bool check, const int32_t* refs) {
     if (t == TYPE_BLOCK) {
         set_block_of_words(target, value, any, only, some);
     } else if (t == TYPE_OBJECT) {
-        assign_object(target, value, any, only, some);
+        object::assign_values(target, value, any, only, some);
     } else {
         if (!any && type_of(value) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, target);
         word::set(target, value);

@@ -13,5 +13,7 @@ void register_functions();   // func function does has construct extend bind in 
 void register_compare();     // the comparison natives, same? not type? complement?
 void register_unwind();      // try catch throw break continue exit return
 void register_output();      // print prin stats recycle wait ...
+void register_set_ops();     // union intersect unique difference exclude
+void register_time();        // now as-money
 
 }  // namespace zel::natives

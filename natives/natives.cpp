@@ -23,6 +23,8 @@ void init() {
     register_compare();
     register_unwind();
     register_output();
+    register_set_ops();
+    register_time();
 }
 
 }  // namespace zel::natives

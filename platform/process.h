@@ -7,4 +7,8 @@ namespace zel::platform {
 // guard is armed below its end), and reports processor faults as run-time errors.
 void start_process();
 
+// Arms the interpreter's native stack guard below the caller's frame, from the stack limit in
+// force (start-up calls it, so that embedders and tests are guarded too).
+void arm_stack_guard();
+
 }  // namespace zel::platform

@@ -58,25 +58,30 @@ void install_fault_handlers() {
 void start_process() {
     signal(SIGPIPE, SIG_IGN);
     struct rlimit rl;
-    size_t usable = size_t(8) << 20;
     if (getrlimit(RLIMIT_STACK, &rl) == 0) {
         rlim_t want = WANTED_STACK;
         if (rl.rlim_max != RLIM_INFINITY && rl.rlim_max < want) want = rl.rlim_max;
-        if (rl.rlim_cur == RLIM_INFINITY || rl.rlim_cur < want) {
+        if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < want) {
             rl.rlim_cur = want;
             setrlimit(RLIMIT_STACK, &rl);
         }
-        getrlimit(RLIMIT_STACK, &rl);
-        usable = rl.rlim_cur == RLIM_INFINITY ? WANTED_STACK : size_t(rl.rlim_cur);
     }
-    if (usable > WANTED_STACK) usable = WANTED_STACK;
-    char here;
-    // The guard sits below the current frame with a margin for error reporting.
-    interp::set_native_stack_base(&here, usable > 2 * GUARD_MARGIN ? usable - GUARD_MARGIN : usable / 2);
 #if !defined(__SANITIZE_ADDRESS__)
     // Under the sanitizers their own fault reports are more useful than ours.
     install_fault_handlers();
 #endif
+}
+
+void arm_stack_guard() {
+    size_t usable = size_t(8) << 20;
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_STACK, &rl) == 0)
+        usable = rl.rlim_cur == RLIM_INFINITY ? WANTED_STACK : size_t(rl.rlim_cur);
+    if (usable > WANTED_STACK) usable = WANTED_STACK;
+    char here;
+    // The guard sits below the current frame with a margin for raising and reporting the error.
+    size_t margin = usable / 4 > GUARD_MARGIN ? GUARD_MARGIN : usable / 4;
+    interp::set_native_stack_base(&here, usable - margin - (size_t(256) << 10));
 }
 
 }  // namespace zel::platform

@@ -616,9 +616,10 @@ int32_t emit_text(const Cell* v, uint32_t buffer, int32_t budget) {
     }
     budget = scalar::emit(buffer, sep, budget);
     int32_t y = year < 0 ? -year : year;
-    std::string digits(integer::to_decimal_text(y).view());
-    if (y < 100) digits.insert(0, 4 - digits.size(), '0');
-    if (year < 0) digits.insert(0, "-");
+    integer::DecimalText year_text = integer::to_decimal_text(y);
+    std::string_view digits = year_text.view();
+    if (year < 0) budget = scalar::emit(buffer, "-", budget);
+    if (y < 100) budget = scalar::emit(buffer, std::string_view("000").substr(0, 4 - digits.size()), budget);
     budget = scalar::emit(buffer, digits, budget);
     if (has_time(w)) {
         budget = scalar::emit(buffer, "/", budget);

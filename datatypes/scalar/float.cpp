@@ -14,15 +14,11 @@
 #include "datatypes/scalar/datatype.h"
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
+#include "datatypes/scalar/money.h"
 #include "datatypes/scalar/random.h"
 #include "datatypes/series/block.h"
 #include "io/lexer.h"
 
-// The conversion of the money! unit. A weak reference: while that unit is not linked in, its
-// address is null and to float! of a money! reports bad-to-arg.
-namespace zel::money {
-[[gnu::weak]] double to_float(const Cell* money);
-}
 
 namespace zel::float_ {
 
@@ -333,10 +329,7 @@ Cell* make(Cell*, Cell* spec, uint32_t target) {
     switch (t) {
         case TYPE_INTEGER: case TYPE_CHAR: d = number_of(spec); break;
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: d = float_value(spec); break;
-        case TYPE_MONEY:
-            if (!&money::to_float) scalar::raise_bad_to(target, spec);
-            d = money::to_float(spec);
-            break;
+        case TYPE_MONEY: d = money::to_float(spec); break;
         case TYPE_BINARY: d = from_binary(spec); break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: d = from_block(spec, target); break;
         default:

@@ -74,9 +74,9 @@ namespace zel::datatypes {
 void register_handle() {
     // The parent integer! is recorded, but nothing is inherited from it.
     actions::TypeSpec spec{TYPE_HANDLE, TYPE_INTEGER, "handle!", {}};
-    put(spec, ACT_FORM, &handle::form);
-    put(spec, ACT_MOLD, &handle::mold);
-    put(spec, ACT_COMPARE, &handle::compare);
+    handle::put(spec, ACT_FORM, &handle::form);
+    handle::put(spec, ACT_MOLD, &handle::mold);
+    handle::put(spec, ACT_COMPARE, &handle::compare);
     actions::register_type(spec);
 }
 

@@ -11,19 +11,13 @@
 #include "core/symbol.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/datatype.h"
+#include "datatypes/scalar/date.h"
 #include "datatypes/scalar/float.h"
+#include "datatypes/scalar/money.h"
 #include "datatypes/scalar/random.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 
-// Conversions provided by the date! and money! units. They are weak references: while one of
-// those units is not linked in, its address is null and the conversion reports bad-to-arg.
-namespace zel::date {
-[[gnu::weak]] int32_t epoch_seconds(const Cell* date);
-}
-namespace zel::money {
-[[gnu::weak]] int32_t to_integer(const Cell* money);
-}
 
 namespace zel::integer {
 
@@ -255,14 +249,8 @@ Cell* convert(Cell* spec, bool make) {
         case TYPE_TIME: n = from_double_checked(float_value(spec) + 0.5); break;
         case TYPE_ISSUE: n = from_issue(spec); break;
         case TYPE_BINARY: n = from_binary(spec); break;
-        case TYPE_DATE:
-            if (!&date::epoch_seconds) scalar::raise_bad_to(TYPE_INTEGER, spec);
-            n = date::epoch_seconds(spec);
-            break;
-        case TYPE_MONEY:
-            if (!&money::to_integer) scalar::raise_bad_to(TYPE_INTEGER, spec);
-            n = money::to_integer(spec);
-            break;
+        case TYPE_DATE: n = date::epoch_seconds(spec); break;
+        case TYPE_MONEY: n = money::to_integer(spec); break;
         default:
             if (is_text_type(t)) {
                 if (!scan_text(spec, n)) scalar::raise_bad_to(TYPE_INTEGER, spec);

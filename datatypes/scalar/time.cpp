@@ -94,6 +94,8 @@ int32_t to_text(double seconds, uint32_t buffer, int32_t budget) {
         budget = scalar::emit(buffer, "-", budget);
         seconds = -seconds;
     }
+    seconds += 0.0;   // -0.0 becomes 0.0
+
     budget = scalar::emit(buffer, whole_text(hours(seconds)), budget);
     budget = scalar::emit(buffer, ":", budget);
     double m = minutes(seconds);

@@ -51,8 +51,8 @@ namespace zel::datatypes {
 
 void register_triple() {
     actions::TypeSpec spec{TYPE_TRIPLE, 0, "triple!", {}};
-    put(spec, ACT_FORM, &triple::form);
-    put(spec, ACT_MOLD, &triple::mold);
+    triple::put(spec, ACT_FORM, &triple::form);
+    triple::put(spec, ACT_MOLD, &triple::mold);
     actions::register_type(spec);
 }
 

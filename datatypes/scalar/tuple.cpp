@@ -307,9 +307,9 @@ namespace zel::datatypes {
 void register_tuple() {
     using namespace tuple;
     actions::TypeSpec spec{TYPE_TUPLE, 0, "tuple!", {}};
-    put(spec, ACT_MAKE, &make);
+    put(spec, ACT_MAKE, &tuple::make);
     put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &make);
+    put(spec, ACT_TO, &tuple::make);
     put(spec, ACT_FORM, &form);
     put(spec, ACT_MOLD, &mold);
     put(spec, ACT_EVAL_PATH, &eval_path);

@@ -92,9 +92,7 @@ void types_to_block(const Cell* ts_in, Cell* out) {
     }
 }
 
-void bitwise_op(int32_t op) {
-    Cell* a = arg(0);
-    Cell* b = arg(1);
+void set_operation(Cell* out, int32_t op, const Cell* a, const Cell* b) {
     Cell other;
     if (type_of(b) == TYPE_TYPESET) {
         other = *b;
@@ -104,7 +102,9 @@ void bitwise_op(int32_t op) {
     } else {
         error::raise(error::ERR_SCRIPT_INVALID_ARG, b);
     }
-    uint32_t* w = &a->d1;
+    Cell r = *a;
+    r.header = TYPE_TYPESET;
+    uint32_t* w = &r.d1;
     const uint32_t* o = &other.d1;
     for (int i = 0; i < 3; i++) {
         switch (op) {
@@ -115,7 +115,11 @@ void bitwise_op(int32_t op) {
             default: break;   // 8 (unique): the first typeset as it is
         }
     }
-    a->header = TYPE_TYPESET;
+    *out = r;
+}
+
+void bitwise_op(int32_t op) {
+    set_operation(arg(0), op, arg(0), arg(1));
     stack::keep_result_slot();
 }
 

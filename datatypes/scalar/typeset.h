@@ -30,6 +30,9 @@ void types_to_block(const Cell* ts, Cell* out);
 // 9 union, 10 intersect, 11 exclude, 12 difference) into the result slot. The second argument
 // must be typeset! or datatype!, else script/invalid-arg.
 void bitwise_op(int32_t op);
+// The same operation for the set natives (union 9, intersect 10, exclude 11, difference 12,
+// unique 8 giving a unchanged, and 5-7): a op b into out, which may be a or b.
+void set_operation(Cell* out, int32_t op, const Cell* a, const Cell* b);
 Cell* push_copy(const Cell* ts);
 
 }  // namespace zel::typeset

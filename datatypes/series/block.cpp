@@ -1,5 +1,6 @@
 // block!: the list of value cells that programs and data are made of. Its handlers serve
-// every any-block type: paren! and the path types inherit them (path.cpp).
+// every any-block type: paren! and the path types inherit them (path.cpp). find, select,
+// put, sort and the set operations live in block_search.cpp.
 //
 // No handler here evaluates Zel code (until the owner notification does); they allocate, so
 // a pointer into a buffer is re-derived after that buffer may have grown.
@@ -555,102 +556,6 @@ void trim(Cell* s, bool, bool, bool, bool, bool, Cell*) {
     notify_owner(s, Change::TRIMMED, nullptr, int32_t(h), n);
 }
 
-// ---- find and select: a linear scan ----
-
-// Whether the cell at i of the node matches the value (single mode) or the n cells of seq
-// starting there (sequence mode), without running past bound (exclusive).
-struct Matcher {
-    const Cell* value;
-    std::vector<Cell> seq;   // sequence mode when not empty
-    int32_t op;
-    int kind;                // 0 compare, 1 datatype, 2 typeset, 3 sequence
-
-    bool at(uint32_t node, uint32_t i, uint32_t bound) const {
-        const Cell* c = buf(node)->cells();
-        switch (kind) {
-            case 1: return type_of(&c[i]) == datatype_value(value);
-            case 2: return typeset_bits::has(value, type_of(&c[i]));
-            case 3:
-                if (i + seq.size() > bound) return false;
-                for (size_t k = 0; k < seq.size(); k++) {
-                    Cell x = buf(node)->cells()[i + k];
-                    if (!actions::compare(&x, &seq[k], op)) return false;
-                }
-                return true;
-            default: {
-                Cell x = c[i];
-                return actions::compare(&x, value, op);
-            }
-        }
-    }
-};
-
-Cell* find_impl(const actions::FindArgs& a, bool select) {
-    Cell s = *a.series;
-    Cell* out = stack::push();
-    set_none(out);
-    uint32_t node = series_node(&s);
-    int64_t len = buf(node)->length();
-    int64_t head = series_head(&s) < 0 ? 0 : series_head(&s);
-    if (len == 0 || (head >= len && !a.reverse)) return out;
-    if (head > len) head = len;
-    int64_t step = 1;
-    if (a.skip) {
-        if (type_of(a.skip) != TYPE_INTEGER) series::raise_invalid_refine(SYM_SKIP, a.skip);
-        step = int_value(a.skip);
-        if (step < 1) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, a.skip);
-    }
-    int64_t limit = len - 1;   // last position that may match
-    bool has_part = a.part != nullptr;
-    if (has_part) {
-        int64_t n = series::part_count(&s, a.part);
-        if (n < 1) return out;
-        limit = std::min<int64_t>(head + n - 1, len - 1);
-    }
-    Matcher m{a.value, {}, a.same ? actions::OP_SAME : a.case_sensitive ? actions::OP_STRICT_EQUAL : actions::OP_FIND, 0};
-    uint32_t vt = type_of(a.value);
-    if (!a.only && vt == TYPE_DATATYPE) m.kind = 1;
-    else if (!a.only && vt == TYPE_TYPESET) m.kind = 2;
-    else if (!a.only && is_any_block_type(vt)) {
-        m.kind = 3;
-        m.seq.assign(block::head(a.value), block::head(a.value) + length(a.value));
-        if (m.seq.empty()) return out;
-    }
-    int64_t width = m.kind == 3 ? int64_t(m.seq.size()) : 1;
-    bool backward = a.reverse || a.last;
-    int64_t start;
-    if (!backward) start = head;
-    else if (has_part) start = limit;
-    else if (a.last) start = len - width;
-    else start = head - width;
-    uint32_t bound = uint32_t(backward ? (has_part ? limit + 1 : len) : limit + 1);
-    int64_t found = -1;
-    if (a.match) {
-        if (start >= 0 && start <= limit && m.at(node, uint32_t(start), bound)) found = start;
-    } else if (!backward) {
-        for (int64_t i = start; i <= limit; i += step)
-            if (m.at(node, uint32_t(i), bound)) { found = i; break; }
-    } else {
-        for (int64_t i = std::min(start, len - 1); i >= 0; i -= step)
-            if (m.at(node, uint32_t(i), bound)) { found = i; break; }
-    }
-    if (found < 0) return out;
-    if (select) {
-        int64_t next = found + width;
-        if (next < buf(node)->length()) *out = buf(node)->cells()[next];
-        return out;
-    }
-    *out = s;
-    int64_t pos = found;
-    if (a.tail) pos += m.kind == 3 ? width : (backward ? 1 : step);
-    if (pos > buf(node)->length()) pos = buf(node)->length();
-    out->d1 = uint32_t(pos);
-    return out;
-}
-
-Cell* find(const actions::FindArgs& a) { return find_impl(a, false); }
-Cell* select(const actions::FindArgs& a) { return find_impl(a, true); }
-
 // ---- eval-path ----
 
 [[noreturn]] void raise_bad_path_set(const actions::PathStep& step, const Cell* element) {
@@ -727,8 +632,10 @@ actions::TypeSpec type_spec() {
     set(ACT_SWAP, H(swap));
     set(ACT_TAKE, H(take));
     set(ACT_TRIM, H(trim));
-    set(ACT_FIND, H(find));
-    set(ACT_SELECT, H(select));
+    set(ACT_FIND, H(&block::find));
+    set(ACT_SELECT, H(&block::select));
+    set(ACT_PUT, H(&block::put));
+    set(ACT_SORT, H(&block::sort));
     return spec;
 }
 

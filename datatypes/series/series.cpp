@@ -3,8 +3,8 @@
 // buffer's unit; only where an element must become a value, or a value an element, do they
 // switch on the value's type.
 //
-// None of these handlers evaluates Zel code, except through notify_owner once ownership
-// tracking is wired in; every handler re-derives its buffer pointers after a notification.
+// None of these handlers evaluates Zel code, except through notify_owner (an owner's
+// on-deep-change*); every handler re-derives its buffer pointers after a notification.
 #include "datatypes/series/series.h"
 
 #include <algorithm>
@@ -15,11 +15,13 @@
 #include "core/actions.h"
 #include "core/error.h"
 #include "core/hashtable.h"
+#include "core/ownership.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/random.h"
+#include "datatypes/series/hash.h"
 #include "datatypes/series/string.h"
 
 namespace zel::series {
@@ -149,7 +151,7 @@ uint8_t* repeat_fill(uint8_t* addr, uint32_t unit_bytes, uint32_t count) {
     return addr + total;
 }
 
-// ---- owner notification (filled in by ownership tracking) ----
+// ---- owner notification (ownership tracking) ----
 
 const char* change_word(Change c) {
     static const char* const words[] = {
@@ -160,23 +162,29 @@ const char* change_word(Change c) {
     return words[int(c)];
 }
 
+// The symbols of the change words, interned at their first use.
+uint32_t change_symbol(Change c) {
+    static uint32_t symbols[int(Change::TRIMMED) + 1];
+    uint32_t& s = symbols[int(c)];
+    if (!s) s = symbol::intern(change_word(c));
+    return s;
+}
+
 void notify_owner(const Cell* value, Change action, const Cell* new_value, int32_t index, int32_t part) {
-    uint32_t t = type_of(value);
-    if (!is_series_type(t) && t != TYPE_MAP) return;
-    // An image! keeps its owned bit in the value's header (bit 16), other series in the buffer.
-    bool owned = t == TYPE_IMAGE ? (value->header & (1u << 16)) != 0 : (buffer_of(value)->flags & F_OWNED) != 0;
-    if (!owned) return;
-    // Ownership tracking is not built yet: an owned series has nobody to tell.
-    (void)action, (void)new_value, (void)index, (void)part;
+    // A hash!'s index follows every change of its block (hash.h).
+    if (type_of(value) == TYPE_HASH) hash::track_change(value, action, index, part);
+    if (!ownership::is_owned(value)) return;
+    ownership::notify_change(value, change_symbol(action), new_value, index, part);
 }
 
 void owner_of(Cell* out, const Cell* value) {
-    (void)value;
-    set_none(out);   // no series has an owner until ownership tracking exists
+    const Cell* owner = ownership::is_ownable(type_of(value)) ? ownership::owner_of(series_node(value)) : nullptr;
+    if (owner) *out = *owner; else set_none(out);
 }
 
 void set_owner(const Cell* value, const Cell* owner, const Cell* field_word) {
-    (void)value, (void)owner, (void)field_word;   // recorded once ownership tracking exists
+    if (!owner) ownership::drop_owner(value);
+    else ownership::record_owner_walk(value, owner, field_word);
 }
 
 // ---- random draws ----

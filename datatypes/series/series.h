@@ -3,7 +3,7 @@
 // size argument of make, and the two hooks that other units will fill in (the owner
 // notification and the random draw).
 //
-// Nothing here evaluates Zel code except notify_owner (once ownership tracking is wired in):
+// Nothing here evaluates Zel code except notify_owner (an owner's on-deep-change*):
 // after calling it, re-derive every buffer pointer from its node.
 #pragma once
 #include <cstdint>
@@ -80,8 +80,8 @@ const char* change_word(Change c);
 
 // The one place where series actions tell the owner of a series that it changes: value is
 // the series, new_value the value being stored (nullptr: none), index the position and part
-// the number of elements concerned. Returns at once for a series that has no owner. Once
-// ownership tracking exists this calls it, and from then on it may evaluate Zel code.
+// the number of elements concerned. Returns at once for a series that has no owner;
+// otherwise the owner's on-deep-change* runs, so it may evaluate Zel code.
 void notify_owner(const Cell* value, Change action, const Cell* new_value, int32_t index, int32_t part);
 
 // The owner of a series (reflect ... 'owned): writes the owner object, or none.

@@ -83,6 +83,35 @@ expect "a script error stops the script" "before" "$(printf '%s\n' "$out" | head
 expect "and is reported" "*** Math Error: attempt to divide by zero" "$(printf '%s\n' "$out" | sed -n 2p)"
 expect "with status 1" 1 $status
 
+printf 'Zel []\nf: func [x] [x / 0]\ng: func [] [f 1]\nprint "start"\ng\nprint "not here"\n' > "$tmp/deep.zel"
+out=$("$zel" "$tmp/deep.zel" 2>/dev/null); status=$?
+expect "an error inside functions is reported with every line of the report" "start
+*** Math Error: attempt to divide by zero
+*** Where: /
+*** Near : x / 0
+*** Stack: g f" "$out"
+expect "and the script ends with status 1" 1 $status
+
+printf 'Zel []\nprint "a"\nquit/return 7\nprint "b"\n' > "$tmp/quit.zel"
+out=$("$zel" "$tmp/quit.zel" 2>&1); status=$?
+expect "quit in a script ends it at once" "a" "$out"
+expect "with the status quit gives" 7 $status
+
+out=$("$zel" "$tmp/no-such-script.zel" 2>&1); status=$?
+expect "a script that cannot be read is reported" "*** Access Error: cannot open: %$tmp/no-such-script.zel" "$out"
+expect "with status 1, without entering the console" 1 $status
+
+printf 'Zel []\ndo make error! "stop here"\n' > "$tmp/user.zel"
+out=$("$zel" "$tmp/user.zel" 2>&1); status=$?
+expect "a user error raised by a script" '*** User Error: "stop here"' "$(printf '%s\n' "$out" | head -1)"
+expect "ends it with status 1 too" 1 $status
+
+out=$(console 'first 5
+')
+expect "a report names the function called and the code near the error" "*** Script Error: first does not allow integer! for its s argument
+*** Where: first
+*** Near : first 5" "$(printf '%s\n' "$out" | head -3)"
+
 expect "quit ends the console with its status" 3 "$(printf 'quit/return 3\nprint "not here"\n' | "$zel" --cli >/dev/null 2>&1; echo $?)"
 
 echo "$passed passed, $failed failed"

@@ -108,12 +108,16 @@ std::string text_of(const Cell* v) {
 class LexerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { runtime::init_for_tests(); }
-    void SetUp() override { saved_top = stack::top; }
+    void SetUp() override {
+        saved_top = stack::top;
+        saved_stress = collector::state.stress;
+    }
     void TearDown() override {
         stack::top = saved_top;
-        collector::state.stress = false;
+        collector::state.stress = saved_stress;
     }
     Cell* saved_top = nullptr;
+    bool saved_stress = false;
 
     // Loads the source into a block kept on the value stack.
     static Cell* load(std::string_view src) {
@@ -227,7 +231,8 @@ TEST_F(LexerTest, TextValuesDecodeTheirEscapes) {
         {"{a{b}c} {a^}b} {}", "string a{b}c | string a}b | string "},
         {"{line\none}", "string line\none"},
         {"%{a^/b}% %%{a}% b}%%", "string a^/b | string a}% b"},
-        {"%a%20b %\"a b\" %\"a^\"b\" %dir/f.txt", "file a b | file a b | file a\"b | file dir/f.txt"},
+        {"%a%20b %\"a b\" %\"a^\"b\" %\"a^^b\" %dir/f.txt %a%C3%A9%E2%82%AC%FF",
+         "file a b | file a b | file a\"b | file a^b | file dir/f.txt | file aé€\xEF\xBF\xBD"},
         {"http://x.org/a%20b a:b mailto:a@b", "url http://x.org/a b | url a:b | url mailto:a@b"},
         {"a@b.c @ref", "email a@b.c | ref ref"},
         {"<a b> <a x='>' y=\">\">", "tag a b | tag a x='>' y=\">\""},
@@ -599,8 +604,10 @@ TEST_F(LexerTest, ValuesSurviveCollectionsDuringCallbacks) {
     o.callback = eval("func [event input type line token] [[load] loop 3 [copy \"garbage\"] true]");
     Cell* r = stack::push_none();
     collector::state.stress = true;
+    uint32_t cycles = collector::state.cycles;
     transcode(r, "\"abc\" [x \"def\" %f] #{0102} {br}", o);
-    collector::state.stress = false;
+    collector::state.stress = saved_stress;
+    EXPECT_GT(collector::state.cycles, cycles);
     EXPECT_EQ(describe(r), "block [string abc, block [word x, string def, file f], binary 0102, string br]");
 }
 

@@ -1,0 +1,173 @@
+// Argument checks, checked word and slot access, and the switch lookup (see support.h).
+#include "core/support.h"
+
+#include "core/actions.h"
+#include "core/callable.h"
+#include "core/context.h"
+#include "core/error.h"
+#include "core/memory.h"
+#include "core/stack.h"
+#include "core/typeset_bits.h"
+#include "core/word.h"
+
+namespace zel::support {
+
+namespace {
+
+// expect-arg for argument n of the innermost named call: its word, the datatype, and the
+// spec word of that argument (none when the word no longer holds a function).
+[[noreturn]] void raise_expect_arg(int32_t arg_number, uint32_t type) {
+    Cell calling, spec_word;
+    stack::calling_word(&calling);
+    set_none(&spec_word);
+    if (const Cell* fn = word::value_or_null(&calling); fn && is_any_function_type(type_of(fn))) {
+        Cell f = *fn;
+        if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+        callable::argument_word(&spec_word, &f, arg_number);
+    }
+    error::raise_expect_arg(&calling, type, &spec_word);
+}
+
+// The word-list entry of a context's slot (its word, bound to the context), or nullptr.
+Cell* slot_entry(uint32_t ctx, int32_t index) {
+    uint32_t n = context::word_count(ctx);
+    if (index >= 0 && uint32_t(index) < n) {
+        Cell* w = context::word_at(ctx, uint32_t(index));
+        if (word_index(w) == index) return w;
+    }
+    for (uint32_t k = 0; k < n; k++) {
+        Cell* w = context::word_at(ctx, k);
+        if (word_index(w) == index) return w;
+    }
+    return nullptr;
+}
+
+// The slot's word as an error argument.
+void slot_word(Cell* out, uint32_t ctx, int32_t index) {
+    if (const Cell* w = slot_entry(ctx, index)) {
+        *out = *w;
+        out->header = TYPE_WORD;
+    } else {
+        set_none(out);
+    }
+}
+
+Cell* checked_slot(uint32_t ctx, int32_t index) {
+    Cell* values = context::values(ctx);
+    if (!values || index < 0) {
+        Cell w;
+        slot_word(&w, ctx, index);
+        error::raise(error::ERR_SCRIPT_NOT_DEFINED, &w);
+    }
+    return values + index;
+}
+
+void store_checked(uint32_t ctx, int32_t index) {
+    Cell value = *stack::topmost();
+    if (type_of(&value) == TYPE_UNSET) {
+        Cell w;
+        slot_word(&w, ctx, index);
+        error::raise(error::ERR_SCRIPT_NEED_VALUE, &w);
+    }
+    *checked_slot(ctx, index) = value;
+}
+
+void set_word(const Cell* word_in) {
+    Cell w = *word_in;
+    Cell value = *stack::topmost();
+    if (type_of(&value) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &w);
+    word::set(&w, &value, true);
+}
+
+}  // namespace
+
+const Cell* check_value(const Cell* typeset, int32_t arg_number, const Cell* value) {
+    if (!typeset_bits::has(typeset, type_of(value))) raise_expect_arg(arg_number, type_of(value));
+    return value;
+}
+
+void check_arg_type(int32_t position, const Cell* typeset, int32_t arg_number) {
+    if (position < 0) return;
+    check_value(typeset, arg_number, stack::arg(position));
+}
+
+const Cell* check_arg_type_opt(const Cell* refinement, const Cell* typeset, int32_t arg_number,
+                               const Cell* value) {
+    if (type_of(refinement) == TYPE_LOGIC && logic_value(refinement)) check_value(typeset, arg_number, value);
+    return value;
+}
+
+void check_not_unset(int32_t arg_number, const Cell* value) {
+    if (type_of(value) == TYPE_UNSET) raise_expect_arg(arg_number, TYPE_UNSET);
+}
+
+void bad_make_arg(uint32_t type, const Cell* spec) {
+    Cell dt;
+    set_datatype(&dt, type);
+    error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
+}
+
+void set_word_value(const Cell* word) {
+    set_word(word);
+    stack::reset_top();
+}
+
+void set_word_value_keep(const Cell* word) { set_word(word); }
+
+Cell* word_value_checked(const Cell* word) {
+    Cell* v = word::value_cell(word);
+    if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_VALUE, word);
+    return v;
+}
+
+void set_slot(uint32_t ctx, int32_t index) {
+    Cell value = *stack::topmost();
+    *checked_slot(ctx, index) = value;
+    if (context::kind(ctx) == context::KIND_OBJECT)
+        if (Cell* entry = slot_entry(ctx, index)) entry->header |= context::WORD_CHANGED;
+    stack::reset_top();
+}
+
+void set_slot_checked(uint32_t ctx, int32_t index) { store_checked(ctx, index); }
+
+void set_slot_reset(uint32_t ctx, int32_t index) {
+    store_checked(ctx, index);
+    stack::reset_top();
+}
+
+Cell* get_slot_checked(uint32_t ctx, int32_t index) { return checked_slot(ctx, index); }
+
+void block_access(int mode, bool skip_to_block) {
+    Cell value = *stack::arg(0);
+    Cell cases = *stack::arg(1);
+    Cell answer;
+    set_none(&answer);
+    if (type_of(&value) != TYPE_BLOCK && is_any_block_type(type_of(&cases))) {
+        uint32_t node = series_node(&cases);
+        int32_t head = series_head(&cases);
+        uint32_t step = mode == 1 ? 1 : 2;
+        for (uint32_t i = head < 0 ? 0 : uint32_t(head); i < memory::buf(node)->length(); i += step) {
+            Cell c = memory::buf(node)->cells()[i];
+            if (type_of(&c) != type_of(&value) || !actions::compare(&value, &c, actions::OP_EQUAL)) continue;
+            uint32_t len = memory::buf(node)->length();
+            const Cell* cells = memory::buf(node)->cells();
+            if (skip_to_block) {
+                for (uint32_t k = i + 1; k < len; k++)
+                    if (type_of(&cells[k]) == TYPE_BLOCK) {
+                        answer = cells[k];
+                        break;
+                    }
+            } else {
+                answer = i + 1 < len ? cells[i + 1] : cells[i];
+            }
+            break;
+        }
+    }
+    if (mode == 1) {
+        stack::push_copy(&answer);
+    } else {
+        stack::set_result(&answer);
+    }
+}
+
+}  // namespace zel::support

@@ -1,0 +1,196 @@
+// hash! (see hash.h): make, to, mold and copy of its own; everything else a block does it
+// inherits, with the index kept in step through track_change.
+#include "datatypes/series/hash.h"
+
+#include <algorithm>
+
+#include "core/actions.h"
+#include "core/error.h"
+#include "core/hashtable.h"
+#include "core/stack.h"
+#include "datatypes/datatypes.h"
+#include "datatypes/series/block.h"
+#include "datatypes/series/block_ops.h"
+#include "datatypes/series/string.h"
+
+namespace zel::hash {
+
+using memory::buf;
+using series::Change;
+
+uint32_t synced_table(const Cell* value) {
+    if (type_of(value) != TYPE_HASH || value->d3 == 0) return 0;
+    hashtable::sync(value->d3);
+    return value->d3;
+}
+
+void index_cell(Cell* value) {
+    uint32_t node = series_node(value);
+    uint32_t n = buf(node)->length();
+    value->d3 = hashtable::create(std::max<uint32_t>(n, 1), node, hashtable::KIND_HASH, true);
+}
+
+namespace {
+
+// Drops every entry at or after the position (all of them at position 0).
+void drop_from(uint32_t table, uint32_t position) {
+    if (position == 0) hashtable::empty(table);
+    else hashtable::drop_from(table, position);
+}
+
+// After cells were inserted at pos: the entries behind them move up, the new cells are
+// entered. Falls back to re-entering everything from pos when the index was not in step.
+void after_insert(uint32_t table, uint32_t pos, uint32_t total) {
+    uint32_t indexed = hashtable::indexed_length(table);
+    uint32_t len = buf(hashtable::record(table)->values)->length();
+    if (pos <= indexed && uint64_t(indexed) + total == len &&
+        hashtable::renumber_range(table, int32_t(total), pos, indexed - pos, true) == 0) {
+        for (uint32_t p = pos; p < pos + total; p++) hashtable::insert_position(table, p);
+    } else {
+        drop_from(table, pos);
+    }
+}
+
+// After count cells were removed at pos: their entries go, the entries behind them move down.
+void after_remove(uint32_t table, uint32_t pos, uint32_t count) {
+    uint32_t indexed = hashtable::indexed_length(table);
+    uint32_t len = buf(hashtable::record(table)->values)->length();
+    if (uint64_t(pos) + count <= indexed && uint64_t(len) + count == indexed) {
+        hashtable::drop_range(table, pos, count);
+        if (hashtable::renumber_range(table, -int32_t(count), pos + count, indexed - pos - count, true) != 0)
+            drop_from(table, pos);
+    } else {
+        drop_from(table, pos);
+    }
+}
+
+// After part cells were rewritten in place from index.
+void after_rewrite(uint32_t table, uint32_t index, uint32_t part) {
+    hashtable::drop_range(table, index, part);
+    uint64_t end = std::min<uint64_t>(uint64_t(index) + part, hashtable::indexed_length(table));
+    for (uint64_t p = index; p < end; p++) hashtable::insert_position(table, uint32_t(p));
+}
+
+}  // namespace
+
+void track_change(const Cell* value, Change action, int32_t index_in, int32_t part_in) {
+    uint32_t table = value->d3;
+    if (type_of(value) != TYPE_HASH || table == 0) return;
+    uint32_t index = index_in < 0 ? 0 : uint32_t(index_in);
+    uint32_t part = part_in < 0 ? 0 : uint32_t(part_in);
+    switch (action) {
+        // Before a change: entries that a change of unknown extent would leave wrong go now,
+        // so that an index left behind by a change that never completes is only short.
+        case Change::CLEAR: case Change::TRIM: case Change::CHANGE: case Change::MOVE:
+            drop_from(table, index);
+            return;
+        case Change::INSERTED: case Change::APPENDED:
+            after_insert(table, index, part);
+            break;
+        case Change::REMOVED: case Change::TAKEN:
+            after_remove(table, index, part);
+            break;
+        case Change::POKED: case Change::SWAPED: case Change::REVERSED: case Change::RANDOMIZED:
+        case Change::SORTED: case Change::PUT_ED:
+            after_rewrite(table, index, part);
+            break;
+        case Change::CLEARED: case Change::TRIMMED: case Change::CHANGED: case Change::MOVED:
+            drop_from(table, index);
+            break;
+        default:
+            return;   // the other before-notifications: the index stays right until the change
+    }
+    hashtable::sync(table);
+}
+
+namespace {
+
+// `hash/make` from a block cell that becomes the hash! itself.
+Cell* from_fresh_block(Cell* out) {
+    retype(out, TYPE_HASH);
+    out->d1 = 0;
+    index_cell(out);
+    return out;
+}
+
+// `hash/copy`: a whole copy duplicates the index; any other gets one of its own.
+Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types) {
+    Cell v = *value;
+    bool whole = series_head(&v) == 0 && !part && !deep && !types;
+    block::copy(&v, out, part, deep, types);
+    retype(out, TYPE_HASH);
+    out->d1 = 0;
+    uint32_t table = synced_table(&v);
+    if (whole && table) out->d3 = hashtable::duplicate(table, series_node(out));
+    else index_cell(out);
+    return out;
+}
+
+// `hash/to`: a hash! is copied; anything else converts as to block! does first.
+Cell* to(Cell* proto, Cell* spec, uint32_t) {
+    if (type_of(spec) == TYPE_HASH) {
+        Cell* out = stack::push_unset();
+        return copy(spec, out, nullptr, false, nullptr);
+    }
+    Cell* out = block::to(proto, spec, TYPE_BLOCK);
+    return from_fresh_block(out);
+}
+
+// `hash/make`: a size, a block's cells, a copy of a hash!, or what to gives.
+Cell* make(Cell* proto, Cell* spec, uint32_t) {
+    uint32_t st = type_of(spec);
+    if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
+        int32_t size = make::spec_to_size(spec);
+        Cell* out = stack::push();
+        block::init_cell(out, size < 1 ? 1 : size, TYPE_HASH);
+        return from_fresh_block(out);
+    }
+    if (st == TYPE_HASH) {
+        Cell* out = stack::push_unset();
+        return copy(spec, out, nullptr, false, nullptr);
+    }
+    if (st == TYPE_BLOCK) {
+        Cell* out = stack::push();
+        set_series(out, TYPE_HASH, block::copy_node(spec));
+        return from_fresh_block(out);
+    }
+    return to(proto, spec, TYPE_HASH);
+}
+
+// `hash/mold`: "make hash! " and the block's mold (the contents alone with /only).
+int32_t mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+             int32_t indent) {
+    if (!only) {
+        string::append_ascii(b, "make hash! ");
+        limit -= 11;
+    }
+    auto block_mold = reinterpret_cast<actions::MoldFn>(actions::handler_of(TYPE_BLOCK, ACT_MOLD));
+    return block_mold(v, b, only, all, flat, part, limit, indent);
+}
+
+template <typename F>
+actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
+
+}  // namespace
+
+}  // namespace zel::hash
+
+namespace zel::datatypes {
+
+void register_hash() {
+    using namespace zel::hash;
+    actions::TypeSpec spec{TYPE_HASH, TYPE_BLOCK, "hash!", {}};
+    auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
+    for (int a : {ACT_REFLECT, ACT_FORM, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT, ACT_BACK, ACT_CHANGE,
+                  ACT_CLEAR, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE,
+                  ACT_NEXT, ACT_PICK, ACT_POKE, ACT_PUT, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP, ACT_SWAP,
+                  ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY, ACT_SORT, ACT_TRIM})
+        set(a, actions::INHERIT);
+    set(ACT_MAKE, H(&zel::hash::make));
+    set(ACT_TO, H(&to));
+    set(ACT_MOLD, H(&mold));
+    set(ACT_COPY, H(&copy));
+    actions::register_type(spec);
+}
+
+}  // namespace zel::datatypes

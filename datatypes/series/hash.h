@@ -1,0 +1,32 @@
+// hash!: a block whose values are also entered in a hash table (core/hashtable.h, kind 0),
+// so that find, select and the set operations look values up instead of scanning.
+//
+// Cell: a block cell of type hash! whose d3 holds the table's node. The table indexes the
+// cells of the whole buffer from position 0, whatever the head index.
+//
+// Keeping the index in step: every series action that changes a block tells the block's
+// owner through series::notify_owner, before and after the change; for a hash! that one
+// place also calls track_change, which moves, drops or re-enters the index entries of the
+// positions concerned. A lookup first brings the index up to the block's length (sync), so
+// cells added or cut by any other route are indexed before they are searched.
+//
+// Nothing here evaluates Zel code.
+#pragma once
+#include <cstdint>
+
+#include "core/cell.h"
+#include "datatypes/series/series.h"
+
+namespace zel::hash {
+
+// The table of a hash! value, in step with its block's length; 0 for any other value.
+uint32_t synced_table(const Cell* value);
+
+// Gives the hash! cell a new table indexing every cell of its block.
+void index_cell(Cell* value);
+
+// Keeps a hash!'s index in step with a change of its block (called by series::notify_owner
+// for the before and the after notification of every modifying action).
+void track_change(const Cell* value, series::Change action, int32_t index, int32_t part);
+
+}  // namespace zel::hash

@@ -1,0 +1,67 @@
+// The clock (now) and the money builder (as-money).
+#include "core/error.h"
+#include "core/stack.h"
+#include "datatypes/scalar/date.h"
+#include "datatypes/scalar/money.h"
+#include "natives/native_support.h"
+#include "natives/native_units.h"
+
+namespace zel::natives {
+
+namespace {
+
+// The refinements of now, in spec order.
+enum NowRef { R_YEAR, R_MONTH, R_DAY, R_TIME, R_ZONE, R_DATE, R_WEEKDAY, R_YEARDAY, R_PRECISE, R_UTC };
+
+// now: the current date and time, or one part of it.
+void now(bool check, const int32_t* refs) {
+    if (check) check_arguments(SLOT_now, refs);
+    int parts = 0;
+    for (int k = R_YEAR; k <= R_PRECISE; k++) parts += used(refs, k);
+    // /time and /precise go together; otherwise at most one part.
+    if (used(refs, R_TIME) && used(refs, R_PRECISE)) parts--;
+    if (parts > 1) error::raise(error::ERR_SCRIPT_BAD_REFINES);
+
+    Cell d;
+    date::now(&d, used(refs, R_UTC), used(refs, R_PRECISE));
+    uint32_t w = date::word_of(&d);
+    double local = date::seconds_of(&d) + date::zone_seconds(date::zone_of(w));
+    Cell r;
+    if (used(refs, R_YEAR)) set_integer(&r, date::year_of(w));
+    else if (used(refs, R_MONTH)) set_integer(&r, date::month_of(w));
+    else if (used(refs, R_DAY)) set_integer(&r, date::day_of(w));
+    else if (used(refs, R_TIME)) set_float_bits(&r, TYPE_TIME, local);
+    else if (used(refs, R_ZONE)) set_float_bits(&r, TYPE_TIME, date::zone_seconds(date::zone_of(w)));
+    else if (used(refs, R_DATE)) date::set_cell(&r, w & ~(date::HAS_TIME | date::ZONE_MASK), 0.0);
+    else if (used(refs, R_WEEKDAY)) set_integer(&r, date::weekday_of(date::day_count_of(w)));
+    else if (used(refs, R_YEARDAY)) set_integer(&r, date::year_day(w));
+    else r = d;
+    stack::set_result(&r);
+}
+
+// as-money: a currency code and an amount.
+void as_money(bool check, const int32_t* refs) {
+    if (check) check_arguments(SLOT_as_money, refs);
+    Cell* code = arg(0);
+    Cell* amount = arg(1);
+    if (type_of(code) != TYPE_WORD) raise_arg_type(SLOT_as_money, 0, type_of(code));
+    uint32_t index = money::currency_index_of_symbol(word_symbol(code));
+    if (!index) error::raise(error::ERR_SCRIPT_BAD_DENOM, code);
+    Cell r;
+    switch (type_of(amount)) {
+        case TYPE_INTEGER: money::from_integer(&r, int_value(amount)); break;
+        case TYPE_FLOAT: money::from_float(&r, float_value(amount), false); break;
+        default: raise_arg_type(SLOT_as_money, 1, type_of(amount));
+    }
+    money::set_currency(&r, index);
+    stack::set_result(&r);
+}
+
+}  // namespace
+
+void register_time() {
+    set(SLOT_now, now);
+    set(SLOT_as_money, as_money);
+}
+
+}  // namespace zel::natives
