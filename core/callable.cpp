@@ -1,6 +1,8 @@
 // Function, native, action, op and routine values (see callable.h).
 #include "core/callable.h"
 
+#include <vector>
+
 #include "core/actions.h"
 #include "core/collector.h"
 #include "core/context.h"
@@ -380,6 +382,21 @@ void collect_body_locals(Cell* spec, const Cell* body) {
     }
 }
 
+namespace {
+// Native and action values (and routines) live for the whole run: their spec and auxiliary
+// series are roots, so that a call need not keep the value alive itself.
+std::vector<Cell> permanent_callables;
+
+void mark_permanent() {
+    for (const Cell& c : permanent_callables) collector::mark_cell(&c);
+}
+}  // namespace
+
+void make_permanent(const Cell* callable) {
+    if (permanent_callables.empty()) collector::add_root_marker(mark_permanent);
+    permanent_callables.push_back(*callable);
+}
+
 void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     Cell s = *spec;
     collector::RootGuard g(&s);
@@ -398,6 +415,7 @@ void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     out->d2 = series_node(&s);
     out->d3 = aux;
     *context::owner(ctx) = *out;
+    make_permanent(out);
 }
 
 void make_op(Cell* out, const Cell* source) {

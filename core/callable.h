@@ -43,6 +43,8 @@ void make_function(Cell* out, const Cell* spec, const Cell* body, uint32_t flags
 void collect_body_locals(Cell* spec, const Cell* body);
 // native! (type 21) or action! (22) from a spec block and a slot number.
 void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot);
+// Keeps a native, action or routine value (its spec and auxiliary series) alive for the run.
+void make_permanent(const Cell* callable);
 // op! from a two-argument callable.
 void make_op(Cell* out, const Cell* source);
 // The number of local cells from /local (the refinement itself included), 0 when none.

@@ -710,28 +710,26 @@ void shift_keys(uint32_t table, uint32_t first, uint32_t end, int32_t shift) {
 
 int32_t renumber_range(uint32_t table, int32_t shift, uint32_t first, uint32_t count, bool move) {
     if (count > RENUMBER_LIMIT) return 1;
+    if (shift == 0) return 0;
+    uint32_t c = shift < 0 ? uint32_t(-int64_t(shift)) : uint32_t(shift);
+    if (shift < 0 && c > first) return 1;   // a move before the block's start
     uint32_t n = indexed_length(table);
-    if (first >= n || count == 0 || shift == 0) {
-        if (move && shift > 0 && first < n) int_resize(record(table)->aux, n + uint32_t(shift), NOT_INDEXED);
-        return 0;
-    }
-    if (first + count > n) count = n - first;
-    if (shift < 0 && uint32_t(-shift) > first) return 1;   // a move before the block's start
+    uint32_t end = first >= n ? first : uint32_t(std::min<uint64_t>(uint64_t(first) + count, n));
     if (move) {
         // The positions the range moves onto lose their entries first.
-        if (shift < 0) drop_range(table, first - uint32_t(-shift), uint32_t(-shift));
-        else drop_range(table, first + count, uint32_t(shift));
+        if (shift < 0) drop_range(table, first - c, c);
+        else if (end < n) drop_range(table, end, c);
     }
-    shift_keys(table, first, first + count, shift);
+    if (end > first) shift_keys(table, first, end, shift);
     if (!move) return 0;
     uint32_t aux = record(table)->aux;
-    std::vector<uint32_t> saved(ints(aux) + first, ints(aux) + first + count);
-    uint32_t end = first + count;
-    if (shift > 0 && end + uint32_t(shift) > n) int_resize(aux, end + uint32_t(shift), NOT_INDEXED);
+    std::vector<uint32_t> saved(ints(aux) + first, ints(aux) + end);
+    if (shift > 0 && end > first && end + c > n) int_resize(aux, end + c, NOT_INDEXED);
     uint32_t* back = ints(aux);
     for (uint32_t p = first; p < end; p++) back[p] = NOT_INDEXED;
-    for (uint32_t i = 0; i < count; i++) back[int64_t(first) + i + shift] = saved[i];
-    if (shift < 0 && end == n) buf(aux)->tail = uint32_t(int64_t(end) + shift) * 4;
+    for (uint32_t i = 0; i < saved.size(); i++) back[int64_t(first) + i + shift] = saved[i];
+    // A range that ended the indexed positions leaves them shorter by the shift.
+    if (shift < 0 && end >= n) buf(aux)->tail = std::min(n, end - c) * 4;
     return 0;
 }
 

@@ -1,7 +1,6 @@
 // The interpreter (see interpreter.h).
 #include "core/interpreter.h"
 
-#include <optional>
 
 #include "core/actions.h"
 #include "core/callable.h"
@@ -338,28 +337,54 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
     } else {
         word::make_global(&name_word, TYPE_WORD, name_sym);
     }
-    Cell* slot = nullptr;
     if (tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
-    // The pushed copy keeps the callable alive during the call; an infix op gets a guard.
-    std::optional<collector::RootGuard> keep_op;
-    if (left) keep_op.emplace(&fn);
-    else slot = stack::push_copy(&fn);
+    // The callable stays alive during the call without a copy on the stack: a function's
+    // frame holds its context (whose owner cell is the function), and natives, actions and
+    // routines are permanent.
     uint32_t t = type_of(&fn);
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
     else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     if (left) stack::base = left;
     pos = gather_and_run(&fn, &name_word, site, pos, left != nullptr);
     stack::close_frame_keep();
-    if (slot) {
-        *slot = *(slot + 1);
-        stack::top = slot + 1;
-    }
     if (tracer::active && !stack::unwinding())
         tracer::send_at(tracer::EV_RETURN, site.node, TYPE_BLOCK, int32_t(pos), stack::top - 1, &name_word);
     return pos;
 }
 
 uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
+
+// A paren's expressions, evaluated where the paren stands; its last value is pushed.
+void eval_paren_inline(const Cell* paren) {
+    check_native_stack();
+    uint32_t node = series_node(paren);
+    int32_t head = series_head(paren);
+    uint32_t pos = head < 0 ? 0 : uint32_t(head);
+    uint32_t end = buf(node)->length();
+    Cell* start = stack::top;
+    if (pos >= end || tracer::active) {
+        eval_block(paren, false);
+        return;
+    }
+    Cell saved_position = error::current_position;
+    bool user_code = error::is_user_code(node);
+    while (pos < end) {
+        stack::top = start;
+        if (user_code) {
+            error::current_position = *paren;
+            error::current_position.d1 = pos;
+        }
+        pos = eval_expr(node, pos, end, false);
+        if (stack::unwinding()) return;
+        uint32_t len = buf(node)->length();
+        if (len < end) end = len;
+    }
+    error::current_position = saved_position;
+    if (stack::top - 1 != start) {
+        *start = *(stack::top - 1);
+        stack::top = start + 1;
+    }
+}
 
 uint32_t eval_primary(uint32_t node, uint32_t pos, uint32_t end) {
     if (!tracer::active) return eval_primary_value(node, pos, end);
@@ -408,7 +433,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             stack::push_copy(word_value(&c));
             return pos + 1;
         case TYPE_PAREN:
-            eval_block(&c, false);
+            eval_paren_inline(&c);
             return pos + 1;
         case TYPE_PATH:
             return eval_path(node, pos + 1, end, &c, PATH_EVAL);
@@ -451,7 +476,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 // The built-in arithmetic and comparison ops on two integers (or two floats for add,
 // subtract and multiply) are computed inline: the op's frame is still opened, so errors and
 // stack traces name it, but argument gathering and action dispatch are skipped.
-enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
 inline FastOp fast_op_of(const Cell* op) {
     uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
@@ -460,6 +485,8 @@ inline FastOp fast_op_of(const Cell* op) {
             case ACT_ADD: return FAST_ADD;
             case ACT_SUBTRACT: return FAST_SUB;
             case ACT_MULTIPLY: return FAST_MUL;
+            case ACT_DIVIDE: return FAST_DIV;
+            case ACT_REMAINDER: return FAST_REM;
             default: return FAST_NONE;
         }
     }
@@ -492,6 +519,15 @@ inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
                 return true;
             case FAST_MUL:
                 if (__builtin_mul_overflow(x, y, &r)) set_float(a, double(x) * double(y)); else set_integer(a, r);
+                return true;
+            case FAST_DIV:
+            case FAST_REM:
+                // Zero divisors and the one overflowing quotient take the general path,
+                // which raises their errors.
+                if (y == 0 || (y == -1 && x == INT32_MIN)) return false;
+                if (k == FAST_REM) set_integer(a, x % y);
+                else if (x % y == 0) set_integer(a, x / y);
+                else set_float(a, double(x) / double(y));
                 return true;
             case FAST_EQ: set_logic(a, x == y); return true;
             case FAST_NE: set_logic(a, x != y); return true;

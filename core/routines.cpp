@@ -43,6 +43,7 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
     r.d2 = series_node(&spec);
     r.d3 = aux;
     *context::owner(ctx) = r;
+    callable::make_permanent(&r);
     word::set_global(name, &r);
 }
 
