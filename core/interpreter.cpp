@@ -478,7 +478,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 // stack traces name it, but argument gathering and action dispatch are skipped.
 enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
-inline FastOp fast_op_of(const Cell* op) {
+[[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) {
     uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
     if (source == TYPE_ACTION) {
         switch (op->d1) {
@@ -506,7 +506,7 @@ inline FastOp fast_op_of(const Cell* op) {
 
 // Computes a fast op on the two stack operands a and b (the result replaces a); false when
 // the operand types need the general path.
-inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
+[[gnu::always_inline]] inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
     uint32_t ta = type_of(a), tb = type_of(b);
     if (ta == TYPE_INTEGER && tb == TYPE_INTEGER) {
         int32_t x = int_value(a), y = int_value(b), r;
@@ -572,29 +572,6 @@ inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
     return pos;
 }
 
-// Evaluates one expression and pushes its value; sub: no infix look-ahead.
-// The infix look-ahead: while the next value is a word whose value is an op!, call it with
-// the value at start as its left operand.
-[[gnu::noinline]] uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
-    while (!stack::unwinding()) {
-        if (pos >= end || pos >= buf(node)->length()) break;
-        const Cell* next = code_at(node, pos);
-        if (type_of(next) != TYPE_WORD) break;
-        Cell* v = word_value_or_null(next);
-        if (!v || type_of(v) != TYPE_OP) break;
-        Cell op = *v;
-        Cell name = *next;
-        stack::top = start + 1;
-        FastOp k = tracer::active ? FAST_NONE : fast_op_of(&op);
-        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->length()) {
-            pos = fast_infix(k, &op, &name, node, pos + 1, end, start);
-            continue;
-        }
-        pos = dispatch_call(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
-    }
-    return pos;
-}
-
 // True for the types that evaluate to themselves.
 inline bool is_inert_type(uint32_t t) {
     switch (t) {
@@ -605,6 +582,46 @@ inline bool is_inert_type(uint32_t t) {
         default:
             return true;
     }
+}
+
+// Evaluates one expression and pushes its value; sub: no infix look-ahead.
+// The infix look-ahead: while the next value is a word whose value is an op!, call it with
+// the value at start as its left operand.
+[[gnu::noinline]] uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
+    while (!stack::unwinding()) {
+        if (pos >= end || pos >= buf(node)->length()) break;
+        const Cell* next = code_at(node, pos);
+        if (type_of(next) != TYPE_WORD) break;
+        Cell* v = word_value_or_null(next);
+        if (!v || type_of(v) != TYPE_OP) break;
+        stack::top = start + 1;
+        FastOp k = tracer::active ? FAST_NONE : fast_op_of(v);
+        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->length()) {
+            // A right operand that needs no evaluation (a literal, or a word holding a plain
+            // value) with numbers on both sides is computed in place: nothing can be raised
+            // or evaluated, so the op's frame is not even opened.
+            const Cell* r = code_at(node, pos + 1);
+            const Cell* rv = nullptr;
+            if (type_of(r) == TYPE_WORD) {
+                rv = word_value_or_null(r);
+                if (rv && (type_of(rv) == TYPE_UNSET || type_of(rv) == TYPE_OP || is_callable_type(type_of(rv)))) rv = nullptr;
+            } else if (is_inert_type(type_of(r))) {
+                rv = r;
+            }
+            if (rv && fast_compute(k, start, rv)) {
+                pos += 2;
+                continue;
+            }
+            Cell op = *v;
+            Cell name = *next;
+            pos = fast_infix(k, &op, &name, node, pos + 1, end, start);
+            continue;
+        }
+        Cell op = *v;
+        Cell name = *next;
+        pos = dispatch_call(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
+    }
+    return pos;
 }
 
 uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
