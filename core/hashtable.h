@@ -5,6 +5,16 @@
 // A table is a byte series holding a HashTableRecord; its arrays are series of their own,
 // so the collector sees and moves them like any other series. Keys are 32-bit cell indexes
 // into the table's value block, never addresses.
+//
+// hash! kind: a bucket's key is a cell position, or minus the 1-based number of a chain in
+// the chain list (a raw array of nodes of 32-bit position arrays) when equal values share
+// the bucket. The back-index (aux, one 32-bit entry a position: the 1-based bucket, or
+// 0xFFFFFFFF when not indexed) leads from a position to its bucket, so entries are dropped
+// and renumbered by position without hashing the cell again; its length is the number of
+// positions the table covers. count is the number of occupied buckets (groups).
+// map! kind: a bucket's key is the position of a key cell (every second cell of the block);
+// keys are never deleted from the buckets (a removed pair keeps its key), and count is the
+// number of live pairs, kept by the map code.
 #pragma once
 #include <cstddef>
 #include <cstdint>

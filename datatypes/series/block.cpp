@@ -19,6 +19,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/series/block_ops.h"
 #include "datatypes/series/cycle_stack.h"
+#include "datatypes/series/hash.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
@@ -537,6 +538,7 @@ void swap(Cell* a, Cell* b) {
         Cell* ca = cells_of(a) + series_head(a);
         Cell* cb = cells_of(b) + series_head(b);
         std::swap(*ca, *cb);
+        hash::track_swap(a, b);
     }
     notify_owner(a, Change::SWAPED, nullptr, series_head(a), 1);
     notify_owner(b, Change::SWAPED, nullptr, series_head(b), 1);

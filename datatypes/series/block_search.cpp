@@ -410,6 +410,8 @@ struct SetOperation {
     uint32_t skip;
     uint32_t result;    // the result block
     uint32_t table;     // indexes the first cells of the result's records
+    std::vector<uint32_t> starts = {};   // where the result's records start (a record cut
+                                         // short at a series' end shifts those after it)
 
     // Whether the other series holds a record whose first cell equals key: through its
     // table, or by comparing every record for an any-block key.
@@ -426,7 +428,7 @@ struct SetOperation {
 
     bool in_result(const Cell& key) const {
         if (is_any_block_type(type_of(&key))) {
-            for (uint32_t i = 0; i < buf(result)->length(); i += skip) {
+            for (uint32_t i : starts) {
                 Cell c = buf(result)->cells()[i];
                 if (actions::compare(&c, &key, op)) return true;
             }
@@ -445,6 +447,7 @@ struct SetOperation {
             uint32_t at = buf(result)->length();
             uint32_t n = std::min(skip, from.count - i);
             block::append_cells(result, buf(from.node)->cells() + from.head + i, n);
+            starts.push_back(at);
             if (!is_any_block_type(type_of(&key))) hashtable::insert_position(table, at);
         }
     }
@@ -453,7 +456,7 @@ struct SetOperation {
 // The table that answers membership in a series: a hash!'s own, else a scratch table over
 // the first cells of its records.
 uint32_t membership_table(const Records& r, uint32_t skip) {
-    if (type_of(&r.value) == TYPE_HASH && r.value.d3) return hash::synced_table(&r.value);
+    if (uint32_t own = hash::synced_table(&r.value)) return own;
     uint32_t t = hashtable::create(std::max<uint32_t>(r.count / skip, 1), r.node, hashtable::KIND_HASH, false);
     for (uint64_t i = r.head; i < uint64_t(r.head) + r.count; i += skip) hashtable::insert_position(t, uint32_t(i));
     return t;

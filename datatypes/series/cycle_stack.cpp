@@ -34,7 +34,10 @@ void reset() { top = 0; }
 
 bool emit_marker(const Cell* value, uint32_t buffer, int32_t& budget, bool mold) {
     uint32_t t = type_of(value);
-    uint32_t node = (t == TYPE_OBJECT || t == TYPE_ERROR) ? value->d1 : series_node(value);
+    // Only nestable values can be on the stack; other cells carry no node to compare.
+    bool object = (t == TYPE_OBJECT || t == TYPE_ERROR);
+    if (!object && !is_any_block_type(t) && t != TYPE_MAP) return false;
+    uint32_t node = object ? value->d1 : series_node(value);
     if (!contains(node)) return false;
     const char* marker = "...";
     if (mold) {

@@ -18,10 +18,20 @@ namespace zel::hash {
 using memory::buf;
 using series::Change;
 
-uint32_t synced_table(const Cell* value) {
+namespace {
+
+// The table of a hash! cell when it indexes that cell's own block, else 0.
+uint32_t own_table(const Cell* value) {
     if (type_of(value) != TYPE_HASH || value->d3 == 0) return 0;
-    hashtable::sync(value->d3);
-    return value->d3;
+    return hashtable::record(value->d3)->values == series_node(value) ? value->d3 : 0;
+}
+
+}  // namespace
+
+uint32_t synced_table(const Cell* value) {
+    uint32_t table = own_table(value);
+    if (table) hashtable::sync(table);
+    return table;
 }
 
 void index_cell(Cell* value) {
@@ -74,8 +84,8 @@ void after_rewrite(uint32_t table, uint32_t index, uint32_t part) {
 }  // namespace
 
 void track_change(const Cell* value, Change action, int32_t index_in, int32_t part_in) {
-    uint32_t table = value->d3;
-    if (type_of(value) != TYPE_HASH || table == 0) return;
+    uint32_t table = own_table(value);
+    if (!table) return;
     uint32_t index = index_in < 0 ? 0 : uint32_t(index_in);
     uint32_t part = part_in < 0 ? 0 : uint32_t(part_in);
     switch (action) {
@@ -90,7 +100,7 @@ void track_change(const Cell* value, Change action, int32_t index_in, int32_t pa
         case Change::REMOVED: case Change::TAKEN:
             after_remove(table, index, part);
             break;
-        case Change::POKED: case Change::SWAPED: case Change::REVERSED: case Change::RANDOMIZED:
+        case Change::POKED: case Change::REVERSED: case Change::RANDOMIZED:
         case Change::SORTED: case Change::PUT_ED:
             after_rewrite(table, index, part);
             break;
@@ -101,6 +111,17 @@ void track_change(const Cell* value, Change action, int32_t index_in, int32_t pa
             return;   // the other before-notifications: the index stays right until the change
     }
     hashtable::sync(table);
+}
+
+void track_swap(const Cell* a, const Cell* b) {
+    // Both entries go before either comes back, so that no entry describes a cell's old value
+    // while the other is placed.
+    uint32_t ta = own_table(a), tb = own_table(b);
+    uint32_t pa = uint32_t(series_head(a)), pb = uint32_t(series_head(b));
+    if (ta) hashtable::delete_position(ta, pa);
+    if (tb) hashtable::delete_position(tb, pb);
+    if (ta) hashtable::insert_position(ta, pa);
+    if (tb) hashtable::insert_position(tb, pb);
 }
 
 namespace {

@@ -28,5 +28,9 @@ void index_cell(Cell* value);
 // Keeps a hash!'s index in step with a change of its block (called by series::notify_owner
 // for the before and the after notification of every modifying action).
 void track_change(const Cell* value, series::Change action, int32_t index, int32_t part);
+// The one change that touches two places at once: after swap exchanged the cells at the
+// heads of a and b, both positions are entered again (either value may be a hash!).
+// track_change leaves the swap notifications alone.
+void track_swap(const Cell* a, const Cell* b);
 
 }  // namespace zel::hash
