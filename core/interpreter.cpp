@@ -132,7 +132,8 @@ void run_gathered(const Cell* fn, const int32_t* refs) {
             bool traced = false, saved_active = tracer::active;
             if (fn->header & callable::ATTR_TRACE) tracer::active = tracer::installed();
             if (fn->header & callable::ATTR_NO_TRACE) tracer::active = false;
-            if (tracer::active) {
+            // Library functions are not stepped into: their bodies report nothing.
+            if (tracer::active && !(type_of(&body) == TYPE_BLOCK && tracer::is_library_code(series_node(&body)))) {
                 Cell f = *fn, w;
                 stack::calling_word(&w);
                 tracer::send(tracer::EV_PROLOG, nullptr, -1, &f, &w);

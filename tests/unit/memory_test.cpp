@@ -128,6 +128,18 @@ TEST_F(CollectorTest, BigBuffersAreReturnedToTheSystem) {
     EXPECT_LT(memory::total_reserved(), base + (1u << 20));
 }
 
+TEST_F(CollectorTest, EmptiedNodeFramesAreReturnedToTheSystem) {
+    collector::run_cycle();
+    uint32_t frames_before = memory::frames.node_frame_count;
+    size_t base = memory::total_reserved();
+    // More nodes than a frame holds: new node frames are made, then emptied by the collection.
+    for (int i = 0; i < 3 * int(memory::NODES_PER_FRAME); i++) memory::new_series(16, 1);
+    EXPECT_GT(memory::frames.node_frame_count, frames_before);
+    collector::run_cycle();
+    EXPECT_LE(memory::frames.node_frame_count, frames_before + 1);
+    EXPECT_LT(memory::total_reserved(), base + 2 * memory::NODES_PER_FRAME * sizeof(void*));
+}
+
 namespace {
 Cell external_root_cell;
 void mark_external() { collector::mark_cell(&external_root_cell); }
