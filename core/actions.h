@@ -84,6 +84,13 @@ struct TypeSpec {
     Handler handlers[ACTION_COUNT];
 };
 
+// A handler of any of the signatures above as a registration entry.
+template <typename Fn>
+inline Handler handler(Fn fn) { return reinterpret_cast<Handler>(fn); }
+// Puts the handler of action (1-based) into a registration.
+template <typename Fn>
+inline void put(TypeSpec& spec, int action, Fn fn) { spec.handlers[action - 1] = handler(fn); }
+
 // Registers a datatype (parents first). Each unit calls this from its register function.
 void register_type(const TypeSpec& spec);
 // Makes the type words once the root block exists (start-up).

@@ -593,50 +593,47 @@ Cell* function_reflect(Cell* v, uint32_t field) {
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }
 
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-
 }  // namespace
 
 void register_types() {
     using actions::INHERIT;
     actions::TypeSpec native{TYPE_NATIVE, 0, "native!", {}};
-    native.handlers[ACT_MAKE - 1] = H(native_make);
-    native.handlers[ACT_REFLECT - 1] = H(native_reflect);
-    native.handlers[ACT_FORM - 1] = H(native_form);
-    native.handlers[ACT_MOLD - 1] = H(native_mold);
-    native.handlers[ACT_COMPARE - 1] = H(native_compare);
+    actions::put(native, ACT_MAKE, native_make);
+    actions::put(native, ACT_REFLECT, native_reflect);
+    actions::put(native, ACT_FORM, native_form);
+    actions::put(native, ACT_MOLD, native_mold);
+    actions::put(native, ACT_COMPARE, native_compare);
     actions::register_type(native);
 
     actions::TypeSpec action{TYPE_ACTION, TYPE_NATIVE, "action!", {}};
-    action.handlers[ACT_MAKE - 1] = H(native_make);
+    actions::put(action, ACT_MAKE, native_make);
     action.handlers[ACT_REFLECT - 1] = INHERIT;
-    action.handlers[ACT_FORM - 1] = H(action_form);
-    action.handlers[ACT_MOLD - 1] = H(action_mold);
-    action.handlers[ACT_COMPARE - 1] = H(native_compare);
+    actions::put(action, ACT_FORM, action_form);
+    actions::put(action, ACT_MOLD, action_mold);
+    actions::put(action, ACT_COMPARE, native_compare);
     actions::register_type(action);
 
     actions::TypeSpec op{TYPE_OP, TYPE_NATIVE, "op!", {}};
-    op.handlers[ACT_MAKE - 1] = H(op_make);
+    actions::put(op, ACT_MAKE, op_make);
     op.handlers[ACT_REFLECT - 1] = INHERIT;
-    op.handlers[ACT_FORM - 1] = H(op_form);
-    op.handlers[ACT_MOLD - 1] = H(op_mold);
-    op.handlers[ACT_COMPARE - 1] = H(op_compare);
+    actions::put(op, ACT_FORM, op_form);
+    actions::put(op, ACT_MOLD, op_mold);
+    actions::put(op, ACT_COMPARE, op_compare);
     actions::register_type(op);
 
     actions::TypeSpec function{TYPE_FUNCTION, TYPE_CONTEXT, "function!", {}};
-    function.handlers[ACT_MAKE - 1] = H(function_make);
-    function.handlers[ACT_REFLECT - 1] = H(function_reflect);
-    function.handlers[ACT_FORM - 1] = H(function_form);
-    function.handlers[ACT_MOLD - 1] = H(function_mold);
-    function.handlers[ACT_COMPARE - 1] = H(function_compare);
+    actions::put(function, ACT_MAKE, function_make);
+    actions::put(function, ACT_REFLECT, function_reflect);
+    actions::put(function, ACT_FORM, function_form);
+    actions::put(function, ACT_MOLD, function_mold);
+    actions::put(function, ACT_COMPARE, function_compare);
     actions::register_type(function);
 
     actions::TypeSpec routine{TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {}};
     routine.handlers[ACT_REFLECT - 1] = INHERIT;
-    routine.handlers[ACT_FORM - 1] = H(routine_form);
-    routine.handlers[ACT_MOLD - 1] = H(routine_mold);
-    routine.handlers[ACT_COMPARE - 1] = H(function_compare);
+    actions::put(routine, ACT_FORM, routine_form);
+    actions::put(routine, ACT_MOLD, routine_mold);
+    actions::put(routine, ACT_COMPARE, function_compare);
     actions::register_type(routine);
 }
 

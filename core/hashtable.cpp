@@ -10,6 +10,7 @@
 
 #include "core/actions.h"
 #include "core/collector.h"
+#include "core/hashtable_buckets.h"
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "datatypes/series/case_map.h"
@@ -19,42 +20,6 @@ namespace zel::hashtable {
 using memory::buf;
 
 namespace {
-
-constexpr double LOAD_FACTOR = 0.77;
-
-uint32_t pow2_at_least(uint64_t n) {
-    uint64_t p = 4;
-    while (p < n) p <<= 1;
-    return uint32_t(p);
-}
-
-uint8_t* flag_bytes(const Record* r) { return buf(r->flags)->data(); }
-uint32_t* key_array(const Record* r) { return reinterpret_cast<uint32_t*>(buf(r->keys)->data()); }
-
-inline uint32_t bucket_flags(const uint8_t* f, uint32_t i) { return (f[i >> 2] >> ((i & 3) * 2)) & 3; }
-inline void set_bucket_flags(uint8_t* f, uint32_t i, uint32_t v) {
-    uint32_t shift = (i & 3) * 2;
-    f[i >> 2] = uint8_t((f[i >> 2] & ~(3u << shift)) | (v << shift));
-}
-constexpr uint32_t BUCKET_EMPTY = 2, BUCKET_DELETED = 1, BUCKET_OCCUPIED = 0;
-
-// Makes fresh, all-empty bucket arrays for n buckets.
-void make_buckets(uint32_t table, uint32_t n) {
-    uint32_t flags = memory::new_series(n / 4 < 16 ? 16 : n / 4, 1);
-    uint32_t keys = memory::new_series(n, 4);
-    SeriesBuf* fb = buf(flags);
-    std::memset(fb->data(), 0xAA, fb->size);
-    fb->tail = n / 4 < 1 ? 1 : n / 4;
-    SeriesBuf* kb = buf(keys);
-    std::memset(kb->data(), 0, kb->size);
-    kb->tail = n * 4;
-    Record* r = record(table);
-    r->flags = flags;
-    r->keys = keys;
-    r->buckets = n;
-    r->upper = uint32_t(n * LOAD_FACTOR);
-    r->occupied = 0;
-}
 
 uint32_t word_hash(uint32_t symbol) { return fmix32(symbol::canonical(symbol)); }
 
@@ -116,14 +81,36 @@ void init_hash_arrays(uint32_t table, uint32_t size);
 
 Record* record(uint32_t table) { return reinterpret_cast<Record*>(buf(table)->data()); }
 
-uint32_t create(uint32_t size, uint32_t block_node, Kind kind, bool index) {
-    if (kind == KIND_SYMBOLS && size >= 4000) size *= 2;
-    if (size < 4) size = 4;
+uint32_t new_record(Kind kind) {
     uint32_t table = memory::new_series(sizeof(Record), 1);
     SeriesBuf* tb = buf(table);
     std::memset(tb->data(), 0, sizeof(Record));
     tb->tail = sizeof(Record);
     record(table)->kind = kind;
+    return table;
+}
+
+void make_buckets(uint32_t table, uint32_t n) {
+    uint32_t flags = memory::new_series(n / 4 < 16 ? 16 : n / 4, 1);
+    uint32_t keys = memory::new_series(n, 4);
+    SeriesBuf* fb = buf(flags);
+    std::memset(fb->data(), 0xAA, fb->size);
+    fb->tail = n / 4 < 1 ? 1 : n / 4;
+    SeriesBuf* kb = buf(keys);
+    std::memset(kb->data(), 0, kb->size);
+    kb->tail = n * 4;
+    Record* r = record(table);
+    r->flags = flags;
+    r->keys = keys;
+    r->buckets = n;
+    r->upper = uint32_t(n * LOAD_FACTOR);
+    r->occupied = 0;
+}
+
+uint32_t create(uint32_t size, uint32_t block_node, Kind kind, bool index) {
+    if (kind == KIND_SYMBOLS && size >= 4000) size *= 2;
+    if (size < 4) size = 4;
+    uint32_t table = new_record(kind);
     make_buckets(table, pow2_at_least(uint64_t(size / LOAD_FACTOR)));
     if (block_node == 0) block_node = memory::new_cell_series(size);
     record(table)->values = block_node;

@@ -9,6 +9,7 @@
 
 #include "core/collector.h"
 #include "core/hashtable.h"
+#include "core/hashtable_buckets.h"
 #include "core/memory.h"
 
 namespace zel::hashtable {
@@ -17,47 +18,11 @@ using memory::buf;
 
 namespace {
 
-constexpr double LOAD_FACTOR = 0.77;
-constexpr uint32_t BUCKET_EMPTY = 2, BUCKET_DELETED = 1, BUCKET_OCCUPIED = 0;
-
-uint32_t pow2_at_least(uint64_t n) {
-    uint64_t p = 4;
-    while (p < n) p <<= 1;
-    return uint32_t(p);
-}
-
-inline uint8_t* flag_bytes(const Record* r) { return buf(r->flags)->data(); }
-inline uint32_t* key_array(const Record* r) { return reinterpret_cast<uint32_t*>(buf(r->keys)->data()); }
-
-inline uint32_t bucket_flags(const uint8_t* f, uint32_t i) { return (f[i >> 2] >> ((i & 3) * 2)) & 3; }
-inline void set_bucket_flags(uint8_t* f, uint32_t i, uint32_t v) {
-    uint32_t shift = (i & 3) * 2;
-    f[i >> 2] = uint8_t((f[i >> 2] & ~(3u << shift)) | (v << shift));
-}
-
 inline uint32_t key_hash(uint32_t key) { return fmix32(key); }
 
 // The entry (key cell) at a byte offset of the entry series.
 inline Cell* entry_at(const Record* r, uint32_t offset) {
     return reinterpret_cast<Cell*>(buf(r->values)->data() + offset);
-}
-
-// Fresh all-empty bucket arrays of n buckets written into the record (n a power of two).
-void make_buckets(uint32_t table, uint32_t n) {
-    uint32_t flag_len = n / 4;
-    uint32_t flags = memory::new_series(flag_len < 16 ? 16 : flag_len, 1);
-    uint32_t keys = memory::new_series(size_t(n) * 4, 1);
-    SeriesBuf* fb = buf(flags);
-    std::memset(fb->data(), 0xAA, fb->size);
-    fb->tail = flag_len;
-    SeriesBuf* kb = buf(keys);
-    std::memset(kb->data(), 0, kb->size);
-    kb->tail = n * 4;
-    Record* r = record(table);
-    r->flags = flags;
-    r->keys = keys;
-    r->buckets = n;
-    r->occupied = 0;
 }
 
 struct Probe {
@@ -120,15 +85,11 @@ void mark_deleted(Record* r, uint32_t bucket) {
 
 uint32_t create_entries(uint32_t size, uint32_t extra, Kind kind) {
     if (size < 4) size = 4;
-    uint32_t table = memory::new_series(sizeof(Record), 1);
-    SeriesBuf* tb = buf(table);
-    std::memset(tb->data(), 0, sizeof(Record));
-    tb->tail = sizeof(Record);
+    uint32_t table = new_record(kind);
     uint32_t n = pow2_at_least(uint64_t(size / LOAD_FACTOR));
     make_buckets(table, n);
     uint32_t entries = memory::new_cell_series(size_t(size) * (extra + 1));
     Record* r = record(table);
-    r->kind = kind;
     r->aux = (extra + 1) * uint32_t(sizeof(Cell));
     r->values = entries;
     r->upper = uint32_t(n * LOAD_FACTOR);

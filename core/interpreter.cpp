@@ -76,6 +76,17 @@ enum PathMode { PATH_EVAL = 0, PATH_GET = 1, PATH_SET = 2 };
     error::raise_expect_arg(name, type, &arg_word);
 }
 
+// The position in a function's spec cache of the refinement spelled as word (compared
+// canonically); raises script/no-refine with the function's name when there is none.
+uint32_t refinement_position(uint32_t cache, const Cell* name, const Cell* word) {
+    uint32_t n = buf(cache)->length();
+    for (uint32_t k = 0; k < n; k++) {
+        const Cell* c = code_at(cache, k);
+        if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(word))) return k;
+    }
+    error::raise(error::ERR_SCRIPT_NO_REFINE, name, word);
+}
+
 // Pushes the value of a paren (evaluated under a native frame named by sym).
 void eval_paren(const Cell* paren, uint32_t name_sym) {
     stack::open_frame(name_sym, 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
@@ -264,17 +275,7 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
             } else if (type_of(&el) != TYPE_WORD) {
                 error::raise(error::ERR_SCRIPT_BAD_REFINE, &el);
             }
-            // Find the refinement in the cache.
-            int32_t at = -1;
-            uint32_t n = buf(cache)->length();
-            for (uint32_t k = 0; k < n; k++) {
-                const Cell* c = code_at(cache, k);
-                if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(&el))) {
-                    at = int32_t(k);
-                    break;
-                }
-            }
-            if (at < 0) error::raise(error::ERR_SCRIPT_NO_REFINE, name, &el);
+            int32_t at = int32_t(refinement_position(cache, name, &el));
             Cell ref = *code_at(cache, uint32_t(at));
             int32_t slot = int32_t(ref.d1);
             int32_t ordinal = int32_t(ref.d3);
@@ -950,15 +951,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, bool all_
             truth = !is_falsy(stack::top - 1);
             stack::top--;
         }
-        int32_t at = -1;
-        for (uint32_t k = 0; k < buf(cache)->length(); k++) {
-            const Cell* c = code_at(cache, k);
-            if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(&r))) {
-                at = int32_t(k);
-                break;
-            }
-        }
-        if (at < 0) error::raise(error::ERR_SCRIPT_NO_REFINE, name, &r);
+        int32_t at = int32_t(refinement_position(cache, name, &r));
         Cell ref = *code_at(cache, uint32_t(at));
         int32_t slot = int32_t(ref.d1);
         if (is_function) set_logic(stack::base + slot, truth);

@@ -881,32 +881,29 @@ Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
     return o;
 }
 
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-
 }  // namespace
 
 void register_types() {
     actions::TypeSpec obj{TYPE_OBJECT, 0, "object!", {}};
-    obj.handlers[ACT_MAKE - 1] = H(object_make);
-    obj.handlers[ACT_REFLECT - 1] = H(object_reflect);
-    obj.handlers[ACT_FORM - 1] = H(object_form);
-    obj.handlers[ACT_MOLD - 1] = H(object_mold);
-    obj.handlers[ACT_EVAL_PATH - 1] = H(object_eval_path);
-    obj.handlers[ACT_COMPARE - 1] = H(object_compare);
-    obj.handlers[ACT_COPY - 1] = H(object_copy);
-    obj.handlers[ACT_PUT - 1] = H(object_put);
-    obj.handlers[ACT_SELECT - 1] = H(object_select);
-    obj.handlers[ACT_MODIFY - 1] = H(object_modify);
+    actions::put(obj, ACT_MAKE, object_make);
+    actions::put(obj, ACT_REFLECT, object_reflect);
+    actions::put(obj, ACT_FORM, object_form);
+    actions::put(obj, ACT_MOLD, object_mold);
+    actions::put(obj, ACT_EVAL_PATH, object_eval_path);
+    actions::put(obj, ACT_COMPARE, object_compare);
+    actions::put(obj, ACT_COPY, object_copy);
+    actions::put(obj, ACT_PUT, object_put);
+    actions::put(obj, ACT_SELECT, object_select);
+    actions::put(obj, ACT_MODIFY, object_modify);
     actions::register_type(obj);
 
     actions::TypeSpec err{TYPE_ERROR, TYPE_OBJECT, "error!", {}};
-    err.handlers[ACT_MAKE - 1] = H(error_make);
+    actions::put(err, ACT_MAKE, error_make);
     err.handlers[ACT_REFLECT - 1] = actions::INHERIT;
-    err.handlers[ACT_FORM - 1] = H(error_form);
-    err.handlers[ACT_MOLD - 1] = H(error_mold);
-    err.handlers[ACT_EVAL_PATH - 1] = H(object_eval_path);
-    err.handlers[ACT_COMPARE - 1] = H(object_compare);
+    actions::put(err, ACT_FORM, error_form);
+    actions::put(err, ACT_MOLD, error_mold);
+    actions::put(err, ACT_EVAL_PATH, object_eval_path);
+    actions::put(err, ACT_COMPARE, object_compare);
     err.handlers[ACT_COPY - 1] = actions::INHERIT;
     err.handlers[ACT_SELECT - 1] = actions::INHERIT;
     actions::register_type(err);

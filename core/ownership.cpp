@@ -39,60 +39,66 @@ void for_each_cell(const Cell* series, F f) {
     }
 }
 
-void record_walk(const Cell* value, const Cell* owner, const Cell* word) {
-    uint32_t t = type_of(value);
-    if (is_ownable(t)) {
-        uint32_t node = series_node(value);
-        if (!(buf(node)->flags & F_OWNED)) {
-            Cell v = *value;
-            Cell* p = hashtable::insert_pointer(owners, node);
-            p[P_VALUE] = v;
-            p[P_OWNER] = *owner;
-            p[P_WORD] = *word;
-            buf(node)->flags |= F_OWNED;
-        }
-        if (!is_any_block_type(t) || cycle::contains(node)) return;
-        Cell series = *value;
-        cycle::Scope scope(node);
-        for_each_cell(&series, [&](const Cell* c) { record_walk(c, owner, word); });
-    } else if (is_object_type(t)) {
-        uint32_t ctx = value->d1;
-        if ((context::record(ctx)->header & context::OWNER_BIT) || cycle::contains(ctx)) return;
-        cycle::Scope scope(ctx);
-        uint32_t n = context::word_count(ctx);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell w = *context::word_at(ctx, k);
-            w.header = TYPE_WORD;
-            Cell v = *context::value_at(ctx, word_index(&w));
-            // The owner's own cell inside a field is not walked again.
-            if (is_object_type(type_of(&v)) && v.d1 == owner->d1) continue;
-            record_walk(&v, owner, &w);
-        }
+// Each field of a context: its value and its word (as a word!), both copies, since a walk may
+// allocate.
+template <typename F>
+void for_each_field(uint32_t ctx, F f) {
+    uint32_t n = context::word_count(ctx);
+    for (uint32_t k = 0; k < n; k++) {
+        Cell w = *context::word_at(ctx, k);
+        w.header = TYPE_WORD;
+        Cell v = *context::value_at(ctx, word_index(&w));
+        f(&v, &w);
     }
 }
 
-void drop_walk(const Cell* value) {
+// The steps the record and drop walks share. An ownable series is handed to at_series(node);
+// then, for a block, each of its cells from the head goes to visit(cell, nullptr). An object
+// that is no owner itself has each field go to visit(value, word). A block or object already
+// being walked is not entered again, so a value that contains itself is walked once.
+template <typename AtSeries, typename Visit>
+void walk_step(const Cell* value, AtSeries at_series, Visit visit) {
     uint32_t t = type_of(value);
     if (is_ownable(t)) {
         uint32_t node = series_node(value);
-        buf(node)->flags &= ~F_OWNED;
-        if (Cell* p = hashtable::delete_pointer(owners, node))
-            for (int k = 0; k < PAYLOAD_CELLS; k++) set_unset(&p[k]);
-        // A block that contains itself is dropped once.
+        at_series(node);
         if (!is_any_block_type(t) || cycle::contains(node)) return;
         Cell series = *value;
         cycle::Scope scope(node);
-        for_each_cell(&series, [](const Cell* c) { drop_walk(c); });
+        for_each_cell(&series, [&](const Cell* c) { visit(c, nullptr); });
     } else if (is_object_type(t)) {
         uint32_t ctx = value->d1;
         if ((context::record(ctx)->header & context::OWNER_BIT) || cycle::contains(ctx)) return;
         cycle::Scope scope(ctx);
-        uint32_t n = context::word_count(ctx);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell v = *context::value_at(ctx, word_index(context::word_at(ctx, k)));
-            drop_walk(&v);
-        }
+        for_each_field(ctx, visit);
     }
+}
+
+void record_walk(const Cell* value, const Cell* owner, const Cell* word) {
+    auto at_series = [&](uint32_t node) {
+        if (buf(node)->flags & F_OWNED) return;
+        Cell v = *value;
+        Cell* p = hashtable::insert_pointer(owners, node);
+        p[P_VALUE] = v;
+        p[P_OWNER] = *owner;
+        p[P_WORD] = *word;
+        buf(node)->flags |= F_OWNED;
+    };
+    walk_step(value, at_series, [&](const Cell* v, const Cell* field) {
+        if (!field) return record_walk(v, owner, word);
+        // The owner's own cell inside a field is not walked again.
+        if (is_object_type(type_of(v)) && v->d1 == owner->d1) return;
+        record_walk(v, owner, field);
+    });
+}
+
+void drop_walk(const Cell* value) {
+    auto at_series = [](uint32_t node) {
+        buf(node)->flags &= ~F_OWNED;
+        if (Cell* p = hashtable::delete_pointer(owners, node))
+            for (int k = 0; k < PAYLOAD_CELLS; k++) set_unset(&p[k]);
+    };
+    walk_step(value, at_series, [](const Cell* v, const Cell*) { drop_walk(v); });
 }
 
 // The node a change is notified for: a series' buffer, an object's context; 0 otherwise.
@@ -147,14 +153,10 @@ void own_fields(const Cell* object_in) {
         // The owner is on the cycle stack while its fields are walked: a field that leads
         // back to it (through a block or another object) is not walked into again.
         cycle::Scope scope(ctx);
-        uint32_t n = context::word_count(ctx);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell w = *context::word_at(ctx, k);
-            w.header = TYPE_WORD;
-            Cell v = *context::value_at(ctx, word_index(&w));
-            if (is_object_type(type_of(&v)) && v.d1 == ctx) continue;
-            record_walk(&v, &o, &w);
-        }
+        for_each_field(ctx, [&](const Cell* v, const Cell* w) {
+            if (is_object_type(type_of(v)) && v->d1 == ctx) return;
+            record_walk(v, &o, w);
+        });
     }
     context::record(ctx)->header |= context::OWNER_BIT;
 }

@@ -196,11 +196,6 @@ void word_index_q() {
     stack::set_result(&r);
 }
 
-template <typename Fn>
-Handler h(Fn fn) {
-    return reinterpret_cast<Handler>(fn);
-}
-
 // A word type whose handlers are those of word! except mold (and, for refinement!, index?).
 void register_word_kind(uint32_t id, const char* name, Handler mold, bool has_index) {
     TypeSpec spec{id, TYPE_WORD, name, {}};
@@ -219,26 +214,26 @@ namespace datatypes {
 
 void register_words() {
     TypeSpec word{TYPE_WORD, TYPE_SYMBOL, "word!", {}};
-    word.handlers[ACT_MAKE - 1] = h(&word_make);
-    word.handlers[ACT_TO - 1] = h(&word_make);
-    word.handlers[ACT_FORM - 1] = h(&word_form);
-    word.handlers[ACT_MOLD - 1] = h(&word_mold);
-    word.handlers[ACT_COMPARE - 1] = h(&word_compare);
-    word.handlers[ACT_INDEX_Q - 1] = h(&word_index_q);
+    word.handlers[ACT_MAKE - 1] = handler(&word_make);
+    word.handlers[ACT_TO - 1] = handler(&word_make);
+    word.handlers[ACT_FORM - 1] = handler(&word_form);
+    word.handlers[ACT_MOLD - 1] = handler(&word_mold);
+    word.handlers[ACT_COMPARE - 1] = handler(&word_compare);
+    word.handlers[ACT_INDEX_Q - 1] = handler(&word_index_q);
     register_type(word);
-    register_word_kind(TYPE_SET_WORD, "set-word!", h(&set_word_mold), true);
-    register_word_kind(TYPE_LIT_WORD, "lit-word!", h(&lit_word_mold), true);
-    register_word_kind(TYPE_GET_WORD, "get-word!", h(&get_word_mold), true);
-    register_word_kind(TYPE_REFINEMENT, "refinement!", h(&refinement_mold), false);
+    register_word_kind(TYPE_SET_WORD, "set-word!", handler(&set_word_mold), true);
+    register_word_kind(TYPE_LIT_WORD, "lit-word!", handler(&lit_word_mold), true);
+    register_word_kind(TYPE_GET_WORD, "get-word!", handler(&get_word_mold), true);
+    register_word_kind(TYPE_REFINEMENT, "refinement!", handler(&refinement_mold), false);
 }
 
 void register_issue() {
     TypeSpec issue{TYPE_ISSUE, TYPE_WORD, "issue!", {}};
-    issue.handlers[ACT_MAKE - 1] = h(&issue_make);
-    issue.handlers[ACT_TO - 1] = h(&issue_make);
+    issue.handlers[ACT_MAKE - 1] = handler(&issue_make);
+    issue.handlers[ACT_TO - 1] = handler(&issue_make);
     issue.handlers[ACT_FORM - 1] = INHERIT;
-    issue.handlers[ACT_MOLD - 1] = h(&issue_mold);
-    issue.handlers[ACT_COMPARE - 1] = h(&issue_compare);
+    issue.handlers[ACT_MOLD - 1] = handler(&issue_mold);
+    issue.handlers[ACT_COMPARE - 1] = handler(&issue_compare);
     register_type(issue);
 }
 

@@ -64,9 +64,10 @@ void put_into(Cell* out, const Cell* value) {
 
 // ---- if unless either ----
 
-void if_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_if_, refs);
-    if (arg_false(arg(0))) {
+// The body of if and unless: evaluates the block argument when run is set; otherwise the
+// result is none.
+void body_when(bool run) {
+    if (!run) {
         stack::keep_result_slot();
         set_none(arg(0));
         return;
@@ -74,14 +75,14 @@ void if_(bool check, const int32_t* refs) {
     interp::eval_block(arg(1), true);
 }
 
+void if_(bool check, const int32_t* refs) {
+    if (check) check_arguments(SLOT_if_, refs);
+    body_when(!arg_false(arg(0)));
+}
+
 void unless(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_unless, refs);
-    if (!arg_false(arg(0))) {
-        stack::keep_result_slot();
-        set_none(arg(0));
-        return;
-    }
-    interp::eval_block(arg(1), true);
+    body_when(arg_false(arg(0)));
 }
 
 void either(bool check, const int32_t* refs) {

@@ -38,6 +38,14 @@ int32_t loop_count(const Cell* c) {
     return int32_t(d);
 }
 
+// A counted loop with no rounds to run (count <= 0) ends at once with none; true then.
+bool no_rounds(int32_t count) {
+    if (count > 0) return false;
+    stack::keep_result_slot();
+    set_none(stack::base);
+    return true;
+}
+
 // ---- series access for the loops ----
 
 // Runs an action handler that returns its value (pick, length?) in a scratch frame, so that
@@ -162,6 +170,22 @@ bool next_words(Cell* copy, const Cell* words, int32_t n) {
     return foreach_next_block(copy, words, n);
 }
 
+// The number of loop words foreach and remove-each set each round: 1 for a word, else the
+// length of the words block.
+int32_t loop_word_count(const Cell* words) {
+    return type_of(words) == TYPE_WORD ? 1 : block::length(words);
+}
+
+// The start of a foreach or remove-each round: sets the loop words from the copy under the
+// loop's guard. BREAK also when the copy is at its tail (nothing was set); otherwise what the
+// setting led to (NEXT, or CONTINUE, PASS from a handler it ran).
+Flow start_round(LoopFrame& loop, Cell* copy, const Cell* words, int32_t n) {
+    bool more = false;
+    Flow f = loop.guard([&] { more = next_words(copy, words, n); });
+    if (f == Flow::BREAK || f == Flow::PASS) return f;
+    return more ? f : Flow::BREAK;
+}
+
 // loop/remove-each-step: moves the copy's index back by n and removes n elements there
 // through the series' remove action.
 void remove_step(Cell* copy, int32_t n) {
@@ -218,11 +242,7 @@ void loop(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_loop, refs);
     int32_t count = loop_count(arg(0));
     Cell* body = arg(1);
-    if (count <= 0) {
-        stack::keep_result_slot();
-        set_none(stack::base);
-        return;
-    }
+    if (no_rounds(count)) return;
     LoopFrame frame;
     for (int32_t i = 0; i < count; i++) {
         Flow f = frame.run(body);
@@ -237,11 +257,7 @@ void repeat(bool check, const int32_t* refs) {
     Cell* word = arg(0);
     int32_t count = loop_count(arg(1));
     Cell* body = arg(2);
-    if (count <= 0) {
-        stack::keep_result_slot();
-        set_none(stack::base);
-        return;
-    }
+    if (no_rounds(count)) return;
     LoopFrame loop;
     for (int32_t i = 1; i <= count; i++) {
         // The counter is the loop's own: the body changing the word does not change it.
@@ -275,7 +291,7 @@ void foreach(bool check, const int32_t* refs) {
     Cell* series = arg(1);
     Cell* body = arg(2);
     bool single = type_of(words_arg) == TYPE_WORD;
-    int32_t n = single ? 1 : block::length(words_arg);
+    int32_t n = loop_word_count(words_arg);
     if (!single && n <= 0) error::raise(error::ERR_SCRIPT_INVALID_ARG, words_arg);
     if (type_of(series) == TYPE_MAP && (single || n != 2))
         error::raise(error::ERR_SCRIPT_INVALID_ARG, words_arg);
@@ -283,11 +299,9 @@ void foreach(bool check, const int32_t* refs) {
     Cell* words = stack::push_copy(words_arg);
     LoopFrame loop;
     for (;;) {
-        bool more = false;
-        Flow f = loop.guard([&] { more = next_words(copy, words, n); });
+        Flow f = start_round(loop, copy, words, n);
         if (f == Flow::BREAK) break;
         if (f == Flow::PASS) return loop.finish();
-        if (!more) break;
         if (f == Flow::CONTINUE) continue;
         f = loop.run(body);
         if (f == Flow::BREAK) break;
@@ -334,8 +348,7 @@ void remove_each(bool check, const int32_t* refs) {
     Cell* words_arg = arg(0);
     Cell* data = arg(1);
     Cell* body = arg(2);
-    bool single = type_of(words_arg) == TYPE_WORD;
-    int32_t n = single ? 1 : block::length(words_arg);
+    int32_t n = loop_word_count(words_arg);
     Cell result = *data;
     Cell* count = stack::push();
     set_integer(count, n);
@@ -344,11 +357,9 @@ void remove_each(bool check, const int32_t* refs) {
     {
         LoopFrame loop;
         for (;;) {
-            bool more = false;
-            Flow f = loop.guard([&] { more = next_words(copy, words, n); });
+            Flow f = start_round(loop, copy, words, n);
             if (f == Flow::BREAK) break;
             if (f == Flow::PASS) return loop.finish();
-            if (!more) break;
             if (f == Flow::NEXT) f = loop.run(body);
             if (f == Flow::BREAK) break;
             if (f == Flow::PASS) return loop.finish();

@@ -456,11 +456,6 @@ Cell* modify(Cell* bs, Cell* field, Cell* value, bool) {
     error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::bitset
 
@@ -469,28 +464,28 @@ namespace zel::datatypes {
 void register_bitset() {
     using namespace bitset;
     actions::TypeSpec spec{TYPE_BITSET, 0, "bitset!", {}};
-    put(spec, ACT_MAKE, &bitset::make);
-    put(spec, ACT_REFLECT, &reflect);
-    put(spec, ACT_TO, &to);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_EVAL_PATH, &eval_path);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_NEGATE, &complement);
-    put(spec, ACT_AND_T, &and_);
-    put(spec, ACT_COMPLEMENT, &complement);
-    put(spec, ACT_OR_T, &or_);
-    put(spec, ACT_XOR_T, &xor_);
-    put(spec, ACT_APPEND, &insert);
-    put(spec, ACT_CLEAR, &bitset::clear);
-    put(spec, ACT_COPY, &bitset::copy);
-    put(spec, ACT_FIND, &find);
-    put(spec, ACT_INSERT, &insert);
-    put(spec, ACT_LENGTH_Q, &length);
-    put(spec, ACT_PICK, &pick);
-    put(spec, ACT_POKE, &poke);
-    put(spec, ACT_REMOVE, &bitset::remove);
-    put(spec, ACT_MODIFY, &modify);
+    actions::put(spec, ACT_MAKE, &bitset::make);
+    actions::put(spec, ACT_REFLECT, &reflect);
+    actions::put(spec, ACT_TO, &to);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_EVAL_PATH, &eval_path);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_NEGATE, &complement);
+    actions::put(spec, ACT_AND_T, &and_);
+    actions::put(spec, ACT_COMPLEMENT, &complement);
+    actions::put(spec, ACT_OR_T, &or_);
+    actions::put(spec, ACT_XOR_T, &xor_);
+    actions::put(spec, ACT_APPEND, &insert);
+    actions::put(spec, ACT_CLEAR, &bitset::clear);
+    actions::put(spec, ACT_COPY, &bitset::copy);
+    actions::put(spec, ACT_FIND, &find);
+    actions::put(spec, ACT_INSERT, &insert);
+    actions::put(spec, ACT_LENGTH_Q, &length);
+    actions::put(spec, ACT_PICK, &pick);
+    actions::put(spec, ACT_POKE, &poke);
+    actions::put(spec, ACT_REMOVE, &bitset::remove);
+    actions::put(spec, ACT_MODIFY, &modify);
     actions::register_type(spec);
 }
 

@@ -48,13 +48,9 @@ void math(int32_t op) {
     switch (type_of(b)) {
         case TYPE_CHAR: case TYPE_INTEGER: y = int32_t(b->d2); break;
         case TYPE_FLOAT: case TYPE_PERCENT: y = integer::from_double_checked(float_value(b)); break;
-        case TYPE_VECTOR: {
-            int action = integer::action_of(op);
-            (void)actions::lookup(TYPE_VECTOR, action);
-            std::swap(*a, *b);
-            scalar::run_stack_action(TYPE_VECTOR, action);
+        case TYPE_VECTOR:
+            scalar::run_swapped(TYPE_VECTOR, integer::action_of(op));
             return;
-        }
         default:
             error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(b));
     }
@@ -143,11 +139,6 @@ void and_() { char_::math(integer::OP_AND); }
 void or_() { char_::math(integer::OP_OR); }
 void xor_() { char_::math(integer::OP_XOR); }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::char_
 
@@ -156,19 +147,19 @@ namespace zel::datatypes {
 void register_char() {
     using namespace char_;
     actions::TypeSpec spec{TYPE_CHAR, TYPE_INTEGER, "char!", {}};
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_TO, &make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_REMAINDER, &remainder);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_AND_T, &and_);
-    put(spec, ACT_OR_T, &or_);
-    put(spec, ACT_XOR_T, &xor_);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_TO, &make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_REMAINDER, &remainder);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_AND_T, &and_);
+    actions::put(spec, ACT_OR_T, &or_);
+    actions::put(spec, ACT_XOR_T, &xor_);
     for (int a : {ACT_RANDOM, ACT_ABSOLUTE, ACT_EVEN_Q, ACT_ODD_Q}) spec.handlers[a - 1] = actions::INHERIT;
     actions::register_type(spec);
 }

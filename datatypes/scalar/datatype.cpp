@@ -2,6 +2,7 @@
 // scalar units.
 #include "datatypes/scalar/datatype.h"
 
+#include <utility>
 
 #include "core/actions.h"
 #include "core/callable.h"
@@ -72,6 +73,12 @@ void raise_bad_to(uint32_t type, const Cell* value) {
 }
 
 void run_stack_action(uint32_t type, int action) { actions::get<actions::StackFn>(type, action)(); }
+
+void run_swapped(uint32_t type, int action) {
+    (void)actions::lookup(type, action);
+    std::swap(*stack::arg(0), *stack::arg(1));
+    run_stack_action(type, action);
+}
 
 bool load_one_value(const Cell* text, Cell* out) {
     if (!is_text_type(type_of(text))) return false;
@@ -381,63 +388,54 @@ void complement(Cell* v) { set_logic(v, v->d1 == 0); }
 }  // namespace logic
 
 // ---- registration ----
-namespace {
-
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
-}  // namespace
-
 namespace datatypes {
 
 void register_datatype() {
     actions::TypeSpec spec{TYPE_DATATYPE, 0, "datatype!", {}};
-    put(spec, ACT_FORM, &datatype::form);
-    put(spec, ACT_MOLD, &datatype::mold);
-    put(spec, ACT_COMPARE, &datatype::compare);
+    actions::put(spec, ACT_FORM, &datatype::form);
+    actions::put(spec, ACT_MOLD, &datatype::mold);
+    actions::put(spec, ACT_COMPARE, &datatype::compare);
     actions::register_type(spec);
 }
 
 void register_unset() {
     actions::TypeSpec spec{TYPE_UNSET, 0, "unset!", {}};
-    put(spec, ACT_MAKE, &unset::make);
-    put(spec, ACT_TO, &unset::make);
-    put(spec, ACT_FORM, &unset::form);
-    put(spec, ACT_MOLD, &unset::mold);
-    put(spec, ACT_COMPARE, &compare_empty);
+    actions::put(spec, ACT_MAKE, &unset::make);
+    actions::put(spec, ACT_TO, &unset::make);
+    actions::put(spec, ACT_FORM, &unset::form);
+    actions::put(spec, ACT_MOLD, &unset::mold);
+    actions::put(spec, ACT_COMPARE, &compare_empty);
     actions::register_type(spec);
 }
 
 void register_none() {
     actions::TypeSpec spec{TYPE_NONE, 0, "none!", {}};
-    put(spec, ACT_MAKE, &none::make);
-    put(spec, ACT_TO, &none::make);
-    put(spec, ACT_FORM, &none::form);
-    put(spec, ACT_MOLD, &none::mold);
-    put(spec, ACT_COMPARE, &compare_empty);
-    put(spec, ACT_CLEAR, &none::clear);
-    put(spec, ACT_FIND, &none::find);
-    put(spec, ACT_LENGTH_Q, &none::length);
-    put(spec, ACT_REMOVE, &none::remove);
-    put(spec, ACT_SELECT, &none::find);
-    put(spec, ACT_TAKE, &none::take);
+    actions::put(spec, ACT_MAKE, &none::make);
+    actions::put(spec, ACT_TO, &none::make);
+    actions::put(spec, ACT_FORM, &none::form);
+    actions::put(spec, ACT_MOLD, &none::mold);
+    actions::put(spec, ACT_COMPARE, &compare_empty);
+    actions::put(spec, ACT_CLEAR, &none::clear);
+    actions::put(spec, ACT_FIND, &none::find);
+    actions::put(spec, ACT_LENGTH_Q, &none::length);
+    actions::put(spec, ACT_REMOVE, &none::remove);
+    actions::put(spec, ACT_SELECT, &none::find);
+    actions::put(spec, ACT_TAKE, &none::take);
     actions::register_type(spec);
 }
 
 void register_logic() {
     actions::TypeSpec spec{TYPE_LOGIC, 0, "logic!", {}};
-    put(spec, ACT_MAKE, &logic::make);
-    put(spec, ACT_RANDOM, &logic::random);
-    put(spec, ACT_TO, &logic::to);
-    put(spec, ACT_FORM, &logic::form);
-    put(spec, ACT_MOLD, &logic::mold);
-    put(spec, ACT_COMPARE, &logic::compare);
-    put(spec, ACT_AND_T, &logic::and_);
-    put(spec, ACT_COMPLEMENT, &logic::complement);
-    put(spec, ACT_OR_T, &logic::or_);
-    put(spec, ACT_XOR_T, &logic::xor_);
+    actions::put(spec, ACT_MAKE, &logic::make);
+    actions::put(spec, ACT_RANDOM, &logic::random);
+    actions::put(spec, ACT_TO, &logic::to);
+    actions::put(spec, ACT_FORM, &logic::form);
+    actions::put(spec, ACT_MOLD, &logic::mold);
+    actions::put(spec, ACT_COMPARE, &logic::compare);
+    actions::put(spec, ACT_AND_T, &logic::and_);
+    actions::put(spec, ACT_COMPLEMENT, &logic::complement);
+    actions::put(spec, ACT_OR_T, &logic::or_);
+    actions::put(spec, ACT_XOR_T, &logic::xor_);
     actions::register_type(spec);
 }
 

@@ -88,6 +88,10 @@ int32_t emit(uint32_t buffer, std::string_view text, int32_t budget);
 // The handler of another datatype for a stack-reading action (arithmetic), called with the
 // argument cells as they are. Raises expect-arg when that type does not support the action.
 void run_stack_action(uint32_t type, int action);
+// Hands an arithmetic action over to the type of the second operand, which takes this type
+// as its own second operand: raises expect-arg before anything changes when that type does
+// not support the action, else swaps the first two arguments and runs its handler.
+void run_swapped(uint32_t type, int action);
 
 // Loads a text value (string!, file!, url!, tag!, email!, ref!) from its head with the
 // lexer into out. True when the whole text is exactly one value; false for any other

@@ -740,11 +740,6 @@ Cell* pick(Cell* d, int32_t, Cell* index) {
     return &result_cell;
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::date
 
@@ -753,16 +748,16 @@ namespace zel::datatypes {
 void register_date() {
     using namespace date;
     actions::TypeSpec spec{TYPE_DATE, 0, "date!", {}};
-    put(spec, ACT_MAKE, &date::make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &date::to);
-    put(spec, ACT_FORM, &date::form);
-    put(spec, ACT_MOLD, &date::mold);
-    put(spec, ACT_EVAL_PATH, &date::eval_path);
-    put(spec, ACT_COMPARE, &date::compare);
-    put(spec, ACT_ADD, &date::add);
-    put(spec, ACT_SUBTRACT, &date::subtract);
-    put(spec, ACT_PICK, &date::pick);
+    actions::put(spec, ACT_MAKE, &date::make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &date::to);
+    actions::put(spec, ACT_FORM, &date::form);
+    actions::put(spec, ACT_MOLD, &date::mold);
+    actions::put(spec, ACT_EVAL_PATH, &date::eval_path);
+    actions::put(spec, ACT_COMPARE, &date::compare);
+    actions::put(spec, ACT_ADD, &date::add);
+    actions::put(spec, ACT_SUBTRACT, &date::subtract);
+    actions::put(spec, ACT_PICK, &date::pick);
     actions::register_type(spec);
 }
 

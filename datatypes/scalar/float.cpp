@@ -41,8 +41,6 @@ uint64_t bits_of(double x) {
 
 bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
 
-void require(uint32_t type, int action) { (void)actions::lookup(type, action); }
-
 // The double of an integer!, char! or float-like operand.
 double number_of(const Cell* c) {
     uint32_t t = type_of(c);
@@ -148,16 +146,12 @@ void math(int32_t op) {
             scalar::run_stack_action(tb, integer::action_of(op));
             return;
         case TYPE_VECTOR:
-            require(tb, integer::action_of(op));
-            std::swap(*a, *b);
-            scalar::run_stack_action(tb, integer::action_of(op));
+            scalar::run_swapped(tb, integer::action_of(op));
             return;
         case TYPE_PAIR: case TYPE_POINT2D: case TYPE_POINT3D:
             if (ta == TYPE_TIME) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, tb);
             if (op == OP_SUBTRACT || op == OP_DIVIDE) scalar::raise_not_related_action(integer::action_of(op), tb);
-            require(tb, integer::action_of(op));
-            std::swap(*a, *b);
-            scalar::run_stack_action(tb, integer::action_of(op));
+            scalar::run_swapped(tb, integer::action_of(op));
             return;
         case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
             break;
@@ -402,11 +396,6 @@ bool is_odd(const Cell* v) {
     return std::isfinite(x) && std::fmod(std::trunc(x), 2.0) != 0.0;
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::float_
 
@@ -432,22 +421,11 @@ void set_result(double x) {
 
 bool scan_text(const Cell* str, double& out) {
     // The text is loaded as a value: an integer!, float! or percent! literal gives its number.
-    Cell loaded;
-    stack::Saved saved;
-    try {
-        lexer::Options opt;
-        lexer::load_string(&loaded, str, -1, opt, nullptr);
-    } catch (stack::Unwind&) {
-        if (stack::pending != stack::LEVEL_ERROR) throw;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        return false;
-    }
-    if (type_of(&loaded) != TYPE_BLOCK || block::length(&loaded) != 1) return false;
-    const Cell* v = block::head(&loaded);
-    switch (type_of(v)) {
-        case TYPE_INTEGER: out = double(int_value(v)); return true;
-        case TYPE_FLOAT: case TYPE_PERCENT: out = float_value(v); return true;
+    Cell v;
+    if (!scalar::load_one_value(str, &v)) return false;
+    switch (type_of(&v)) {
+        case TYPE_INTEGER: out = double(int_value(&v)); return true;
+        case TYPE_FLOAT: case TYPE_PERCENT: out = float_value(&v); return true;
         default: return false;
     }
 }
@@ -459,31 +437,31 @@ namespace zel::datatypes {
 void register_float() {
     using namespace float_;
     actions::TypeSpec spec{TYPE_FLOAT, 0, "float!", {}};
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_COMPARE, &float_::compare);
-    put(spec, ACT_ABSOLUTE, &absolute);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_NEGATE, &negate);
-    put(spec, ACT_POWER, &float_::power);
-    put(spec, ACT_REMAINDER, &remainder);
-    put(spec, ACT_ROUND, &float_::round);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_EVEN_Q, &is_even);
-    put(spec, ACT_ODD_Q, &is_odd);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_COMPARE, &float_::compare);
+    actions::put(spec, ACT_ABSOLUTE, &absolute);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_NEGATE, &negate);
+    actions::put(spec, ACT_POWER, &float_::power);
+    actions::put(spec, ACT_REMAINDER, &remainder);
+    actions::put(spec, ACT_ROUND, &float_::round);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_EVEN_Q, &is_even);
+    actions::put(spec, ACT_ODD_Q, &is_odd);
     actions::register_type(spec);
 
     // percent! takes float!'s handlers but for its own text.
     actions::TypeSpec pct{TYPE_PERCENT, TYPE_FLOAT, "percent!", {}};
     for (int a : {ACT_MAKE, ACT_RANDOM, ACT_TO, ACT_COMPARE}) pct.handlers[a - 1] = actions::INHERIT;
     for (int a = ACT_ABSOLUTE; a <= ACT_ODD_Q; a++) pct.handlers[a - 1] = actions::INHERIT;
-    put(pct, ACT_FORM, &form_percent);
-    put(pct, ACT_MOLD, &mold_percent);
+    actions::put(pct, ACT_FORM, &form_percent);
+    actions::put(pct, ACT_MOLD, &mold_percent);
     actions::register_type(pct);
 }
 

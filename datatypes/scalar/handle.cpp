@@ -61,11 +61,6 @@ int32_t compare(const Cell* a, const Cell* b, int32_t) {
     return (x > y) - (x < y);
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::handle
 
@@ -74,9 +69,9 @@ namespace zel::datatypes {
 void register_handle() {
     // The parent integer! is recorded, but nothing is inherited from it.
     actions::TypeSpec spec{TYPE_HANDLE, TYPE_INTEGER, "handle!", {}};
-    handle::put(spec, ACT_FORM, &handle::form);
-    handle::put(spec, ACT_MOLD, &handle::mold);
-    handle::put(spec, ACT_COMPARE, &handle::compare);
+    actions::put(spec, ACT_FORM, &handle::form);
+    actions::put(spec, ACT_MOLD, &handle::mold);
+    actions::put(spec, ACT_COMPARE, &handle::compare);
     actions::register_type(spec);
 }
 

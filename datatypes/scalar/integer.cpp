@@ -29,9 +29,6 @@ Cell result_cell;   // what make/to hand back to the dispatcher
 
 [[noreturn]] void overflow() { error::raise(error::ERR_MATH_OVERFLOW); }
 
-// Swapped handing on: the first cell becomes the other value and the second the integer.
-void swap_args() { std::swap(*arg(0), *arg(1)); }
-
 // Raises expect-arg now, before any argument changes, when type lacks the action.
 void require(uint32_t type, int action) { (void)actions::lookup(type, action); }
 
@@ -158,31 +155,23 @@ void math(int32_t op) {
                 // n - p is done as (-p) + n.
                 require(tb, ACT_NEGATE);
                 require(tb, ACT_ADD);
-                swap_args();
+                std::swap(*a, *b);
                 actions::get<actions::UnaryFn>(tb, ACT_NEGATE)(arg(0));
                 scalar::run_stack_action(tb, ACT_ADD);
                 return;
             }
-            require(tb, action_of(op));
-            swap_args();
-            scalar::run_stack_action(tb, action_of(op));
+            scalar::run_swapped(tb, action_of(op));
             return;
         case TYPE_TUPLE:
             if (op == OP_SUBTRACT || op == OP_DIVIDE) scalar::raise_not_related_action(action_of(op), TYPE_INTEGER);
-            require(tb, action_of(op));
-            swap_args();
-            scalar::run_stack_action(tb, action_of(op));
+            scalar::run_swapped(tb, action_of(op));
             return;
         case TYPE_DATE:
             if (op != OP_ADD) scalar::raise_not_related_action(action_of(op), TYPE_INTEGER);
-            require(tb, ACT_ADD);
-            swap_args();
-            scalar::run_stack_action(tb, ACT_ADD);
+            scalar::run_swapped(tb, ACT_ADD);
             return;
         case TYPE_VECTOR:
-            require(tb, action_of(op));
-            swap_args();
-            scalar::run_stack_action(tb, action_of(op));
+            scalar::run_swapped(tb, action_of(op));
             return;
         default:
             error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, tb);
@@ -404,11 +393,6 @@ void round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floo
     stack::keep_result_slot();
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::integer
 
@@ -417,27 +401,27 @@ namespace zel::datatypes {
 void register_integer() {
     using namespace integer;
     actions::TypeSpec spec{TYPE_INTEGER, 0, "integer!", {}};
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &to);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_ABSOLUTE, &absolute);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_NEGATE, &negate);
-    put(spec, ACT_POWER, &power);
-    put(spec, ACT_REMAINDER, &remainder);
-    put(spec, ACT_ROUND, &integer::round);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_EVEN_Q, &is_even);
-    put(spec, ACT_ODD_Q, &is_odd);
-    put(spec, ACT_AND_T, &and_);
-    put(spec, ACT_COMPLEMENT, &complement);
-    put(spec, ACT_OR_T, &or_);
-    put(spec, ACT_XOR_T, &xor_);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &to);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_ABSOLUTE, &absolute);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_NEGATE, &negate);
+    actions::put(spec, ACT_POWER, &power);
+    actions::put(spec, ACT_REMAINDER, &remainder);
+    actions::put(spec, ACT_ROUND, &integer::round);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_EVEN_Q, &is_even);
+    actions::put(spec, ACT_ODD_Q, &is_odd);
+    actions::put(spec, ACT_AND_T, &and_);
+    actions::put(spec, ACT_COMPLEMENT, &complement);
+    actions::put(spec, ACT_OR_T, &or_);
+    actions::put(spec, ACT_XOR_T, &xor_);
     actions::register_type(spec);
 }
 

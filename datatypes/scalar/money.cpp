@@ -850,11 +850,6 @@ Cell* pick(Cell* v, int32_t, Cell* index) {
     return &result_cell;
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::money
 
@@ -863,24 +858,24 @@ namespace zel::datatypes {
 void register_money() {
     using namespace money;
     actions::TypeSpec spec{TYPE_MONEY, 0, "money!", {}};
-    put(spec, ACT_MAKE, &money::make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &money::to);
-    put(spec, ACT_FORM, &money::form);
-    put(spec, ACT_MOLD, &money::mold);
-    put(spec, ACT_EVAL_PATH, &money::eval_path);
-    put(spec, ACT_COMPARE, &money::compare);
-    put(spec, ACT_ABSOLUTE, &money::absolute);
-    put(spec, ACT_ADD, &money::add);
-    put(spec, ACT_DIVIDE, &money::divide);
-    put(spec, ACT_MULTIPLY, &money::multiply);
-    put(spec, ACT_NEGATE, &money::negate);
-    put(spec, ACT_REMAINDER, &money::remainder);
-    put(spec, ACT_ROUND, &money::round);
-    put(spec, ACT_SUBTRACT, &money::subtract);
-    put(spec, ACT_EVEN_Q, &money::is_even);
-    put(spec, ACT_ODD_Q, &money::is_odd);
-    put(spec, ACT_PICK, &money::pick);
+    actions::put(spec, ACT_MAKE, &money::make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &money::to);
+    actions::put(spec, ACT_FORM, &money::form);
+    actions::put(spec, ACT_MOLD, &money::mold);
+    actions::put(spec, ACT_EVAL_PATH, &money::eval_path);
+    actions::put(spec, ACT_COMPARE, &money::compare);
+    actions::put(spec, ACT_ABSOLUTE, &money::absolute);
+    actions::put(spec, ACT_ADD, &money::add);
+    actions::put(spec, ACT_DIVIDE, &money::divide);
+    actions::put(spec, ACT_MULTIPLY, &money::multiply);
+    actions::put(spec, ACT_NEGATE, &money::negate);
+    actions::put(spec, ACT_REMAINDER, &money::remainder);
+    actions::put(spec, ACT_ROUND, &money::round);
+    actions::put(spec, ACT_SUBTRACT, &money::subtract);
+    actions::put(spec, ACT_EVEN_Q, &money::is_even);
+    actions::put(spec, ACT_ODD_Q, &money::is_odd);
+    actions::put(spec, ACT_PICK, &money::pick);
     actions::register_type(spec);
 }
 

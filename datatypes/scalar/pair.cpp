@@ -274,11 +274,6 @@ Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
 
 void reverse(Cell* v, Cell*, Cell*) { write_cell(v, y_of(v), x_of(v)); }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::pair
 
@@ -287,26 +282,26 @@ namespace zel::datatypes {
 void register_pair() {
     using namespace pair;
     actions::TypeSpec spec{TYPE_PAIR, 0, "pair!", {}};
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_EVAL_PATH, &eval_path);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_ABSOLUTE, &absolute);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_NEGATE, &negate);
-    put(spec, ACT_REMAINDER, &remainder);
-    put(spec, ACT_ROUND, &pair::round);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_AND_T, &and_);
-    put(spec, ACT_OR_T, &or_);
-    put(spec, ACT_XOR_T, &xor_);
-    put(spec, ACT_PICK, &pick);
-    put(spec, ACT_REVERSE, &reverse);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_EVAL_PATH, &eval_path);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_ABSOLUTE, &absolute);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_NEGATE, &negate);
+    actions::put(spec, ACT_REMAINDER, &remainder);
+    actions::put(spec, ACT_ROUND, &pair::round);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_AND_T, &and_);
+    actions::put(spec, ACT_OR_T, &or_);
+    actions::put(spec, ACT_XOR_T, &xor_);
+    actions::put(spec, ACT_PICK, &pick);
+    actions::put(spec, ACT_REVERSE, &reverse);
     actions::register_type(spec);
 }
 

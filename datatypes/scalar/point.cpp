@@ -284,30 +284,25 @@ void reverse(Cell* v, Cell*, Cell*) {
     std::swap(v->d1, (&v->d1)[last]);
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 void register_point(uint32_t t, const char* name) {
     actions::TypeSpec spec{t, 0, name, {}};
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_EVAL_PATH, &eval_path);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_ABSOLUTE, &absolute);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_NEGATE, &negate);
-    put(spec, ACT_REMAINDER, &remainder);
-    put(spec, ACT_ROUND, &point::round);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_PICK, &pick);
-    put(spec, ACT_REVERSE, &reverse);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_EVAL_PATH, &eval_path);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_ABSOLUTE, &absolute);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_NEGATE, &negate);
+    actions::put(spec, ACT_REMAINDER, &remainder);
+    actions::put(spec, ACT_ROUND, &point::round);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_PICK, &pick);
+    actions::put(spec, ACT_REVERSE, &reverse);
     actions::register_type(spec);
 }
 

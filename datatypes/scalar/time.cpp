@@ -177,9 +177,7 @@ void check_operand(const Cell* b) {
 void add() {
     if (type_of(arg(1)) == TYPE_DATE) {
         // The date takes the time: date + time.
-        (void)actions::lookup(TYPE_DATE, ACT_ADD);
-        std::swap(*arg(0), *arg(1));
-        scalar::run_stack_action(TYPE_DATE, ACT_ADD);
+        scalar::run_swapped(TYPE_DATE, ACT_ADD);
         return;
     }
     check_operand(arg(1));
@@ -280,11 +278,6 @@ Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
     return &result_cell;
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::time
 
@@ -295,19 +288,19 @@ void register_time() {
     actions::TypeSpec spec{TYPE_TIME, TYPE_FLOAT, "time!", {}};
     for (int a : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
         spec.handlers[a - 1] = actions::INHERIT;
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_TO, &make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_EVAL_PATH, &eval_path);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_ROUND, &time::round);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_EVEN_Q, &is_even);
-    put(spec, ACT_ODD_Q, &is_odd);
-    put(spec, ACT_PICK, &pick);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_TO, &make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_EVAL_PATH, &eval_path);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_ROUND, &time::round);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_EVEN_Q, &is_even);
+    actions::put(spec, ACT_ODD_Q, &is_odd);
+    actions::put(spec, ACT_PICK, &pick);
     actions::register_type(spec);
 }
 

@@ -39,11 +39,6 @@ int32_t mold(const Cell* v, uint32_t buffer, bool, bool, bool, const Cell*, int3
     return text(v, buffer, budget);
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::triple
 
@@ -51,8 +46,8 @@ namespace zel::datatypes {
 
 void register_triple() {
     actions::TypeSpec spec{TYPE_TRIPLE, 0, "triple!", {}};
-    triple::put(spec, ACT_FORM, &triple::form);
-    triple::put(spec, ACT_MOLD, &triple::mold);
+    actions::put(spec, ACT_FORM, &triple::form);
+    actions::put(spec, ACT_MOLD, &triple::mold);
     actions::register_type(spec);
 }
 

@@ -294,11 +294,6 @@ void reverse(Cell* v, Cell* part, Cell* skip) {
         std::memcpy(b + r * size, copy + (records - 1 - r) * size, size_t(size));
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::tuple
 
@@ -307,25 +302,25 @@ namespace zel::datatypes {
 void register_tuple() {
     using namespace tuple;
     actions::TypeSpec spec{TYPE_TUPLE, 0, "tuple!", {}};
-    put(spec, ACT_MAKE, &tuple::make);
-    put(spec, ACT_RANDOM, &draw_random);
-    put(spec, ACT_TO, &tuple::make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_EVAL_PATH, &eval_path);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_ADD, &add);
-    put(spec, ACT_DIVIDE, &divide);
-    put(spec, ACT_MULTIPLY, &multiply);
-    put(spec, ACT_REMAINDER, &remainder);
-    put(spec, ACT_SUBTRACT, &subtract);
-    put(spec, ACT_AND_T, &and_);
-    put(spec, ACT_COMPLEMENT, &complement);
-    put(spec, ACT_OR_T, &or_);
-    put(spec, ACT_XOR_T, &xor_);
-    put(spec, ACT_LENGTH_Q, &length);
-    put(spec, ACT_PICK, &pick);
-    put(spec, ACT_REVERSE, &reverse);
+    actions::put(spec, ACT_MAKE, &tuple::make);
+    actions::put(spec, ACT_RANDOM, &draw_random);
+    actions::put(spec, ACT_TO, &tuple::make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_EVAL_PATH, &eval_path);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_ADD, &add);
+    actions::put(spec, ACT_DIVIDE, &divide);
+    actions::put(spec, ACT_MULTIPLY, &multiply);
+    actions::put(spec, ACT_REMAINDER, &remainder);
+    actions::put(spec, ACT_SUBTRACT, &subtract);
+    actions::put(spec, ACT_AND_T, &and_);
+    actions::put(spec, ACT_COMPLEMENT, &complement);
+    actions::put(spec, ACT_OR_T, &or_);
+    actions::put(spec, ACT_XOR_T, &xor_);
+    actions::put(spec, ACT_LENGTH_Q, &length);
+    actions::put(spec, ACT_PICK, &pick);
+    actions::put(spec, ACT_REVERSE, &reverse);
     actions::register_type(spec);
 }
 

@@ -218,11 +218,6 @@ Cell* find(const actions::FindArgs& args) {
     return &result_cell;
 }
 
-template <typename Fn>
-void put(actions::TypeSpec& spec, int action, Fn fn) {
-    spec.handlers[action - 1] = reinterpret_cast<actions::Handler>(fn);
-}
-
 }  // namespace
 }  // namespace zel::typeset
 
@@ -231,16 +226,16 @@ namespace zel::datatypes {
 void register_typeset() {
     using namespace typeset;
     actions::TypeSpec spec{TYPE_TYPESET, 0, "typeset!", {}};
-    put(spec, ACT_MAKE, &make);
-    put(spec, ACT_TO, &make);
-    put(spec, ACT_FORM, &form);
-    put(spec, ACT_MOLD, &mold);
-    put(spec, ACT_COMPARE, &compare);
-    put(spec, ACT_AND_T, &and_);
-    put(spec, ACT_COMPLEMENT, &complement);
-    put(spec, ACT_OR_T, &or_);
-    put(spec, ACT_XOR_T, &xor_);
-    put(spec, ACT_FIND, &find);
+    actions::put(spec, ACT_MAKE, &make);
+    actions::put(spec, ACT_TO, &make);
+    actions::put(spec, ACT_FORM, &form);
+    actions::put(spec, ACT_MOLD, &mold);
+    actions::put(spec, ACT_COMPARE, &compare);
+    actions::put(spec, ACT_AND_T, &and_);
+    actions::put(spec, ACT_COMPLEMENT, &complement);
+    actions::put(spec, ACT_OR_T, &or_);
+    actions::put(spec, ACT_XOR_T, &xor_);
+    actions::put(spec, ACT_FIND, &find);
     actions::register_type(spec);
 }
 

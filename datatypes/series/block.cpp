@@ -609,35 +609,32 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
     return value;
 }
 
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-
 // block!'s registration: its own handlers, series!'s for the positions and element access.
 actions::TypeSpec type_spec() {
     actions::TypeSpec spec{TYPE_BLOCK, TYPE_SERIES, "block!", {}};
-    auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
     for (int a : {ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q,
                   ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SKIP,
                   ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
         set(a, actions::INHERIT);
-    set(ACT_MAKE, H(&make));
-    set(ACT_TO, H(&to));
-    set(ACT_FORM, H(form));
-    set(ACT_MOLD, H(mold));
-    set(ACT_EVAL_PATH, H(eval_path));
-    set(ACT_COMPARE, H(compare));
+    set(ACT_MAKE, &make);
+    set(ACT_TO, &to);
+    set(ACT_FORM, form);
+    set(ACT_MOLD, mold);
+    set(ACT_EVAL_PATH, eval_path);
+    set(ACT_COMPARE, compare);
     using AppendFn = void (*)(Cell*, Cell*, int32_t, bool, int32_t, bool);
-    set(ACT_APPEND, H(static_cast<AppendFn>(&append)));
-    set(ACT_INSERT, H(static_cast<AppendFn>(&append)));
-    set(ACT_CHANGE, H(change));
-    set(ACT_COPY, H(&copy));
-    set(ACT_SWAP, H(swap));
-    set(ACT_TAKE, H(take));
-    set(ACT_TRIM, H(trim));
-    set(ACT_FIND, H(&block::find));
-    set(ACT_SELECT, H(&block::select));
-    set(ACT_PUT, H(&block::put));
-    set(ACT_SORT, H(&block::sort));
+    set(ACT_APPEND, static_cast<AppendFn>(&append));
+    set(ACT_INSERT, static_cast<AppendFn>(&append));
+    set(ACT_CHANGE, change);
+    set(ACT_COPY, &copy);
+    set(ACT_SWAP, swap);
+    set(ACT_TAKE, take);
+    set(ACT_TRIM, trim);
+    set(ACT_FIND, &block::find);
+    set(ACT_SELECT, &block::select);
+    set(ACT_PUT, &block::put);
+    set(ACT_SORT, &block::sort);
     return spec;
 }
 

@@ -189,9 +189,6 @@ int32_t mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Ce
     return block_mold(v, b, only, all, flat, part, limit, indent);
 }
 
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-
 }  // namespace
 
 }  // namespace zel::hash
@@ -201,16 +198,16 @@ namespace zel::datatypes {
 void register_hash() {
     using namespace zel::hash;
     actions::TypeSpec spec{TYPE_HASH, TYPE_BLOCK, "hash!", {}};
-    auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
     for (int a : {ACT_REFLECT, ACT_FORM, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT, ACT_BACK, ACT_CHANGE,
                   ACT_CLEAR, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE,
                   ACT_NEXT, ACT_PICK, ACT_POKE, ACT_PUT, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP, ACT_SWAP,
                   ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY, ACT_SORT, ACT_TRIM})
         set(a, actions::INHERIT);
-    set(ACT_MAKE, H(&zel::hash::make));
-    set(ACT_TO, H(&to));
-    set(ACT_MOLD, H(&mold));
-    set(ACT_COPY, H(&copy));
+    set(ACT_MAKE, &zel::hash::make);
+    set(ACT_TO, &to);
+    set(ACT_MOLD, &mold);
+    set(ACT_COPY, &copy);
     actions::register_type(spec);
 }
 

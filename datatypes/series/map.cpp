@@ -439,9 +439,6 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
 }
 
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-
 }  // namespace
 
 uint32_t count(const Cell* map) { return hashtable::record(table_of(map))->count; }
@@ -489,21 +486,21 @@ namespace zel::datatypes {
 void register_map() {
     using namespace zel::map;
     actions::TypeSpec spec{TYPE_MAP, 0, "map!", {}};
-    auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
-    set(ACT_MAKE, H(&zel::map::make));
-    set(ACT_TO, H(&to));
-    set(ACT_REFLECT, H(&reflect));
-    set(ACT_FORM, H(&form));
-    set(ACT_MOLD, H(&mold));
-    set(ACT_EVAL_PATH, H(&eval_path));
-    set(ACT_COMPARE, H(&compare));
-    set(ACT_CLEAR, H(&clear));
-    set(ACT_COPY, H(&copy));
-    set(ACT_FIND, H(&find));
-    set(ACT_LENGTH_Q, H(&length));
-    set(ACT_PUT, H(&put));
-    set(ACT_REMOVE, H(&remove));
-    set(ACT_SELECT, H(&select));
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    set(ACT_MAKE, &zel::map::make);
+    set(ACT_TO, &to);
+    set(ACT_REFLECT, &reflect);
+    set(ACT_FORM, &form);
+    set(ACT_MOLD, &mold);
+    set(ACT_EVAL_PATH, &eval_path);
+    set(ACT_COMPARE, &compare);
+    set(ACT_CLEAR, &clear);
+    set(ACT_COPY, &copy);
+    set(ACT_FIND, &find);
+    set(ACT_LENGTH_Q, &length);
+    set(ACT_PUT, &put);
+    set(ACT_REMOVE, &remove);
+    set(ACT_SELECT, &select);
     actions::register_type(spec);
 }
 

@@ -126,9 +126,6 @@ namespace zel::datatypes {
 
 namespace {
 
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-
 // Every slot inherited from the parent, then the math actions (absolute .. xor~), the port
 // actions and set-path emptied: none of the any-block types supports them.
 actions::TypeSpec inheriting(uint32_t id, uint32_t parent, const char* name) {
@@ -146,11 +143,11 @@ actions::TypeSpec inheriting(uint32_t id, uint32_t parent, const char* name) {
 
 void register_paths() {
     actions::TypeSpec path = inheriting(TYPE_PATH, TYPE_BLOCK, "path!");
-    path.handlers[ACT_MAKE - 1] = H(path::make);
-    path.handlers[ACT_TO - 1] = H(path::to);
-    path.handlers[ACT_FORM - 1] = H(path::form);
-    path.handlers[ACT_MOLD - 1] = H(path::mold);
-    path.handlers[ACT_COPY - 1] = H(&block::copy);
+    actions::put(path, ACT_MAKE, path::make);
+    actions::put(path, ACT_TO, path::to);
+    actions::put(path, ACT_FORM, path::form);
+    actions::put(path, ACT_MOLD, path::mold);
+    actions::put(path, ACT_COPY, &block::copy);
     path.handlers[ACT_RANDOM - 1] = nullptr;
     path.handlers[ACT_SORT - 1] = nullptr;
     path.handlers[ACT_TRIM - 1] = nullptr;
@@ -161,14 +158,14 @@ void register_paths() {
     for (const auto& k : kinds) {
         actions::TypeSpec spec{k.id, TYPE_PATH, k.name, {}};
         for (auto& h : spec.handlers) h = actions::INHERIT;
-        spec.handlers[ACT_MOLD - 1] = H(path::mold);
+        actions::put(spec, ACT_MOLD, path::mold);
         actions::register_type(spec);
     }
 }
 
 void register_paren() {
     actions::TypeSpec spec = inheriting(TYPE_PAREN, TYPE_BLOCK, "paren!");
-    spec.handlers[ACT_MOLD - 1] = H(paren::mold);
+    actions::put(spec, ACT_MOLD, paren::mold);
     spec.handlers[ACT_TRIM - 1] = nullptr;
     actions::register_type(spec);
 }

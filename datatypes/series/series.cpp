@@ -665,35 +665,30 @@ int32_t spec_to_size(const Cell* spec) {
 
 namespace zel::datatypes {
 
-namespace {
-template <typename F>
-actions::Handler H(F f) { return reinterpret_cast<actions::Handler>(f); }
-}  // namespace
-
 void register_series() {
     actions::TypeSpec spec{TYPE_SERIES, 0, "series!", {}};
-    auto set = [&](int action, actions::Handler h) { spec.handlers[action - 1] = h; };
-    set(ACT_RANDOM, H(series::random));
-    set(ACT_REFLECT, H(series::reflect));
-    set(ACT_AT, H(series::at));
-    set(ACT_BACK, H(series::back));
-    set(ACT_CLEAR, H(series::clear));
-    set(ACT_COPY, H(&series::copy));
-    set(ACT_HEAD, H(series::head));
-    set(ACT_HEAD_Q, H(series::is_head));
-    set(ACT_INDEX_Q, H(series::is_index));
-    set(ACT_LENGTH_Q, H(series::is_length));
-    set(ACT_MOVE, H(series::move));
-    set(ACT_NEXT, H(series::next));
-    set(ACT_PICK, H(series::pick));
-    set(ACT_POKE, H(series::poke));
-    set(ACT_REMOVE, H(series::remove));
-    set(ACT_REVERSE, H(series::reverse));
-    set(ACT_SKIP, H(series::skip));
-    set(ACT_TAIL, H(series::tail));
-    set(ACT_TAIL_Q, H(series::is_tail));
-    set(ACT_TAKE, H(&series::take));
-    set(ACT_MODIFY, H(series::modify));
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    set(ACT_RANDOM, series::random);
+    set(ACT_REFLECT, series::reflect);
+    set(ACT_AT, series::at);
+    set(ACT_BACK, series::back);
+    set(ACT_CLEAR, series::clear);
+    set(ACT_COPY, &series::copy);
+    set(ACT_HEAD, series::head);
+    set(ACT_HEAD_Q, series::is_head);
+    set(ACT_INDEX_Q, series::is_index);
+    set(ACT_LENGTH_Q, series::is_length);
+    set(ACT_MOVE, series::move);
+    set(ACT_NEXT, series::next);
+    set(ACT_PICK, series::pick);
+    set(ACT_POKE, series::poke);
+    set(ACT_REMOVE, series::remove);
+    set(ACT_REVERSE, series::reverse);
+    set(ACT_SKIP, series::skip);
+    set(ACT_TAIL, series::tail);
+    set(ACT_TAIL_Q, series::is_tail);
+    set(ACT_TAKE, &series::take);
+    set(ACT_MODIFY, series::modify);
     actions::register_type(spec);
 }
 

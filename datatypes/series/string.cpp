@@ -736,28 +736,25 @@ namespace zel::datatypes {
 
 void register_string() {
     using namespace zel::string;
-    using actions::Handler;
-    auto h = [](auto fn) { return reinterpret_cast<Handler>(fn); };
-    const Handler I = actions::INHERIT;
+    const actions::Handler I = actions::INHERIT;
     actions::TypeSpec spec{TYPE_STRING, TYPE_SERIES, "string!", {}};
-    Handler* s = spec.handlers;
-    auto set = [&](int action, Handler fn) { s[action - 1] = fn; };
-    set(ACT_MAKE, h(&string_make));
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    set(ACT_MAKE, &string_make);
     set(ACT_RANDOM, I);
     set(ACT_REFLECT, I);
-    set(ACT_TO, h(&string_to));
-    set(ACT_FORM, h(&string_form));
-    set(ACT_MOLD, h(&string_mold));
-    set(ACT_EVAL_PATH, h(&string_eval_path));
-    set(ACT_COMPARE, h(&string_compare));
-    set(ACT_APPEND, h(&string_insert));
-    set(ACT_INSERT, h(&string_insert));
-    set(ACT_CHANGE, h(&string_change));
-    set(ACT_FIND, h(&string_find));
-    set(ACT_SELECT, h(&string_select));
-    set(ACT_SWAP, h(&string_swap));
-    set(ACT_TAKE, h(&string_take));
-    set(ACT_TRIM, h(&string_trim));
+    set(ACT_TO, &string_to);
+    set(ACT_FORM, &string_form);
+    set(ACT_MOLD, &string_mold);
+    set(ACT_EVAL_PATH, &string_eval_path);
+    set(ACT_COMPARE, &string_compare);
+    set(ACT_APPEND, &string_insert);
+    set(ACT_INSERT, &string_insert);
+    set(ACT_CHANGE, &string_change);
+    set(ACT_FIND, &string_find);
+    set(ACT_SELECT, &string_select);
+    set(ACT_SWAP, &string_swap);
+    set(ACT_TAKE, &string_take);
+    set(ACT_TRIM, &string_trim);
     for (int a : {ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
                   ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
         set(a, I);

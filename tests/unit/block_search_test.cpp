@@ -21,21 +21,13 @@
 #include "datatypes/series/hash.h"
 #include "datatypes/series/sort.h"
 #include "datatypes/series/string.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-class BlockSearchTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-    void SetUp() override { saved_top = stack::top; }
-    void TearDown() override {
-        stack::top = saved_top;
-        cycle::reset();
-    }
-    Cell* saved_top = nullptr;
-};
+using BlockSearchTest = test::StackTest;
 
 // ---- generated values ----
 
@@ -188,10 +180,7 @@ Query random_query(Gen& g, const std::vector<Cell>& cells) {
 }
 
 std::string describe(const Query& q, int64_t head) {
-    Cell v = q.value;
-    Cell s;
-    actions::mold_value(&s, &v);
-    return "value " + string::to_utf8(&s) + " head " + std::to_string(head) + " skip " + std::to_string(q.skip) +
+    return "value " + test::molded(&q.value) + " head " + std::to_string(head) + " skip " + std::to_string(q.skip) +
            " part " + std::to_string(q.part) + (q.only ? " only" : "") + (q.case_ ? " case" : "") +
            (q.same ? " same" : "") + (q.last ? " last" : "") + (q.reverse ? " reverse" : "") +
            (q.tail ? " tail" : "") + (q.match ? " match" : "");
@@ -443,7 +432,7 @@ TEST_F(BlockSearchTest, SetOperationsMatchTheReference) {
         ASSERT_EQ(type_of(&out), ta);
         std::vector<Cell> got = cells_of(out), flat;
         for (auto& r : want) flat.insert(flat.end(), r.begin(), r.end());
-        auto text = [](const Cell& v) { Cell c = v, s; actions::mold_value(&s, &c); return string::to_utf8(&s); };
+        auto text = [](const Cell& v) { return test::molded(&v); };
         ASSERT_EQ(got.size(), flat.size()) << "code " << code << " case " << case_ << " skip " << skip << " a "
                                            << text(a) << " b " << text(b) << " got " << text(out);
         if (!flat.empty()) {

@@ -15,17 +15,14 @@
 #include "datatypes/series/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-class BlockTest : public ::testing::Test {
+class BlockTest : public test::StackTest {
 protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-    void SetUp() override { saved_top = stack::top; }
-    void TearDown() override { stack::top = saved_top; cycle::reset(); }
-    Cell* saved_top = nullptr;
 
     // A block of the integers given, at head 0.
     static Cell ints(std::initializer_list<int32_t> values) {

@@ -15,31 +15,14 @@
 #include "core/symbol.h"
 #include "datatypes/scalar/date.h"
 #include "datatypes/scalar/money.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-// The id of the error a call raises ("" when it raises none).
-template <typename Fn>
-std::string error_id(Fn fn) {
-    stack::Saved saved;
-    try {
-        fn();
-    } catch (stack::Unwind&) {
-        Cell err = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        const Cell* id = error::field(&err, error::F_ID);
-        return std::string(symbol::spelling(word_symbol(id)));
-    }
-    return "";
-}
-
-class DateMoney : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-};
+using test::raised_id;
+using DateMoney = test::RuntimeTest;
 
 // ---- the calendar reference ----
 
@@ -151,15 +134,15 @@ TEST_F(DateMoney, ZoneCarryKeepsTheInstantAndPutsTheLocalTimeInOneDay) {
         ASSERT_LT(local, 86400.0) << n << " " << s << " zone " << z;
         ASSERT_EQ(double(c.days - n) * 86400.0 + c.seconds, s) << n << " " << s << " zone " << z;
     }
-    EXPECT_EQ(error_id([] { date::carry_zone_days(0, NAN, 0); }), "type-limit");
-    EXPECT_EQ(error_id([] { date::carry_zone_days(0, 1e300, 0); }), "type-limit");
+    EXPECT_EQ(raised_id([] { date::carry_zone_days(0, NAN, 0); }), "type-limit");
+    EXPECT_EQ(raised_id([] { date::carry_zone_days(0, 1e300, 0); }), "type-limit");
 }
 
 TEST_F(DateMoney, PackingChecksTheRanges) {
-    EXPECT_EQ(error_id([] { date::pack(16384, 1, 1, 0, false); }), "type-limit");
-    EXPECT_EQ(error_id([] { date::pack(-16385, 1, 1, 0, false); }), "type-limit");
-    EXPECT_EQ(error_id([] { date::pack_zone(16, 0, false); }), "out-of-range");
-    EXPECT_EQ(error_id([] { date::pack_zone(1, 60, false); }), "out-of-range");
+    EXPECT_EQ(raised_id([] { date::pack(16384, 1, 1, 0, false); }), "type-limit");
+    EXPECT_EQ(raised_id([] { date::pack(-16385, 1, 1, 0, false); }), "type-limit");
+    EXPECT_EQ(raised_id([] { date::pack_zone(16, 0, false); }), "out-of-range");
+    EXPECT_EQ(raised_id([] { date::pack_zone(1, 60, false); }), "out-of-range");
     uint32_t w = date::pack(-16384, 12, 31, date::pack_zone(15, 45, true), true);
     EXPECT_EQ(date::year_of(w), -16384);
     EXPECT_EQ(date::month_of(w), 12);
@@ -232,7 +215,7 @@ Outcome run(const Cell& a, const Cell& b, int action) {
     *stack::push() = a;
     *stack::push() = b;
     Outcome o;
-    o.error = error_id([&] { actions::get<actions::StackFn>(type_of(&a), action)(); });
+    o.error = raised_id([&] { actions::get<actions::StackFn>(type_of(&a), action)(); });
     o.result = *stack::base;
     stack::base = saved_base;
     stack::top = saved_top;
@@ -368,7 +351,7 @@ TEST_F(DateMoney, MoneyConversions) {
         // to-integer: truncation toward zero, or type-limit beyond 32 bits.
         i128 whole = a / 100000;
         if (whole > 2147483647 || whole < -i128(2147483648LL)) {
-            ASSERT_EQ(error_id([&] { money::to_integer(&c); }), "type-limit") << text;
+            ASSERT_EQ(raised_id([&] { money::to_integer(&c); }), "type-limit") << text;
         } else {
             ASSERT_EQ(money::to_integer(&c), int32_t(whole)) << text;
         }
@@ -400,12 +383,12 @@ TEST_F(DateMoney, MoneyConversions) {
         money::from_float(&c, x, false);
         ASSERT_EQ(scaled_of(&c), scaled) << buf;
     }
-    EXPECT_EQ(error_id([&] { money::from_float(&c, 0.1, true); }), "bad-make-arg");
-    EXPECT_EQ(error_id([&] { money::from_float(&c, 0.25, true); }), "");
-    EXPECT_EQ(error_id([&] { money::from_float(&c, 1e17, false); }), "bad-make-arg");
-    EXPECT_EQ(error_id([&] { money::from_float(&c, 9e-6, false); }), "bad-make-arg");
-    EXPECT_EQ(error_id([&] { money::from_float(&c, NAN, false); }), "bad-make-arg");
-    EXPECT_EQ(error_id([&] { money::from_float(&c, -HUGE_VAL, false); }), "bad-make-arg");
+    EXPECT_EQ(raised_id([&] { money::from_float(&c, 0.1, true); }), "bad-make-arg");
+    EXPECT_EQ(raised_id([&] { money::from_float(&c, 0.25, true); }), "");
+    EXPECT_EQ(raised_id([&] { money::from_float(&c, 1e17, false); }), "bad-make-arg");
+    EXPECT_EQ(raised_id([&] { money::from_float(&c, 9e-6, false); }), "bad-make-arg");
+    EXPECT_EQ(raised_id([&] { money::from_float(&c, NAN, false); }), "bad-make-arg");
+    EXPECT_EQ(raised_id([&] { money::from_float(&c, -HUGE_VAL, false); }), "bad-make-arg");
 }
 
 TEST_F(DateMoney, MoneyCellLayoutAndCurrencies) {
@@ -429,6 +412,6 @@ TEST_F(DateMoney, MoneyCellLayoutAndCurrencies) {
     // Different currencies: equality says no, ordering refuses.
     Cell e = money_of(100000, "EUR");
     EXPECT_FALSE(actions::compare(&c, &e, actions::OP_EQUAL));
-    EXPECT_EQ(error_id([&] { actions::compare(&c, &e, actions::OP_LESSER); }), "wrong-denom");
+    EXPECT_EQ(raised_id([&] { actions::compare(&c, &e, actions::OP_LESSER); }), "wrong-denom");
     EXPECT_EQ(run(c, e, ACT_ADD).error, "wrong-denom");
 }

@@ -16,6 +16,7 @@
 #include "core/word.h"
 #include "datatypes/series/block.h"
 #include "io/lexer.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -27,25 +28,13 @@ void capture(const char* text, long length, int new_line) {
     if (new_line) printed += '\n';
 }
 
-class ErrorTest : public ::testing::Test {
+class ErrorTest : public test::RuntimeTest {
 protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-
     // Evaluates source; the error it raised (none when it raised nothing).
     static Cell raised(std::string_view src) {
-        stack::Saved saved;
-        Cell result;
-        set_none(&result);
-        try {
-            Cell code;
-            lexer::load_utf8(&code, src);
-            collector::RootGuard keep(&code);
-            interp::eval_block(&code, false);
-        } catch (stack::Unwind&) {
-            result = stack::unwind_value;
-            stack::pending = stack::LEVEL_NONE;
-        }
-        saved.restore();
+        bool got_error = false;
+        Cell result = test::eval_source(src, &got_error);
+        if (!got_error) set_none(&result);
         return result;
     }
 

@@ -9,6 +9,7 @@
 #include "core/memory.h"
 #include "core/runtime.h"
 #include "datatypes/series/block.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -180,10 +181,7 @@ TEST_F(ExternalsTest, TheCollectorSweepsTheRuntimeTable) {
 
 // ---- resource slots ----
 
-class ResourceSlotsTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-};
+using ResourceSlotsTest = test::RuntimeTest;
 
 TEST_F(ResourceSlotsTest, TheHundredAndFirstStoreDoublesTheBlock) {
     resource_slots::Block slots;

@@ -16,15 +16,15 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/string.h"
+#include "test_support.h"
 
 using namespace zel;
 using hashtable::Record;
 
 namespace {
 
-class HashIndexTest : public ::testing::Test {
+class HashIndexTest : public test::RuntimeTest {
 protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
     void SetUp() override { saved_top = stack::top; }
     void TearDown() override { stack::top = saved_top; }
     Cell* saved_top = nullptr;

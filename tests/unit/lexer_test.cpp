@@ -19,6 +19,7 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -105,9 +106,8 @@ std::string text_of(const Cell* v) {
     return describe(v);
 }
 
-class LexerTest : public ::testing::Test {
+class LexerTest : public test::RuntimeTest {
 protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
     void SetUp() override {
         saved_top = stack::top;
         saved_stress = collector::state.stress;

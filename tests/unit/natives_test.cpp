@@ -17,6 +17,7 @@
 #include "datatypes/series/block.h"
 #include "io/lexer.h"
 #include "natives/natives.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -32,35 +33,15 @@ void eval_raising(Cell* args) {
     set_none(&args[0]);
 }
 
-class NativesTest : public ::testing::Test {
+class NativesTest : public test::RuntimeTest {
 protected:
     static void SetUpTestSuite() {
-        runtime::init_for_tests();
+        RuntimeTest::SetUpTestSuite();
         routines::define("eval-raising", "code [block!]", eval_raising);
     }
 
-    // Evaluates source under a catch site like the console's; returns the last value, or the
-    // error raised (unwind_value) with *raised set.
-    static Cell eval(std::string_view src, bool* raised = nullptr) {
-        stack::Saved saved;
-        Cell result;
-        set_none(&result);
-        if (raised) *raised = false;
-        try {
-            Cell code;
-            lexer::load_utf8(&code, src);
-            collector::RootGuard keep(&code);
-            interp::eval_block(&code, false);
-            EXPECT_FALSE(stack::unwinding()) << src;
-            result = *(stack::top - 1);
-        } catch (stack::Unwind&) {
-            result = stack::unwind_value;
-            stack::pending = stack::LEVEL_NONE;
-            if (raised) *raised = true;
-        }
-        saved.restore();
-        return result;
-    }
+    // The last value of the source, or the error raised with *raised set.
+    static Cell eval(std::string_view src, bool* raised = nullptr) { return test::eval_source(src, raised); }
 
     static std::string error_id(const Cell& err) {
         if (type_of(&err) != TYPE_ERROR) return "(no error)";

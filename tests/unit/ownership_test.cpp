@@ -22,32 +22,22 @@
 #include "core/word.h"
 #include "datatypes/series/block.h"
 #include "io/lexer.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-class Runtime : public ::testing::Test {
+class Runtime : public test::RuntimeTest {
 protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-
     // Evaluates source; returns the last value (the test fails on an error).
     static Cell eval(std::string_view src) {
-        stack::Saved saved;
-        Cell result;
-        set_none(&result);
-        try {
-            Cell code;
-            lexer::load_utf8(&code, src);
-            collector::RootGuard keep(&code);
-            interp::eval_block(&code, false);
-            EXPECT_FALSE(stack::unwinding()) << src;
-            result = *(stack::top - 1);
-        } catch (stack::Unwind&) {
+        bool raised = false;
+        Cell result = test::eval_source(src, &raised);
+        if (raised) {
             ADD_FAILURE() << "error evaluating " << src;
-            stack::pending = stack::LEVEL_NONE;
+            set_none(&result);
         }
-        saved.restore();
         return result;
     }
 

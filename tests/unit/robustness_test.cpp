@@ -11,15 +11,13 @@
 #include "core/runtime.h"
 #include "core/stack.h"
 #include "io/lexer.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-class Robustness : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-};
+using Robustness = test::RuntimeTest;
 
 // Loads (and, when it loads, molds) the text; returns false when an error was raised.
 bool load_and_mold(const std::string& text) {

@@ -20,6 +20,7 @@
 #include "datatypes/scalar/random.h"
 #include "datatypes/scalar/typeset.h"
 #include "datatypes/series/block.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -35,26 +36,8 @@ uint32_t temper(uint32_t y) {
     return y;
 }
 
-// The id of the error an expression raises ("" when it raises none).
-template <typename Fn>
-std::string error_id(Fn fn) {
-    stack::Saved saved;
-    try {
-        fn();
-    } catch (stack::Unwind&) {
-        Cell err = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        const Cell* id = error::field(&err, error::F_ID);
-        return std::string(symbol::spelling(word_symbol(id)));
-    }
-    return "";
-}
-
-class ScalarErrors : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-};
+using test::raised_id;
+using ScalarErrors = test::RuntimeTest;
 
 }  // namespace
 
@@ -200,19 +183,19 @@ TEST(FloatCore, RemainderOfSpecialValues) {
 TEST_F(ScalarErrors, IntegerCoreRaisesMathErrors) {
     using namespace integer;
     Cell r;
-    EXPECT_EQ(error_id([&] { arith(7, 0, OP_DIVIDE, &r); }), "zero-divide");
-    EXPECT_EQ(error_id([&] { arith(7, 0, OP_REMAINDER, &r); }), "zero-divide");
-    EXPECT_EQ(error_id([&] { arith(INT32_MIN, -1, OP_DIVIDE, &r); }), "overflow");
-    EXPECT_EQ(error_id([&] { arith(INT32_MIN, -1, OP_REMAINDER, &r); }), "overflow");
-    EXPECT_EQ(error_id([&] { abs_checked(INT32_MIN); }), "overflow");
-    EXPECT_EQ(error_id([&] { from_double_checked(1e10); }), "type-limit");
-    EXPECT_EQ(error_id([&] { from_double_checked(std::nan("")); }), "type-limit");
+    EXPECT_EQ(raised_id([&] { arith(7, 0, OP_DIVIDE, &r); }), "zero-divide");
+    EXPECT_EQ(raised_id([&] { arith(7, 0, OP_REMAINDER, &r); }), "zero-divide");
+    EXPECT_EQ(raised_id([&] { arith(INT32_MIN, -1, OP_DIVIDE, &r); }), "overflow");
+    EXPECT_EQ(raised_id([&] { arith(INT32_MIN, -1, OP_REMAINDER, &r); }), "overflow");
+    EXPECT_EQ(raised_id([&] { abs_checked(INT32_MIN); }), "overflow");
+    EXPECT_EQ(raised_id([&] { from_double_checked(1e10); }), "type-limit");
+    EXPECT_EQ(raised_id([&] { from_double_checked(std::nan("")); }), "type-limit");
     EXPECT_EQ(abs_checked(-5), 5);
     EXPECT_EQ(from_double_checked(-1.9), -1);
 }
 
 TEST_F(ScalarErrors, FloatCoreRefusesBitwiseOps) {
-    EXPECT_EQ(error_id([] { float_::arith(1.0, 2.0, integer::OP_AND); }), "cannot-use");
+    EXPECT_EQ(raised_id([] { float_::arith(1.0, 2.0, integer::OP_AND); }), "cannot-use");
 }
 
 namespace {
@@ -231,7 +214,7 @@ MathCall run_math(const Cell& x, const Cell& y, Fn fn) {
     *stack::push() = x;
     *stack::push() = y;
     MathCall call;
-    call.error = error_id(fn);
+    call.error = raised_id(fn);
     call.result = *stack::base;
     stack::base = saved_base;
     stack::top = saved_top;
@@ -363,7 +346,7 @@ TEST_F(ScalarErrors, TypesetHelpers) {
     Cell one;
     set_integer(&one, 1);
     block::append(series_node(&bad), &one);
-    EXPECT_EQ(error_id([&] { typeset::append_from_spec(series_node(&holder), &bad); }), "invalid-type-spec");
+    EXPECT_EQ(raised_id([&] { typeset::append_from_spec(series_node(&holder), &bad); }), "invalid-type-spec");
 }
 
 TEST_F(ScalarErrors, TruthTests) {
@@ -376,7 +359,7 @@ TEST_F(ScalarErrors, TruthTests) {
     EXPECT_FALSE(logic::truth_of(&false_cell, true, &zero));
     EXPECT_TRUE(logic::truth_of(&zero, true, &zero));
     EXPECT_TRUE(logic::truth_of(&unset_cell, false, &zero));
-    EXPECT_EQ(error_id([&] { logic::truth_of(&unset_cell, true, &zero); }), "no-value");
+    EXPECT_EQ(raised_id([&] { logic::truth_of(&unset_cell, true, &zero); }), "no-value");
 
     // The result-slot tests: unset! is an error for arg_true only.
     Cell* saved_base = stack::base;
@@ -394,7 +377,7 @@ TEST_F(ScalarErrors, TruthTests) {
     *stack::base = unset_cell;
     stack::top = stack::base + 1;
     EXPECT_FALSE(logic::arg_false());
-    EXPECT_EQ(error_id([] { logic::arg_true(); }), "no-return");
+    EXPECT_EQ(raised_id([] { logic::arg_true(); }), "no-return");
     stack::base = saved_base;
     stack::top = saved_top;
 }

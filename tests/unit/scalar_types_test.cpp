@@ -27,49 +27,22 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-class ScalarTypes : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-};
-
-std::string formed(const Cell* v) {
-    Cell s;
-    actions::form_value(&s, v);
-    return string::to_utf8(&s);
-}
-
-std::string molded(const Cell* v, bool all = false) {
-    Cell s;
-    actions::mold_value(&s, v, false, all);
-    return string::to_utf8(&s);
-}
+using ScalarTypes = test::RuntimeTest;
+using test::formed;
+using test::molded;
+using test::raised_id;
 
 // The first value the lexer reads from the text.
 Cell loaded(const char* text) {
     Cell blk;
     lexer::load_utf8(&blk, text);
     return *block::head(&blk);
-}
-
-// The id of the error an expression raises ("" when it raises none).
-template <typename Fn>
-std::string error_id(Fn fn) {
-    stack::Saved saved;
-    try {
-        fn();
-    } catch (stack::Unwind&) {
-        Cell err = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        const Cell* id = error::field(&err, error::F_ID);
-        return std::string(symbol::spelling(word_symbol(id)));
-    }
-    return "";
 }
 
 std::string bytes_of(const Cell* bs) {
@@ -207,12 +180,12 @@ TEST_F(ScalarTypes, TimeFieldsAndTheirSetRule) {
     EXPECT_EQ(time::with_field(3723, 2, &v), 3903.0);   // 1:02:03 -> 1:05:03
     set_float(&v, 1.5);
     EXPECT_EQ(time::with_field(3723, 3, &v), 3721.5);
-    EXPECT_EQ(error_id([&] { time::with_field(3723, 1, &v); }), "invalid-arg");
+    EXPECT_EQ(raised_id([&] { time::with_field(3723, 1, &v); }), "invalid-arg");
     Cell f;
     time::field(&f, 3723.5, 3);
     EXPECT_EQ(type_of(&f), uint32_t(TYPE_FLOAT));
     EXPECT_EQ(float_value(&f), 3.5);
-    EXPECT_EQ(error_id([&] { time::field(&f, 1e20, 1); }), "type-limit");
+    EXPECT_EQ(raised_id([&] { time::field(&f, 1e20, 1); }), "type-limit");
 }
 
 TEST_F(ScalarTypes, BitsetBitOrderIsMostSignificantFirst) {
@@ -273,16 +246,16 @@ TEST_F(ScalarTypes, BitsetSpecMeasureAndTest) {
     Cell neg;
     set_integer(&neg, -1);
     EXPECT_EQ(bitset::process_spec(&neg, &bs, bitset::OP_TEST, bitset::Origin::OTHER), 0);
-    EXPECT_EQ(error_id([&] { bitset::process_spec(&neg, &bs, bitset::OP_SET, bitset::Origin::OTHER); }),
+    EXPECT_EQ(raised_id([&] { bitset::process_spec(&neg, &bs, bitset::OP_SET, bitset::Origin::OTHER); }),
               "out-of-range");
     Cell word;
     lexer::load_utf8(&word, "foo");
     const Cell* w = block::head(&word);
-    EXPECT_EQ(error_id([&] { bitset::process_spec(w, nullptr, bitset::OP_MEASURE, bitset::Origin::MAKE); }),
+    EXPECT_EQ(raised_id([&] { bitset::process_spec(w, nullptr, bitset::OP_MEASURE, bitset::Origin::MAKE); }),
               "bad-make-arg");
-    EXPECT_EQ(error_id([&] { bitset::process_spec(w, nullptr, bitset::OP_MEASURE, bitset::Origin::TO); }),
+    EXPECT_EQ(raised_id([&] { bitset::process_spec(w, nullptr, bitset::OP_MEASURE, bitset::Origin::TO); }),
               "bad-to-arg");
-    EXPECT_EQ(error_id([&] { bitset::process_spec(w, &bs, bitset::OP_TEST, bitset::Origin::OTHER); }),
+    EXPECT_EQ(raised_id([&] { bitset::process_spec(w, &bs, bitset::OP_TEST, bitset::Origin::OTHER); }),
               "invalid-arg");
 }
 
@@ -330,7 +303,7 @@ TEST_F(ScalarTypes, BitsetSetOperationsFollowMembership) {
     EXPECT_EQ(bytes_of(&r), std::string("\x11\x11\x11\x11", 4));
     Cell n;
     set_integer(&n, 1);
-    EXPECT_EQ(error_id([&] { bitset::set_operation(&r, 9, &a, &n); }), "invalid-type");
+    EXPECT_EQ(raised_id([&] { bitset::set_operation(&r, 9, &a, &n); }), "invalid-type");
 }
 
 TEST_F(ScalarTypes, BitsetSurvivesACollection) {
@@ -365,5 +338,5 @@ TEST_F(ScalarTypes, TypesetSetOperation) {
     EXPECT_EQ(typeset::count(&r), 1u);
     Cell n;
     set_integer(&n, 1);
-    EXPECT_EQ(error_id([&] { typeset::set_operation(&r, 9, &a, &n); }), "invalid-arg");
+    EXPECT_EQ(raised_id([&] { typeset::set_operation(&r, 9, &a, &n); }), "invalid-arg");
 }

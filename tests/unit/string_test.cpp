@@ -12,15 +12,14 @@
 #include "core/symbol.h"
 #include "datatypes/series/case_map.h"
 #include "datatypes/series/string.h"
+#include "test_support.h"
 
 using namespace zel;
 
 namespace {
 
-class StringTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { runtime::init_for_tests(); }
-};
+using StringTest = test::RuntimeTest;
+using test::raised_id;
 
 using Cps = std::vector<uint32_t>;
 
@@ -38,22 +37,6 @@ Cps content(uint32_t node) {
 }
 
 uint32_t unit(uint32_t node) { return memory::buf(node)->unit(); }
-
-// Runs fn, which must raise; returns the error's id, or "" when nothing was raised.
-template <typename Fn>
-std::string raised_id(Fn fn) {
-    stack::Saved saved;
-    try {
-        fn();
-    } catch (stack::Unwind&) {
-        Cell err = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        const Cell* id = error::field(&err, error::F_ID);
-        return std::string(symbol::spelling(word_symbol(id)));
-    }
-    return "";
-}
 
 Cps decode(const std::vector<uint8_t>& bytes, int32_t* remaining = nullptr, bool cr = false) {
     return content(string::decode_utf8(bytes.data(), bytes.size(), 0, remaining, cr));

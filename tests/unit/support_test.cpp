@@ -21,6 +21,7 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -40,10 +41,10 @@ void checked_routine(Cell* args) {
     args[0] = args[1];
 }
 
-class SupportTest : public ::testing::Test {
+class SupportTest : public test::RuntimeTest {
 protected:
     static void SetUpTestSuite() {
-        runtime::init_for_tests();
+        RuntimeTest::SetUpTestSuite();
         routines::define("checked-routine", "first [any-type!] second [any-type!]", checked_routine);
     }
 

@@ -1,0 +1,96 @@
+// What many unit-test files share: fixtures that start the runtime for their suite, the id of
+// the error a call raises, evaluating a source text under a catch site, and the formed and
+// molded text of a value.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "core/actions.h"
+#include "core/cell.h"
+#include "core/collector.h"
+#include "core/error.h"
+#include "core/interpreter.h"
+#include "core/runtime.h"
+#include "core/stack.h"
+#include "core/symbol.h"
+#include "datatypes/series/cycle_stack.h"
+#include "datatypes/series/string.h"
+#include "io/lexer.h"
+
+namespace zel::test {
+
+// A suite that needs the runtime: it is started once, before the suite's first test.
+class RuntimeTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { runtime::init_for_tests(); }
+};
+
+// A RuntimeTest whose tests may leave cells on the value stack or entries on the mold cycle
+// stack: both are put back after each test.
+class StackTest : public RuntimeTest {
+protected:
+    void SetUp() override { saved_top = stack::top; }
+    void TearDown() override {
+        stack::top = saved_top;
+        cycle::reset();
+    }
+    Cell* saved_top = nullptr;
+};
+
+// Runs fn, which may raise; the id of the error it raised, or "" when it raised none. The
+// stacks are put back as a catch site does.
+template <typename Fn>
+std::string raised_id(Fn fn) {
+    stack::Saved saved;
+    try {
+        fn();
+    } catch (stack::Unwind&) {
+        Cell err = stack::unwind_value;
+        stack::pending = stack::LEVEL_NONE;
+        saved.restore();
+        const Cell* id = error::field(&err, error::F_ID);
+        return std::string(symbol::spelling(word_symbol(id)));
+    }
+    return "";
+}
+
+// Evaluates the source text under a catch site like the console's and puts the stacks back.
+// Returns the last value, or the error raised with *raised set (when raised is given). A break,
+// continue, return or throw left pending at the end fails the test.
+inline Cell eval_source(std::string_view src, bool* raised = nullptr) {
+    stack::Saved saved;
+    Cell result;
+    set_none(&result);
+    if (raised) *raised = false;
+    try {
+        Cell code;
+        lexer::load_utf8(&code, src);
+        collector::RootGuard keep(&code);
+        interp::eval_block(&code, false);
+        EXPECT_FALSE(stack::unwinding()) << src;
+        result = *(stack::top - 1);
+    } catch (stack::Unwind&) {
+        result = stack::unwind_value;
+        stack::pending = stack::LEVEL_NONE;
+        if (raised) *raised = true;
+    }
+    saved.restore();
+    return result;
+}
+
+// The text form and mold give the value.
+inline std::string formed(const Cell* v) {
+    Cell s;
+    actions::form_value(&s, v);
+    return string::to_utf8(&s);
+}
+
+inline std::string molded(const Cell* v, bool all = false) {
+    Cell s;
+    actions::mold_value(&s, v, false, all);
+    return string::to_utf8(&s);
+}
+
+}  // namespace zel::test
