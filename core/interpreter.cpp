@@ -325,6 +325,38 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
     return pos;
 }
 
+// if, unless and either: the commonest natives, with a condition and block arguments. Their
+// arguments are gathered here without the general walk: a block literal is pushed as it is.
+inline bool is_conditional_native(uint32_t slot) {
+    return slot == natives::SLOT_if_ || slot == natives::SLOT_unless || slot == natives::SLOT_either;
+}
+
+uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
+    uint32_t blocks = fn->d1 == natives::SLOT_either ? 2 : 1;
+    for (uint32_t i = 0; i <= blocks; i++) {
+        SeriesBuf* b = buf(site.node);
+        uint32_t len = b->length();
+        if (pos >= site.end || pos >= len) {
+            Cell ts = *code_at(callable::args_cache(fn), i);
+            fetch_argument(callable::ARG_NORMAL, site, pos, false, fn, name, int32_t(i), &ts);   // raises no-arg
+        }
+        const Cell* c = b->cells() + pos;
+        bool literal = i > 0 && type_of(c) == TYPE_BLOCK &&
+                       (pos + 1 >= site.end || pos + 1 >= len || type_of(c + 1) != TYPE_WORD);
+        if (literal) {
+            stack::push_copy(c);
+            pos++;
+            continue;
+        }
+        pos = eval_expr(site.node, pos, site.end, false);
+        if (stack::unwinding()) return pos;
+        if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
+    }
+    int32_t refs[1] = {-1};
+    natives::table[fn->d1](false, refs);
+    return pos;
+}
+
 // Calls fn. name is the word that named it (or nullptr). left: for an infix call, the cell
 // holding the left operand (the top value). Pushes the result; returns the next position.
 uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint32_t pos, Cell* left) {
@@ -347,7 +379,10 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
     else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     if (left) stack::base = left;
-    pos = gather_and_run(&fn, &name_word, site, pos, left != nullptr);
+    if (t == TYPE_NATIVE && !left && !site.path_node && !tracer::active && is_conditional_native(fn.d1))
+        pos = gather_conditional(&fn, &name_word, site, pos);
+    else
+        pos = gather_and_run(&fn, &name_word, site, pos, left != nullptr);
     stack::close_frame_keep();
     if (tracer::active && !stack::unwinding())
         tracer::send_at(tracer::EV_RETURN, site.node, TYPE_BLOCK, int32_t(pos), stack::top - 1, &name_word);
