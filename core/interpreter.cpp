@@ -125,7 +125,7 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
 }
 
 // Runs fn with arguments already gathered in the current frame.
-void run_gathered(const Cell* fn, const int32_t* refs) {
+[[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
         case TYPE_NATIVE: natives::table[fn->d1](false, refs); break;
         case TYPE_ACTION: actions::dispatchers[fn->d1](refs); break;
@@ -331,7 +331,7 @@ inline bool is_conditional_native(uint32_t slot) {
     return slot == natives::SLOT_if_ || slot == natives::SLOT_unless || slot == natives::SLOT_either;
 }
 
-uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
+[[gnu::always_inline]] inline uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
     uint32_t blocks = fn->d1 == natives::SLOT_either ? 2 : 1;
     for (uint32_t i = 0; i <= blocks; i++) {
         SeriesBuf* b = buf(site.node);
@@ -685,6 +685,11 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
             }
         } else if (is_inert_type(t)) {
             stack::push_copy(c);
+            pos++;
+            done = true;
+        } else if (t == TYPE_PAREN) {
+            Cell paren = *c;
+            eval_paren_inline(&paren);
             pos++;
             done = true;
         }
