@@ -624,7 +624,7 @@ inline bool is_inert_type(uint32_t t) {
 // Evaluates one expression and pushes its value; sub: no infix look-ahead.
 // The infix look-ahead: while the next value is a word whose value is an op!, call it with
 // the value at start as its left operand.
-[[gnu::noinline]] uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
+[[gnu::always_inline]] inline uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     while (!stack::unwinding()) {
         if (pos >= end || pos >= buf(node)->length()) break;
         const Cell* next = code_at(node, pos);
@@ -796,6 +796,22 @@ void eval_block(const Cell* block_in, bool pass) {
     bool user_code = error::is_user_code(node);   // library code never becomes error `near`
     // The block's values are evaluated above the current top; no frame is needed, since
     // nothing searches for a block evaluation (catch sites restore the base they saved).
+    // A block holding one literal (like [n] or [1]) needs no evaluation machinery.
+    if (pos + 1 == end && !tracer::active) {
+        const Cell* only = buf(node)->cells() + pos;
+        const Cell* v = nullptr;
+        if (type_of(only) == TYPE_WORD) {
+            v = word_value_or_null(only);
+            if (v && (type_of(v) == TYPE_UNSET || type_of(v) == TYPE_OP || is_callable_type(type_of(v)))) v = nullptr;
+        } else if (is_inert_type(type_of(only))) {
+            v = only;
+        }
+        if (v) {
+            if (pass) stack::set_result(v);
+            else stack::push_copy(v);
+            return;
+        }
+    }
     Cell* caller_base = stack::base;
     stack::base = stack::top;
     if (tracer::active) tracer::send(tracer::EV_ENTER, &block, int32_t(pos), nullptr, nullptr);
