@@ -392,7 +392,7 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
 uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
 
 // A paren's expressions, evaluated where the paren stands; its last value is pushed.
-void eval_paren_inline(const Cell* paren) {
+[[gnu::always_inline]] inline void eval_paren_inline(const Cell* paren) {
     check_native_stack();
     uint32_t node = series_node(paren);
     int32_t head = series_head(paren);
