@@ -174,6 +174,132 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
     }
 }
 
+// The built-in arithmetic and comparison ops on two integers (or two floats for add,
+// subtract and multiply) are computed inline: the op's frame is still opened, so errors and
+// stack traces name it, but argument gathering and action dispatch are skipped.
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
+
+[[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) {
+    uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (source == TYPE_ACTION) {
+        switch (op->d1) {
+            case ACT_ADD: return FAST_ADD;
+            case ACT_SUBTRACT: return FAST_SUB;
+            case ACT_MULTIPLY: return FAST_MUL;
+            case ACT_DIVIDE: return FAST_DIV;
+            case ACT_REMAINDER: return FAST_REM;
+            default: return FAST_NONE;
+        }
+    }
+    if (source == TYPE_NATIVE) {
+        switch (op->d1) {
+            case natives::SLOT_equal_q: return FAST_EQ;
+            case natives::SLOT_not_equal_q: return FAST_NE;
+            case natives::SLOT_lesser_q: return FAST_LT;
+            case natives::SLOT_greater_q: return FAST_GT;
+            case natives::SLOT_lesser_or_equal_q: return FAST_LE;
+            case natives::SLOT_greater_or_equal_q: return FAST_GE;
+            default: return FAST_NONE;
+        }
+    }
+    return FAST_NONE;
+}
+
+// Computes a fast op on the two stack operands a and b (the result replaces a); false when
+// the operand types need the general path.
+[[gnu::always_inline]] inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
+    uint32_t ta = type_of(a), tb = type_of(b);
+    if (ta == TYPE_INTEGER && tb == TYPE_INTEGER) {
+        int32_t x = int_value(a), y = int_value(b), r;
+        switch (k) {
+            case FAST_ADD:
+                if (__builtin_add_overflow(x, y, &r)) set_float(a, double(x) + double(y)); else set_integer(a, r);
+                return true;
+            case FAST_SUB:
+                if (__builtin_sub_overflow(x, y, &r)) set_float(a, double(x) - double(y)); else set_integer(a, r);
+                return true;
+            case FAST_MUL:
+                if (__builtin_mul_overflow(x, y, &r)) set_float(a, double(x) * double(y)); else set_integer(a, r);
+                return true;
+            case FAST_DIV:
+            case FAST_REM:
+                // Zero divisors and the one overflowing quotient take the general path,
+                // which raises their errors.
+                if (y == 0 || (y == -1 && x == INT32_MIN)) return false;
+                if (k == FAST_REM) set_integer(a, x % y);
+                else if (x % y == 0) set_integer(a, x / y);
+                else set_float(a, double(x) / double(y));
+                return true;
+            case FAST_EQ: set_logic(a, x == y); return true;
+            case FAST_NE: set_logic(a, x != y); return true;
+            case FAST_LT: set_logic(a, x < y); return true;
+            case FAST_GT: set_logic(a, x > y); return true;
+            case FAST_LE: set_logic(a, x <= y); return true;
+            case FAST_GE: set_logic(a, x >= y); return true;
+            default: return false;
+        }
+    }
+    if (ta == TYPE_FLOAT && tb == TYPE_FLOAT) {
+        double x = float_value(a), y = float_value(b);
+        switch (k) {
+            case FAST_ADD: set_float(a, x + y); return true;
+            case FAST_SUB: set_float(a, x - y); return true;
+            case FAST_MUL: set_float(a, x * y); return true;
+            default: return false;
+        }
+    }
+    return false;
+}
+
+// True for the types that evaluate to themselves.
+inline bool is_inert_type(uint32_t t) {
+    switch (t) {
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
+        case TYPE_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_ISSUE:
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// The value of a code cell that needs no evaluation: a literal, or a word holding a plain
+// value (not unset, not a callable or op); nullptr otherwise.
+[[gnu::always_inline]] inline const Cell* plain_value(const Cell* c) {
+    if (type_of(c) == TYPE_WORD) {
+        const Cell* v = word_value_or_null(c);
+        if (v && (type_of(v) == TYPE_UNSET || type_of(v) == TYPE_OP || is_callable_type(type_of(v)))) return nullptr;
+        return v;
+    }
+    return is_inert_type(type_of(c)) ? c : nullptr;
+}
+
+// Evaluates, without recursion, an expression made only of plain operands joined by the
+// fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the position after
+// it, or 0 with nothing pushed when the expression needs the general evaluator.
+inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    if (tracer::active) return 0;
+    SeriesBuf* b = buf(node);
+    if (end > b->length()) end = b->length();
+    if (pos >= end) return 0;
+    const Cell* cells = b->cells();
+    const Cell* v = plain_value(cells + pos);
+    if (!v) return 0;
+    Cell acc = *v;
+    uint32_t p = pos + 1;
+    while (p < end && type_of(cells + p) == TYPE_WORD) {
+        const Cell* op = word_value_or_null(cells + p);
+        if (!op || type_of(op) != TYPE_OP) break;   // the expression ends at a word that is no op
+        FastOp k = fast_op_of(op);
+        if (k == FAST_NONE || p + 1 >= end) return 0;
+        const Cell* r = plain_value(cells + p + 1);
+        if (!r || !fast_compute(k, &acc, r)) return 0;
+        p += 2;
+    }
+    stack::push_copy(&acc);
+    return p;
+}
+
 // Gathers the arguments of a call into the new frame and runs it. base is the first argument.
 uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
     uint32_t t = type_of(fn);
@@ -197,8 +323,13 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
                 Cell ts = *code_at(cache, i);
                 fetch_argument(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
             }
-            pos = eval_expr(site.node, pos, site.end, infix);
-            if (stack::unwinding()) return pos;
+            uint32_t after = infix ? 0 : plain_expr(site.node, pos, site.end);
+            if (after) {
+                pos = after;
+            } else {
+                pos = eval_expr(site.node, pos, site.end, infix);
+                if (stack::unwinding()) return pos;
+            }
             uint32_t vt = type_of(stack::top - 1);
             if (!typeset_bits::has(code_at(cache, i), vt)) raise_arg_type(fn, name, int32_t(i), vt);
         }
@@ -348,8 +479,13 @@ inline bool is_conditional_native(uint32_t slot) {
             pos++;
             continue;
         }
-        pos = eval_expr(site.node, pos, site.end, false);
-        if (stack::unwinding()) return pos;
+        uint32_t after = plain_expr(site.node, pos, site.end);
+        if (after) {
+            pos = after;
+        } else {
+            pos = eval_expr(site.node, pos, site.end, false);
+            if (stack::unwinding()) return pos;
+        }
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
     }
     int32_t refs[1] = {-1};
@@ -510,83 +646,6 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     }
 }
 
-// The built-in arithmetic and comparison ops on two integers (or two floats for add,
-// subtract and multiply) are computed inline: the op's frame is still opened, so errors and
-// stack traces name it, but argument gathering and action dispatch are skipped.
-enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
-
-[[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) {
-    uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-    if (source == TYPE_ACTION) {
-        switch (op->d1) {
-            case ACT_ADD: return FAST_ADD;
-            case ACT_SUBTRACT: return FAST_SUB;
-            case ACT_MULTIPLY: return FAST_MUL;
-            case ACT_DIVIDE: return FAST_DIV;
-            case ACT_REMAINDER: return FAST_REM;
-            default: return FAST_NONE;
-        }
-    }
-    if (source == TYPE_NATIVE) {
-        switch (op->d1) {
-            case natives::SLOT_equal_q: return FAST_EQ;
-            case natives::SLOT_not_equal_q: return FAST_NE;
-            case natives::SLOT_lesser_q: return FAST_LT;
-            case natives::SLOT_greater_q: return FAST_GT;
-            case natives::SLOT_lesser_or_equal_q: return FAST_LE;
-            case natives::SLOT_greater_or_equal_q: return FAST_GE;
-            default: return FAST_NONE;
-        }
-    }
-    return FAST_NONE;
-}
-
-// Computes a fast op on the two stack operands a and b (the result replaces a); false when
-// the operand types need the general path.
-[[gnu::always_inline]] inline bool fast_compute(FastOp k, Cell* a, const Cell* b) {
-    uint32_t ta = type_of(a), tb = type_of(b);
-    if (ta == TYPE_INTEGER && tb == TYPE_INTEGER) {
-        int32_t x = int_value(a), y = int_value(b), r;
-        switch (k) {
-            case FAST_ADD:
-                if (__builtin_add_overflow(x, y, &r)) set_float(a, double(x) + double(y)); else set_integer(a, r);
-                return true;
-            case FAST_SUB:
-                if (__builtin_sub_overflow(x, y, &r)) set_float(a, double(x) - double(y)); else set_integer(a, r);
-                return true;
-            case FAST_MUL:
-                if (__builtin_mul_overflow(x, y, &r)) set_float(a, double(x) * double(y)); else set_integer(a, r);
-                return true;
-            case FAST_DIV:
-            case FAST_REM:
-                // Zero divisors and the one overflowing quotient take the general path,
-                // which raises their errors.
-                if (y == 0 || (y == -1 && x == INT32_MIN)) return false;
-                if (k == FAST_REM) set_integer(a, x % y);
-                else if (x % y == 0) set_integer(a, x / y);
-                else set_float(a, double(x) / double(y));
-                return true;
-            case FAST_EQ: set_logic(a, x == y); return true;
-            case FAST_NE: set_logic(a, x != y); return true;
-            case FAST_LT: set_logic(a, x < y); return true;
-            case FAST_GT: set_logic(a, x > y); return true;
-            case FAST_LE: set_logic(a, x <= y); return true;
-            case FAST_GE: set_logic(a, x >= y); return true;
-            default: return false;
-        }
-    }
-    if (ta == TYPE_FLOAT && tb == TYPE_FLOAT) {
-        double x = float_value(a), y = float_value(b);
-        switch (k) {
-            case FAST_ADD: set_float(a, x + y); return true;
-            case FAST_SUB: set_float(a, x - y); return true;
-            case FAST_MUL: set_float(a, x * y); return true;
-            default: return false;
-        }
-    }
-    return false;
-}
-
 // An infix call of a fast op whose left operand is at left; returns the next position.
 [[gnu::noinline]] uint32_t fast_infix(FastOp k, const Cell* op_in, const Cell* name, uint32_t node, uint32_t pos, uint32_t end, Cell* left) {
     Cell fn = *op_in;
@@ -609,17 +668,6 @@ enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_
     return pos;
 }
 
-// True for the types that evaluate to themselves.
-inline bool is_inert_type(uint32_t t) {
-    switch (t) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
-        case TYPE_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_ISSUE:
-        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default:
-            return true;
-    }
-}
 
 // Evaluates one expression and pushes its value; sub: no infix look-ahead.
 // The infix look-ahead: while the next value is a word whose value is an op!, call it with
