@@ -527,6 +527,42 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint3
 
 uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
 
+// A set-word and the expression after it: the value is set and pushed. Evaluated under a
+// frame named by the set-word, so that errors inside name it.
+uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
+    Cell c = *code_at(node, pos);
+    if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+    stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    stack::push_copy(&c);
+    uint32_t after = plain_expr(node, pos + 1, end);
+    if (after) {
+        pos = after;
+    } else {
+        pos = eval_expr(node, pos + 1, end, false);
+        if (stack::unwinding()) {
+            stack::close_frame_keep();
+            return pos;
+        }
+    }
+    Cell* v = stack::base + 1;
+    if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+    if (tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), v, &c);
+    // Words of the global context and of running functions take the value directly; object
+    // fields go through word::set for their change flags and handlers.
+    const Cell* rec = c.d1 ? buf(c.d1)->cells() : nullptr;
+    int32_t index = word_index(&c);
+    if (rec && index >= 0 && ((rec->header >> context::KIND_SHIFT) & 3) != context::KIND_OBJECT &&
+        (!(rec->header & context::ON_STACK) || rec->d2)) {
+        *context::value_at(c.d1, index) = *v;
+    } else {
+        word::set(&c, v);
+    }
+    *stack::base = *v;
+    stack::close_frame_keep();
+    return pos;
+}
+
+
 // A paren's expressions, evaluated where the paren stands; its last value is pushed.
 [[gnu::always_inline]] inline void eval_paren_inline(const Cell* paren) {
     check_native_stack();
@@ -581,23 +617,8 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             stack::push_copy(v);
             return pos + 1;
         }
-        case TYPE_SET_WORD: {
-            if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
-            stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
-            stack::push_copy(&c);
-            pos = eval_expr(node, pos + 1, end, false);
-            if (stack::unwinding()) {
-                stack::close_frame_keep();
-                return pos;
-            }
-            Cell* v = stack::base + 1;
-            if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
-            if (tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), v, &c);
-            word::set(&c, v);
-            *stack::base = *v;
-            stack::close_frame_keep();
-            return pos;
-        }
+        case TYPE_SET_WORD:
+            return eval_set_word(node, pos, end);
         case TYPE_LIT_WORD:
             retype(&c, TYPE_WORD);
             stack::push_copy(&c);
@@ -739,6 +760,9 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
             Cell paren = *c;
             eval_paren_inline(&paren);
             pos++;
+            done = true;
+        } else if (t == TYPE_SET_WORD) {
+            pos = eval_set_word(node, pos, end);
             done = true;
         }
     }
