@@ -35,49 +35,26 @@ enum class Outcome { Value, Error, Nothing };
 
 // Evaluates a block under a handler of every unwinding; the value or the error goes to out.
 Outcome try_eval(const Cell* code, Cell* out) {
-    stack::Saved saved;
-    try {
+    set_unset(out);
+    uint32_t level = stack::capture([&] {
         // Evaluate as `try [do code]` does, so that errors name `do` when no function
         // call is under way.
         stack::open_frame(sym(SYM_TRY), 0, stack::FRAME_TRY);
         stack::open_frame(symbol::intern("do"), 0, stack::FRAME_NATIVE);
         interp::eval_block(code, false);
-        Cell v = *(stack::top - 1);
-        bool escaped = stack::unwinding();
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        if (escaped) {
-            set_unset(out);
-            return Outcome::Nothing;
-        }
-        *out = v;
-        return Outcome::Value;
-    } catch (stack::Unwind&) {
-        Cell v = stack::unwind_value;
-        uint32_t level = stack::pending;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        if (level != stack::LEVEL_ERROR) {
-            set_unset(out);
-            return Outcome::Nothing;
-        }
-        *out = v;
-        return Outcome::Error;
-    }
+        if (!stack::unwinding()) *out = *(stack::top - 1);
+    });
+    if (level == stack::LEVEL_NONE) return Outcome::Value;
+    if (level != stack::LEVEL_ERROR) return Outcome::Nothing;
+    *out = stack::unwind_value;
+    return Outcome::Error;
 }
 
 // Loads UTF-8 text into a block; a syntax error goes to out as an error! value.
 bool try_load(std::string_view text, Cell* out) {
-    stack::Saved saved;
-    try {
-        lexer::load_utf8(out, text);
-        return true;
-    } catch (stack::Unwind&) {
-        *out = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        return false;
-    }
+    if (stack::capture([&] { lexer::load_utf8(out, text); }) == stack::LEVEL_NONE) return true;
+    *out = stack::unwind_value;
+    return false;
 }
 
 int terminal_width() {
@@ -122,13 +99,8 @@ void do_command(const std::string& input) {
             break;
         case Outcome::Value:
             if (type_of(&result) != TYPE_UNSET) {
-                stack::Saved saved;
-                try {
-                    print_result(&result);
-                } catch (stack::Unwind&) {
+                if (stack::capture([&] { print_result(&result); }) != stack::LEVEL_NONE) {
                     Cell err = stack::unwind_value;
-                    stack::pending = stack::LEVEL_NONE;
-                    saved.restore();
                     print_line(formed_error(&err));
                 }
             }

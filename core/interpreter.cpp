@@ -263,6 +263,14 @@ inline bool is_inert_type(uint32_t t) {
     }
 }
 
+// Pushes the local cells of a function: false for /local, then none for each local word
+// (n counts /local itself; 0 when there are no locals).
+inline void push_locals(int32_t n) {
+    if (n <= 0) return;
+    set_logic(stack::push(), false);
+    for (int32_t k = 1; k < n; k++) stack::push_none();
+}
+
 // The value of a code cell that needs no evaluation: a literal, or a word holding a plain
 // value (not unset, not a callable or op); nullptr otherwise.
 [[gnu::always_inline]] inline const Cell* plain_value(const Cell* c) {
@@ -333,10 +341,7 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
             uint32_t vt = type_of(stack::top - 1);
             if (!typeset_bits::has(code_at(cache, i), vt)) raise_arg_type(fn, name, int32_t(i), vt);
         }
-        if (is_function && locals > 0) {
-            set_logic(stack::push(), false);
-            for (int32_t k = 1; k < locals; k++) stack::push_none();
-        }
+        if (is_function) push_locals(locals);
         if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
         run_gathered(fn, refs);
         return pos;
@@ -382,13 +387,7 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
                 active = false;
                 break;
             case TYPE_INTEGER:
-                if (is_function) {
-                    int32_t n = int_value(&e);
-                    if (n > 0) {
-                        set_logic(stack::push(), false);
-                        for (int32_t k = 1; k < n; k++) stack::push_none();
-                    }
-                }
+                if (is_function) push_locals(int_value(&e));
                 break;
             default:
                 break;
@@ -706,14 +705,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             // A right operand that needs no evaluation (a literal, or a word holding a plain
             // value) with numbers on both sides is computed in place: nothing can be raised
             // or evaluated, so the op's frame is not even opened.
-            const Cell* r = code_at(node, pos + 1);
-            const Cell* rv = nullptr;
-            if (type_of(r) == TYPE_WORD) {
-                rv = word_value_or_null(r);
-                if (rv && (type_of(rv) == TYPE_UNSET || type_of(rv) == TYPE_OP || is_callable_type(type_of(rv)))) rv = nullptr;
-            } else if (is_inert_type(type_of(r))) {
-                rv = r;
-            }
+            const Cell* rv = plain_value(code_at(node, pos + 1));
             if (rv && fast_compute(k, start, rv)) {
                 pos += 2;
                 continue;
@@ -864,26 +856,18 @@ void eval_block(const Cell* block_in, bool pass) {
     int32_t head = series_head(&block);
     uint32_t end = buf(node)->length();
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
-    Cell saved_position = error::current_position;
-    bool user_code = error::is_user_code(node);   // library code never becomes error `near`
-    // The block's values are evaluated above the current top; no frame is needed, since
-    // nothing searches for a block evaluation (catch sites restore the base they saved).
     // A block holding one literal (like [n] or [1]) needs no evaluation machinery.
     if (pos + 1 == end && !tracer::active) {
-        const Cell* only = buf(node)->cells() + pos;
-        const Cell* v = nullptr;
-        if (type_of(only) == TYPE_WORD) {
-            v = word_value_or_null(only);
-            if (v && (type_of(v) == TYPE_UNSET || type_of(v) == TYPE_OP || is_callable_type(type_of(v)))) v = nullptr;
-        } else if (is_inert_type(type_of(only))) {
-            v = only;
-        }
-        if (v) {
+        if (const Cell* v = plain_value(buf(node)->cells() + pos)) {
             if (pass) stack::set_result(v);
             else stack::push_copy(v);
             return;
         }
     }
+    Cell saved_position = error::current_position;
+    bool user_code = error::is_user_code(node);   // library code never becomes error `near`
+    // The block's values are evaluated above the current top; no frame is needed, since
+    // nothing searches for a block evaluation (catch sites restore the base they saved).
     Cell* caller_base = stack::base;
     stack::base = stack::top;
     if (tracer::active) tracer::send(tracer::EV_ENTER, &block, int32_t(pos), nullptr, nullptr);
@@ -982,11 +966,7 @@ void call_with_args(const Cell* fn_in, uint32_t name_symbol, const Cell* args, i
             active = false;
             if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) set_logic(stack::push(), false);
         } else if (type_of(&e) == TYPE_INTEGER && (t == TYPE_FUNCTION || t == TYPE_ROUTINE)) {
-            int32_t n = int_value(&e);
-            if (n > 0) {
-                set_logic(stack::push(), false);
-                for (int32_t k = 1; k < n; k++) stack::push_none();
-            }
+            push_locals(int_value(&e));
         }
     }
     run_gathered(&fn, refs);
@@ -1059,11 +1039,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, bool all_
             else refs[e.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
             active = all_mode && truth;
         } else if (type_of(&e) == TYPE_INTEGER && is_function) {
-            int32_t n = int_value(&e);
-            if (n > 0) {
-                set_logic(stack::push(), false);
-                for (int32_t k = 1; k < n; k++) stack::push_none();
-            }
+            push_locals(int_value(&e));
         }
     }
     if (all_mode) return;

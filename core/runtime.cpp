@@ -60,24 +60,20 @@ void define_make() {
 
 // Evaluates one library file; a failure ends start-up.
 void run_library_file(const embedded::LibraryFile& f) {
-    stack::Saved saved;
-    try {
-        Cell code;
+    uint32_t level = stack::capture([&] {
+        collector::RootedCell code;
         lexer::load_utf8(&code, std::string_view(f.text, f.length));
-        collector::RootGuard keep(&code);
         memory::buf(series_node(&code))->flags |= F_LIBRARY_CODE;
         interp::eval_block(&code, false);
-        if (stack::unwinding()) {
-            std::fprintf(stderr, "*** Start-up error in %s: a break, return or throw escaped\n", f.name);
-            std::exit(1);
-        }
-        saved.restore();
-    } catch (stack::Unwind&) {
+    });
+    if (level == stack::LEVEL_ERROR) {
         Cell err = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
         std::string text = type_of(&err) == TYPE_ERROR ? error::form_to_utf8(&err) : "unknown error";
         std::fprintf(stderr, "*** Start-up error in %s:\n%s\n", f.name, text.c_str());
+        std::exit(1);
+    }
+    if (level != stack::LEVEL_NONE) {
+        std::fprintf(stderr, "*** Start-up error in %s: a break, return or throw escaped\n", f.name);
         std::exit(1);
     }
     if (!error::catalog_ready()) error::resolve_catalog();

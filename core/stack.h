@@ -186,4 +186,21 @@ struct Saved {
     void restore() const;
 };
 
+// Runs fn as a catch site of every unwinding: an error raised in fn, or an unwinding still
+// pending when it returns, stops here. The stacks are put back as they were before fn, the
+// pending level is cleared and returned (LEVEL_NONE when fn ended normally); the error or
+// thrown value stays in unwind_value. fn copies out what it computed before it returns.
+template <typename Fn>
+uint32_t capture(Fn&& fn) {
+    Saved saved;
+    try {
+        fn();
+    } catch (Unwind&) {
+    }
+    uint32_t level = pending;
+    pending = LEVEL_NONE;
+    saved.restore();
+    return level;
+}
+
 }  // namespace zel::stack

@@ -21,33 +21,21 @@ using Robustness = test::RuntimeTest;
 
 // Loads (and, when it loads, molds) the text; returns false when an error was raised.
 bool load_and_mold(const std::string& text) {
-    stack::Saved saved;
-    try {
+    return stack::capture([&] {
         collector::RootedCell block;
         lexer::load_utf8(&block, text);
         collector::RootedCell molded;
         actions::mold_value(&molded, &block);
-        return true;
-    } catch (stack::Unwind&) {
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        return false;
-    }
+    }) == stack::LEVEL_NONE;
 }
 
 // Evaluates the text as code under a handler of every unwinding.
 void eval_text(const std::string& text) {
-    stack::Saved saved;
-    try {
+    stack::capture([&] {
         collector::RootedCell block;
         lexer::load_utf8(&block, text);
         interp::eval_block(&block, false);
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-    } catch (stack::Unwind&) {
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-    }
+    });
 }
 
 TEST_F(Robustness, RandomBytesNeverCrashTheLexer) {

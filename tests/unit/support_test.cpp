@@ -208,7 +208,9 @@ std::string lookup(const char* value_src, const char* cases_src, int mode, bool 
     stack::push_copy(block::head(&cases));
     support::block_access(mode, skip);
     Cell answer = mode == 1 ? *(stack::top - 1) : *stack::base;
-    if (mode == 0) EXPECT_EQ(stack::top, stack::base + 1);
+    if (mode == 0) {
+        EXPECT_EQ(stack::top, stack::base + 1);
+    }
     saved.restore();
     uint32_t node = string::new_node(32);
     Cell text;

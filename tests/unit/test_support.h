@@ -43,40 +43,27 @@ protected:
 // stacks are put back as a catch site does.
 template <typename Fn>
 std::string raised_id(Fn fn) {
-    stack::Saved saved;
-    try {
-        fn();
-    } catch (stack::Unwind&) {
-        Cell err = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        saved.restore();
-        const Cell* id = error::field(&err, error::F_ID);
-        return std::string(symbol::spelling(word_symbol(id)));
-    }
-    return "";
+    if (stack::capture(fn) != stack::LEVEL_ERROR) return "";
+    Cell err = stack::unwind_value;
+    const Cell* id = error::field(&err, error::F_ID);
+    return std::string(symbol::spelling(word_symbol(id)));
 }
 
 // Evaluates the source text under a catch site like the console's and puts the stacks back.
 // Returns the last value, or the error raised with *raised set (when raised is given). A break,
 // continue, return or throw left pending at the end fails the test.
 inline Cell eval_source(std::string_view src, bool* raised = nullptr) {
-    stack::Saved saved;
     Cell result;
     set_none(&result);
-    if (raised) *raised = false;
-    try {
-        Cell code;
+    uint32_t level = stack::capture([&] {
+        collector::RootedCell code;
         lexer::load_utf8(&code, src);
-        collector::RootGuard keep(&code);
         interp::eval_block(&code, false);
         EXPECT_FALSE(stack::unwinding()) << src;
         result = *(stack::top - 1);
-    } catch (stack::Unwind&) {
-        result = stack::unwind_value;
-        stack::pending = stack::LEVEL_NONE;
-        if (raised) *raised = true;
-    }
-    saved.restore();
+    });
+    if (level != stack::LEVEL_NONE) result = stack::unwind_value;
+    if (raised) *raised = level != stack::LEVEL_NONE;
     return result;
 }
 
