@@ -266,6 +266,16 @@ uint32_t build_args_cache(const Cell* fn) {
     tail.d3 = simple ? CACHE_SIMPLE : 0;
     Cell* dst = memory::append_cell(cache);
     *dst = tail;
+    // The summary for the interpreter's common call (call_info).
+    bool untyped = true;
+    for (uint32_t k = 0; k + 1 < buf(cache)->length(); k++) {
+        const Cell* c = &buf(cache)->cells()[k];
+        for (uint32_t t = 1; t <= TYPE_MAX && untyped; t++)
+            if (t != TYPE_UNSET && !typeset_bits::has(c, t)) untyped = false;
+    }
+    int32_t locals = int_value(&tail);
+    if (simple && plain <= 0xFF && locals >= 0 && locals <= 0xFFFF)
+        cache_cell.d3 = CALL_SIMPLE | (untyped ? CALL_UNTYPED : 0) | (plain << 8) | (uint32_t(locals) << 16);
     buf(aux)->cells()[AUX_CACHE] = cache_cell;
     return cache;
 }

@@ -56,6 +56,24 @@ inline uint32_t args_cache(const Cell* fn) {
     const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
     return type_of(slot) == TYPE_BLOCK ? series_node(slot) : build_args_cache(fn);
 }
+
+// A summary of the arguments cache kept in its cell's spare word (d3), so that the common
+// call needs no walk of the cache: CALL_SIMPLE when every entry is a plain evaluated
+// argument (and there are at most 255), CALL_UNTYPED when every argument accepts every
+// datatype but unset!, the argument count in bits 8-15 and the local cell count (functions)
+// in bits 16-31.
+constexpr uint32_t CALL_SIMPLE = 1;
+constexpr uint32_t CALL_UNTYPED = 2;
+inline uint32_t call_arity(uint32_t info) { return (info >> 8) & 0xFF; }
+inline int32_t call_locals(uint32_t info) { return int32_t(info >> 16); }
+inline uint32_t call_info(const Cell* fn) {
+    const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    if (type_of(slot) != TYPE_BLOCK) {
+        build_args_cache(fn);
+        slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    }
+    return slot->d3;
+}
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 

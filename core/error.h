@@ -18,6 +18,7 @@
 //
 // An error that no try frame catches ends the process through uncaught() (status 254).
 #pragma once
+#include <emmintrin.h>
 #include <cstdint>
 #include <string>
 
@@ -99,6 +100,14 @@ bool catalog_ready();
 // at the current expression. The interpreter updates it for user code only (is_user_code);
 // catch sites restore it with the rest of their saved state.
 extern Cell current_position;
+
+// Sets current_position to the block (header, node, extra word) at index pos with one
+// 16-byte store: it is saved and restored by 16-byte copies, which would otherwise wait on
+// field-by-field stores.
+inline void set_position(uint32_t header, uint32_t pos, uint32_t node, uint32_t extra) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&current_position),
+                     _mm_set_epi32(int(extra), int(node), int(pos), int(header)));
+}
 
 // True when expressions of this block are user code: it was not made while the library
 // loaded. While the library loads everything counts, so that start-up errors show where they

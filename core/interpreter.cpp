@@ -66,7 +66,7 @@ struct CallSite {
 
 uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub);
 uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path, int mode);
-uint32_t dispatch_call(const Cell* fn, const Cell* name, CallSite site, uint32_t pos, Cell* left);
+uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, Cell* left);
 
 enum PathMode { PATH_EVAL = 0, PATH_GET = 1, PATH_SET = 2 };
 
@@ -308,27 +308,29 @@ inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
     return p;
 }
 
+uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix);
+
 // Gathers the arguments of a call into the new frame and runs it. base is the first argument.
-uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
+[[gnu::always_inline]] inline uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
     uint32_t t = type_of(fn);
     bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
-    uint32_t cache = callable::args_cache(fn);
-    uint32_t count = buf(cache)->length();
-    int32_t refs[64];
-    int32_t nrefs = 0;
-    const Cell* last = code_at(cache, count - 1);
-    if ((last->d3 & callable::CACHE_SIMPLE) && !site.path_node) {
+    uint32_t info = callable::call_info(fn);
+    if ((info & callable::CALL_SIMPLE) && !site.path_node) {
         // Plain evaluated arguments only: the common case, without the general walk.
-        uint32_t nargs = last->d1;
-        int32_t locals = int_value(last);
+        uint32_t nargs = callable::call_arity(info);
+        int32_t locals = callable::call_locals(info);
+        // The type check of argument i (the cache is read only when the types are limited).
+        auto check = [&](uint32_t i, uint32_t vt) {
+            if ((info & callable::CALL_UNTYPED) && vt != TYPE_UNSET) return;
+            if (!typeset_bits::has(code_at(callable::args_cache(fn), i), vt)) raise_arg_type(fn, name, int32_t(i), vt);
+        };
         for (uint32_t i = 0; i < nargs; i++) {
             if (infix && i == 0) {
-                if (!typeset_bits::has(code_at(cache, 0), type_of(stack::base)))
-                    raise_arg_type(fn, name, 0, type_of(stack::base));
+                check(0, type_of(stack::base));
                 continue;
             }
             if (pos >= site.end || pos >= buf(site.node)->length()) {
-                Cell ts = *code_at(cache, i);
+                Cell ts = *code_at(callable::args_cache(fn), i);
                 fetch_argument(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
             }
             uint32_t after = infix ? 0 : plain_expr(site.node, pos, site.end);
@@ -338,14 +340,26 @@ uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, 
                 pos = eval_expr(site.node, pos, site.end, infix);
                 if (stack::unwinding()) return pos;
             }
-            uint32_t vt = type_of(stack::top - 1);
-            if (!typeset_bits::has(code_at(cache, i), vt)) raise_arg_type(fn, name, int32_t(i), vt);
+            check(i, type_of(stack::top - 1));
         }
         if (is_function) push_locals(locals);
         if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
-        run_gathered(fn, refs);
+        int32_t no_refs[1] = {-1};
+        run_gathered(fn, no_refs);
         return pos;
     }
+    return gather_general_and_run(fn, name, site, pos, infix);
+}
+
+// The general walk of the arguments cache: refinements (also named in a path), get-word and
+// lit-word arguments, locals.
+[[gnu::noinline]] uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
+    uint32_t t = type_of(fn);
+    bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
+    int32_t refs[64];
+    int32_t nrefs = 0;
+    uint32_t cache = callable::args_cache(fn);
+    uint32_t count = buf(cache)->length();
     if (!is_function) {
         const Cell* last = code_at(cache, count - 1);
         nrefs = int32_t(int_value(last));
@@ -494,7 +508,7 @@ inline bool is_conditional_native(uint32_t slot) {
 
 // Calls fn. name is the word that named it (or nullptr). left: for an infix call, the cell
 // holding the left operand (the top value). Pushes the result; returns the next position.
-uint32_t dispatch_call(const Cell* fn_in, const Cell* name, CallSite site, uint32_t pos, Cell* left) {
+uint32_t dispatch_call(const Cell* fn_in, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
     Cell name_word;
@@ -578,10 +592,7 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     bool user_code = error::is_user_code(node);
     while (pos < end) {
         stack::top = start;
-        if (user_code) {
-            error::current_position = *paren;
-            error::current_position.d1 = pos;
-        }
+        if (user_code) error::set_position(paren->header, pos, node, paren->d3);
         pos = eval_expr(node, pos, end, false);
         if (stack::unwinding()) return;
         uint32_t len = buf(node)->length();
@@ -851,7 +862,14 @@ void set_native_stack_base(void* base, size_t usable) {
 
 void eval_block(const Cell* block_in, bool pass) {
     check_native_stack();
-    Cell block = *block_in;
+    // Field by field: the block cell was usually just pushed, and a 16-byte load of it
+    // would wait for those stores to retire (volatile keeps the loads apart).
+    const volatile uint32_t* fields = &block_in->header;
+    Cell block;
+    block.header = fields[0];
+    block.d1 = fields[1];
+    block.d2 = fields[2];
+    block.d3 = fields[3];
     uint32_t node = series_node(&block);
     int32_t head = series_head(&block);
     uint32_t end = buf(node)->length();
@@ -877,10 +895,7 @@ void eval_block(const Cell* block_in, bool pass) {
         while (pos < end) {
             stack::top = stack::base;
             collector::safe_point();
-            if (user_code) {
-                error::current_position = block;
-                error::current_position.d1 = pos;
-            }
+            if (user_code) error::set_position(block.header, pos, node, block.d3);
             pos = eval_expr(node, pos, end, false);
             if (stack::unwinding()) break;
             if (tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);

@@ -74,23 +74,10 @@ void overflow() {
 
 uint32_t frame_depth() { return uint32_t(ftop - fbottom); }
 
-void open_call_frame(uint32_t symbol, uint32_t word_ctx, uint32_t func_ctx, uint32_t flags) {
-    open_frame(symbol, word_ctx, FRAME_CALL, flags);
-    Frame* f = ftop - 1;
-    f->func_ctx = func_ctx;
-    f->saved_ref = func_ctx ? context::record(func_ctx)->d2 : 0;
-}
-
-void enter_function_context(uint32_t func_ctx) {
-    context::record(func_ctx)->d2 = index_of(base) + 1;
-}
-
-void restore_function_context(const Frame* f) { context::record(f->func_ctx)->d2 = f->saved_ref; }
-
 void unwind_frames_to(Frame* target) {
     while (ftop > target) {
         Frame* f = --ftop;
-        if (f->func_ctx) context::record(f->func_ctx)->d2 = f->saved_ref;
+        if (f->func_ctx) restore_function_context(f);
     }
 }
 
