@@ -501,14 +501,29 @@ inline bool is_conditional_native(uint32_t slot) {
         }
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
     }
-    int32_t refs[1] = {-1};
-    natives::table[fn->d1](false, refs);
+    // The natives' own work, done here (one native frame less): the chosen block's value is
+    // the result, none when if or unless runs nothing; an unset! condition of either raises
+    // no-return as its native does.
+    const Cell* cond = stack::base;
+    const Cell* body = nullptr;
+    if (fn->d1 == natives::SLOT_either) {
+        if (type_of(cond) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_RETURN);
+        body = is_falsy(cond) ? stack::base + 2 : stack::base + 1;
+    } else if (is_falsy(cond) == (fn->d1 == natives::SLOT_unless)) {
+        body = stack::base + 1;
+    }
+    if (body) {
+        eval_block(body, true);
+    } else {
+        stack::keep_result_slot();
+        set_none(stack::base);
+    }
     return pos;
 }
 
 // Calls fn. name is the word that named it (or nullptr). left: for an infix call, the cell
 // holding the left operand (the top value). Pushes the result; returns the next position.
-uint32_t dispatch_call(const Cell* fn_in, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
+[[gnu::always_inline]] inline uint32_t dispatch_call_inline(const Cell* fn_in, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
     Cell name_word;
@@ -536,6 +551,10 @@ uint32_t dispatch_call(const Cell* fn_in, const Cell* name, const CallSite& site
     if (tracer::active && !stack::unwinding())
         tracer::send_at(tracer::EV_RETURN, site.node, TYPE_BLOCK, int32_t(pos), stack::top - 1, &name_word);
     return pos;
+}
+
+uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
+    return dispatch_call_inline(fn, name, site, pos, left);
 }
 
 uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
@@ -684,7 +703,16 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     stack::top = left + 1;
     stack::open_frame(word_symbol(name), word_context(name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     stack::base = left;
-    pos = eval_expr(node, pos, end, true);
+    // A paren operand is evaluated right here: one native frame less per level of a deep
+    // recursion keeps more of the processor's return predictions.
+    const Cell* right = code_at(node, pos);
+    if (type_of(right) == TYPE_PAREN && !tracer::active) {
+        Cell paren = *right;
+        eval_paren_inline(&paren);
+        pos++;
+    } else {
+        pos = eval_expr(node, pos, end, true);
+    }
     if (!stack::unwinding() && !fast_compute(k, left, left + 1)) {
         // Other operand types take the op's general path with both arguments in place.
         uint32_t cache = callable::args_cache(&fn);
@@ -746,8 +774,10 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
             if (v) {
                 uint32_t vt = type_of(v);
                 if (is_callable_type(vt)) {
+                    // Inline here: one native frame less per call keeps deep recursion
+                    // within the processor's return prediction for longer.
                     Cell name = *c;
-                    pos = dispatch_call(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+                    pos = dispatch_call_inline(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
                     done = true;
                 } else if (vt != TYPE_UNSET && vt != TYPE_OP) {
                     stack::push_copy(v);
@@ -772,6 +802,30 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
     if (!done) pos = eval_primary(node, pos, end);
     if (sub || stack::unwinding()) return pos;
     if (pos >= end) return pos;
+    SeriesBuf* b = buf(node);
+    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
+    return infix_loop(node, pos, end, start);
+}
+
+// eval_expr for a block's top-level expressions: a call of a word's function, or a paren, is
+// evaluated from here, without the extra native frame of eval_expr (deep recursions run
+// several such levels per call, and each native frame costs a return the processor may
+// mispredict once the recursion is deeper than its return stack).
+[[gnu::always_inline]] inline uint32_t eval_top_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    const Cell* c = code_at(node, pos);
+    if (tracer::active) return eval_expr(node, pos, end, false);
+    Cell* start = stack::top;
+    if (type_of(c) == TYPE_PAREN) {
+        Cell paren = *c;
+        eval_paren_inline(&paren);
+        pos++;
+    } else {
+        const Cell* v = type_of(c) == TYPE_WORD ? word_value_or_null(c) : nullptr;
+        if (!v || !is_callable_type(type_of(v))) return eval_expr(node, pos, end, false);
+        Cell name = *c;
+        pos = dispatch_call_inline(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+    }
+    if (stack::unwinding() || pos >= end) return pos;
     SeriesBuf* b = buf(node);
     if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
     return infix_loop(node, pos, end, start);
@@ -896,7 +950,7 @@ void eval_block(const Cell* block_in, bool pass) {
             stack::top = stack::base;
             collector::safe_point();
             if (user_code) error::set_position(block.header, pos, node, block.d3);
-            pos = eval_expr(node, pos, end, false);
+            pos = eval_top_expr(node, pos, end);
             if (stack::unwinding()) break;
             if (tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
             uint32_t len = buf(node)->length();
