@@ -761,6 +761,14 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     return pos;
 }
 
+// The rest of an expression whose value so far is at start: the infix calls that follow.
+[[gnu::always_inline]] inline uint32_t continue_infix(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
+    if (stack::unwinding() || pos >= end) return pos;
+    SeriesBuf* b = buf(node);
+    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
+    return infix_loop(node, pos, end, start);
+}
+
 uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
     Cell* start = stack::top;
     // Words holding plain values and values that evaluate to themselves are pushed here;
@@ -800,35 +808,32 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
         }
     }
     if (!done) pos = eval_primary(node, pos, end);
-    if (sub || stack::unwinding()) return pos;
-    if (pos >= end) return pos;
-    SeriesBuf* b = buf(node);
-    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
-    return infix_loop(node, pos, end, start);
+    if (sub) return pos;
+    return continue_infix(node, pos, end, start);
 }
 
-// eval_expr for a block's top-level expressions: a call of a word's function, or a paren, is
-// evaluated from here, without the extra native frame of eval_expr (deep recursions run
-// several such levels per call, and each native frame costs a return the processor may
-// mispredict once the recursion is deeper than its return stack).
+// eval_expr for an expression that starts with a word naming a function: the call is made
+// from the caller's native frame. Deep recursions run several such levels per call, and
+// each native frame costs a return the processor may mispredict once the recursion is
+// deeper than its return stack.
+[[gnu::always_inline]] inline uint32_t eval_call_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    const Cell* c = code_at(node, pos);
+    const Cell* v = type_of(c) == TYPE_WORD && !tracer::active ? word_value_or_null(c) : nullptr;
+    if (!v || !is_callable_type(type_of(v))) return eval_expr(node, pos, end, false);
+    Cell* start = stack::top;
+    Cell name = *c;
+    pos = dispatch_call_inline(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+    return continue_infix(node, pos, end, start);
+}
+
+// The same for a block's top-level expressions, parens included.
 [[gnu::always_inline]] inline uint32_t eval_top_expr(uint32_t node, uint32_t pos, uint32_t end) {
     const Cell* c = code_at(node, pos);
-    if (tracer::active) return eval_expr(node, pos, end, false);
+    if (type_of(c) != TYPE_PAREN || tracer::active) return eval_call_expr(node, pos, end);
     Cell* start = stack::top;
-    if (type_of(c) == TYPE_PAREN) {
-        Cell paren = *c;
-        eval_paren_inline(&paren);
-        pos++;
-    } else {
-        const Cell* v = type_of(c) == TYPE_WORD ? word_value_or_null(c) : nullptr;
-        if (!v || !is_callable_type(type_of(v))) return eval_expr(node, pos, end, false);
-        Cell name = *c;
-        pos = dispatch_call_inline(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
-    }
-    if (stack::unwinding() || pos >= end) return pos;
-    SeriesBuf* b = buf(node);
-    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
-    return infix_loop(node, pos, end, start);
+    Cell paren = *c;
+    eval_paren_inline(&paren);
+    return continue_infix(node, pos + 1, end, start);
 }
 
 // Evaluates a path (the cell path, found just before pos in the code); pushes the value.
