@@ -74,6 +74,12 @@ void mark_roots() {
     drain();
 }
 
+// The node-release queue: the nodes of dead buffers found during a cycle are queued and
+// returned to their frames in one pass (a full queue is flushed first).
+constexpr size_t NODE_RELEASE_QUEUE_SIZE = 20000;
+uint32_t node_release_queue[NODE_RELEASE_QUEUE_SIZE];
+size_t nodes_queued = 0;
+
 // Slides the live buffers of every series frame down (into the previous frame's free tail
 // while it has room), fixing each moved buffer's node; dead buffers release their nodes.
 void compact() {
@@ -105,7 +111,7 @@ void compact() {
                     dest += fp;
                 }
             } else if (in_use) {
-                if (b->node) free_node(b->node);
+                queue_free_node(b->node);
             }
             p += fp;
         }
@@ -215,7 +221,8 @@ void run_cycle() {
     // Externals records that no live value marked release their resources now.
     externals::sweep();
     compact();
-    memory::sweep_big_buffers();
+    memory::sweep_big_buffers(queue_free_node);
+    flush_free_nodes();
     memory::review_node_frames(state.cycles);
     clear_external_marks();
     state.cycles++;
@@ -233,6 +240,17 @@ void collect_at_safe_point() {
         return;
     }
     run_cycle();
+}
+
+void queue_free_node(uint32_t node) {
+    if (!node) return;
+    if (nodes_queued == NODE_RELEASE_QUEUE_SIZE) flush_free_nodes();
+    node_release_queue[nodes_queued++] = node;
+}
+
+void flush_free_nodes() {
+    for (size_t i = 0; i < nodes_queued; i++) memory::free_node(node_release_queue[i]);
+    nodes_queued = 0;
 }
 
 void register_static_cell(Cell* c) { static_cells.push_back(c); }

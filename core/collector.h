@@ -34,6 +34,11 @@ void collect_at_safe_point();
 // stress). Cheap when nothing is due.
 inline void safe_point();
 
+// The node-release queue: a dead node (0 is ignored) waits there until the queue is flushed
+// (when full, and once per cycle after the sweep), which returns the nodes to their frames.
+void queue_free_node(uint32_t node);
+void flush_free_nodes();
+
 // ---- marking, for root markers and external roots ----
 void mark_cell(const Cell* c);
 void mark_cells(const Cell* first, const Cell* end);

@@ -302,7 +302,7 @@ void release_series_frame(SeriesFrame* f) {
     os_release(f, f->total);
 }
 
-void sweep_big_buffers() {
+void sweep_big_buffers(void (*release_node)(uint32_t node)) {
     BigBlock** link = &frames.big;
     while (BigBlock* blk = *link) {
         SeriesBuf* b = blk->buffer();
@@ -311,7 +311,7 @@ void sweep_big_buffers() {
             link = &blk->next;
         } else {
             *link = blk->next;
-            if (b->node) free_node(b->node);
+            if (b->node) release_node(b->node);
             os_release(blk, blk->total);
         }
     }

@@ -89,6 +89,21 @@ TEST_F(CollectorTest, UnreachableSeriesAreReclaimed) {
     EXPECT_LE(memory::nodes_in_use(), nodes_before + 10);
 }
 
+TEST_F(CollectorTest, MoreDeadNodesThanTheReleaseQueueHoldsAreAllReclaimed) {
+    // The queue holds 20,000 nodes and is flushed when full: every dead node still returns,
+    // and a second round reuses them instead of taking more memory.
+    collector::run_cycle();
+    uint32_t nodes_before = memory::nodes_in_use();
+    for (int i = 0; i < 50000; i++) memory::new_series(16, 1);
+    collector::run_cycle();
+    EXPECT_LE(memory::nodes_in_use(), nodes_before + 10);
+    size_t reserved = memory::total_reserved();
+    for (int i = 0; i < 50000; i++) memory::new_series(16, 1);
+    collector::run_cycle();
+    EXPECT_LE(memory::nodes_in_use(), nodes_before + 10);
+    EXPECT_LE(memory::total_reserved(), reserved);
+}
+
 TEST_F(CollectorTest, NestedBlocksReachableFromARootSurvive) {
     Cell outer;
     block::init_cell(&outer, 4);
