@@ -8,7 +8,10 @@
 // read any position or gather any text. Buffers otherwise move only when they grow: every
 // SeriesBuf* is re-derived after a call that may grow one.
 #include <cstring>
+#include <array>
 #include <vector>
+
+#include <emmintrin.h>
 
 #include "core/actions.h"
 #include "core/error.h"
@@ -25,8 +28,6 @@ namespace zel::string {
 
 using memory::buf;
 using namespace actions;
-
-uint32_t fold(uint32_t cp) { return case_map::upper_char(cp); }
 
 namespace {
 
@@ -368,6 +369,94 @@ bool matches_at(uint32_t node, uint32_t p, const Needle& n, bool folding) {
     return true;
 }
 
+// The forward search of a text needle in the units of the haystack: the needle is read (and
+// folded) once, and a candidate is tried only when its first code point matches.
+template <typename Unit>
+int64_t scan_run(const Unit* hay, int64_t from, int64_t high, int64_t skip, const uint32_t* want,
+                 int64_t len, bool folding) {
+    for (int64_t p = from; p + len <= high; p += skip) {
+        uint32_t c = hay[p];
+        if ((folding ? fold(c) : c) != want[0]) continue;
+        int64_t k = 1;
+        for (; k < len; k++) {
+            c = hay[p + k];
+            if ((folding ? fold(c) : c) != want[k]) break;
+        }
+        if (k == len) return p;
+    }
+    return -1;
+}
+
+// scan_run for 8-bit text read one position at a time: 16 positions at once are tested for
+// the needle's first code point (both bytes that fold to it when folding), and only the
+// candidates are compared in full. Returns -2 when the first code point matches more than
+// two byte values (the caller then scans position by position).
+int64_t scan_bytes(const uint8_t* hay, int64_t from, int64_t high, const uint32_t* want, int64_t len, bool folding) {
+    // fold() of every byte value, made once.
+    static const auto folded = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t v = 0; v < 256; v++) t[v] = fold(v);
+        return t;
+    }();
+    int first[2] = {-1, -1};
+    int found = 0;
+    for (uint32_t v = 0; v < 256; v++) {
+        if ((folding ? folded[v] : v) != want[0]) continue;
+        if (found == 2) return -2;
+        first[found++] = int(v);
+    }
+    if (found == 0) return -1;
+    if (found == 1) first[1] = first[0];
+    const __m128i a = _mm_set1_epi8(char(first[0])), b = _mm_set1_epi8(char(first[1]));
+    int64_t last = high - len;   // the last position a match may start at
+    int64_t p = from;
+    auto full_match = [&](int64_t at) {
+        for (int64_t k = 1; k < len; k++) {
+            uint32_t c = hay[at + k];
+            if ((folding ? fold(c) : c) != want[k]) return false;
+        }
+        return true;
+    };
+    for (; p + 16 <= last + 1; p += 16) {
+        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
+        uint32_t mask = uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, a), _mm_cmpeq_epi8(chunk, b))));
+        while (mask) {
+            int64_t at = p + __builtin_ctz(mask);
+            if (full_match(at)) return at;
+            mask &= mask - 1;
+        }
+    }
+    for (; p <= last; p++) {
+        if ((hay[p] == first[0] || hay[p] == first[1]) && full_match(p)) return p;
+    }
+    return -1;
+}
+
+int64_t search_run_forward(const SeriesBuf* b, int64_t from, int64_t high, int64_t skip, const Run& run, bool folding) {
+    int64_t len = run.count;
+    uint32_t small[64];
+    std::vector<uint32_t> large;
+    uint32_t* want = small;
+    if (len > 64) {
+        large.resize(size_t(len));
+        want = large.data();
+    }
+    const SeriesBuf* s = buf(run.node);
+    for (int64_t k = 0; k < len; k++) {
+        uint32_t c = char_at(s, uint32_t(run.from + k));
+        want[k] = folding ? fold(c) : c;
+    }
+    if (b->unit() == 1 && skip == 1 && high - from >= 64) {
+        int64_t p = scan_bytes(b->data(), from, high, want, len, folding);
+        if (p != -2) return p;
+    }
+    switch (b->unit()) {
+        case 1: return scan_run(b->data(), from, high, skip, want, len, folding);
+        case 2: return scan_run(reinterpret_cast<const uint16_t*>(b->data()), from, high, skip, want, len, folding);
+        default: return scan_run(reinterpret_cast<const uint32_t*>(b->data()), from, high, skip, want, len, folding);
+    }
+}
+
 // Searches as find (select: false) does; returns the position of the match or -1, and the
 // needle's length in *needle_len.
 int64_t search(const FindArgs& a, uint32_t* needle_len) {
@@ -415,6 +504,7 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
             if (matches_at(node, uint32_t(p), n, folding)) return p;
         return -1;
     }
+    if (n.kind == NEEDLE_RUN) return search_run_forward(buf(node), head, high, skip, n.run, folding);
     for (int64_t p = head; p + len <= high; p += skip)
         if (matches_at(node, uint32_t(p), n, folding)) return p;
     return -1;
