@@ -15,6 +15,7 @@
 #include "core/tracer.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
+#include "natives/conditionals.h"
 #include "natives/natives.h"
 
 namespace zel::interp {
@@ -501,23 +502,8 @@ inline bool is_conditional_native(uint32_t slot) {
         }
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
     }
-    // The natives' own work, done here (one native frame less): the chosen block's value is
-    // the result, none when if or unless runs nothing; an unset! condition of either raises
-    // no-return as its native does.
-    const Cell* cond = stack::base;
-    const Cell* body = nullptr;
-    if (fn->d1 == natives::SLOT_either) {
-        if (type_of(cond) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_RETURN);
-        body = is_falsy(cond) ? stack::base + 2 : stack::base + 1;
-    } else if (is_falsy(cond) == (fn->d1 == natives::SLOT_unless)) {
-        body = stack::base + 1;
-    }
-    if (body) {
-        eval_block(body, true);
-    } else {
-        stack::keep_result_slot();
-        set_none(stack::base);
-    }
+    // The natives' own work, done here: one native frame less.
+    natives::run_conditional(fn->d1);
     return pos;
 }
 

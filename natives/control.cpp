@@ -20,6 +20,7 @@
 #include "datatypes/series/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "natives/conditionals.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
@@ -64,31 +65,19 @@ void put_into(Cell* out, const Cell* value) {
 
 // ---- if unless either ----
 
-// The body of if and unless: evaluates the block argument when run is set; otherwise the
-// result is none.
-void body_when(bool run) {
-    if (!run) {
-        stack::keep_result_slot();
-        set_none(arg(0));
-        return;
-    }
-    interp::eval_block(arg(1), true);
-}
-
 void if_(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_if_, refs);
-    body_when(!arg_false(arg(0)));
+    run_conditional(SLOT_if_);
 }
 
 void unless(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_unless, refs);
-    body_when(arg_false(arg(0)));
+    run_conditional(SLOT_unless);
 }
 
 void either(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_either, refs);
-    bool truth = arg_true(arg(0));
-    interp::eval_block(truth ? arg(1) : arg(2), true);
+    run_conditional(SLOT_either);
 }
 
 // ---- any all ----
