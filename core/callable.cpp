@@ -266,16 +266,25 @@ uint32_t build_args_cache(const Cell* fn) {
     tail.d3 = simple ? CACHE_SIMPLE : 0;
     Cell* dst = memory::append_cell(cache);
     *dst = tail;
-    // The summary for the interpreter's common call (call_info).
+    // The summary for the interpreter's common call (call_info): the plain arguments that
+    // lead the cache (all of them when it is simple).
+    uint32_t lead = 0;
+    while (lead + 1 < buf(cache)->length()) {
+        const Cell* c = &buf(cache)->cells()[lead];
+        if (type_of(c) != TYPE_TYPESET || ((c->header >> ARG_KIND_SHIFT) & 3) != ARG_NORMAL) break;
+        lead++;
+    }
+    bool refinement_next = lead + 1 < buf(cache)->length() && type_of(&buf(cache)->cells()[lead]) == TYPE_REFINEMENT;
     bool untyped = true;
-    for (uint32_t k = 0; k + 1 < buf(cache)->length(); k++) {
+    for (uint32_t k = 0; k < lead; k++) {
         const Cell* c = &buf(cache)->cells()[k];
         for (uint32_t t = 1; t <= TYPE_MAX && untyped; t++)
             if (t != TYPE_UNSET && !typeset_bits::has(c, t)) untyped = false;
     }
-    int32_t locals = int_value(&tail);
-    if (simple && plain <= 0xFF && locals >= 0 && locals <= 0xFFFF)
-        cache_cell.d3 = CALL_SIMPLE | (untyped ? CALL_UNTYPED : 0) | (plain << 8) | (uint32_t(locals) << 16);
+    int32_t count = int_value(&tail);   // locals (functions) or refinements (natives)
+    uint32_t flags = simple ? CALL_SIMPLE : (!is_function && refinement_next && count <= 64) ? CALL_PLAIN_HEAD : 0;
+    if (flags && lead <= 0xFF && count >= 0 && count <= 0xFFFF)
+        cache_cell.d3 = flags | (untyped ? CALL_UNTYPED : 0) | (lead << 8) | (uint32_t(count) << 16);
     buf(aux)->cells()[AUX_CACHE] = cache_cell;
     return cache;
 }

@@ -311,13 +311,20 @@ inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
 
 uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix);
 
+// The refinement positions of a native call that uses none of its (at most 64) refinements.
+constexpr int32_t UNUSED_REFINEMENTS[64] = {
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
 // Gathers the arguments of a call into the new frame and runs it. base is the first argument.
 [[gnu::always_inline]] inline uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
     uint32_t t = type_of(fn);
     bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
     uint32_t info = callable::call_info(fn);
-    if ((info & callable::CALL_SIMPLE) && !site.path_node) {
-        // Plain evaluated arguments only: the common case, without the general walk.
+    if ((info & (callable::CALL_SIMPLE | callable::CALL_PLAIN_HEAD)) && !site.path_node) {
+        // Plain evaluated arguments only (of a native or action: those before its first
+        // refinement, every refinement unused): the common case, without the general walk.
         uint32_t nargs = callable::call_arity(info);
         int32_t locals = callable::call_locals(info);
         // The type check of argument i (the cache is read only when the types are limited).
@@ -345,8 +352,7 @@ uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite
         }
         if (is_function) push_locals(locals);
         if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
-        int32_t no_refs[1] = {-1};
-        run_gathered(fn, no_refs);
+        run_gathered(fn, UNUSED_REFINEMENTS);
         return pos;
     }
     return gather_general_and_run(fn, name, site, pos, infix);
