@@ -251,30 +251,24 @@ uint32_t build_args_cache(const Cell* fn) {
             slot_index++;
         }
     }
-    // The last cell: the local count (functions) or the refinement count (natives), with the
-    // plain-argument count in d1 and, in d3, whether every entry is a plain argument.
-    uint32_t plain = 0;
-    bool simple = true;
-    for (uint32_t k = 0; k < buf(cache)->length(); k++) {
-        const Cell* c = &buf(cache)->cells()[k];
-        if (type_of(c) == TYPE_TYPESET && ((c->header >> ARG_KIND_SHIFT) & 3) == ARG_NORMAL) plain++;
-        else simple = false;
-    }
+    // The last cell: the local count (functions) or the refinement count (natives).
     Cell tail;
     set_integer(&tail, is_function ? count_locals(spec) : ordinal);
-    tail.d1 = plain;
-    tail.d3 = simple ? CACHE_SIMPLE : 0;
     Cell* dst = memory::append_cell(cache);
     *dst = tail;
     // The summary for the interpreter's common call (call_info): the plain arguments that
-    // lead the cache (all of them when it is simple).
+    // lead the cache; return: entries after them take no argument and change nothing.
+    uint32_t entries = buf(cache)->length() - 1;
+    auto kind_at = [&](uint32_t k) {
+        const Cell* c = &buf(cache)->cells()[k];
+        return type_of(c) == TYPE_TYPESET ? (c->header >> ARG_KIND_SHIFT) & 3 : 0xFFu;
+    };
     uint32_t lead = 0;
-    while (lead + 1 < buf(cache)->length()) {
-        const Cell* c = &buf(cache)->cells()[lead];
-        if (type_of(c) != TYPE_TYPESET || ((c->header >> ARG_KIND_SHIFT) & 3) != ARG_NORMAL) break;
-        lead++;
-    }
-    bool refinement_next = lead + 1 < buf(cache)->length() && type_of(&buf(cache)->cells()[lead]) == TYPE_REFINEMENT;
+    while (lead < entries && kind_at(lead) == ARG_NORMAL) lead++;
+    uint32_t rest = lead;
+    while (rest < entries && kind_at(rest) == ARG_RETURN) rest++;
+    bool simple = rest == entries;
+    bool refinement_next = rest < entries && type_of(&buf(cache)->cells()[rest]) == TYPE_REFINEMENT;
     bool untyped = true;
     for (uint32_t k = 0; k < lead; k++) {
         const Cell* c = &buf(cache)->cells()[k];

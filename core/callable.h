@@ -26,8 +26,6 @@ constexpr uint32_t ARG_KIND_SHIFT = 20;
 enum ArgKind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
 constexpr uint32_t OP_SOURCE_SHIFT = 16;
 
-// Flag in the arguments cache's last cell: every entry is a plain evaluated argument.
-constexpr uint32_t CACHE_SIMPLE = 1;
 // Header flag of the arguments cache's refinement! entries, whose d1 holds a stack slot, not
 // a context: the collector must not follow it.
 constexpr uint32_t CACHE_REFINEMENT = 1u << 20;
@@ -59,7 +57,7 @@ inline uint32_t args_cache(const Cell* fn) {
 
 // A summary of the arguments cache kept in its cell's spare word (d3), so that the common
 // call needs no walk of the cache: CALL_SIMPLE when every entry is a plain evaluated
-// argument (and there are at most 255); CALL_PLAIN_HEAD for a native or action whose
+// argument or a return: entry after them (and there are at most 255); CALL_PLAIN_HEAD for a native or action whose
 // arguments before its first refinement are all plain (a call without a path then gathers
 // just those, every refinement unused); CALL_UNTYPED when each of those arguments accepts
 // every datatype but unset!; the count of those arguments in bits 8-15; in bits 16-31 the
