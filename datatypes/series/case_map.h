@@ -18,8 +18,14 @@ void build_tables();
 
 // The mapped code point, or cp itself when it has no mapping (`case-map/map-char`).
 uint32_t map_char(uint32_t cp, int direction);
-uint32_t upper_char(uint32_t cp);
-uint32_t lower_char(uint32_t cp);
+inline uint32_t upper_char(uint32_t cp) {
+    if (cp < 0x80) return cp - 'a' < 26u ? cp - 32 : cp;   // ASCII without the tables
+    return map_char(cp, UPPER);
+}
+inline uint32_t lower_char(uint32_t cp) {
+    if (cp < 0x80) return cp - 'A' < 26u ? cp + 32 : cp;
+    return map_char(cp, LOWER);
+}
 // The upper-case form when it differs from cp, else the lower-case form.
 uint32_t toggle_char(uint32_t cp);
 

@@ -129,10 +129,7 @@ std::string hex_digits(uint32_t v, bool trim);
 
 // ---- text comparison and matching (also used by words, parse and the set natives) ----
 // The code point folded for case-insensitive comparison (the upper-case map).
-inline uint32_t fold(uint32_t cp) {
-    if (cp < 0x80) return cp - 'a' < 26u ? cp - 32 : cp;   // ASCII without the tables
-    return case_map::upper_char(cp);
-}
+inline uint32_t fold(uint32_t cp) { return case_map::upper_char(cp); }
 // Compares two texts (string-family cells, or symbol! cells read through their spelling)
 // under a comparison op code (actions::CompareOp). Returns -1, 0 or 1. In match mode (parse)
 // the result is 0 when b is a prefix of a.
