@@ -915,12 +915,12 @@ void eval_block(const Cell* block_in, bool pass) {
     check_native_stack();
     // Field by field: the block cell was usually just pushed, and a 16-byte load of it
     // would wait for those stores to retire (volatile keeps the loads apart).
-    const volatile uint32_t* fields = &block_in->header;
+    const volatile Cell* fields = block_in;
     Cell block;
-    block.header = fields[0];
-    block.d1 = fields[1];
-    block.d2 = fields[2];
-    block.d3 = fields[3];
+    block.header = fields->header;
+    block.d1 = fields->d1;
+    block.d2 = fields->d2;
+    block.d3 = fields->d3;
     uint32_t node = series_node(&block);
     int32_t head = series_head(&block);
     uint32_t end = buf(node)->length();
