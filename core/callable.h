@@ -57,11 +57,12 @@ inline uint32_t args_cache(const Cell* fn) {
 
 // A summary of the arguments cache kept in its cell's spare word (d3), so that the common
 // call needs no walk of the cache: CALL_SIMPLE when every entry is a plain evaluated
-// argument or a return: entry after them (and there are at most 255); CALL_PLAIN_HEAD for a native or action whose
-// arguments before its first refinement are all plain (a call without a path then gathers
-// just those, every refinement unused); CALL_UNTYPED when each of those arguments accepts
-// every datatype but unset!; the count of those arguments in bits 8-15; in bits 16-31 the
-// local cell count (functions) or the refinement count (natives and actions).
+// argument (at most 255 of them) or a return: entry after them; CALL_PLAIN_HEAD for a
+// native or action whose arguments before its first refinement are all plain (a call
+// without a path then gathers just those, every refinement unused); CALL_UNTYPED when each
+// of those arguments accepts every datatype but unset!; the count of those arguments in
+// bits 8-15; in bits 16-31 the local cell count (functions) or the refinement count
+// (natives and actions).
 constexpr uint32_t CALL_SIMPLE = 1;
 constexpr uint32_t CALL_UNTYPED = 2;
 constexpr uint32_t CALL_PLAIN_HEAD = 4;

@@ -1,6 +1,7 @@
 // The interpreter (see interpreter.h).
 #include "core/interpreter.h"
 
+#include <array>
 
 #include "core/actions.h"
 #include "core/callable.h"
@@ -312,10 +313,11 @@ inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
 uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix);
 
 // The refinement positions of a native call that uses none of its (at most 64) refinements.
-constexpr int32_t UNUSED_REFINEMENTS[64] = {
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+constexpr auto UNUSED_REFINEMENTS = [] {
+    std::array<int32_t, 64> refs{};
+    refs.fill(-1);
+    return refs;
+}();
 
 // Gathers the arguments of a call into the new frame and runs it. base is the first argument.
 [[gnu::always_inline]] inline uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
@@ -352,7 +354,7 @@ constexpr int32_t UNUSED_REFINEMENTS[64] = {
         }
         if (is_function) push_locals(locals);
         if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
-        run_gathered(fn, UNUSED_REFINEMENTS);
+        run_gathered(fn, UNUSED_REFINEMENTS.data());
         return pos;
     }
     return gather_general_and_run(fn, name, site, pos, infix);
@@ -586,8 +588,8 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     return pos;
 }
 
-
-// A paren's expressions, evaluated where the paren stands; its last value is pushed.
+// A paren's expressions, evaluated where the paren stands; its last value is pushed. paren
+// must not be a code cell: the code may move while the paren runs, so callers pass a copy.
 [[gnu::always_inline]] inline void eval_paren_inline(const Cell* paren) {
     check_native_stack();
     uint32_t node = series_node(paren);

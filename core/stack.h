@@ -19,7 +19,7 @@
 #include <cstdint>
 
 #include "core/cell.h"
-#include "core/memory.h"
+#include "core/context.h"
 
 namespace zel::stack {
 
@@ -117,20 +117,18 @@ inline void open_frame(uint32_t symbol, uint32_t word_ctx, uint32_t kind, uint32
     f->saved_ref = 0;
     base = top;
 }
-// A function context's record cell: d2 says where its values are (value-stack index + 1).
-inline Cell* function_context_record(uint32_t func_ctx) { return memory::buf(func_ctx)->cells(); }
 // A function-call frame: the function context's values now live at the new arguments base.
 inline void open_call_frame(uint32_t symbol, uint32_t word_ctx, uint32_t func_ctx, uint32_t flags = 0) {
     open_frame(symbol, word_ctx, FRAME_CALL, flags);
     Frame* f = ftop - 1;
     f->func_ctx = func_ctx;
-    f->saved_ref = func_ctx ? function_context_record(func_ctx)->d2 : 0;
+    f->saved_ref = func_ctx ? context::record(func_ctx)->d2 : 0;   // where its values were
 }
 // Points the top frame's function context at the current arguments base.
 inline void enter_function_context(uint32_t func_ctx) {
-    function_context_record(func_ctx)->d2 = uint32_t(base - bottom) + 1;
+    context::record(func_ctx)->d2 = uint32_t(base - bottom) + 1;   // value-stack index + 1
 }
-inline void restore_function_context(const Frame* f) { function_context_record(f->func_ctx)->d2 = f->saved_ref; }
+inline void restore_function_context(const Frame* f) { context::record(f->func_ctx)->d2 = f->saved_ref; }
 inline void pop_frame_record() {
     Frame* f = --ftop;
     if (f->func_ctx) restore_function_context(f);

@@ -52,7 +52,6 @@ uint32_t map_char(uint32_t cp, int direction) {
     return direction == UPPER ? map_supplementary(UPPER_SUPPLEMENTARY, cp) : map_supplementary(LOWER_SUPPLEMENTARY, cp);
 }
 
-
 uint32_t toggle_char(uint32_t cp) {
     uint32_t u = upper_char(cp);
     return u != cp ? u : lower_char(cp);

@@ -369,20 +369,25 @@ bool matches_at(uint32_t node, uint32_t p, const Needle& n, bool folding) {
     return true;
 }
 
-// The forward search of a text needle in the units of the haystack: the needle is read (and
-// folded) once, and a candidate is tried only when its first code point matches.
+// Whether the haystack units after position at match the needle's code points after its
+// first (want holds them read, and folded when folding, once per search).
+template <typename Unit>
+bool rest_matches(const Unit* hay, int64_t at, const uint32_t* want, int64_t len, bool folding) {
+    for (int64_t k = 1; k < len; k++) {
+        uint32_t c = hay[at + k];
+        if ((folding ? fold(c) : c) != want[k]) return false;
+    }
+    return true;
+}
+
+// The forward search of a text needle in the units of the haystack: a candidate is tried only
+// when its first code point matches.
 template <typename Unit>
 int64_t scan_run(const Unit* hay, int64_t from, int64_t high, int64_t skip, const uint32_t* want,
                  int64_t len, bool folding) {
     for (int64_t p = from; p + len <= high; p += skip) {
         uint32_t c = hay[p];
-        if ((folding ? fold(c) : c) != want[0]) continue;
-        int64_t k = 1;
-        for (; k < len; k++) {
-            c = hay[p + k];
-            if ((folding ? fold(c) : c) != want[k]) break;
-        }
-        if (k == len) return p;
+        if ((folding ? fold(c) : c) == want[0] && rest_matches(hay, p, want, len, folding)) return p;
     }
     return -1;
 }
@@ -410,24 +415,17 @@ int64_t scan_bytes(const uint8_t* hay, int64_t from, int64_t high, const uint32_
     const __m128i a = _mm_set1_epi8(char(first[0])), b = _mm_set1_epi8(char(first[1]));
     int64_t last = high - len;   // the last position a match may start at
     int64_t p = from;
-    auto full_match = [&](int64_t at) {
-        for (int64_t k = 1; k < len; k++) {
-            uint32_t c = hay[at + k];
-            if ((folding ? fold(c) : c) != want[k]) return false;
-        }
-        return true;
-    };
     for (; p + 16 <= last + 1; p += 16) {
         __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
         uint32_t mask = uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, a), _mm_cmpeq_epi8(chunk, b))));
         while (mask) {
             int64_t at = p + __builtin_ctz(mask);
-            if (full_match(at)) return at;
+            if (rest_matches(hay, at, want, len, folding)) return at;
             mask &= mask - 1;
         }
     }
     for (; p <= last; p++) {
-        if ((hay[p] == first[0] || hay[p] == first[1]) && full_match(p)) return p;
+        if ((hay[p] == first[0] || hay[p] == first[1]) && rest_matches(hay, p, want, len, folding)) return p;
     }
     return -1;
 }
