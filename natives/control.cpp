@@ -205,7 +205,7 @@ void expand_block(const Cell* block) {
     Cell* mark = stack::top;
     Cell* a = stack::push_copy(&args[0]);
     stack::push_copy(&args[1]);
-    interp::call_with_args(&f, symbol::intern("expand"), a, 2);
+    interp::call_with_args_status(&f, symbol::intern("expand"), a, 2);
     stack::top = mark;
 }
 
@@ -238,7 +238,7 @@ void do_file(const Cell* value, const Cell* args) {
     collector::RootGuard keep(&f);
     Cell* first = stack::push_copy(value);
     if (args) stack::push_copy(args); else stack::push_none();
-    interp::call_with_args(&f, symbol::intern("do-file"), first, 2);
+    interp::call_with_args_status(&f, symbol::intern("do-file"), first, 2);
     if (stack::unwinding()) return;
     stack::set_result(stack::top - 1);
 }
@@ -336,17 +336,20 @@ void do_(bool check, const int32_t* refs) {
         }
     }
 
-    if (own_tracer) {
+    if (callback) {
         stack::Saved saved;
         try {
             do_value(value, expand, script_args, next_word);
         } catch (stack::Unwind&) {
-            // The tracer is removed at do's own level, then the unwinding goes on.
+            // The tracer is removed at do's own level. A return or exit that a callback
+            // raised as an exception ends here, as its status does (below); anything else
+            // goes on up.
             saved.restore();
-            remove_tracer();
-            throw;
+            if (own_tracer) remove_tracer();   // the tracer's own unwinding would go on instead
+            own_tracer = false;
+            if (stack::pending != stack::LEVEL_RETURN && stack::pending != stack::LEVEL_EXIT) throw;
         }
-        remove_tracer();
+        if (own_tracer) remove_tracer();
     } else {
         do_value(value, expand, script_args, next_word);
     }

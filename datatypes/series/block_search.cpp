@@ -294,7 +294,6 @@ int32_t sort_compare_function(const void* pa, const void* pb, void* context) {
     }
     Cell* mark = stack::top;
     interp::call_with_args(c->function, sym(SYM_COMPARE), args, 2);
-    if (stack::unwinding()) stack::raise_pending();
     Cell answer = *mark;
     stack::top = mark;
     return comparator_answer(&answer);
