@@ -50,6 +50,16 @@ uint32_t clipped_index(const Cell* block) {
 // inserted at out's position; out's position then moves past it. The block's own append or
 // insert handler does the work, so that owners and hash indexes are told; it runs in a
 // scratch frame of its own, since action handlers write the result slot of their frame.
+// The block that reduce/into and compose/into read: the source itself, or, when the out
+// block shares its buffer, a copy of it pushed on the stack (as append of a block to
+// itself reads what the block held), so that what is put in is never read again.
+const Cell* source_for_into(const Cell* source, const Cell* out) {
+    if (!out || series_node(source) != series_node(out)) return source;
+    Cell* snapshot = stack::push();
+    set_series(snapshot, type_of(source), block::copy_node(source));
+    return snapshot;
+}
+
 void put_into(Cell* out, const Cell* value) {
     uint32_t t = type_of(out);
     bool at_tail = series_head(out) >= int32_t(buf(series_node(out))->length());
@@ -387,7 +397,7 @@ void reduce(bool check, const int32_t* refs) {
     if (out) into = stack::push_copy(out);
     if (type_of(value) == TYPE_BLOCK) {
         if (into) {
-            reduce_block(value, 0, into);
+            reduce_block(source_for_into(value, into), 0, into);
             if (stack::unwinding()) return;
             stack::set_result(out);
             return;
@@ -476,7 +486,7 @@ void compose(bool check, const int32_t* refs) {
     Cell* out = ref_arg(refs, 2);
     if (out) {
         Cell* into = stack::push_copy(out);
-        compose_block(value, 0, into, deep, only);
+        compose_block(source_for_into(value, into), 0, into, deep, only);
         if (stack::unwinding()) return;
         stack::set_result(out);
         return;

@@ -67,6 +67,9 @@ Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types);
 // last, or before the head for a negative /part, into a new series of the same type pushed
 // on the value stack; none (pushed) for an empty series. Returns the pushed cell.
 Cell* take(Cell* s, Cell* part, bool deep, bool last);
+// take with a step that completes the result (prepare, may be null) after the elements were
+// copied into it and before they are removed from s: when it raises, s is left unchanged.
+Cell* take_with(Cell* s, Cell* part, bool last, void (*prepare)(Cell* taken));
 
 // ---- owner notification ----
 // The action words handed to an owner's on-deep-change*: each modifying action notifies
