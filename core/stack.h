@@ -13,7 +13,8 @@
 // their native sets `pending` and returns normally, and every evaluating caller checks
 // `unwinding()` after each evaluation and returns at once. A construct that stops an
 // unwinding clears `pending`. C++ code that evaluates but cannot pass a status on (callbacks
-// from inside an action) converts it with raise_pending(); catch sites accept both forms.
+// from inside an action) converts it with raise_pending(), as interp::call_with_args does;
+// catch sites (try, catch, loops, function bodies, traced do) accept both forms.
 #pragma once
 #include <cstddef>
 #include <cstdint>

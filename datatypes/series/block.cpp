@@ -2,8 +2,9 @@
 // every any-block type: paren! and the path types inherit them (path.cpp). find, select,
 // put, sort and the set operations live in block_search.cpp.
 //
-// No handler here evaluates Zel code (until the owner notification does); they allocate, so
-// a pointer into a buffer is re-derived after that buffer may have grown.
+// No handler here evaluates Zel code but through the owner notification, after which the
+// modifying handlers read their target and source again; they allocate, so a pointer into a
+// buffer is re-derived after that buffer may have grown.
 #include "datatypes/series/block.h"
 
 #include <algorithm>
