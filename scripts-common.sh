@@ -3,10 +3,12 @@
 # Usage (sourced): ensure_packages; build_into <dir> [cmake options...]
 
 ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev"
+# The fuzz build (test.sh only): clang with its libFuzzer runtime.
+ZEL_TEST_PACKAGES="clang libclang-rt-14-dev"
 
 ensure_packages() {
     missing=""
-    for p in $ZEL_PACKAGES; do
+    for p in $ZEL_PACKAGES "$@"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
     done
     [ -z "$missing" ] && return 0
@@ -19,4 +21,11 @@ build_into() {
     dir=$1
     shift
     cmake -S "$(dirname "$0")" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir"
+}
+
+# The same with clang as the compiler (the fuzz build).
+build_with_clang_into() {
+    dir=$1
+    shift
+    CXX=clang++ cmake -S "$(dirname "$0")" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir"
 }

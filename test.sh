@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test: the normal build, the same suite
-# with the collector stressed at every safe point, and a sanitizer build.
+# with the collector stressed at every safe point, a sanitizer build, and a short run of
+# every fuzz harness (ZEL_FUZZ_SECONDS each, default 15).
 set -e
 cd "$(dirname "$0")"
 . ./scripts-common.sh
-ensure_packages
+ensure_packages $ZEL_TEST_PACKAGES
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== build"
@@ -20,3 +21,8 @@ build_into build-asan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== fuzz build"
+build_with_clang_into build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_FUZZ=ON
+echo "== fuzz harnesses"
+tests/fuzz/run.sh build-fuzz "${ZEL_FUZZ_SECONDS:-15}"
