@@ -30,8 +30,6 @@ using series::notify_owner;
 
 namespace {
 
-inline Cell* cells_of(const Cell* b) { return buf(series_node(b))->cells(); }
-
 // ---- find and select ----
 
 // What a search compares at each position: one value, cells of a datatype, cells whose type
