@@ -176,8 +176,9 @@ void raise_pending();
 // The word naming the innermost named call (not <body> or <anon>), bound as its frame
 // recorded; <not-found> when none.
 void calling_word(Cell* out);
-// Saves a thrown-frame mark used by calling_word.
+// Saves a thrown-frame mark used by calling_word; a catch that takes the throw clears it.
 void mark_thrown_frame();
+void clear_thrown_mark();
 
 // Appends one word per named frame from the bottom (error stack traces).
 void append_stack_trace(uint32_t block_node, int32_t mode, uint32_t end_frame);
