@@ -300,8 +300,10 @@ void clear(Cell* s) {
     if (n < 1) return;
     int32_t h = series_head(s);
     notify_owner(s, Change::CLEAR, nullptr, h, n);
+    // The owner's handler may have changed the series: what lies after the head now goes.
+    n = count_to_tail(s);
     SeriesBuf* b = buffer_of(s);
-    if (uint32_t(h) < b->length()) b->tail = uint32_t(h) << b->unit_shift();
+    if (n > 0) b->tail = uint32_t(h) << b->unit_shift();
     notify_owner(s, Change::CLEARED, nullptr, h, n);
 }
 
@@ -348,9 +350,9 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
 namespace {
 
 void remove(Cell* s, Cell* part, Cell* key) {
-    int64_t count = 1;
-    if (part) count = part_count(s, part);
-    if (count < 1) return;
+    int64_t wanted = 1;
+    if (part) wanted = part_count(s, part);
+    if (wanted < 1) return;
     if (key) {
         actions::FindArgs a{s, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false};
         Cell* r = actions::get<actions::FindFn>(type_of(s), ACT_FIND)(a);
@@ -359,20 +361,21 @@ void remove(Cell* s, Cell* part, Cell* key) {
             return;
         }
         s->d1 = r->d1;
-        count++;
+        wanted++;
     }
-    int64_t len = buffer_count(s);
+    // The elements removed: the wanted count, cut at the tail as the series is when asked.
     int64_t pos = series_head(s) < 0 ? 0 : series_head(s);
-    if (pos >= len) return;
-    if (pos + count > len) count = len - pos;
+    auto cut = [&] { return std::max<int64_t>(0, std::min<int64_t>(wanted, int64_t(buffer_count(s)) - pos)); };
+    int64_t count = cut();
+    if (count == 0) return;
     notify_owner(s, Change::REMOVE, nullptr, int32_t(pos), int32_t(count));
+    // The owner's handler may have changed the series: the count is cut again.
+    count = cut();
     SeriesBuf* b = buffer_of(s);
-    len = b->length();
-    if (pos < len) {
-        if (pos + count > len) count = len - pos;
+    if (count > 0) {
         uint32_t shift = b->unit_shift();
         uint8_t* d = b->data();
-        size_t rest = size_t(len - pos - count) << shift;
+        size_t rest = size_t(int64_t(b->length()) - pos - count) << shift;
         if (rest) std::memmove(d + (size_t(pos) << shift), d + (size_t(pos + count) << shift), rest);
         b->tail -= uint32_t(size_t(count) << shift);
     }
