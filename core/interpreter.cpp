@@ -142,6 +142,21 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
     stack::top = stack::base + 1;
 }
 
+// The tracer's epilog event of a function body. The unwinding the body started (its level,
+// value and name) waits while the tracer runs, which may unwind inside itself.
+[[gnu::noinline]] void send_epilog(const Cell* fn) {
+    uint32_t level = stack::pending;
+    Cell value = stack::unwind_value, name = stack::unwind_name;
+    collector::RootGuard keep_value(&value), keep_name(&name);
+    stack::pending = stack::LEVEL_NONE;
+    Cell f = *fn, w;
+    stack::calling_word(&w);
+    tracer::send(tracer::EV_EPILOG, nullptr, -1, &f, &w);
+    stack::unwind_value = value;
+    stack::unwind_name = name;
+    stack::pending = level;
+}
+
 // Runs fn with arguments already gathered in the current frame.
 [[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
@@ -177,14 +192,7 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
             } else {
                 stack::set_result(&body);
             }
-            if (traced && tracer::active) {
-                uint32_t level = stack::pending;
-                stack::pending = stack::LEVEL_NONE;
-                Cell f = *fn, w;
-                stack::calling_word(&w);
-                tracer::send(tracer::EV_EPILOG, nullptr, -1, &f, &w);
-                stack::pending = level;
-            }
+            if (traced && tracer::active) send_epilog(fn);
             tracer::active = saved_active;
             if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
                 if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
