@@ -459,7 +459,11 @@ void compose_block(const Cell* block, uint32_t out_node, Cell* into, bool deep, 
             } else if (only || rt != TYPE_BLOCK) {
                 add(r);
             } else {
-                Cell spliced = *r;   // stays on the stack (rooted) while its values are added
+                // The values are added from a snapshot when they go into an out block: putting
+                // them in may run its owner's handler, and the spliced block may be the out
+                // block itself or grow meanwhile. The block stays on the stack (rooted).
+                if (into) set_series(r, TYPE_BLOCK, block::copy_node(r));
+                Cell spliced = *r;
                 for (uint32_t k = clipped_index(&spliced); k < buf(series_node(&spliced))->length(); k++) {
                     Cell e = buf(series_node(&spliced))->cells()[k];
                     add(&e);
