@@ -116,6 +116,9 @@ void truncate(uint32_t node, uint32_t index);
 // when that is wider. Sizes are checked before anything changes (internal/no-memory).
 void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
             uint32_t dup = 1);
+// The same with dup copies of one code point, which needs unit 1 up to 0x7F, 2 up to 0xFFFF
+// and 4 above (the rule of appending a char!).
+void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint32_t dup = 1);
 
 // Escapes c as molded strings and chars do: "^(hex)" for 0x1E, 0x80-0x9F and (with all) any
 // code point above 0x7F; in mode 253 the caret escapes of control characters, "^^" style

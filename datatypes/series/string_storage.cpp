@@ -1,5 +1,6 @@
 // string! storage: units, widening, code point access, UTF-8 conversion, escapes.
 #include <cstring>
+#include <vector>
 
 #include "core/error.h"
 #include "datatypes/series/string.h"
@@ -257,19 +258,36 @@ void empty_reset(Cell* str) {
     str->d1 = 0;
 }
 
-void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
-            uint32_t dup) {
-    // A source inside the target is copied out first: the move below would overwrite it.
-    if (src_node == node && count > 0) {
-        src_node = memory::copy_range(node, from, count);
-        from = 0;
+namespace {
+
+// Copies n code points from src (unit su) to dst (unit du); the ranges do not overlap.
+void copy_units(uint8_t* dst, uint32_t du, const uint8_t* src, uint32_t su, uint32_t n) {
+    if (su == du) {
+        std::memcpy(dst, src, size_t(n) * du);
+        return;
     }
-    uint32_t src_unit = buf(src_node)->unit();
+    auto convert = [n](auto* d, const auto* s) {
+        for (uint32_t i = 0; i < n; i++) d[i] = s[i];
+    };
+    auto from = [&](auto* d) {
+        switch (su) {
+            case 1: convert(d, src); break;
+            case 2: convert(d, reinterpret_cast<const uint16_t*>(src)); break;
+            default: convert(d, reinterpret_cast<const uint32_t*>(src)); break;
+        }
+    };
+    switch (du) {
+        case 1: from(dst); break;
+        case 2: from(reinterpret_cast<uint16_t*>(dst)); break;
+        default: from(reinterpret_cast<uint32_t*>(dst)); break;
+    }
+}
+
+// Replaces `remove` code points at `at` by a gap of `inserted` code points in a buffer of at
+// least `unit`, widening and growing it as needed (to twice its size when it must grow), and
+// sets the new tail. Returns the buffer; the gap's content is left to the caller.
+SeriesBuf* open_gap(uint32_t node, uint32_t at, uint32_t remove, uint64_t inserted, uint32_t unit) {
     uint32_t len = buf(node)->length();
-    if (at > len) at = len;
-    if (remove > len - at) remove = len - at;
-    uint64_t inserted = uint64_t(count) * dup;
-    uint32_t unit = buf(node)->unit() > src_unit ? buf(node)->unit() : src_unit;
     uint64_t new_len = uint64_t(len) - remove + inserted;
     check_size(new_len * unit);
     if (unit > buf(node)->unit()) widen(node, unit);
@@ -277,28 +295,79 @@ void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint
     size_t need = size_t(new_len * unit);
     if (need > b->size) {
         size_t doubled = size_t(b->size) * 2;
-        b = memory::grow(node, need > doubled && need > 0 ? need : doubled);
+        b = memory::grow(node, need > doubled || doubled > 0x7FFFFFF0u ? need : doubled);
     }
     uint8_t* d = b->data();
     uint32_t rest = len - at - remove;
-    std::memmove(d + (size_t(at) + size_t(inserted)) * unit, d + size_t(at + remove) * unit, size_t(rest) * unit);
-    if (inserted > 0) {
-        const SeriesBuf* s = buf(src_node);
-        uint8_t* dst = d + size_t(at) * unit;
-        if (s->unit() == unit) {
-            std::memcpy(dst, s->data() + size_t(from) * unit, size_t(count) * unit);
-        } else {
-            for (uint32_t i = 0; i < count; i++) put_unit(b, at + i, char_at(s, from + i));
-        }
-        // /dup: double the filled run until the whole stretch is written.
-        size_t filled = size_t(count) * unit, total = size_t(inserted) * unit;
-        while (filled < total) {
-            size_t n = filled < total - filled ? filled : total - filled;
-            std::memcpy(dst + filled, dst, n);
-            filled += n;
-        }
-    }
+    if (rest && inserted != remove)
+        std::memmove(d + (size_t(at) + size_t(inserted)) * unit, d + size_t(at + remove) * unit, size_t(rest) * unit);
     b->tail = uint32_t(new_len * unit);
+    return b;
+}
+
+// Repeats the first run of `filled` bytes at dst until `total` bytes are written, doubling
+// the copied stretch each step.
+void repeat_run(uint8_t* dst, size_t filled, size_t total) {
+    while (filled < total) {
+        size_t n = filled < total - filled ? filled : total - filled;
+        std::memcpy(dst + filled, dst, n);
+        filled += n;
+    }
+}
+
+}  // namespace
+
+void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
+            uint32_t dup) {
+    uint32_t len = buf(node)->length();
+    if (at > len) at = len;
+    if (remove > len - at) remove = len - at;
+    uint64_t inserted = uint64_t(count) * dup;
+    uint32_t src_unit = buf(src_node)->unit();
+    uint32_t unit = buf(node)->unit() > src_unit ? buf(node)->unit() : src_unit;
+    // A source inside the target is read where the gap leaves it: the part before `at` stays,
+    // the part after the replaced stretch moves by the change in length. Only a source that
+    // overlaps the replaced stretch itself is copied aside first.
+    std::vector<uint8_t> aside;
+    bool self = src_node == node && count > 0;
+    if (self && from < at + remove && from + count > at && remove > 0) {
+        const SeriesBuf* s = buf(node);
+        aside.assign(s->data() + size_t(from) * unit, s->data() + size_t(from + count) * unit);
+        self = false;
+    }
+    SeriesBuf* b = open_gap(node, at, remove, inserted, unit);
+    if (inserted == 0) return;
+    uint8_t* dst = b->data() + size_t(at) * unit;
+    if (!aside.empty()) {
+        std::memcpy(dst, aside.data(), aside.size());
+    } else if (self) {
+        uint32_t before = from < at ? (from + count < at ? count : at - from) : 0;
+        const uint8_t* d = b->data();
+        std::memcpy(dst, d + size_t(from) * unit, size_t(before) * unit);
+        uint64_t moved_from = uint64_t(from + before) - remove + inserted;
+        std::memcpy(dst + size_t(before) * unit, d + size_t(moved_from) * unit, size_t(count - before) * unit);
+    } else {
+        const SeriesBuf* s = buf(src_node);
+        copy_units(dst, unit, s->data() + size_t(from) * s->unit(), s->unit(), count);
+    }
+    repeat_run(dst, size_t(count) * unit, size_t(inserted) * unit);
+}
+
+void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint32_t dup) {
+    uint32_t len = buf(node)->length();
+    if (at > len) at = len;
+    if (remove > len - at) remove = len - at;
+    uint32_t unit = unit_for(cp, false);
+    if (buf(node)->unit() > unit) unit = buf(node)->unit();
+    SeriesBuf* b = open_gap(node, at, remove, dup, unit);
+    if (dup == 0) return;
+    if (unit == 1) {
+        std::memset(b->data() + at, int(cp), dup);
+        return;
+    }
+    put_unit(b, at, cp);
+    uint8_t* dst = b->data() + size_t(at) * unit;
+    repeat_run(dst, unit, size_t(dup) * unit);
 }
 
 // ---- UTF-8 ----
