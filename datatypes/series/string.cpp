@@ -398,4 +398,20 @@ void register_string() {
     actions::register_type(spec);
 }
 
+void register_text_type(uint32_t id, const char* name, actions::FormFn form, actions::MoldFn mold,
+                        actions::EvalPathFn eval_path, bool paths) {
+    const actions::Handler I = actions::INHERIT;
+    actions::TypeSpec spec{id, TYPE_STRING, name, {}};
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    for (int a : {ACT_MAKE, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_COMPARE, ACT_APPEND, ACT_AT,
+                  ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
+                  ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP,
+                  ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY})
+        set(a, I);
+    if (form) set(ACT_FORM, form);
+    if (mold) set(ACT_MOLD, mold);
+    if (paths) set(ACT_EVAL_PATH, eval_path ? actions::handler(eval_path) : I);
+    actions::register_type(spec);
+}
+
 }  // namespace zel::datatypes
