@@ -372,33 +372,7 @@ void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint3
 
 // ---- UTF-8 ----
 
-// True when the bytes from p (n of them, fewer than the lead byte announces) could still
-// become a valid sequence: the input was cut, not malformed.
-static bool cut_sequence(const uint8_t* p, size_t n) {
-    uint8_t b0 = p[0];
-    size_t need;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) need = 2;
-    else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return false;
-    }
-    if (n >= need) return false;
-    for (size_t i = 1; i < n; i++) {
-        uint8_t c = p[i];
-        if (i == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) return false;
-    }
-    return true;
-}
-
-[[noreturn]] static void raise_invalid_utf8(const uint8_t* p, size_t n) {
+[[noreturn]] void raise_invalid_utf8(const uint8_t* p, size_t n) {
     size_t k = n < 4 ? n : 4;
     uint32_t bin = memory::new_series(k ? k : 1, 1);
     SeriesBuf* b = buf(bin);
@@ -436,7 +410,7 @@ uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaini
         size_t len;
         uint32_t cp = utf8::decode(p + i, n - i, len);
         if (cp == utf8::INVALID) {
-            if (cut_sequence(p + i, n - i)) {
+            if (utf8::is_cut(p + i, n - i)) {
                 if (remaining) *remaining = int32_t(n - i);
                 return node;
             }
