@@ -1,4 +1,5 @@
 // string! storage: units, widening, code point access, UTF-8 conversion, escapes.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -317,39 +318,56 @@ void repeat_run(uint8_t* dst, size_t filled, size_t total) {
 
 }  // namespace
 
+namespace {
+
+// splice with a source inside the target itself, copied in place: no temporary. When the
+// string does not grow, the source is moved to its place before the rest moves down (the
+// rest may hold part of the source); when it grows, the rest moves up first and the source is
+// read where the gap left it: the part before the replaced stretch's end stays, the part
+// after it moved by the change in length.
+void splice_within(uint32_t node, uint32_t at, uint32_t remove, uint32_t from, uint32_t count, uint32_t dup) {
+    uint32_t len = buf(node)->length(), unit = buf(node)->unit();
+    uint64_t inserted = uint64_t(count) * dup;
+    if (inserted <= remove) {
+        SeriesBuf* b = buf(node);
+        uint8_t* d = b->data();
+        std::memmove(d + size_t(at) * unit, d + size_t(from) * unit, size_t(count) * unit);
+        repeat_run(d + size_t(at) * unit, size_t(count) * unit, size_t(inserted) * unit);
+        std::memmove(d + size_t(at + inserted) * unit, d + size_t(at + remove) * unit,
+                     size_t(len - at - remove) * unit);
+        b->tail = uint32_t((uint64_t(len) - remove + inserted) * unit);
+        return;
+    }
+    SeriesBuf* b = open_gap(node, at, remove, inserted, unit);
+    uint8_t* d = b->data();
+    uint32_t stays_end = std::min(from + count, at + remove);
+    uint32_t staying = stays_end > from ? stays_end - from : 0;
+    uint64_t moved_from = uint64_t(std::max(from, at + remove)) - remove + inserted;
+    std::memmove(d + size_t(at) * unit, d + size_t(from) * unit, size_t(staying) * unit);
+    std::memmove(d + size_t(at + staying) * unit, d + size_t(moved_from) * unit, size_t(count - staying) * unit);
+    repeat_run(d + size_t(at) * unit, size_t(count) * unit, size_t(inserted) * unit);
+}
+
+}  // namespace
+
 void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
             uint32_t dup) {
     uint32_t len = buf(node)->length();
     if (at > len) at = len;
     if (remove > len - at) remove = len - at;
+    if (src_node == node) {
+        check_size((uint64_t(len) - remove + uint64_t(count) * dup) * buf(node)->unit());
+        splice_within(node, at, remove, from, count, dup);
+        return;
+    }
     uint64_t inserted = uint64_t(count) * dup;
     uint32_t src_unit = buf(src_node)->unit();
     uint32_t unit = buf(node)->unit() > src_unit ? buf(node)->unit() : src_unit;
-    // A source inside the target is read where the gap leaves it: the part before `at` stays,
-    // the part after the replaced stretch moves by the change in length. Only a source that
-    // overlaps the replaced stretch itself is copied aside first.
-    std::vector<uint8_t> aside;
-    bool self = src_node == node && count > 0;
-    if (self && from < at + remove && from + count > at && remove > 0) {
-        const SeriesBuf* s = buf(node);
-        aside.assign(s->data() + size_t(from) * unit, s->data() + size_t(from + count) * unit);
-        self = false;
-    }
     SeriesBuf* b = open_gap(node, at, remove, inserted, unit);
     if (inserted == 0) return;
     uint8_t* dst = b->data() + size_t(at) * unit;
-    if (!aside.empty()) {
-        std::memcpy(dst, aside.data(), aside.size());
-    } else if (self) {
-        uint32_t before = from < at ? (from + count < at ? count : at - from) : 0;
-        const uint8_t* d = b->data();
-        std::memcpy(dst, d + size_t(from) * unit, size_t(before) * unit);
-        uint64_t moved_from = uint64_t(from + before) - remove + inserted;
-        std::memcpy(dst + size_t(before) * unit, d + size_t(moved_from) * unit, size_t(count - before) * unit);
-    } else {
-        const SeriesBuf* s = buf(src_node);
-        copy_units(dst, unit, s->data() + size_t(from) * s->unit(), s->unit(), count);
-    }
+    const SeriesBuf* s = buf(src_node);
+    copy_units(dst, unit, s->data() + size_t(from) * s->unit(), s->unit(), count);
     repeat_run(dst, size_t(count) * unit, size_t(inserted) * unit);
 }
 
