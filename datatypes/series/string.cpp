@@ -30,7 +30,7 @@ using series::Change;
 
 // ---- text runs (string_internal.h) ----
 
-void tell_owner(const Cell* s, Change c, const Cell* value, int32_t index, int32_t part) {
+void tell_owner_of(const Cell* s, Change c, const Cell* value, int32_t index, int32_t part) {
     series::notify_owner(s, c, value, index, part);
     if (stack::unwinding()) stack::raise_pending();
 }
@@ -273,8 +273,13 @@ void string_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t d
     uint32_t at = append ? total_length(series) : head_index(series);
     uint32_t times = dup < 1 ? 1 : uint32_t(dup);
     uint32_t count = 1;
-    if (type_of(value) == TYPE_CHAR) {
+    uint32_t vt = type_of(value);
+    if (vt == TYPE_CHAR) {
         splice_char(node, at, 0, char_value(value), times);
+    } else if (is_plain_text(vt) && part < 0) {
+        Run r = run_of_string(value);
+        splice(node, at, 0, r.node, r.from, r.count, times);
+        count = r.count;
     } else {
         Run r = text_of(value, part);
         splice(node, at, 0, r.node, r.from, r.count, times);

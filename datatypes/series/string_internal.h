@@ -20,11 +20,15 @@ inline bool is_plain_text(uint32_t t) {
 
 [[noreturn]] inline void invalid_refine(SymId word, const Cell* value) { series::raise_invalid_refine(word, value); }
 
-// Tells the owner of an owned series about a change (nothing for a series without owner).
-// The owner's handler may run Zel code: afterwards every buffer pointer, length and position
-// must be read again, and a break, return or throw on its way up leaves as an exception.
-void tell_owner(const Cell* s, series::Change c, const Cell* value = nullptr, int32_t index = -1,
-                int32_t part = -1);
+// Tells the owner of an owned series about a change (nothing for a series without owner; a
+// text series or binary! is never a hash! whose index would follow). The owner's handler may
+// run Zel code: afterwards every buffer pointer, length and position must be read again, and
+// a break, return or throw on its way up leaves as an exception.
+void tell_owner_of(const Cell* s, series::Change c, const Cell* value, int32_t index, int32_t part);
+inline void tell_owner(const Cell* s, series::Change c, const Cell* value = nullptr, int32_t index = -1,
+                       int32_t part = -1) {
+    if (memory::buf(series_node(s))->flags & F_OWNED) tell_owner_of(s, c, value, index, part);
+}
 
 // A value's text viewed as a run of code points of a buffer.
 struct Run {

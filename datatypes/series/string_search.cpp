@@ -5,7 +5,6 @@
 // Nothing here evaluates Zel code; forming a needle may allocate, which never collects.
 #include <emmintrin.h>
 
-#include <array>
 #include <vector>
 
 #include "core/error.h"
@@ -102,32 +101,56 @@ int64_t scan_run(const Unit* hay, int64_t from, int64_t high, int64_t skip, cons
     return -1;
 }
 
-// scan_run for 8-bit text read one position at a time: 16 positions at once are tested for
-// the needle's first code point (both bytes that fold to it when folding), and only the
-// candidates are compared in full. Returns -2 when the first code point matches more than
-// two byte values (the caller then scans position by position).
-int64_t scan_bytes(const uint8_t* hay, int64_t from, int64_t high, const uint32_t* want, int64_t len, bool folding) {
-    // fold() of every byte value, made once.
-    static const auto folded = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t v = 0; v < 256; v++) t[v] = fold(v);
-        return t;
-    }();
-    int first[2] = {-1, -1};
-    int found = 0;
-    for (uint32_t v = 0; v < 256; v++) {
-        if ((folding ? folded[v] : v) != want[0]) continue;
-        if (found == 2) return -2;
-        first[found++] = int(v);
+// The byte values (at most two) that equal code point w, folded when folding. Returns their
+// count, 3 when more than two bytes do.
+int bytes_for(uint32_t w, bool folding, uint8_t out[2]) {
+    if (!folding) {
+        if (w > 0xFF) return 0;
+        out[0] = uint8_t(w);
+        return 1;
     }
-    if (found == 0) return -1;
-    if (found == 1) first[1] = first[0];
+    // For each folded form of a byte (all below 0x400), the bytes that fold to it.
+    struct Inverse {
+        uint8_t count[0x400] = {};
+        uint8_t bytes[0x400][3] = {};
+        Inverse() {
+            for (uint32_t v = 0; v < 256; v++) {
+                uint32_t f = fold(v);
+                if (count[f] < 3) bytes[f][count[f]] = uint8_t(v);
+                count[f]++;
+            }
+        }
+    };
+    static const Inverse inverse;
+    if (w >= 0x400) return 0;
+    int n = inverse.count[w];
+    if (n > 2) return 3;
+    for (int i = 0; i < n; i++) out[i] = inverse.bytes[w][i];
+    return n;
+}
+
+// scan_run for 8-bit text read one position at a time: 16 positions at once are tested for
+// the needle's first code point and, for longer needles, its last one (each as the bytes
+// that equal it, folded when folding), and only the candidates are compared in full. Returns
+// -2 when a code point matches more than two byte values (the caller then scans position by
+// position).
+int64_t scan_bytes(const uint8_t* hay, int64_t from, int64_t high, const uint32_t* want, int64_t len, bool folding) {
+    uint8_t first[2], final[2];
+    int nf = bytes_for(want[0], folding, first), nl = bytes_for(want[len - 1], folding, final);
+    if (nf == 0 || nl == 0) return -1;
+    if (nf > 2 || nl > 2) return -2;
+    if (nf == 1) first[1] = first[0];
+    if (nl == 1) final[1] = final[0];
     const __m128i a = _mm_set1_epi8(char(first[0])), b = _mm_set1_epi8(char(first[1]));
+    const __m128i c = _mm_set1_epi8(char(final[0])), d = _mm_set1_epi8(char(final[1]));
     int64_t last = high - len;   // the last position a match may start at
     int64_t p = from;
     for (; p + 16 <= last + 1; p += 16) {
-        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
-        uint32_t mask = uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, a), _mm_cmpeq_epi8(chunk, b))));
+        __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
+        __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p + len - 1));
+        __m128i at_head = _mm_or_si128(_mm_cmpeq_epi8(head, a), _mm_cmpeq_epi8(head, b));
+        __m128i at_tail = _mm_or_si128(_mm_cmpeq_epi8(tail, c), _mm_cmpeq_epi8(tail, d));
+        uint32_t mask = uint32_t(_mm_movemask_epi8(_mm_and_si128(at_head, at_tail)));
         while (mask) {
             int64_t at = p + __builtin_ctz(mask);
             if (rest_matches(hay, at, want, len, folding)) return at;

@@ -352,9 +352,29 @@ void splice_within(uint32_t node, uint32_t at, uint32_t remove, uint32_t from, u
 
 void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
             uint32_t dup) {
-    uint32_t len = buf(node)->length();
+    SeriesBuf* t = buf(node);
+    uint32_t len = t->length();
     if (at > len) at = len;
     if (remove > len - at) remove = len - at;
+    if (at == len && dup == 1 && src_node != node) {
+        // Appending a run of the same unit that fits: one short copy.
+        const SeriesBuf* s = buf(src_node);
+        uint32_t unit = t->unit();
+        size_t bytes = size_t(count) * unit;
+        if (s->unit() == unit && t->tail + bytes <= t->size) {
+            uint8_t* dst = t->tail_ptr();
+            const uint8_t* from_ptr = s->data() + size_t(from) * unit;
+            if (bytes <= 16 && t->tail + 16 <= t->size && size_t(from) * unit + 16 <= s->size) {
+                std::memcpy(dst, from_ptr, 16);   // one wide copy; the bytes past the run are slack
+            } else if (bytes <= 16) {
+                for (size_t i = 0; i < bytes; i++) dst[i] = from_ptr[i];
+            } else {
+                std::memcpy(dst, from_ptr, bytes);
+            }
+            t->tail += uint32_t(bytes);
+            return;
+        }
+    }
     if (src_node == node) {
         check_size((uint64_t(len) - remove + uint64_t(count) * dup) * buf(node)->unit());
         splice_within(node, at, remove, from, count, dup);
