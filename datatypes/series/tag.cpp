@@ -1,6 +1,8 @@
 // tag!: a string whose text stands between angle brackets, "<" and ">" added when it is
 // formed or molded (the value holds no brackets). Every series action but sort, trim and
 // random is string!'s.
+#include <cstdint>
+
 #include "core/actions.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/series/string.h"
@@ -19,9 +21,9 @@ int32_t string_form(const Cell* value, uint32_t buffer, const Cell* part, int32_
 // `tag/form`, also its mold: "<", the text (within the budget less one), ">".
 int32_t form(const Cell* value, uint32_t buffer, const Cell* part, int32_t limit) {
     string::append_char(buffer, '<');
-    int32_t left = string_form(value, buffer, part, limit - 1);
+    int32_t left = string_form(value, buffer, part, limit > INT32_MIN ? limit - 1 : limit);
     string::append_char(buffer, '>');
-    return left - 1;
+    return left > INT32_MIN ? left - 1 : left;
 }
 
 int32_t mold(const Cell* value, uint32_t buffer, bool, bool, bool, const Cell* part, int32_t limit, int32_t) {
