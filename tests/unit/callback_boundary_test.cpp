@@ -31,10 +31,11 @@ protected:
 };
 
 TEST_F(CallbackBoundary, CallWithArgsRaisesWhatAFunctionLeftPending) {
-    Cell thrower = eval_source("func [x] [throw x]");
-    Cell breaker = eval_source("func [x] [break]");
-    Cell plain = eval_source("func [x] [x + 1]");
-    collector::RootGuard keep1(&thrower), keep2(&breaker), keep3(&plain);
+    // Each value is rooted before the next evaluation may collect.
+    collector::RootedCell thrower, breaker, plain;
+    *thrower = eval_source("func [x] [throw x]");
+    *breaker = eval_source("func [x] [break]");
+    *plain = eval_source("func [x] [x + 1]");
     uint32_t level;
     EXPECT_TRUE(call(&thrower, 7, false, &level));
     EXPECT_EQ(level, stack::LEVEL_THROW);
@@ -46,8 +47,8 @@ TEST_F(CallbackBoundary, CallWithArgsRaisesWhatAFunctionLeftPending) {
 }
 
 TEST_F(CallbackBoundary, StatusVariantLeavesItPending) {
-    Cell thrower = eval_source("func [x] [throw x]");
-    collector::RootGuard keep(&thrower);
+    collector::RootedCell thrower;
+    *thrower = eval_source("func [x] [throw x]");
     uint32_t level;
     EXPECT_FALSE(call(&thrower, 3, true, &level));
     EXPECT_EQ(level, stack::LEVEL_THROW);
