@@ -1,5 +1,7 @@
 // The action dispatchers: each reads its arguments from the value stack, turns refinement
 // positions into cells or flags, finds the handler by the first argument's type and calls it.
+#include <algorithm>
+
 #include "core/actions.h"
 #include "core/error.h"
 #include "core/runtime_words.h"
@@ -110,6 +112,13 @@ void d_odd(const int32_t*) {
 
 bool has_buffer(uint32_t t) { return is_series_type(t) || t == TYPE_MAP; }
 
+// How far a negative /part count (any int32, the minimum too) moves a head index back:
+// its magnitude, cut at the head index.
+int32_t back_count(int32_t negative, int32_t head) {
+    int64_t back = -int64_t(negative);
+    return int32_t(std::min<int64_t>(back, head < 0 ? 0 : head));
+}
+
 // The /part length of a value to append or insert (append and insert share it).
 void append_insert(const int32_t* refs, bool append) {
     Cell* series = arg(0);
@@ -133,10 +142,8 @@ void append_insert(const int32_t* refs, bool append) {
             return;
         }
         if (length < 0) {
-            int32_t back = -length;
-            int32_t h = series_head(value);
-            if (back > h) back = h;
-            value->d1 = uint32_t(h - back);
+            int32_t back = back_count(length, series_head(value));
+            value->d1 = uint32_t(series_head(value) - back);
             length = back;
         }
     }
@@ -179,9 +186,8 @@ void d_change(const int32_t* refs) {
             if (st == TYPE_PORT || st == TYPE_IMAGE) {
                 length = 0;
             } else {
-                int32_t back = -length, h = series_head(series);
-                if (back > h) back = h;
-                series->d1 = uint32_t(h - back);
+                int32_t back = back_count(length, series_head(series));
+                series->d1 = uint32_t(series_head(series) - back);
                 length = back;
             }
         }

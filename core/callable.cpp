@@ -1,6 +1,8 @@
 // Function, native, action, op and routine values (see callable.h).
 #include "core/callable.h"
 
+#include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "core/actions.h"
@@ -15,6 +17,7 @@
 #include "core/word.h"
 #include "datatypes/series/block.h"
 #include "datatypes/series/block_ops.h"
+#include "datatypes/series/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "natives/natives.h"
 
@@ -303,8 +306,9 @@ void argument_word(Cell* out, const Cell* fn, int32_t n) {
 }
 
 void collect_body_locals(Cell* spec, const Cell* body) {
-    // Known words: the spec's words (and those after /extern, which leave the spec).
-    std::vector<uint32_t> known;
+    // Known words (canonical symbols): the spec's words (and those after /extern, which leave
+    // the spec), then every local found.
+    std::unordered_set<uint32_t> known;
     std::vector<uint32_t> locals;
     uint32_t node = series_node(spec);
     uint32_t n = buf(node)->length();
@@ -320,7 +324,7 @@ void collect_body_locals(Cell* spec, const Cell* body) {
             Cell bad = *c;
             error::raise(error::ERR_SCRIPT_BAD_FUNC_EXTERN, &bad);
         }
-        if (is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT) known.push_back(symbol::canonical(word_symbol(c)));
+        if (is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT) known.insert(symbol::canonical(word_symbol(c)));
     }
     if (extern_at >= 0) {
         // Words under a /local that follows /extern become locals; the spec is cut at /extern.
@@ -338,24 +342,23 @@ void collect_body_locals(Cell* spec, const Cell* body) {
         }
     }
     auto add = [&](uint32_t s) {
-        uint32_t cs = symbol::canonical(s);
-        for (uint32_t k : known)
-            if (k == cs) return;
-        known.push_back(cs);
-        locals.push_back(s);
+        if (known.insert(symbol::canonical(s)).second) locals.push_back(s);
     };
-    // Walk the body, nested blocks and parens included.
-    std::vector<std::pair<uint32_t, uint32_t>> todo{{series_node(body), uint32_t(series_head(body))}};
-    std::vector<uint32_t> seen;
+    // Walk the body, nested blocks and parens included, each buffer once. Nesting deeper than
+    // a deep copy of the body allows raises too-deep at once, as func raises it.
+    struct Pending {
+        uint32_t node, start, depth;
+    };
+    std::vector<Pending> todo{{series_node(body), uint32_t(std::max(series_head(body), 0)), 1}};
+    std::unordered_set<uint32_t> seen;
     while (!todo.empty()) {
-        auto [bn, start] = todo.back();
+        Pending at = todo.back();
         todo.pop_back();
-        bool was_seen = false;
-        for (uint32_t s : seen) if (s == bn) was_seen = true;
-        if (was_seen) continue;
-        seen.push_back(bn);
+        if (!seen.insert(at.node).second) continue;
+        if (at.depth >= cycle::MAX_DEPTH) error::raise(error::ERR_INTERNAL_TOO_DEEP);
+        uint32_t bn = at.node;
         uint32_t len = buf(bn)->length();
-        for (uint32_t i = start; i < len; i++) {
+        for (uint32_t i = at.start; i < len; i++) {
             const Cell* c = &buf(bn)->cells()[i];
             uint32_t t = type_of(c);
             if (t == TYPE_SET_WORD) {
@@ -367,7 +370,7 @@ void collect_body_locals(Cell* spec, const Cell* body) {
                 const Cell* next = c + 1;
                 if (fe && type_of(next) == TYPE_BLOCK) {
                     uint32_t wn = series_node(next);
-                    for (uint32_t k = uint32_t(series_head(next)); k < buf(wn)->length(); k++) {
+                    for (uint32_t k = uint32_t(std::max(series_head(next), 0)); k < buf(wn)->length(); k++) {
                         const Cell* w = &buf(wn)->cells()[k];
                         if (is_arg_word(type_of(w))) add(word_symbol(w));
                     }
@@ -375,7 +378,8 @@ void collect_body_locals(Cell* spec, const Cell* body) {
                     add(word_symbol(next));
                 }
             }
-            if (t == TYPE_BLOCK || t == TYPE_PAREN) todo.emplace_back(series_node(c), uint32_t(series_head(c)));
+            if (t == TYPE_BLOCK || t == TYPE_PAREN)
+                todo.push_back({series_node(c), uint32_t(std::max(series_head(c), 0)), at.depth + 1});
         }
     }
     // The word `local` itself never becomes a local.

@@ -126,6 +126,37 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
     }
 }
 
+// A return or exit that a callback could not pass on as a status arrives as an exception
+// (interp::call_with_args). Every function frame is a return target, and a nearer target
+// (a traced do) catches it first, so the first function body it leaves is its target: it
+// lands there as the status would. The frames above go (the topmost frame of fn's context is
+// this call's: deeper calls of fn would have caught it), the arguments base is the call's own
+// again. Any other unwinding goes on up.
+[[gnu::noinline, gnu::cold]] void land_return(const Cell* fn) {
+    if (stack::pending != stack::LEVEL_RETURN && stack::pending != stack::LEVEL_EXIT) throw;
+    stack::Frame* self = stack::ftop - 1;
+    while (self >= stack::fbottom && !(self->kind() == stack::FRAME_CALL && self->func_ctx == fn->d1)) self--;
+    if (self < stack::fbottom) throw;
+    stack::unwind_frames_to(self + 1);
+    stack::base = stack::bottom + (context::record(fn->d1)->d2 - 1);
+    stack::top = stack::base + 1;
+}
+
+// The tracer's epilog event of a function body. The unwinding the body started (its level,
+// value and name) waits while the tracer runs, which may unwind inside itself.
+[[gnu::noinline]] void send_epilog(const Cell* fn) {
+    uint32_t level = stack::pending;
+    Cell value = stack::unwind_value, name = stack::unwind_name;
+    collector::RootGuard keep_value(&value), keep_name(&name);
+    stack::pending = stack::LEVEL_NONE;
+    Cell f = *fn, w;
+    stack::calling_word(&w);
+    tracer::send(tracer::EV_EPILOG, nullptr, -1, &f, &w);
+    stack::unwind_value = value;
+    stack::unwind_name = name;
+    stack::pending = level;
+}
+
 // Runs fn with arguments already gathered in the current frame.
 [[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
@@ -152,16 +183,16 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
                 tracer::send(tracer::EV_PROLOG, nullptr, -1, &f, &w);
                 traced = true;
             }
-            if (type_of(&body) == TYPE_BLOCK) eval_block(&body, true);
-            else stack::set_result(&body);
-            if (traced && tracer::active) {
-                uint32_t level = stack::pending;
-                stack::pending = stack::LEVEL_NONE;
-                Cell f = *fn, w;
-                stack::calling_word(&w);
-                tracer::send(tracer::EV_EPILOG, nullptr, -1, &f, &w);
-                stack::pending = level;
+            if (type_of(&body) == TYPE_BLOCK) {
+                try {
+                    eval_block(&body, true);
+                } catch (stack::Unwind&) {
+                    land_return(fn);
+                }
+            } else {
+                stack::set_result(&body);
             }
+            if (traced && tracer::active) send_epilog(fn);
             tracer::active = saved_active;
             if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
                 if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
@@ -1002,19 +1033,17 @@ void eval_value(const Cell* value) {
     eval_next(&block, 0, true);
 }
 
-void call_with_args(const Cell* fn_in, uint32_t name_symbol, const Cell* args, int32_t argc) {
+void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int32_t argc) {
+    call_with_args_status(fn, name_symbol, args, argc);
+    stack::raise_pending();
+}
+
+void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* args, int32_t argc) {
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
     collector::RootGuard keep(&fn);
-    // Build a code block of the arguments, quoted so that they are taken as they are.
-    uint32_t node = memory::new_cell_series(size_t(argc) + 1);
-    Cell code;
-    set_series(&code, TYPE_BLOCK, node);
-    collector::RootGuard keep_code(&code);
     Cell* slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
-    Cell name;
-    word::make_global(&name, TYPE_WORD, name_symbol);
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, fn.d1, 0);
     else stack::open_frame(name_symbol, 0, stack::FRAME_NATIVE, 0);
     // Arguments are pushed directly; refinements and locals as unused.

@@ -5,8 +5,9 @@
 // Code positions are (node, index) pairs, re-read after every evaluation: each expression
 // boundary is a safe point where the collector may move the code's buffer.
 //
-// Every entry point may evaluate Zel code. After it returns, check stack::unwinding(): a
-// break, continue, return, exit or throw may be on its way up.
+// Every entry point may evaluate Zel code. After eval_block, eval_next, eval_value, apply and
+// call_with_args_status return, check stack::unwinding(): a break, continue, return, exit or
+// throw may be on its way up as a status. call_with_args never returns with one (see there).
 #pragma once
 #include <cstdint>
 
@@ -25,11 +26,18 @@ void eval_value(const Cell* value);
 // Calls a function value with the arguments taken from an args block (apply).
 void apply(const Cell* fn, const Cell* args_block, bool all_mode, bool safer, const Cell* name);
 // Runs a callable with arguments already on the stack, for callbacks from C++ (comparators,
-// change handlers): opens a call frame named by name_symbol, pushes the argc cells, fills
-// unused refinements and locals, runs. The result is pushed; the cells just above it still
-// hold the callee's final argument values (argument k >= 1 at the result + 1 + k) until the next
-// push, so a caller may read what the callee left in an argument.
+// change handlers, tracers, lexer callbacks): opens a call frame named by name_symbol, pushes
+// the argc cells, fills unused refinements and locals, runs. The result is pushed; the cells
+// just above it still hold the callee's final argument values (argument k >= 1 at the result
+// + 1 + k) until the next push, so a caller may read what the callee left in an argument.
+//
+// The boundary rule: the C++ code around a callback cannot pass a pending break, continue,
+// return, exit or throw on as a status, so call_with_args raises it as the exception form
+// (stack::raise_pending) that every catch site accepts; it never returns with a status
+// pending. call_with_args_status leaves the status pending instead: only for a caller that
+// returns at once to an evaluator when stack::unwinding() (a native that passes it on).
 void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int32_t argc);
+void call_with_args_status(const Cell* fn, uint32_t name_symbol, const Cell* args, int32_t argc);
 
 // The native stack guard: raises stack-overflow well before the native stack ends.
 void check_native_stack();

@@ -71,6 +71,9 @@ bool has_on_change(const Cell* o);
 // holds neither a function! nor a routine! raises bad-field-set); an object with
 // on-deep-change* becomes the owner of its series. Stores o as its context's owner value.
 void attach_on_change_info(Cell* o);
+// The handlers run through interp::call_with_args: an unwinding out of a handler leaves these
+// calls as an exception, never as a pending status.
+//
 // Stores value into slot index of the object context and runs on-change* (word, old, new);
 // the stack top is restored afterwards. May evaluate.
 void set_field_notify(uint32_t ctx, int32_t index, const Cell* word, const Cell* value);

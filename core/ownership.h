@@ -53,7 +53,8 @@ const Cell* entry_of(uint32_t node);
 // Calls the owner's on-deep-change* when the changed value (a series, or an object) has an
 // owner with change handlers: (owner, word, value, action word, new value or none, index,
 // part). Returns whether it called (`ownership/notify-change`). May evaluate Zel code: after
-// it, re-derive buffer pointers and check stack::unwinding().
+// it, re-derive buffer pointers and re-read the series; a break, continue, return, exit or
+// throw from the handler leaves it as an exception (interp::call_with_args), never pending.
 bool notify_change(const Cell* value, uint32_t action_symbol, const Cell* new_value, int32_t index,
                    int32_t part);
 

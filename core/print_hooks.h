@@ -9,7 +9,8 @@
 //
 // Both lists keep registration order and grow five entries at a time from a capacity of 5.
 // Calls iterate over a copy of the list taken at entry, so a hook may add or remove hooks
-// while it runs (the change applies from the next call). A hook may evaluate Zel code.
+// while it runs (the change applies from the next call). A hook may evaluate Zel code, through
+// interp::call_with_args (an unwinding then leaves the hook as an exception).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -132,6 +132,8 @@ void mark_thrown_frame() {
     if (!thrown_mark) thrown_mark = ftop;
 }
 
+void clear_thrown_mark() { thrown_mark = nullptr; }
+
 void calling_word(Cell* out) {
     Frame* from = thrown_mark ? thrown_mark : ftop;
     thrown_mark = nullptr;
@@ -177,6 +179,8 @@ Saved::Saved()
 
 void Saved::restore() const {
     unwind_frames_to(ftop);
+    // A thrown-frame mark among the frames just dropped would name a later error's call wrongly.
+    if (thrown_mark > ftop) thrown_mark = nullptr;
     stack::top = bottom + top;
     stack::base = bottom + base;
     collector::restore_guard_depth(guards);

@@ -13,7 +13,8 @@
 // their native sets `pending` and returns normally, and every evaluating caller checks
 // `unwinding()` after each evaluation and returns at once. A construct that stops an
 // unwinding clears `pending`. C++ code that evaluates but cannot pass a status on (callbacks
-// from inside an action) converts it with raise_pending(); catch sites accept both forms.
+// from inside an action) converts it with raise_pending(), as interp::call_with_args does;
+// catch sites (try, catch, loops, function bodies, traced do) accept both forms.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -175,8 +176,9 @@ void raise_pending();
 // The word naming the innermost named call (not <body> or <anon>), bound as its frame
 // recorded; <not-found> when none.
 void calling_word(Cell* out);
-// Saves a thrown-frame mark used by calling_word.
+// Saves a thrown-frame mark used by calling_word; a catch that takes the throw clears it.
 void mark_thrown_frame();
+void clear_thrown_mark();
 
 // Appends one word per named frame from the bottom (error stack traces).
 void append_stack_trace(uint32_t block_node, int32_t mode, uint32_t end_frame);

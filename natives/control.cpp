@@ -50,6 +50,16 @@ uint32_t clipped_index(const Cell* block) {
 // inserted at out's position; out's position then moves past it. The block's own append or
 // insert handler does the work, so that owners and hash indexes are told; it runs in a
 // scratch frame of its own, since action handlers write the result slot of their frame.
+// The block that reduce/into and compose/into read: the source itself, or, when the out
+// block shares its buffer, a copy of it pushed on the stack (as append of a block to
+// itself reads what the block held), so that what is put in is never read again.
+const Cell* source_for_into(const Cell* source, const Cell* out) {
+    if (!out || series_node(source) != series_node(out)) return source;
+    Cell* snapshot = stack::push();
+    set_series(snapshot, type_of(source), block::copy_node(source));
+    return snapshot;
+}
+
 void put_into(Cell* out, const Cell* value) {
     uint32_t t = type_of(out);
     bool at_tail = series_head(out) >= int32_t(buf(series_node(out))->length());
@@ -205,7 +215,7 @@ void expand_block(const Cell* block) {
     Cell* mark = stack::top;
     Cell* a = stack::push_copy(&args[0]);
     stack::push_copy(&args[1]);
-    interp::call_with_args(&f, symbol::intern("expand"), a, 2);
+    interp::call_with_args_status(&f, symbol::intern("expand"), a, 2);
     stack::top = mark;
 }
 
@@ -238,7 +248,7 @@ void do_file(const Cell* value, const Cell* args) {
     collector::RootGuard keep(&f);
     Cell* first = stack::push_copy(value);
     if (args) stack::push_copy(args); else stack::push_none();
-    interp::call_with_args(&f, symbol::intern("do-file"), first, 2);
+    interp::call_with_args_status(&f, symbol::intern("do-file"), first, 2);
     if (stack::unwinding()) return;
     stack::set_result(stack::top - 1);
 }
@@ -336,17 +346,20 @@ void do_(bool check, const int32_t* refs) {
         }
     }
 
-    if (own_tracer) {
+    if (callback) {
         stack::Saved saved;
         try {
             do_value(value, expand, script_args, next_word);
         } catch (stack::Unwind&) {
-            // The tracer is removed at do's own level, then the unwinding goes on.
+            // The tracer is removed at do's own level. A return or exit that a callback
+            // raised as an exception ends here, as its status does (below); anything else
+            // goes on up.
             saved.restore();
-            remove_tracer();
-            throw;
+            if (own_tracer) remove_tracer();   // the tracer's own unwinding would go on instead
+            own_tracer = false;
+            if (stack::pending != stack::LEVEL_RETURN && stack::pending != stack::LEVEL_EXIT) throw;
         }
-        remove_tracer();
+        if (own_tracer) remove_tracer();
     } else {
         do_value(value, expand, script_args, next_word);
     }
@@ -384,7 +397,7 @@ void reduce(bool check, const int32_t* refs) {
     if (out) into = stack::push_copy(out);
     if (type_of(value) == TYPE_BLOCK) {
         if (into) {
-            reduce_block(value, 0, into);
+            reduce_block(source_for_into(value, into), 0, into);
             if (stack::unwinding()) return;
             stack::set_result(out);
             return;
@@ -446,7 +459,11 @@ void compose_block(const Cell* block, uint32_t out_node, Cell* into, bool deep, 
             } else if (only || rt != TYPE_BLOCK) {
                 add(r);
             } else {
-                Cell spliced = *r;   // stays on the stack (rooted) while its values are added
+                // The values are added from a snapshot when they go into an out block: putting
+                // them in may run its owner's handler, and the spliced block may be the out
+                // block itself or grow meanwhile. The block stays on the stack (rooted).
+                if (into) set_series(r, TYPE_BLOCK, block::copy_node(r));
+                Cell spliced = *r;
                 for (uint32_t k = clipped_index(&spliced); k < buf(series_node(&spliced))->length(); k++) {
                     Cell e = buf(series_node(&spliced))->cells()[k];
                     add(&e);
@@ -473,7 +490,7 @@ void compose(bool check, const int32_t* refs) {
     Cell* out = ref_arg(refs, 2);
     if (out) {
         Cell* into = stack::push_copy(out);
-        compose_block(value, 0, into, deep, only);
+        compose_block(source_for_into(value, into), 0, into, deep, only);
         if (stack::unwinding()) return;
         stack::set_result(out);
         return;

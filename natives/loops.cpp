@@ -117,6 +117,9 @@ bool map_next(Cell* copy, const Cell* words, int32_t n) {
     uint32_t kv = series_node(copy);
     int32_t i = 0;
     bool any = false;
+    // The values are gathered on the stack (rooted) and the copy advanced before any word is
+    // set: a setter's change handler may unwind, and a continue goes on with the next round.
+    Cell* values = stack::top;
     while (i < n) {
         uint32_t pos = copy->d1 + uint32_t(i);
         if (pos >= buf(kv)->length()) break;
@@ -126,20 +129,23 @@ bool map_next(Cell* copy, const Cell* words, int32_t n) {
             copy->d1 += 2;
             continue;
         }
-        Cell v = buf(kv)->cells()[pos];
-        if (type_of(&v) == TYPE_SET_WORD) retype(&v, TYPE_WORD);
-        word::set(&w, &v);
+        Cell* v = stack::push_copy(&buf(kv)->cells()[pos]);
+        if (type_of(v) == TYPE_SET_WORD) retype(v, TYPE_WORD);
         any = true;
         i++;
     }
     for (; i < n; i++) {
         Cell w;
         loop_word_at(&w, words, i);
-        Cell none;
-        set_none(&none);
-        word::set(&w, &none);
+        stack::push_none();
     }
     copy->d1 += uint32_t(n);
+    for (int32_t k = 0; k < n; k++) {
+        Cell w;
+        loop_word_at(&w, words, k);
+        word::set(&w, values + k);
+    }
+    stack::top = values;
     return any;
 }
 
@@ -153,14 +159,22 @@ bool foreach_next_block(Cell* copy, const Cell* words, int32_t n) {
         return map_next(copy, words, n);
     }
     if (remaining(copy) <= 0) return false;
+    // The values are taken and the copy advanced before any word is set: a setter's change
+    // handler may unwind, and a continue from it goes on with the next round.
+    // The values wait on the stack (rooted) while the words are set.
+    Cell* values = stack::top;
     for (int32_t k = 0; k < n; k++) {
         Cell w;
         loop_word_at(&w, words, k);
-        Cell v;
-        element_after_head(&v, copy, k);
-        word::set(&w, &v);
+        element_after_head(stack::push(), copy, k);
     }
     copy->d1 = series::clipped_head(copy) + uint32_t(n);
+    for (int32_t k = 0; k < n; k++) {
+        Cell w;
+        loop_word_at(&w, words, k);
+        word::set(&w, values + k);
+    }
+    stack::top = values;
     return true;
 }
 
@@ -183,6 +197,8 @@ Flow start_round(LoopFrame& loop, Cell* copy, const Cell* words, int32_t n) {
     bool more = false;
     Flow f = loop.guard([&] { more = next_words(copy, words, n); });
     if (f == Flow::BREAK || f == Flow::PASS) return f;
+    // A continue from a setter's handler ends this round; the words had values to take.
+    if (f == Flow::CONTINUE) return f;
     return more ? f : Flow::BREAK;
 }
 

@@ -172,7 +172,7 @@ void stats(bool check, const int32_t* refs) {
             Cell f = *fn;
             collector::RootGuard keep(&f);
             Cell* a = stack::push_copy(block);
-            interp::call_with_args(&f, symbol::intern("show-memory-stats"), a, 1);
+            interp::call_with_args_status(&f, symbol::intern("show-memory-stats"), a, 1);
             if (stack::unwinding()) return;
         }
         set_unset(&r);

@@ -112,6 +112,7 @@ void catch_(bool check, const int32_t* refs) {
     }
     stack::pending = stack::LEVEL_NONE;
     stack::reset_top();
+    stack::clear_thrown_mark();   // the throw ends here (or starts again from here)
     Cell* value = stack::push_copy(&stack::unwind_value);
     Cell* name = stack::push_copy(&stack::unwind_name);
     if (name_matches(names, name)) {

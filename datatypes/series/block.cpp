@@ -2,8 +2,9 @@
 // every any-block type: paren! and the path types inherit them (path.cpp). find, select,
 // put, sort and the set operations live in block_search.cpp.
 //
-// No handler here evaluates Zel code (until the owner notification does); they allocate, so
-// a pointer into a buffer is re-derived after that buffer may have grown.
+// No handler here evaluates Zel code but through the owner notification, after which the
+// modifying handlers read their target and source again; they allocate, so a pointer into a
+// buffer is re-derived after that buffer may have grown.
 #include "datatypes/series/block.h"
 
 #include <algorithm>
@@ -448,10 +449,15 @@ SeriesBuf* room_for(uint32_t node, size_t new_len, int32_t dup) {
     return memory::grow(node, want);
 }
 
+// The cells a write takes from its source: all of them, or at most part (part < 0: no limit).
+int64_t source_count(const Source& src, int32_t part) {
+    int64_t n = src.count();
+    return part >= 0 && part < n ? part : n;
+}
+
 void append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     Source src(value, only);
-    int64_t n = src.count();
-    if (part >= 0 && part < n) n = part;
+    int64_t n = source_count(src, part);
     if (n == 0) return;
     if (dup < 1) dup = 1;
     uint32_t node = series_node(s);
@@ -461,15 +467,20 @@ void append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool app
     int64_t total = n * int64_t(dup);
     checked_cells(len, total);
     notify_owner(s, append ? Change::APPEND : Change::INSERT, value, int32_t(pos), int32_t(total));
+    // The owner's handler may have changed the target or the source: both are read again.
     len = buf(node)->length();
-    if (pos > len) pos = len;
+    pos = append ? len : std::min(uint32_t(std::max(series_head(s), 0)), len);
+    n = source_count(src, part);
+    total = n * int64_t(dup);
     size_t new_len = checked_cells(len, total);
-    const Cell* cells = src.cells(node);
-    SeriesBuf* b = room_for(node, new_len, dup);
-    Cell* c = b->cells();
-    if (pos < len) std::memmove(c + pos + total, c + pos, size_t(len - pos) * sizeof(Cell));
-    write_repeated(node, pos, cells, uint32_t(n), dup);
-    b->tail = uint32_t(new_len * sizeof(Cell));
+    if (n > 0) {
+        const Cell* cells = src.cells(node);
+        SeriesBuf* b = room_for(node, new_len, dup);
+        Cell* c = b->cells();
+        if (pos < len) std::memmove(c + pos + total, c + pos, size_t(len - pos) * sizeof(Cell));
+        write_repeated(node, pos, cells, uint32_t(n), dup);
+        b->tail = uint32_t(new_len * sizeof(Cell));
+    }
     notify_owner(s, append ? Change::APPENDED : Change::INSERTED, value, int32_t(pos), int32_t(total));
     if (append) {
         s->d1 = 0;
@@ -491,8 +502,11 @@ void change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
     int64_t total = n * int64_t(dup);
     checked_cells(len, total);
     notify_owner(s, Change::CHANGE, value, int32_t(pos), int32_t(total));
+    // The owner's handler may have changed the target or the source: both are read again.
     len = buf(node)->length();
-    if (pos > len) pos = len;
+    pos = std::min(uint32_t(std::max(series_head(s), 0)), len);
+    n = src.count();
+    total = n * int64_t(dup);
     int64_t replaced = part >= 0 ? part : total;
     if (replaced > int64_t(len - pos)) replaced = len - pos;
     size_t new_len = checked_cells(len - size_t(replaced), total);
@@ -511,20 +525,24 @@ void change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // ---- take, swap, trim ----
 
+// take/deep: every series in the taken block becomes its deep copy (before the elements
+// leave the block, so that a copy that raises no-cycle loses nothing).
+void copy_taken_deep(Cell* taken) {
+    uint32_t node = series_node(taken);
+    for (uint32_t i = 0; i < buf(node)->length(); i++) {
+        Cell v = buf(node)->cells()[i];
+        if (!is_series_type(type_of(&v))) continue;
+        Cell copied;
+        block_ops::copy_deep(&copied, &v);
+        copied.header = (copied.header & ~HEADER_NEW_LINE) | (v.header & HEADER_NEW_LINE);
+        buf(node)->cells()[i] = copied;
+    }
+}
+
 Cell* take(Cell* s, Cell* part, bool deep, bool last) {
-    Cell* r = series::take(s, part, deep, last);
+    Cell* r = series::take_with(s, part, last, deep ? copy_taken_deep : nullptr);
     if (type_of(r) == TYPE_NONE) return r;
     uint32_t node = series_node(r);
-    if (deep) {
-        for (uint32_t i = 0; i < buf(node)->length(); i++) {
-            Cell v = buf(node)->cells()[i];
-            if (!is_series_type(type_of(&v))) continue;
-            Cell copied;
-            block_ops::copy_deep(&copied, &v);
-            copied.header = (copied.header & ~HEADER_NEW_LINE) | (v.header & HEADER_NEW_LINE);
-            buf(node)->cells()[i] = copied;
-        }
-    }
     if (!part && buf(node)->length() == 1) *r = buf(node)->cells()[0];
     return r;
 }
@@ -549,6 +567,9 @@ void trim(Cell* s, bool, bool, bool, bool, bool, Cell*) {
     if (n < 1) return;
     uint32_t h = series::clipped_head(s);
     notify_owner(s, Change::TRIM, nullptr, int32_t(h), n);
+    // The owner's handler may have changed the block: its head and tail are read again.
+    h = series::clipped_head(s);
+    n = series::count_to_tail(s);
     SeriesBuf* b = buf(series_node(s));
     Cell* c = b->cells();
     uint32_t len = b->length(), out = h;

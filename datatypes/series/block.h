@@ -15,7 +15,8 @@ inline void init_cell(Cell* c, int64_t n, uint32_t t = TYPE_BLOCK) { set_series(
 
 // Cells from the head index to the tail (0 when the head lies past the tail).
 inline int32_t length(const Cell* b) {
-    int32_t n = int32_t(memory::buf(series_node(b))->length()) - series_head(b);
+    int32_t h = series_head(b);
+    int32_t n = int32_t(memory::buf(series_node(b))->length()) - (h < 0 ? 0 : h);
     return n < 0 ? 0 : n;
 }
 inline Cell* head(const Cell* b) {

@@ -30,8 +30,6 @@ using series::notify_owner;
 
 namespace {
 
-inline Cell* cells_of(const Cell* b) { return buf(series_node(b))->cells(); }
-
 // ---- find and select ----
 
 // What a search compares at each position: one value, cells of a datatype, cells whose type
@@ -189,27 +187,23 @@ Cell* select(const actions::FindArgs& a_in) {
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     actions::FindArgs a{series, key, nullptr, false, case_sensitive, false, false,
                         nullptr, nullptr, false, false, false, false};
-    Found f = locate(a);
     uint32_t node = series_node(series);
-    if (f.position < 0) {
-        int32_t at = int32_t(buf(node)->length());
-        notify_owner(series, Change::PUT, value, at, 2);
-        Cell k = *key, v = *value;
-        block::append(node, &k);
-        block::append(node, &v);
-        notify_owner(series, Change::PUT_ED, value, at, 2);
-        return value;
-    }
-    int64_t at = f.position + f.width;
-    notify_owner(series, Change::PUT, value, int32_t(at), 1);
-    SeriesBuf* b = buf(node);
-    if (at < int64_t(b->length())) {
-        b->cells()[at] = *value;
-    } else {
-        Cell v = *value;
-        block::append(node, &v);
-    }
-    notify_owner(series, Change::PUT_ED, value, int32_t(at), 1);
+    // Where the value goes: after the key, or (a missing key) at the tail after the key.
+    auto locate_slot = [&](bool& found) -> int64_t {
+        Found f = locate(a);
+        found = f.position >= 0;
+        return found ? f.position + f.width : int64_t(buf(node)->length());
+    };
+    bool found;
+    int64_t at = locate_slot(found);
+    notify_owner(series, Change::PUT, value, int32_t(at), found ? 1 : 2);
+    // The owner's handler may have changed the block: the key is looked for again.
+    at = locate_slot(found);
+    Cell k = *key, v = *value;
+    if (!found) block::append(node, &k);
+    if (found && at < int64_t(buf(node)->length())) buf(node)->cells()[at] = v;
+    else block::append(node, &v);
+    notify_owner(series, Change::PUT_ED, value, int32_t(at), found ? 1 : 2);
     return value;
 }
 
@@ -294,7 +288,6 @@ int32_t sort_compare_function(const void* pa, const void* pb, void* context) {
     }
     Cell* mark = stack::top;
     interp::call_with_args(c->function, sym(SYM_COMPARE), args, 2);
-    if (stack::unwinding()) stack::raise_pending();
     Cell answer = *mark;
     stack::top = mark;
     return comparator_answer(&answer);
@@ -354,9 +347,14 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     size_t records = size_t(count / size);
 
     notify_owner(series, Change::SORT, nullptr, int32_t(start), int32_t(count));
-    node = series_node(series);
+    // The owner's handler may have cut the block short: what is left of the range is sorted.
     len = buf(node)->length();
-    if (start + count > len) return series;   // the owner cut the block short
+    if (start > len) start = len;
+    if (start + count > len) {
+        count = len - start;
+        if (count % size != 0) series::raise_invalid_refine(SYM_SKIP, skip);
+        records = size_t(count / size);
+    }
     std::vector<Cell> recs(buf(node)->cells() + start, buf(node)->cells() + start + count);
     size_t width = size_t(size) * sizeof(Cell);
     if (ctx.function) {

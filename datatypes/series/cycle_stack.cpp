@@ -7,14 +7,13 @@
 namespace zel::cycle {
 
 namespace {
-constexpr uint32_t CAPACITY = 1000;
-uint32_t entries[CAPACITY];
+uint32_t entries[MAX_DEPTH];
 uint32_t top = 0;
 }  // namespace
 
 void push(uint32_t node) {
     entries[top++] = node;
-    if (top == CAPACITY) {
+    if (top == MAX_DEPTH) {
         top = 0;
         error::raise(error::ERR_INTERNAL_TOO_DEEP);
     }

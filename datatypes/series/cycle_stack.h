@@ -9,6 +9,9 @@
 
 namespace zel::cycle {
 
+// Walks that nest this deep raise internal too-deep (the stack's capacity).
+constexpr uint32_t MAX_DEPTH = 1000;
+
 // Pushes a node; a full stack is emptied and raises internal too-deep.
 void push(uint32_t node);
 void pop();

@@ -300,8 +300,10 @@ void clear(Cell* s) {
     if (n < 1) return;
     int32_t h = series_head(s);
     notify_owner(s, Change::CLEAR, nullptr, h, n);
+    // The owner's handler may have changed the series: what lies after the head now goes.
+    n = count_to_tail(s);
     SeriesBuf* b = buffer_of(s);
-    if (uint32_t(h) < b->length()) b->tail = uint32_t(h) << b->unit_shift();
+    if (n > 0) b->tail = uint32_t(h) << b->unit_shift();
     notify_owner(s, Change::CLEARED, nullptr, h, n);
 }
 
@@ -348,9 +350,9 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
 namespace {
 
 void remove(Cell* s, Cell* part, Cell* key) {
-    int64_t count = 1;
-    if (part) count = part_count(s, part);
-    if (count < 1) return;
+    int64_t wanted = 1;
+    if (part) wanted = part_count(s, part);
+    if (wanted < 1) return;
     if (key) {
         actions::FindArgs a{s, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false};
         Cell* r = actions::get<actions::FindFn>(type_of(s), ACT_FIND)(a);
@@ -359,47 +361,57 @@ void remove(Cell* s, Cell* part, Cell* key) {
             return;
         }
         s->d1 = r->d1;
-        count++;
+        wanted++;
     }
-    int64_t len = buffer_count(s);
+    // The elements removed: the wanted count, cut at the tail as the series is when asked.
     int64_t pos = series_head(s) < 0 ? 0 : series_head(s);
-    if (pos >= len) return;
-    if (pos + count > len) count = len - pos;
+    auto cut = [&] { return std::max<int64_t>(0, std::min<int64_t>(wanted, int64_t(buffer_count(s)) - pos)); };
+    int64_t count = cut();
+    if (count == 0) return;
     notify_owner(s, Change::REMOVE, nullptr, int32_t(pos), int32_t(count));
+    // The owner's handler may have changed the series: the count is cut again.
+    count = cut();
     SeriesBuf* b = buffer_of(s);
-    len = b->length();
-    if (pos < len) {
-        if (pos + count > len) count = len - pos;
+    if (count > 0) {
         uint32_t shift = b->unit_shift();
         uint8_t* d = b->data();
-        size_t rest = size_t(len - pos - count) << shift;
+        size_t rest = size_t(int64_t(b->length()) - pos - count) << shift;
         if (rest) std::memmove(d + (size_t(pos) << shift), d + (size_t(pos + count) << shift), rest);
         b->tail -= uint32_t(size_t(count) << shift);
     }
     notify_owner(s, Change::REMOVED, nullptr, int32_t(pos), int32_t(count));
 }
 
-void reverse(Cell* s, Cell* part, Cell* skip) {
-    if (is_tail_reached(s)) return;
+// The records reverse swaps: count elements from head, in records of size; false when
+// nothing is to be reversed. Raises for a bad /skip.
+bool plan_reverse(Cell* s, const Cell* part, const Cell* skip, int64_t& head, int64_t& count, int64_t& size) {
+    if (is_tail_reached(s)) return false;
     int64_t avail = count_to_tail(s);
-    int64_t count = avail;
+    count = avail;
     if (part) {
         count = part_count(s, part);
-        if (count < 1) return;
+        if (count < 1) return false;
         if (count > avail) count = avail;
     }
-    int64_t size = 1;
+    size = 1;
     if (skip) {
         if (type_of(skip) != TYPE_INTEGER) raise_invalid_refine(SYM_SKIP, skip);
         size = int_value(skip);
-        if (size == count) return;
+        if (size == count) return false;
         if (size < 1) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, skip);
         if (count < size || count % size != 0) raise_invalid_refine(SYM_SKIP, skip);
     }
-    int64_t h = series_head(s);
+    head = clipped_head(s);
+    return true;
+}
+
+void reverse(Cell* s, Cell* part, Cell* skip) {
+    int64_t h, count, size;
+    if (!plan_reverse(s, part, skip, h, count, size)) return;
     notify_owner(s, Change::REVERSE, nullptr, int32_t(h), int32_t(count));
-    SeriesBuf* b = buffer_of(s);
-    if (h + count <= int64_t(b->length())) {
+    // The owner's handler may have changed the series: the records are planned again.
+    if (plan_reverse(s, part, skip, h, count, size)) {
+        SeriesBuf* b = buffer_of(s);
         size_t rec = size_t(size) << b->unit_shift();
         std::vector<uint8_t> tmp(rec);
         uint8_t* lo = b->data() + (size_t(h) << b->unit_shift());
@@ -411,6 +423,8 @@ void reverse(Cell* s, Cell* part, Cell* skip) {
             lo += rec;
             hi -= rec;
         }
+    } else {
+        count = 0;
     }
     notify_owner(s, Change::REVERSED, nullptr, int32_t(h), int32_t(count));
 }
@@ -449,13 +463,14 @@ void random(Cell* s, bool seed, bool secure, bool only) {
     if (n < 1) return;
     int32_t h = series_head(s);
     notify_owner(s, Change::RANDOM, nullptr, h, n);
+    // The owner's handler may have changed the series: what is there now is shuffled.
+    n = count_to_tail(s);
+    h = int32_t(clipped_head(s));
     SeriesBuf* b = buffer_of(s);
-    if (uint32_t(h + n) <= b->length()) {
-        uint32_t pos = uint32_t(h);
-        for (uint32_t k = uint32_t(n); k >= 1; k--, pos++) {
-            uint32_t r = random_draw(k, secure);
-            if (r != 1) swap_elements(b, pos, pos + r - 1);
-        }
+    uint32_t pos = uint32_t(h);
+    for (uint32_t k = uint32_t(n); k >= 1; k--, pos++) {
+        uint32_t r = random_draw(k, secure);
+        if (r != 1) swap_elements(b, pos, pos + r - 1);
     }
     notify_owner(s, Change::RANDOMIZED, nullptr, h, n);
 }
@@ -496,38 +511,79 @@ bool movable_pair(uint32_t a, uint32_t b, const Cell* origin, const Cell* target
     error::raise(error::ERR_SCRIPT_MOVE_BAD, &a, &b);
 }
 
-// Moves count elements from src inside one buffer so that they follow the element at t (t
-// after the stretch; at the tail when t is the tail) or start at t (t before the stretch).
-void move_within(const Cell* origin, const Cell* target, uint32_t src, uint32_t count, uint32_t t) {
-    SeriesBuf* b = buffer_of(origin);
-    uint32_t len = b->length();
-    uint32_t dest;
-    if (t > src) {
-        if (t < src + count) return;   // a target inside the stretch leaves it in place
-        dest = t >= len ? len - count : t + 1 - count;
-    } else {
-        dest = t;
+// What move moves: count elements from src of the origin, to the target position t.
+struct MovePlan {
+    uint32_t src = 0, count = 0, t = 0;
+};
+
+// The stretch of a move as the series are now; false when nothing is to be moved.
+bool plan_move(Cell* origin, Cell* target, const Cell* part, MovePlan& m) {
+    int64_t avail = count_to_tail(origin);
+    if (avail == 0) return false;
+    int64_t count = 1;
+    if (part) {
+        count = part_count(origin, part);
+        if (count < 1) return false;
     }
-    if (dest == src) return;
-    notify_owner(origin, Change::MOVE, nullptr, int32_t(src), int32_t(count));
-    b = buffer_of(origin);
-    uint32_t shift = b->unit_shift();
-    uint8_t* d = b->data();
-    std::vector<uint8_t> tmp(size_t(count) << shift);
-    std::memcpy(tmp.data(), d + (size_t(src) << shift), tmp.size());
-    if (dest > src)
-        std::memmove(d + (size_t(src) << shift), d + (size_t(src + count) << shift), size_t(dest - src) << shift);
-    else
-        std::memmove(d + (size_t(dest + count) << shift), d + (size_t(dest) << shift), size_t(src - dest) << shift);
-    std::memcpy(d + (size_t(dest) << shift), tmp.data(), tmp.size());
+    if (count > avail) count = avail;
+    m.src = clipped_head(origin);
+    m.count = uint32_t(count);
+    m.t = clipped_head(target);
+    return true;
+}
+
+// Where a stretch moved inside its own buffer lands: right after the element at t (t after
+// the stretch; at the tail when t is the tail) or at t (t before it). False when it stays.
+bool move_destination(const Cell* s, const MovePlan& m, uint32_t& dest) {
+    uint32_t len = buffer_count(s);
+    if (m.t > m.src) {
+        if (m.t < m.src + m.count) return false;   // a target inside the stretch leaves it in place
+        dest = m.t >= len ? len - m.count : m.t + 1 - m.count;
+    } else {
+        dest = m.t;
+    }
+    return dest != m.src;
+}
+
+// Moves the stretch inside one buffer.
+void move_within(Cell* origin, Cell* target, const Cell* part, MovePlan m) {
+    uint32_t dest;
+    if (!move_destination(origin, m, dest)) return;
+    notify_owner(origin, Change::MOVE, nullptr, int32_t(m.src), int32_t(m.count));
+    // The owner's handler may have changed the series: the move is planned again.
+    uint32_t count = 0;
+    if (plan_move(origin, target, part, m) && move_destination(origin, m, dest)) {
+        count = m.count;
+        SeriesBuf* b = buffer_of(origin);
+        uint32_t shift = b->unit_shift();
+        uint8_t* d = b->data();
+        uint32_t src = m.src;
+        std::vector<uint8_t> tmp(size_t(count) << shift);
+        std::memcpy(tmp.data(), d + (size_t(src) << shift), tmp.size());
+        if (dest > src)
+            std::memmove(d + (size_t(src) << shift), d + (size_t(src + count) << shift), size_t(dest - src) << shift);
+        else
+            std::memmove(d + (size_t(dest + count) << shift), d + (size_t(dest) << shift), size_t(src - dest) << shift);
+        std::memcpy(d + (size_t(dest) << shift), tmp.data(), tmp.size());
+        // A hash!'s index is renewed over every cell that moved, from the lower end (the
+        // owner is told the destination; a handler may have re-indexed since the move began).
+        hash::track_change(origin, Change::CHANGED, int32_t(std::min(src, dest)), int32_t(count));
+    } else {
+        dest = m.t;
+    }
     notify_owner(target, Change::MOVED, nullptr, int32_t(dest), int32_t(count));
 }
 
-// Moves count elements from one buffer into another (same kinds; text by code point).
-void move_between(const Cell* origin, const Cell* target, uint32_t src, uint32_t count) {
-    notify_owner(origin, Change::MOVE, nullptr, int32_t(src), int32_t(count));
+// Moves the stretch from one buffer into another (same kinds; text by code point).
+void move_between(Cell* origin, Cell* target, const Cell* part, MovePlan m) {
+    notify_owner(origin, Change::MOVE, nullptr, int32_t(m.src), int32_t(m.count));
+    // The owner's handler may have changed either series: the move is planned again.
+    if (!plan_move(origin, target, part, m)) {
+        notify_owner(target, Change::MOVED, nullptr, int32_t(clipped_head(target)), 0);
+        return;
+    }
     uint32_t onode = series_node(origin), tnode = series_node(target);
-    uint32_t t = clipped_head(target);
+    uint32_t src = m.src, count = m.count, t = m.t;
     if (is_text_type(type_of(origin)) && buf(onode)->unit() != buf(tnode)->unit()) {
         // Widen the target to what the moved code points need, then copy them one by one.
         uint32_t top = 0;
@@ -559,6 +615,9 @@ void move_between(const Cell* origin, const Cell* target, uint32_t src, uint32_t
     uint8_t* od = ob->data();
     std::memmove(od + size_t(src) * ou, od + size_t(src + count) * ou, size_t(ob->length() - src - count) * ou);
     ob->tail -= count * ou;
+    // The origin's owner hears only of the move itself; a hash! origin's index follows the
+    // removal all the same.
+    hash::track_change(origin, Change::REMOVED, int32_t(src), int32_t(count));
     notify_owner(target, Change::MOVED, nullptr, int32_t(t), int32_t(count));
 }
 
@@ -571,36 +630,34 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         word::make_global(&w, TYPE_WORD, "target");
         error::raise_expect_arg(&calling, tt, &w);
     }
-    int64_t avail = count_to_tail(origin);
-    if (avail == 0) return target;
-    int64_t count = 1;
-    if (part) {
-        count = part_count(origin, part);
-        if (count < 1) return target;
-    }
-    if (count > avail) count = avail;
-    uint32_t src = clipped_head(origin);
+    MovePlan m;
+    if (!plan_move(origin, target, part, m)) return target;
     if (series_node(origin) == series_node(target)) {
-        uint32_t t = clipped_head(target);
-        if (t != src) move_within(origin, target, src, uint32_t(count), t);
+        if (m.t != m.src) move_within(origin, target, part, m);
         return target;
     }
     if (!movable_pair(ot, tt, origin, target)) raise_move_bad(origin, target);
-    move_between(origin, target, src, uint32_t(count));
+    move_between(origin, target, part, m);
     return target;
 }
 
 }  // namespace
 
-// `series/take`: cuts elements at the head (or the tail with /last, or before the head for a
-// negative /part) into a new series of the same type.
-Cell* take(Cell* s, Cell* part, bool, bool last) {
-    Cell* out = stack::push();
+namespace {
+
+// What take cuts: amount elements from start. NONE: nothing is left to take (the result is
+// none); EMPTY: the request takes nothing (an empty series of the same type), after telling
+// the owner when notify is set; CUT: the stretch.
+struct TakePlan {
+    enum Kind { NONE, EMPTY, CUT } kind = NONE;
+    bool notify = false;
+    int64_t start = 0, amount = 0;
+};
+
+TakePlan plan_take(Cell* s, const Cell* part, bool last) {
+    TakePlan p;
     int64_t avail = count_to_tail(s);
-    if (avail == 0) {
-        set_none(out);
-        return out;
-    }
+    if (avail == 0) return p;
     int64_t head = clipped_head(s);
     int64_t amount = 1;
     bool before = false;
@@ -616,39 +673,68 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
             raise_invalid_refine(SYM_PART, part);
         }
         if (n == 0) {
-            empty_like(out, s);
-            return out;
+            p.kind = TakePlan::EMPTY;
+            return p;
         }
         if (n < 0) {
             before = true;
             amount = std::min<int64_t>(-n, head);
             if (last || head == 0) {
-                notify_owner(s, Change::TAKE, nullptr, int32_t(head), 0);
-                empty_like(out, s);
-                return out;
+                p.kind = TakePlan::EMPTY;
+                p.notify = true;
+                p.start = head;
+                return p;
             }
         } else {
             amount = std::min<int64_t>(n, avail);
         }
     }
     int64_t len = buffer_count(s);
-    int64_t start = last ? len - amount : before ? head - amount : head;
-    notify_owner(s, Change::TAKE, nullptr, int32_t(start), int32_t(amount));
+    p.kind = TakePlan::CUT;
+    p.start = last ? len - amount : before ? head - amount : head;
+    p.amount = amount;
+    return p;
+}
+
+}  // namespace
+
+Cell* take_with(Cell* s, Cell* part, bool last, void (*prepare)(Cell* taken)) {
+    Cell* out = stack::push();
+    TakePlan p = plan_take(s, part, last);
+    if (p.kind == TakePlan::NONE) {
+        set_none(out);
+        return out;
+    }
+    if (p.kind == TakePlan::EMPTY && !p.notify) {
+        empty_like(out, s);
+        return out;
+    }
+    notify_owner(s, Change::TAKE, nullptr, int32_t(p.start), int32_t(p.amount));
+    // The owner's handler may have changed the series: the cut is planned again.
+    p = plan_take(s, part, last);
+    if (p.kind != TakePlan::CUT) {
+        if (p.kind == TakePlan::NONE) set_none(out);
+        else empty_like(out, s);
+        notify_owner(s, Change::TAKEN, nullptr, int32_t(p.start), 0);
+        return out;
+    }
+    uint32_t start = uint32_t(p.start), amount = uint32_t(p.amount);
+    uint32_t t = type_of(s);
+    set_series(out, t, memory::copy_range(series_node(s), start, amount), 0, t == TYPE_VECTOR ? s->d3 : 0);
+    // The result is complete before anything is removed: a prepare step that fails (a deep
+    // copy that meets a cycle) leaves the series as it was.
+    if (prepare) prepare(out);
     SeriesBuf* b = buffer_of(s);
-    len = b->length();
-    if (start + amount > len) amount = start < len ? len - start : 0;
-    uint32_t node = memory::copy_range(series_node(s), uint32_t(start), uint32_t(amount));
-    b = buffer_of(s);
     uint32_t shift = b->unit_shift();
     uint8_t* d = b->data();
-    size_t rest = size_t(len - start - amount) << shift;
+    size_t rest = size_t(b->length() - start - amount) << shift;
     if (rest) std::memmove(d + (size_t(start) << shift), d + (size_t(start + amount) << shift), rest);
-    b->tail -= uint32_t(size_t(amount) << shift);
-    uint32_t t = type_of(s);
-    set_series(out, t, node, 0, t == TYPE_VECTOR ? s->d3 : 0);
+    b->tail -= amount << shift;
     notify_owner(s, Change::TAKEN, nullptr, int32_t(start), int32_t(amount));
     return out;
 }
+
+Cell* take(Cell* s, Cell* part, bool, bool last) { return take_with(s, part, last, nullptr); }
 
 }  // namespace zel::series
 

@@ -67,6 +67,9 @@ Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types);
 // last, or before the head for a negative /part, into a new series of the same type pushed
 // on the value stack; none (pushed) for an empty series. Returns the pushed cell.
 Cell* take(Cell* s, Cell* part, bool deep, bool last);
+// take with a step that completes the result (prepare, may be null) after the elements were
+// copied into it and before they are removed from s: when it raises, s is left unchanged.
+Cell* take_with(Cell* s, Cell* part, bool last, void (*prepare)(Cell* taken));
 
 // ---- owner notification ----
 // The action words handed to an owner's on-deep-change*: each modifying action notifies
@@ -81,7 +84,10 @@ const char* change_word(Change c);
 // The one place where series actions tell the owner of a series that it changes: value is
 // the series, new_value the value being stored (nullptr: none), index the position and part
 // the number of elements concerned. Returns at once for a series that has no owner;
-// otherwise the owner's on-deep-change* runs, so it may evaluate Zel code.
+// otherwise the owner's on-deep-change* runs, so it may evaluate Zel code: it may clear, grow
+// or collect any series. After a notification sent before a change, plan the change again
+// from the series as they are now (heads, lengths, source counts); an unwinding handler
+// leaves as an exception, so nothing after it runs.
 void notify_owner(const Cell* value, Change action, const Cell* new_value, int32_t index, int32_t part);
 
 // The owner of a series (reflect ... 'owned): writes the owner object, or none.

@@ -32,7 +32,6 @@ using series::Change;
 
 void tell_owner_of(const Cell* s, Change c, const Cell* value, int32_t index, int32_t part) {
     series::notify_owner(s, c, value, index, part);
-    if (stack::unwinding()) stack::raise_pending();
 }
 
 Run run_of_string(const Cell* str) {

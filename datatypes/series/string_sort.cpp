@@ -115,7 +115,6 @@ int32_t compare_by_function(const void* pa, const void* pb, void* context) {
     }
     Cell* mark = stack::top;
     interp::call_with_args(c->function, sym(SYM_COMPARE), args, 2);
-    if (stack::unwinding()) stack::raise_pending();
     Cell answer = *mark;
     stack::top = mark;
     return block::comparator_answer(&answer);
