@@ -11,9 +11,10 @@ namespace zel::platform {
 namespace {
 
 // Opens path for reading; -1 when it cannot be opened, names a directory or holds a NUL.
-int open_regular(std::string_view path, struct stat* st) {
+// no_wait keeps a FIFO without a writer from blocking the open.
+int open_regular(std::string_view path, struct stat* st, bool no_wait = false) {
     if (path.empty() || path.find('\0') != std::string_view::npos) return -1;
-    int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | (no_wait ? O_NONBLOCK : 0));
     if (fd < 0) return -1;
     if (fstat(fd, st) != 0 || S_ISDIR(st->st_mode)) {
         ::close(fd);
@@ -26,7 +27,7 @@ int open_regular(std::string_view path, struct stat* st) {
 
 std::optional<uint64_t> file_size(std::string_view path) {
     struct stat st;
-    int fd = open_regular(path, &st);
+    int fd = open_regular(path, &st, true);
     if (fd < 0) return std::nullopt;
     ::close(fd);
     return uint64_t(st.st_size);
