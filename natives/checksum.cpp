@@ -4,28 +4,9 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <array>
-
 namespace zel::checksum {
 
 namespace {
-
-// Entry n: n shifted right 8 times, XORed with the polynomial whenever a 1 bit leaves.
-constexpr std::array<uint32_t, 256> make_crc_table() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; n++) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
-
-constexpr std::array<uint32_t, 256> crc_table = make_crc_table();
-
-// Adler-32 sums stay within signed 32-bit range over this many bytes between reductions.
-constexpr size_t ADLER_CHUNK = 3854;
-constexpr uint32_t ADLER_MOD = 65521;
 
 const EVP_MD* digest_of(int id) {
     switch (id) {
@@ -40,12 +21,6 @@ const EVP_MD* digest_of(int id) {
 
 }  // namespace
 
-uint32_t crc32(const uint8_t* bytes, size_t length) {
-    uint32_t r = 0xFFFFFFFFu;
-    for (size_t i = 0; i < length; i++) r = crc_table[(r ^ bytes[i]) & 0xFF] ^ (r >> 8);
-    return ~r;
-}
-
 uint32_t tcp(const uint8_t* bytes, size_t length) {
     uint64_t sum = 0;
     size_t i = 0;
@@ -53,26 +28,6 @@ uint32_t tcp(const uint8_t* bytes, size_t length) {
     if (i < length) sum += uint32_t(bytes[i]) << 8;
     while (sum >> 16) sum = (sum >> 16) + (sum & 0xFFFF);
     return ~uint32_t(sum) & 0xFFFF;
-}
-
-uint32_t adler32(const uint8_t* bytes, size_t length) {
-    uint32_t a = 1, b = 0;
-    while (length > 0) {
-        size_t chunk = length < ADLER_CHUNK ? length : ADLER_CHUNK;
-        length -= chunk;
-        for (; chunk >= 16; chunk -= 16, bytes += 16)
-            for (int k = 0; k < 16; k++) {
-                a += bytes[k];
-                b += a;
-            }
-        for (; chunk > 0; chunk--) {
-            a += *bytes++;
-            b += a;
-        }
-        a %= ADLER_MOD;
-        b %= ADLER_MOD;
-    }
-    return b << 16 | a;
 }
 
 size_t digest_size(int id) {

@@ -1,10 +1,11 @@
-// Checksums and message digests over bytes: CRC-32, the TCP ones'-complement sum, Adler-32
-// (the system's own code; the compression framing uses CRC-32 and Adler-32 too), and MD5,
-// SHA-1, SHA-256, SHA-384, SHA-512 with their HMAC (OpenSSL libcrypto). Nothing here touches
-// Zel values or raises.
+// Checksums and message digests over bytes: the TCP ones'-complement sum (CRC-32 and
+// Adler-32 are in checksum_sums.h), and MD5, SHA-1, SHA-256, SHA-384, SHA-512 with their HMAC
+// (OpenSSL libcrypto). Nothing here touches Zel values or raises.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "natives/checksum_sums.h"
 
 namespace zel::checksum {
 
@@ -13,13 +14,9 @@ enum DigestId : int { TCP = 0, CRC32 = 1, MD5 = 2, SHA1 = 3, SHA256 = 4, SHA384 
 // The largest digest (SHA-512).
 constexpr size_t MAX_DIGEST_SIZE = 64;
 
-// `checksum/crc32`: the standard CRC-32 (reflected polynomial 0xEDB88320).
-uint32_t crc32(const uint8_t* bytes, size_t length);
 // `checksum/tcp`: the 16-bit ones'-complement sum of big-endian 16-bit words; an odd final
 // byte is padded as the high byte of a last word.
 uint32_t tcp(const uint8_t* bytes, size_t length);
-// `checksum/adler32`.
-uint32_t adler32(const uint8_t* bytes, size_t length);
 
 // `checksum/digest-size`: the size in bytes of a digest (0 for tcp and crc32).
 size_t digest_size(int id);
