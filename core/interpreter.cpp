@@ -89,6 +89,19 @@ uint32_t refinement_position(uint32_t cache, const Cell* name, const Cell* word)
     error::raise(error::ERR_SCRIPT_NO_REFINE, name, word);
 }
 
+// The spec position (arguments and refinements counted) of the cache entry at index at.
+int32_t spec_position(uint32_t cache, uint32_t at) {
+    int32_t n = 0;
+    for (uint32_t q = 0; q < at; q++) {
+        const Cell* c = code_at(cache, q);
+        uint32_t qt = type_of(c);
+        if ((qt == TYPE_TYPESET && ((c->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
+            qt == TYPE_REFINEMENT)
+            n++;
+    }
+    return n;
+}
+
 // Pushes the value of a paren (evaluated under a native frame named by sym).
 void eval_paren(const Cell* paren, uint32_t name_sym) {
     stack::open_frame(name_sym, 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
@@ -442,13 +455,7 @@ constexpr auto UNUSED_REFINEMENTS = [] {
             }
             // Its arguments follow the refinement in the cache.
             int32_t k = 0;
-            int32_t ref_arg_no = 0;
-            for (uint32_t q = 0; q < uint32_t(at); q++) {
-                uint32_t qt = type_of(code_at(cache, q));
-                if ((qt == TYPE_TYPESET && ((code_at(cache, q)->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
-                    qt == TYPE_REFINEMENT)
-                    ref_arg_no++;
-            }
+            int32_t ref_arg_no = spec_position(cache, uint32_t(at));
             for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
                 Cell e = *code_at(cache, q);
                 if (type_of(&e) != TYPE_TYPESET) break;
@@ -1067,19 +1074,6 @@ struct ApplySite {
     int32_t* refs;
     uint32_t end() const { return buf(node)->length(); }
 };
-
-// The spec position (arguments and refinements counted) of the cache entry at index at.
-int32_t spec_position(uint32_t cache, uint32_t at) {
-    int32_t n = 0;
-    for (uint32_t q = 0; q < at; q++) {
-        const Cell* c = code_at(cache, q);
-        uint32_t qt = type_of(c);
-        if ((qt == TYPE_TYPESET && ((c->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
-            qt == TYPE_REFINEMENT)
-            n++;
-    }
-    return n;
-}
 
 // Marks the refinement at cache index at as used (truth) or not, and gathers its arguments
 // from the block: checked and stored when used; evaluated and dropped when not, or skipped
