@@ -29,6 +29,7 @@ void init() {
     register_conversions();
     register_checksum();
     register_os();
+    register_case();
 }
 
 }  // namespace zel::natives
