@@ -7,7 +7,9 @@ work in the peer languages and prints the ratio Zel/peer. Not part of the tests.
     bench/run.py --list
 
 Workloads: the folders of the shared peer benchmarks (../shared/bench-peers) and the Zel
-scripts in bench/zel/ (no peers)."""
+scripts in bench/zel/. A script of bench/zel/ whose first comment line reads "; peer: NAME"
+does the work of the peer workload NAME its own way (for example with a native the peer's
+Zel version does not use yet): it runs in that workload's folder, beside its peers."""
 import argparse
 import os
 import shutil
@@ -35,8 +37,25 @@ def workloads():
     if os.path.isdir(own):
         for f in sorted(os.listdir(own)):
             if f.endswith(".zel"):
-                found[os.path.splitext(f)[0]] = ("own", own, os.path.splitext(f)[0])
+                stem = os.path.splitext(f)[0]
+                peer = peer_of(os.path.join(own, f))
+                if peer and os.path.isdir(os.path.join(PEERS, peer)):
+                    found[stem] = ("own-peer", own, stem, peer)
+                else:
+                    found[stem] = ("own", own, stem)
     return found
+
+
+def peer_of(script):
+    """The peer workload a script names in a "; peer: NAME" comment line, or None."""
+    with open(script, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith("; peer:"):
+                return line.split(":", 1)[1].strip()
+            if line and not line.startswith(";") and not line.startswith("Zel"):
+                return None
+    return None
 
 
 def time_run(cmd, cwd):
@@ -74,13 +93,18 @@ def main():
         if name not in all_work:
             print(f"{name:14} unknown workload")
             continue
-        kind, folder, stem = all_work[name]
+        kind, folder, stem = all_work[name][:3]
+        script = os.path.join(folder, stem + ".zel")
+        run_in = folder
+        if kind == "own-peer":
+            # Runs in the peer workload's folder and is compared with its peers.
+            peer = all_work[name][3]
+            kind, folder, stem, run_in = "peer", os.path.join(PEERS, peer), peer, os.path.join(PEERS, peer)
         if kind == "peer":
             data_gen = os.path.join(folder, "gen.py")
             if os.path.exists(data_gen) and not os.path.isdir(os.path.join(PEERS, "data")):
                 subprocess.run([sys.executable, data_gen], cwd=PEERS)
-        script = os.path.join(folder, stem + ".zel")
-        zt, status, line = median_of([ZEL, script], folder, args.runs)
+        zt, status, line = median_of([ZEL, script], run_in, args.runs)
         if zt is None:
             print(f"{name:14} {'zel':8} {'failed':>9} {'':>9}  status {status}: {line}")
             continue

@@ -226,6 +226,11 @@ uint32_t build_args_cache(const Cell* fn) {
                 ts.header = TYPE_TYPESET;
                 typeset_bits::set_all_but_unset(&ts);
             }
+            if (t == TYPE_NATIVE && natives::checks_own_argument(int32_t(fn->d1), slot_index)) {
+                ts.header = TYPE_TYPESET;
+                typeset_bits::set_all_but_unset(&ts);
+                typeset_bits::add(&ts, TYPE_UNSET);
+            }
             uint32_t kind = ct == TYPE_GET_WORD ? ARG_GET : ct == TYPE_LIT_WORD ? ARG_LIT : ARG_NORMAL;
             ts.header = TYPE_TYPESET | (kind << ARG_KIND_SHIFT);
             memory::append_cell(cache);

@@ -89,6 +89,19 @@ uint32_t refinement_position(uint32_t cache, const Cell* name, const Cell* word)
     error::raise(error::ERR_SCRIPT_NO_REFINE, name, word);
 }
 
+// The spec position (arguments and refinements counted) of the cache entry at index at.
+int32_t spec_position(uint32_t cache, uint32_t at) {
+    int32_t n = 0;
+    for (uint32_t q = 0; q < at; q++) {
+        const Cell* c = code_at(cache, q);
+        uint32_t qt = type_of(c);
+        if ((qt == TYPE_TYPESET && ((c->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
+            qt == TYPE_REFINEMENT)
+            n++;
+    }
+    return n;
+}
+
 // Pushes the value of a paren (evaluated under a native frame named by sym).
 void eval_paren(const Cell* paren, uint32_t name_sym) {
     stack::open_frame(name_sym, 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
@@ -473,13 +486,7 @@ constexpr auto UNUSED_REFINEMENTS = [] {
             }
             // Its arguments follow the refinement in the cache.
             int32_t k = 0;
-            int32_t ref_arg_no = 0;
-            for (uint32_t q = 0; q < uint32_t(at); q++) {
-                uint32_t qt = type_of(code_at(cache, q));
-                if ((qt == TYPE_TYPESET && ((code_at(cache, q)->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
-                    qt == TYPE_REFINEMENT)
-                    ref_arg_no++;
-            }
+            int32_t ref_arg_no = spec_position(cache, uint32_t(at));
             for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
                 Cell e = *code_at(cache, q);
                 if (type_of(&e) != TYPE_TYPESET) break;
@@ -1084,122 +1091,191 @@ uint32_t apply_value(uint32_t node, uint32_t pos, uint32_t end, bool safer) {
     return eval_expr(node, pos, end, false);
 }
 
+// The state of one apply gathering: the function, the block read as code and the position.
+struct ApplySite {
+    const Cell* fn;
+    const Cell* name;
+    uint32_t cache;
+    uint32_t node;   // the args block
+    uint32_t pos;
+    bool safer;
+    bool is_function;
+    int32_t* refs;
+    uint32_t end() const { return buf(node)->length(); }
+};
+
+// Marks the refinement at cache index at as used (truth) or not, and gathers its arguments
+// from the block: checked and stored when used; evaluated and dropped when not, or skipped
+// without evaluation in safer mode. A refinement already set raises dup-refine with culprit.
+void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit) {
+    Cell ref = *code_at(a.cache, at);
+    int32_t slot = int32_t(ref.d1);
+    int32_t ordinal = int32_t(ref.d3);
+    if (a.is_function) {
+        Cell* flag = stack::base + slot;
+        if (truth && logic_value(flag)) error::raise(error::ERR_SCRIPT_DUP_REFINE, culprit);
+        set_logic(flag, truth);
+    } else {
+        if (truth && a.refs[ordinal - 1] != -1) error::raise(error::ERR_SCRIPT_DUP_REFINE, culprit);
+        a.refs[ordinal - 1] = truth ? int32_t(stack::top - stack::base) : -1;
+    }
+    int32_t arg_no = spec_position(a.cache, at);
+    int32_t k = 0;
+    for (uint32_t q = at + 1; q < buf(a.cache)->length(); q++) {
+        Cell e = *code_at(a.cache, q);
+        if (type_of(&e) != TYPE_TYPESET) break;
+        if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+        k++;
+        if (!truth && a.safer) {
+            if (a.pos < a.end()) a.pos++;
+            continue;
+        }
+        if (a.pos >= a.end()) stack::push_none();
+        else {
+            a.pos = apply_value(a.node, a.pos, a.end(), a.safer);
+            if (stack::unwinding()) return;
+        }
+        if (truth && !typeset_bits::has(&e, type_of(stack::top - 1))) raise_arg_type(a.fn, a.name, arg_no + k, type_of(stack::top - 1));
+        if (a.is_function) {
+            Cell* dst = stack::base + slot + k;
+            if (truth) *dst = *(stack::top - 1); else set_none(dst);
+            stack::top--;
+        } else if (!truth) {
+            stack::top--;
+        }
+    }
+}
+
+// The truth of a refinement named by a path element: a word! names it used, a get-word! by
+// its value's truth; anything else raises bad-refine.
+bool path_refinement_truth(const Cell* el) {
+    if (type_of(el) == TYPE_GET_WORD) return !is_falsy(word_value(el));
+    if (type_of(el) != TYPE_WORD) error::raise(error::ERR_SCRIPT_BAD_REFINE, el);
+    return true;
+}
+
 // Gathers the arguments of fn from an apply block. all_mode: the block gives every argument
 // of the spec in order, refinements as truth values; otherwise the mandatory arguments come
-// first, then refinement! values each followed by an expression whose truth decides.
-void apply_gather(const Cell* fn, const Cell* name, const Cell* block, bool all_mode, bool safer, int32_t* refs) {
+// first, then the refinements named by the path (elements from path_index on), then
+// refinement! values each followed by an expression whose truth decides. With all_mode a
+// refinement the path names is used whatever the block's value for it.
+void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cell* path, uint32_t path_index,
+                  bool all_mode, bool safer, int32_t* refs) {
     uint32_t t = type_of(fn);
-    bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
-    uint32_t node = series_node(block);
-    uint32_t pos = uint32_t(series_head(block) < 0 ? 0 : series_head(block));
-    uint32_t cache = callable::args_cache(fn);
-    auto end = [&]() { return buf(node)->length(); };
-    auto check = [&](const Cell* ts, int32_t arg_no) {
-        const Cell* v = stack::top - 1;
-        if (!typeset_bits::has(ts, type_of(v))) raise_arg_type(fn, name, arg_no, type_of(v));
+    ApplySite a{fn, name, callable::args_cache(fn), series_node(block),
+                uint32_t(series_head(block) < 0 ? 0 : series_head(block)), safer,
+                t == TYPE_FUNCTION || t == TYPE_ROUTINE, refs};
+    uint32_t path_len = path ? buf(series_node(path))->length() : 0;
+    // Whether the path names the refinement with this symbol (its truth in *truth).
+    auto named_in_path = [&](uint32_t symbol, bool* truth) {
+        for (uint32_t pi = path_index; pi < path_len; pi++) {
+            Cell el = *code_at(series_node(path), pi);
+            bool is_word = type_of(&el) == TYPE_WORD || type_of(&el) == TYPE_GET_WORD;
+            if (is_word && symbol::same_canonical(word_symbol(&el), symbol)) {
+                *truth = path_refinement_truth(&el);
+                return true;
+            }
+        }
+        return false;
     };
+    if (all_mode) {
+        for (uint32_t pi = path_index; pi < path_len; pi++) {
+            Cell el = *code_at(series_node(path), pi);
+            path_refinement_truth(&el);
+            refinement_position(a.cache, name, &el);   // raises no-refine for an unknown one
+        }
+    }
     bool active = true;
     int32_t arg_no = 0;
-    for (uint32_t i = 0; i < buf(cache)->length(); i++) {
-        Cell e = *code_at(cache, i);
+    for (uint32_t i = 0; i < buf(a.cache)->length(); i++) {
+        Cell e = *code_at(a.cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
             if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
             int32_t this_arg = arg_no++;
-            if (active && (all_mode || i < buf(cache)->length())) {
-                if (pos >= end()) stack::push_none();
+            if (active) {
+                if (a.pos >= a.end()) stack::push_none();
                 else {
-                    pos = apply_value(node, pos, end(), safer);
+                    a.pos = apply_value(a.node, a.pos, a.end(), safer);
                     if (stack::unwinding()) return;
                 }
-                check(&e, this_arg);
+                if (!typeset_bits::has(&e, type_of(stack::top - 1))) raise_arg_type(fn, name, this_arg, type_of(stack::top - 1));
             } else {
-                if (all_mode && pos < end()) {
-                    if (safer) pos++;
+                if (all_mode && a.pos < a.end()) {
+                    if (safer) a.pos++;
                     else {
-                        pos = apply_value(node, pos, end(), false);
+                        a.pos = apply_value(a.node, a.pos, a.end(), false);
                         if (stack::unwinding()) return;
                         stack::top--;
                     }
                 }
-                if (is_function) stack::push_none();
+                if (a.is_function) stack::push_none();
             }
         } else if (type_of(&e) == TYPE_REFINEMENT) {
             arg_no++;
             bool truth = false;
-            if (all_mode && pos < end()) {
-                pos = apply_value(node, pos, end(), safer);
+            if (all_mode && a.pos < a.end()) {
+                a.pos = apply_value(a.node, a.pos, a.end(), safer);
                 if (stack::unwinding()) return;
                 truth = !is_falsy(stack::top - 1);
                 stack::top--;
             }
-            if (is_function) set_logic(stack::push(), truth);
+            bool path_truth = false;
+            if (all_mode && named_in_path(e.d2, &path_truth)) truth = truth || path_truth;
+            if (a.is_function) set_logic(stack::push(), truth);
             else refs[e.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
             active = all_mode && truth;
-        } else if (type_of(&e) == TYPE_INTEGER && is_function) {
+        } else if (type_of(&e) == TYPE_INTEGER && a.is_function) {
             push_locals(int_value(&e));
         }
     }
     if (all_mode) return;
+    // Refinements named by the path, in the path's order.
+    for (uint32_t pi = path_index; pi < path_len; pi++) {
+        Cell el = *code_at(series_node(path), pi);
+        bool truth = path_refinement_truth(&el);
+        uint32_t at = refinement_position(a.cache, name, &el);
+        apply_refinement(a, at, truth, path);
+        if (stack::unwinding()) return;
+    }
     // Refinement! values, each followed by its truth expression and its arguments.
-    while (pos < end()) {
-        Cell r = *code_at(node, pos);
+    while (a.pos < a.end()) {
+        Cell r = *code_at(a.node, a.pos);
         if (type_of(&r) != TYPE_REFINEMENT) break;
-        pos++;
+        a.pos++;
         bool truth = false;
-        if (pos < end()) {
-            pos = apply_value(node, pos, end(), safer);
+        if (a.pos < a.end()) {
+            a.pos = apply_value(a.node, a.pos, a.end(), safer);
             if (stack::unwinding()) return;
             truth = !is_falsy(stack::top - 1);
             stack::top--;
         }
-        int32_t at = int32_t(refinement_position(cache, name, &r));
-        Cell ref = *code_at(cache, uint32_t(at));
-        int32_t slot = int32_t(ref.d1);
-        if (is_function) set_logic(stack::base + slot, truth);
-        else refs[ref.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
-        int32_t k = 0;
-        for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
-            Cell e = *code_at(cache, q);
-            if (type_of(&e) != TYPE_TYPESET) break;
-            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
-            k++;
-            if (!truth && safer) {
-                if (pos < end()) pos++;
-                continue;
-            }
-            if (pos >= end()) stack::push_none();
-            else {
-                pos = apply_value(node, pos, end(), safer);
-                if (stack::unwinding()) return;
-            }
-            if (truth) check(&e, int32_t(slot) + k);
-            if (is_function) {
-                Cell* dst = stack::base + slot + k;
-                if (truth) *dst = *(stack::top - 1); else set_none(dst);
-                stack::top--;
-            } else if (!truth) {
-                stack::top--;
-            }
-        }
+        uint32_t at = refinement_position(a.cache, name, &r);
+        apply_refinement(a, at, truth, &r);
+        if (stack::unwinding()) return;
     }
 }
 
 }  // namespace
 
-void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer, const Cell* name_in) {
+void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer, const Cell* name_in,
+           const Cell* path_in) {
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
     Cell block = *args_block;
     Cell name;
     if (name_in && type_of(name_in) == TYPE_WORD) name = *name_in;
     else word::make_global(&name, TYPE_WORD, sym(SYM_APPLIED));
-    collector::RootGuard g1(&fn), g2(&block), g3(&name);
+    Cell path;
+    if (path_in) path = *path_in; else set_none(&path);
+    collector::RootGuard g1(&fn), g2(&block), g3(&name), g4(&path);
     Cell* slot = stack::push_copy(&fn);
     if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), fn.d1, FRAME_INTERPRETER);
     else stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     int32_t refs[64];
     for (int32_t& r : refs) r = -1;
-    apply_gather(&fn, &name, &block, all_mode, safer, refs);
+    const Cell* refinements = path_in ? &path : nullptr;
+    uint32_t first = path_in ? uint32_t(series_head(&path) < 0 ? 0 : series_head(&path)) + 1 : 0;
+    apply_gather(&fn, &name, &block, refinements, first, all_mode, safer, refs);
     if (!stack::unwinding()) run_gathered(&fn, refs);
     stack::close_frame_keep();
     *slot = *(slot + 1);

@@ -23,8 +23,10 @@ void eval_block(const Cell* block, bool pass);
 uint32_t eval_next(const Cell* block, uint32_t index, bool keep);
 // Evaluates a single value as an expression (do of a word, a path...); the value is pushed.
 void eval_value(const Cell* value);
-// Calls a function value with the arguments taken from an args block (apply).
-void apply(const Cell* fn, const Cell* args_block, bool all_mode, bool safer, const Cell* name);
+// Calls a function value with the arguments taken from an args block (apply). path, when
+// given, names refinements to use in its elements after the first (the function's word).
+void apply(const Cell* fn, const Cell* args_block, bool all_mode, bool safer, const Cell* name,
+           const Cell* path = nullptr);
 // Runs a callable with arguments already on the stack, for callbacks from C++ (comparators,
 // change handlers, tracers, lexer callbacks): opens a call frame named by name_symbol, pushes
 // the argc cells, fills unused refinements and locals, runs. The result is pushed; the cells

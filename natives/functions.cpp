@@ -410,27 +410,27 @@ void apply(bool check, const int32_t* refs) {
     bool all_mode = used(refs, 0), safer = used(refs, 1);
     Cell* fn = stack::push();
     Cell* name = stack::push();
+    const Cell* path = nullptr;
     uint32_t t = type_of(given);
     if (t == TYPE_WORD) {
         *fn = *word::get(given);
         *name = *given;
     } else if (is_any_path_type(t)) {
-        // The function is the value of the path's first word. The interpreter's apply takes
-        // refinements only from the args block, so a path that names refinements is refused
-        // rather than called without them.
+        // The function is the value of the path's first word; the path's other elements
+        // name the refinements to use.
         if (block::length(given) == 0) error::raise(error::ERR_SCRIPT_EMPTY_PATH);
         Cell first = block::head(given)[0];
         if (type_of(&first) != TYPE_WORD) error::raise(error::ERR_SCRIPT_WORD_FIRST, given);
-        if (block::length(given) > 1) error::raise(error::ERR_INTERNAL_NOT_DONE);
         *fn = *word::get(&first);
         *name = first;
+        path = given;
     } else {
         *fn = *given;
         word::make_global(name, TYPE_WORD, sym(SYM_APPLIED));
     }
     if (!is_any_function_type(type_of(fn))) error::raise(error::ERR_SCRIPT_INVALID_ARG, given);
     if (type_of(fn) == TYPE_OP) fn->header = (fn->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-    interp::apply(fn, args, all_mode, safer, name);
+    interp::apply(fn, args, all_mode, safer, name, path);
     if (stack::unwinding()) return;
     stack::set_result(stack::top - 1);
 }

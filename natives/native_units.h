@@ -12,9 +12,13 @@ void register_loops();       // while until loop repeat forever foreach forall r
 void register_functions();   // func function does has construct extend bind in context? get set value? unset apply
 void register_compare();     // the comparison natives, same? not type? complement?
 void register_unwind();      // try catch throw break continue exit return
-void register_output();      // print prin stats recycle wait ...
+void register_output();      // print prin stats recycle
 void register_set_ops();     // union intersect unique difference exclude
-void register_time();        // now as-money
+void register_time();        // now
+void register_math();        // negative? positive? sign? zero? NaN? max min shift to-hex, trigonometry, logarithms
+void register_conversions(); // as as-pair as-point2D as-point3D as-money new-line new-line?
+void register_checksum();    // checksum
+void register_os();          // wait set-env get-env list-env call browse size?
 void register_case();        // uppercase lowercase
 
 }  // namespace zel::natives

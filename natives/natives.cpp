@@ -25,6 +25,10 @@ void init() {
     register_output();
     register_set_ops();
     register_time();
+    register_math();
+    register_conversions();
+    register_checksum();
+    register_os();
     register_case();
 }
 

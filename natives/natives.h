@@ -24,4 +24,9 @@ enum Slot {
 
 void init();
 
+// True for an argument whose type the native checks itself, raising an error more precise
+// than expect-arg (compose's value: script/expect-val). Its entry in the arguments cache
+// accepts every datatype, so that the interpreter passes any value on.
+inline bool checks_own_argument(int slot, int32_t n) { return slot == SLOT_compose && n == 0; }
+
 }  // namespace zel::natives

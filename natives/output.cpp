@@ -154,6 +154,12 @@ void memory_info(Cell* out) {
     append_count(node, 0);
 }
 
+// The bytes in use in the node frames (one table entry per live node), the series frames and
+// the big buffers.
+uint64_t bytes_in_use() {
+    return uint64_t(memory::bytes_in_use()) + uint64_t(memory::nodes_in_use()) * sizeof(SeriesBuf*);
+}
+
 void stats(bool check, const int32_t* refs) {
     if (check) check_arguments(SLOT_stats, refs);
     bool show = used(refs, 0), info = used(refs, 1);
@@ -177,7 +183,7 @@ void stats(bool check, const int32_t* refs) {
         }
         set_unset(&r);
     } else {
-        set_count(&r, memory::total_reserved());
+        set_count(&r, bytes_in_use());
     }
     stack::set_result(&r);
 }
@@ -190,7 +196,7 @@ void recycle(bool check, const int32_t* refs) {
         set_unset(&r);
     } else {
         collector::run_cycle();
-        set_count(&r, memory::total_reserved());
+        set_count(&r, bytes_in_use());
     }
     stack::set_result(&r);
 }

@@ -1,8 +1,7 @@
-// The clock (now) and the money builder (as-money).
+// The clock: now.
 #include "core/error.h"
 #include "core/stack.h"
 #include "datatypes/scalar/date.h"
-#include "datatypes/scalar/money.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
@@ -39,29 +38,10 @@ void now(bool check, const int32_t* refs) {
     stack::set_result(&r);
 }
 
-// as-money: a currency code and an amount.
-void as_money(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_as_money, refs);
-    Cell* code = arg(0);
-    Cell* amount = arg(1);
-    if (type_of(code) != TYPE_WORD) raise_arg_type(SLOT_as_money, 0, type_of(code));
-    uint32_t index = money::currency_index_of_symbol(word_symbol(code));
-    if (!index) error::raise(error::ERR_SCRIPT_BAD_DENOM, code);
-    Cell r;
-    switch (type_of(amount)) {
-        case TYPE_INTEGER: money::from_integer(&r, int_value(amount)); break;
-        case TYPE_FLOAT: money::from_float(&r, float_value(amount), false); break;
-        default: raise_arg_type(SLOT_as_money, 1, type_of(amount));
-    }
-    money::set_currency(&r, index);
-    stack::set_result(&r);
-}
-
 }  // namespace
 
 void register_time() {
     set(SLOT_now, now);
-    set(SLOT_as_money, as_money);
 }
 
 }  // namespace zel::natives

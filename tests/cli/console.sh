@@ -114,5 +114,32 @@ expect "a report names the function called and the code near the error" "*** Scr
 
 expect "quit ends the console with its status" 3 "$(printf 'quit/return 3\nprint "not here"\n' | "$zel" --cli >/dev/null 2>&1; echo $?)"
 
+printf 'Zel []\nshow-memory-stats [[[1 2 3] [4 5 6]] [] [10 200] 4 5]\n' > "$tmp/stats.zel"
+expect "the memory report: frames, totals, big buffers" "
+[ Nodes  ] -- Free ----- Used ----- Total --
+  1:             1           2            3
+  2:             4           5            6
+  --
+  Used     : 7 nodes
+  Allocated: 9 nodes
+
+[ Series ] -- Free ----- Used ----- Total --
+               -           -            -
+  --
+  Used     : 0 bytes
+  Allocated: 0 bytes
+
+[ Big    ]
+  1:            10
+  2:           200
+  --
+  Allocated: 210 bytes
+--
+Total allocated from OS (virtual):         4
+Total allocated on heap (malloc):         5" "$("$zel" "$tmp/stats.zel" 2>&1)"
+printf 'Zel []\nstats/show\n' > "$tmp/stats.zel"
+expect "stats/show prints the memory report" "[ Nodes  ] -- Free ----- Used ----- Total --" \
+    "$("$zel" "$tmp/stats.zel" 2>&1 | grep Nodes)"
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <vector>
 
 #include "core/collector.h"
 #include "core/error.h"
@@ -93,6 +94,32 @@ TEST_F(NativesTest, CheckFlagChecksOnlyUsedRefinementArguments) {
     EXPECT_EQ(call_checked(natives::SLOT_switch_, {"1", "[2 [2]]", "[3]"}, used_at_2), "");
     EXPECT_EQ(call_checked(natives::SLOT_switch_, {"1", "[2 [2]]", "3"}, used_at_2), "expect-arg");
     EXPECT_EQ(std::string(symbol::spelling(word_symbol(error::field(&last_error, error::F_ARG3)))), "case");
+}
+
+TEST_F(NativesTest, CheckFlagOnTheMathConversionAndOsNatives) {
+    struct Case {
+        int slot;
+        std::initializer_list<const char*> args;
+        std::vector<int32_t> refs;
+        const char* error;   // "" when the call succeeds
+    } cases[] = {
+        {natives::SLOT_sine, {"30"}, {-1}, ""},
+        {natives::SLOT_sine, {"{30}"}, {-1}, "expect-arg"},
+        {natives::SLOT_max, {"1", "2"}, {}, ""},
+        {natives::SLOT_max, {"none", "2"}, {}, "expect-arg"},
+        {natives::SLOT_to_hex, {"1", "2"}, {1}, ""},
+        {natives::SLOT_to_hex, {"1", "2.0"}, {1}, "expect-arg"},
+        {natives::SLOT_shift, {"1", "2"}, {-1, -1}, ""},
+        {natives::SLOT_as_pair, {"1", "{2}"}, {}, "expect-arg"},
+        {natives::SLOT_new_line, {"[a]", "true", "0"}, {-1, 2}, "out-of-range"},
+        {natives::SLOT_checksum, {"{a}", "'crc32"}, {-1}, ""},
+        {natives::SLOT_checksum, {"{a}", "'crc32", "1.5"}, {2}, "expect-arg"},
+        {natives::SLOT_get_env, {"1"}, {}, "expect-arg"},
+        {natives::SLOT_wait, {"[1]"}, {-1}, "invalid-arg"},
+        // compose reports a value that is not a block itself
+        {natives::SLOT_compose, {"1"}, {-1, -1, -1}, "expect-val"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(call_checked(c.slot, c.args, c.refs.data()), c.error) << c.slot;
 }
 
 struct IntCase {

@@ -10,7 +10,9 @@
 #include <ctime>
 #include <limits>
 #include <string>
+#include <vector>
 
+#include "platform/child_process.h"
 #include "platform/clock.h"
 #include "platform/current_dir.h"
 #include "platform/environment.h"
@@ -176,6 +178,27 @@ TEST(PlatformEnvironment, RefusesNamesAndValuesTheSystemCannotHold) {
     EXPECT_FALSE(platform::write_env_var(std::string("NUL\0NAME", 8), "v"));
     EXPECT_FALSE(platform::write_env_var("ZEL_PLATFORM_TEST_VAR", std::string("a\0b", 3)));
     EXPECT_FALSE(platform::read_env_var("ZEL_PLATFORM_TEST_VAR").has_value());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PlatformCall, CommandLinesSplitAtBlanksAndDoubleQuotesGroup) {
+    using V = std::vector<std::string>;
+    struct Case {
+        const char* line;
+        V words;
+    } cases[] = {
+        {"ls -l  /tmp", {"ls", "-l", "/tmp"}},
+        {"  echo\t\"a b\"  c ", {"echo", "a b", "c"}},
+        {"say \"\"", {"say", ""}},
+        {"a\"b c\"d e", {"ab cd", "e"}},
+        {"", {}},
+        {"   ", {}},
+        {"x \"unclosed quote", {"x", "unclosed quote"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::split_command_line(c.line), c.words) << c.line;
 }
 
 }  // namespace
