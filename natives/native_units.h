@@ -15,5 +15,6 @@ void register_unwind();      // try catch throw break continue exit return
 void register_output();      // print prin stats recycle wait ...
 void register_set_ops();     // union intersect unique difference exclude
 void register_time();        // now as-money
+void register_compression(); // compress decompress
 
 }  // namespace zel::natives

@@ -25,6 +25,7 @@ void init() {
     register_output();
     register_set_ops();
     register_time();
+    register_compression();
 }
 
 }  // namespace zel::natives
