@@ -249,6 +249,7 @@ int Inflater::stored_block() {
     p_ += 4;
     if (nlen != (~len & 0xFFFF)) return BAD_DATA;
     if (size_t(end_ - p_) < len) return STORED_PAST_INPUT;
+    if (len == 0) return OK;
     if (room(len)) std::memcpy(out_.data + pos_, p_, len);
     else store_clipped(p_, len);
     pos_ += len;
