@@ -114,6 +114,7 @@ private:
     void block_body(Target t, const Head& h, int32_t head);
     void map_body(Target t, const Head& h);
     void word(Target t, const Head& h);
+    int32_t index_in(uint32_t ctx, uint32_t sym, int32_t written, const uint8_t* at);
     uint32_t object_context(bool owner_flag, std::vector<int32_t>& slots, bool* values);
     void context_values(uint32_t ctx, const std::vector<int32_t>& slots);
     void object(Target t, const Head& h);
@@ -535,21 +536,27 @@ void Reader::word(Target t, const Head& h) {
         set_word(&w, h.type, context::global, sym, context::global_index(sym));
         return put(t, w, h);
     }
-    snum();   // the index in its context: looked up again by symbol
+    int32_t written = snum();   // the index in its context: looked up again by symbol
     if (h.shared) {
         Cell owner = walk(path(), h.at);
         uint32_t ot = type_of(&owner), ctx = 0;
         if (ot == TYPE_OBJECT || ot == TYPE_FUNCTION || ot == TYPE_OP) ctx = owner.d1;
         else if (is_any_word_type(ot)) ctx = word_context(&owner);
         if (!ctx || ctx == context::global) fail(h.at);
-        int32_t index = context::index_of(ctx, sym, false);
-        if (index < 0) index = context::index_of(ctx, sym, true);
-        if (index < 0) fail(h.at);
-        set_word(&w, h.type, ctx, sym, index);
+        set_word(&w, h.type, ctx, sym, index_in(ctx, sym, written, h.at));
         return put(t, w, h);
     }
-    set_word(&w, h.type, 0, sym, -1);
+    set_word(&w, h.type, 0, sym, written);
     owner_of_word(w, t, h);
+}
+
+// A bound word's slot, found by its symbol; a word written with index -1 (self) reads the
+// context's owner and keeps that index.
+int32_t Reader::index_in(uint32_t ctx, uint32_t sym, int32_t written, const uint8_t* at) {
+    int32_t index = context::index_of(ctx, sym, false);
+    if (index < 0) index = context::index_of(ctx, sym, true);
+    if (index < 0 && written != -1) fail(at);
+    return index < 0 ? -1 : index;
 }
 
 // The owner record after a word: the word is bound and placed before the owner's values are
@@ -572,10 +579,7 @@ void Reader::owner_of_word(Cell& w, Target t, const Head& h) {
     } else {
         fail(at);
     }
-    int32_t index = context::index_of(ctx, word_symbol(&w), false);
-    if (index < 0) index = context::index_of(ctx, word_symbol(&w), true);
-    if (index < 0) fail(h.at);
-    set_word(&w, h.type, ctx, word_symbol(&w), index);
+    set_word(&w, h.type, ctx, word_symbol(&w), index_in(ctx, word_symbol(&w), word_index(&w), h.at));
     put(t, w, h);
     if (values) context_values(ctx, slots);
 }
