@@ -3,7 +3,8 @@
 //   ../shared/bench-peers or $ZEL_BENCH_PEERS)
 // Prints our zlib-framed compressed size against zlib's level 6 on the same data, the time
 // of our compress plus decompress against `gzip -6` plus `gzip -d` (processes over files,
-// as the peer script runs them), and our inflate speed alone. Best of 3 runs each.
+// as the peer script runs them), and our inflate speed alone; then Zelbin encode and decode
+// beside Python's pickle. Best of 3 runs each.
 #include <zlib.h>
 
 #include <chrono>
@@ -14,7 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "core/collector.h"
+#include "core/interpreter.h"
+#include "core/memory.h"
+#include "core/runtime.h"
+#include "core/stack.h"
 #include "io/compress.h"
+#include "io/lexer.h"
+#include "io/zelbin.h"
 
 using namespace zel;
 using Clock = std::chrono::steady_clock;
@@ -39,6 +47,44 @@ uint8_t* grow(void* owner, size_t, size_t need, size_t* capacity) {
     v->resize(std::max(need, v->size() * 2));
     *capacity = v->size();
     return v->data();
+}
+
+// Zelbin beside Python's pickle: a block of 1,000,000 mixed values (integers, floats,
+// strings, words and two-integer blocks, in turn), encoded compact and decoded.
+void zelbin_bench() {
+    runtime::init_for_tests();
+    const char* src =
+        "b: make block! 1000000 repeat i 200000 [append b i append b i + 0.5 append b form i "
+        "append b 'w append/only b reduce [i i + 1]] b";
+    collector::RootedCell code, value, encoded;
+    lexer::load_utf8(&code, src);
+    interp::eval_block(&code, false);
+    *value = *(stack::top - 1);
+    double t_encode = best_of_3([&] { zelbin::encode(&encoded, &value, true); });
+    double t_decode = best_of_3([&] {
+        Cell* dest = stack::push();
+        set_series(dest, TYPE_BLOCK, memory::new_cell_series(1));
+        zelbin::decode(memory::buf(series_node(&encoded))->data(), memory::buf(series_node(&encoded))->tail,
+                       series_node(dest), dest);
+        stack::top--;
+        collector::run_cycle();
+    });
+    std::FILE* py = popen(
+        "python3 -c \""
+        "import pickle,time\n"
+        "b=[]\n"
+        "for i in range(1,200001): b += [i, i+0.5, str(i), 'w', [i, i+1]]\n"
+        "best=lambda f: min((lambda t: (f(), time.perf_counter()-t)[1])(time.perf_counter()) for _ in range(3))\n"
+        "d=pickle.dumps(b)\n"
+        "print(best(lambda: pickle.dumps(b)), best(lambda: pickle.loads(d)))\"",
+        "r");
+    double p_dumps = 0, p_loads = 0;
+    if (!py || std::fscanf(py, "%lf %lf", &p_dumps, &p_loads) != 2) std::fprintf(stderr, "python3 pickle failed\n");
+    if (py) pclose(py);
+    std::printf("zelbin    encode %.3f s  pickle.dumps %.3f s  ratio %.2f (goal <= 1)\n", t_encode, p_dumps,
+                t_encode / p_dumps);
+    std::printf("zelbin    decode %.3f s  pickle.loads %.3f s  ratio %.2f (goal <= 1)  (%u bytes)\n", t_decode, p_loads,
+                t_decode / p_loads, memory::buf(series_node(&encoded))->tail);
 }
 
 }  // namespace
@@ -95,5 +141,6 @@ int main(int argc, char** argv) {
     std::printf("both      ours %.3f s  gzip %.3f s  ratio %.3f (goal <= 1.2)\n", t_compress + t_decompress,
                 t_gzip + t_gunzip, (t_compress + t_decompress) / (t_gzip + t_gunzip));
     std::printf("inflate   %.0f MB/s (goal >= 300)\n", double(n) / t_inflate / 1e6);
+    zelbin_bench();
     return same ? 0 : 1;
 }

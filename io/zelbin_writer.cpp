@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/callable.h"
@@ -27,9 +26,97 @@ using memory::buf;
 
 namespace {
 
+// An open-addressing table from a 32-bit key (a node or symbol id) to a 32-bit value. A slot
+// is in use when its stamp is the table's current one, so clearing is one increment.
+class IdTable {
+public:
+    IdTable() { reset(1024); }
+    const uint32_t* find(uint32_t key) const {
+        for (size_t i = slot(key);; i = (i + 1) & mask_) {
+            if (stamps_[i] != stamp_) return nullptr;
+            if (keys_[i] == key) return &values_[i];
+        }
+    }
+    void insert(uint32_t key, uint32_t value) {
+        if (2 * (count_ + 1) > keys_.size()) grow();
+        size_t i = slot(key);
+        while (stamps_[i] == stamp_) i = (i + 1) & mask_;
+        stamps_[i] = stamp_;
+        keys_[i] = key;
+        values_[i] = value;
+        count_++;
+    }
+    // Empties the table; one grown very large is given back first.
+    void clear() {
+        if (keys_.size() > (size_t(1) << 20)) reset(1024);
+        if (++stamp_ == 0) reset(keys_.size());
+        count_ = 0;
+    }
+
+private:
+    size_t slot(uint32_t key) const { return (key * 2654435761u) & mask_; }
+    void reset(size_t n) {
+        keys_.assign(n, 0);
+        values_.assign(n, 0);
+        stamps_.assign(n, 0);
+        mask_ = n - 1;
+        stamp_ = 1;
+        count_ = 0;
+    }
+    void grow() {
+        std::vector<uint32_t> keys = keys_, values = values_, stamps = stamps_;
+        uint32_t old = stamp_;
+        reset(keys.size() * 2);
+        for (size_t i = 0; i < keys.size(); i++)
+            if (stamps[i] == old) insert(keys[i], values[i]);
+    }
+    std::vector<uint32_t> keys_, values_, stamps_;
+    size_t mask_ = 0, count_ = 0;
+    uint32_t stamp_ = 1;
+};
+
+// A remembered path: a run of the path pool.
+struct PathRef {
+    uint32_t start, length;
+};
+
+// The writer's stores, kept from one encode to the next (they are emptied at the start of
+// each), so that repeated encodes do not take fresh memory from the system each time.
+struct Store {
+    std::vector<uint8_t> out;             // the records
+    std::vector<uint32_t> levels;         // record counter of each level
+    IdTable seen;                         // node -> index in paths
+    std::vector<PathRef> paths;
+    std::vector<uint32_t> pool;           // the counters of every remembered path
+    IdTable symbols;                      // symbol id -> index
+    std::vector<uint32_t> offsets;
+    std::vector<uint8_t> strings;
+    std::vector<uint32_t> own_contexts;   // contexts of the functions whose body is being written
+    void clear() {
+        if (out.capacity() > (size_t(64) << 20)) std::vector<uint8_t>().swap(out);
+        out.clear();
+        levels.clear();
+        seen.clear();
+        paths.clear();
+        pool.clear();
+        symbols.clear();
+        offsets.clear();
+        strings.clear();
+        own_contexts.clear();
+    }
+};
+
+Store& store() {
+    static Store s;
+    return s;
+}
+
 class Writer {
 public:
-    explicit Writer(bool compact) : compact_(compact) { levels_.push_back(0); }
+    explicit Writer(bool compact) : compact_(compact) {
+        store().clear();
+        levels_.push_back(0);
+    }
     void value(const Cell* v);
     void finish(Cell* out);
 
@@ -83,16 +170,17 @@ private:
     }
 
     uint32_t symbol_index(uint32_t sym);
-    void reference(const std::vector<uint32_t>& path);
-    const std::vector<uint32_t>* find(uint32_t node) const {
+    void reference(const PathRef* path);
+    const PathRef* find(uint32_t node) const {
         if (no_share_) return nullptr;
-        auto it = seen_.find(node);
-        return it == seen_.end() ? nullptr : &paths_[it->second];
+        const uint32_t* i = seen_.find(node);
+        return i ? &paths_[*i] : nullptr;
     }
     void remember(uint32_t node) {
         if (no_share_) return;
-        seen_.emplace(node, uint32_t(paths_.size()));
-        paths_.push_back(levels_);
+        seen_.insert(node, uint32_t(paths_.size()));
+        paths_.push_back({uint32_t(pool_.size()), uint32_t(levels_.size())});
+        pool_.insert(pool_.end(), levels_.begin(), levels_.end());
     }
     void counted() { levels_.back()++; }
 
@@ -110,22 +198,22 @@ private:
     bool global_word(const Cell* v) const;
 
     bool compact_;
-    std::vector<uint8_t> out_;                     // the records
-    std::vector<uint32_t> levels_;                 // record counter of each level
-    std::unordered_map<uint32_t, uint32_t> seen_;  // node -> index in paths_
-    std::vector<std::vector<uint32_t>> paths_;
-    std::unordered_map<uint32_t, uint32_t> symbols_;   // symbol id -> index
-    std::vector<uint32_t> offsets_;
-    std::vector<uint8_t> strings_;
-    std::vector<uint32_t> own_contexts_;   // contexts of the functions whose body is being written
+    std::vector<uint8_t>& out_ = store().out;
+    std::vector<uint32_t>& levels_ = store().levels;
+    IdTable& seen_ = store().seen;
+    std::vector<PathRef>& paths_ = store().paths;
+    std::vector<uint32_t>& pool_ = store().pool;
+    IdTable& symbols_ = store().symbols;
+    std::vector<uint32_t>& offsets_ = store().offsets;
+    std::vector<uint8_t>& strings_ = store().strings;
+    std::vector<uint32_t>& own_contexts_ = store().own_contexts;
     int no_share_ = 0;   // inside a native's spec: written whole, neither shared nor remembered
 };
 
 uint32_t Writer::symbol_index(uint32_t sym) {
-    auto it = symbols_.find(sym);
-    if (it != symbols_.end()) return it->second;
+    if (const uint32_t* i = symbols_.find(sym)) return *i;
     uint32_t index = uint32_t(offsets_.size());
-    symbols_.emplace(sym, index);
+    symbols_.insert(sym, index);
     offsets_.push_back(uint32_t(strings_.size()));
     std::string_view text = symbol::spelling(sym);
     strings_.insert(strings_.end(), text.begin(), text.end());
@@ -135,10 +223,10 @@ uint32_t Writer::symbol_index(uint32_t sym) {
     return index;
 }
 
-void Writer::reference(const std::vector<uint32_t>& path) {
+void Writer::reference(const PathRef* path) {
     if (!compact_) raw32(TYPE_REFERENCE);
-    num(uint32_t(path.size()));
-    for (uint32_t i : path) num(i);
+    num(path->length);
+    for (uint32_t k = 0; k < path->length; k++) num(pool_[path->start + k]);
 }
 
 void Writer::value(const Cell* v) {
@@ -162,10 +250,10 @@ void Writer::value(const Cell* v) {
             series(v, t);
             break;
         case TYPE_OBJECT: {
-            const std::vector<uint32_t>* path = find(v->d1);
+            const PathRef* path = find(v->d1);
             header(v, t, false, 0, path != nullptr);
             if (path) {
-                reference(*path);
+                reference(path);
             } else {
                 remember(v->d1);
                 levels_.push_back(0);
@@ -319,7 +407,7 @@ void Writer::decimal(const Cell* v, uint32_t t) {
 
 void Writer::series(const Cell* v, uint32_t t) {
     uint32_t node = series_node(v);
-    const std::vector<uint32_t>* path = find(node);
+    const PathRef* path = find(node);
     int32_t head = t == TYPE_MAP || t == TYPE_BITSET ? 0 : std::max(series_head(v), 0);
     bool flag = head != 0;
     uint32_t plain_bits = 0;
@@ -335,7 +423,7 @@ void Writer::series(const Cell* v, uint32_t t) {
         else if (head) uleb(uint32_t(head));
     }
     if (path) {
-        reference(*path);
+        reference(path);
     } else {
         remember(node);
         levels_.push_back(0);
@@ -403,12 +491,12 @@ void Writer::word(const Cell* v, uint32_t t) {
         return;
     }
     uint32_t ctx = word_context(v);
-    const std::vector<uint32_t>* path = find(ctx);
+    const PathRef* path = find(ctx);
     header(v, t, true, 0, path != nullptr);
     num(sym);
     snum(word_index(v));
     if (path) {
-        reference(*path);
+        reference(path);
     } else {
         remember(ctx);
         levels_.push_back(0);
@@ -494,10 +582,10 @@ void Writer::callable(const Cell* v, uint32_t t) {
         return;
     }
     if (t == TYPE_FUNCTION) {
-        const std::vector<uint32_t>* path = find(v->d1);
+        const PathRef* path = find(v->d1);
         header(v, t, false, 0, path != nullptr);
         if (path) {
-            reference(*path);
+            reference(path);
         } else {
             remember(v->d1);
             levels_.push_back(0);
@@ -520,11 +608,11 @@ void Writer::callable(const Cell* v, uint32_t t) {
 
 // error!: the code, then arg1, arg2, arg3, near, where and stack (paths 0 to 5).
 void Writer::error_value(const Cell* v) {
-    const std::vector<uint32_t>* path = find(v->d1);
+    const PathRef* path = find(v->d1);
     header(v, TYPE_ERROR, false, 0, path != nullptr);
     if (path) {
         // A second reference to one error: written again as a reference.
-        reference(*path);
+        reference(path);
         return;
     }
     remember(v->d1);
