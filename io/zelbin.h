@@ -6,7 +6,8 @@
 // Two modes share one header, one symbol table and one record model: the plain mode (every
 // number a 32-bit little-endian word) and the compact mode (LEB128 numbers, one-byte type
 // codes). Both writers produce the user dialect; the reader takes data of either mode, plain
-// or compressed with the start-up LZ format.
+// or compressed with the start-up LZ format, in the user dialect or in the boot dialect of
+// the boot image.
 //
 // Neither side evaluates Zel code, so no collection runs during an encode or a decode. Every
 // count, length, symbol reference and path read from the data is checked against what the
@@ -31,5 +32,11 @@ void encode(Cell* out, const Cell* value, bool compact);
 // script/invalid-data for a wrong magic, a header too short or corrupt compressed data, and
 // script/zb-invalid-record (with the 1-based byte offset) for damaged records.
 void decode(const uint8_t* data, size_t len, uint32_t dest, const Cell* data_arg);
+
+// `zelbin/boot-load`: decodes the boot image (boot dialect: set records, words naming their
+// contexts by literal index, objects keeping their class ids) into the block node dest, whose
+// cells from its length before the call on are the boot literal table. A wrong magic or
+// corrupt compressed data ends the process with a message and status 1.
+void boot_load(const uint8_t* image, size_t len, uint32_t dest);
 
 }  // namespace zel::zelbin

@@ -2,6 +2,8 @@
 // their contents are read, so that a reference path met inside a container (a cycle) reaches
 // it. Every number is read through bounds-checked helpers; every count and length is checked
 // against the bytes left before anything is allocated for it.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -45,12 +47,13 @@ struct Head {
     bool flag;             // the compact type byte's bit 6
     bool shared;
     bool new_line;
+    bool set;              // boot dialect: set this word to the next record's value
 };
 
 class Reader {
 public:
-    Reader(const uint8_t* p, const uint8_t* end, size_t offset_of_p, bool compact, uint32_t root)
-        : p_(p), end_(end), origin_(p - offset_of_p), compact_(compact), root_(root) {}
+    Reader(const uint8_t* p, const uint8_t* end, size_t offset_of_p, bool compact, uint32_t root, bool boot)
+        : p_(p), end_(end), origin_(p - offset_of_p), compact_(compact), boot_(boot), root_(root) {}
     void run(bool with_symbols, const Cell* data_arg);
 
 private:
@@ -98,7 +101,9 @@ private:
 
     uint32_t symbol(uint32_t index, const uint8_t* at);
     Head read_head();
-    void record(Target t);
+    // Decodes one record into t; false for a boot set record, which leaves no value.
+    bool record(Target t);
+    bool set_record(Target t, const Head& h);
     void put(Target t, const Cell& v, const Head& h) {
         Cell* c = t.cell();
         *c = v;
@@ -129,6 +134,7 @@ private:
     const uint8_t* origin_;    // byte 0 of the data, for error positions
     const uint8_t* records_ = nullptr;
     bool compact_;
+    bool boot_;          // the boot dialect: set records, words naming contexts by literal index
     uint32_t root_;
     uint32_t root_base_ = 0;
     uint32_t symbol_count_ = 0, strings_size_ = 0;
@@ -162,7 +168,7 @@ void Reader::run(bool with_symbols, const Cell* data_arg) {
     while (p_ < end_) {
         uint32_t index = buf(root_)->length();
         memory::append_cell(root_);
-        record({root_, index});
+        if (!record({root_, index})) buf(root_)->tail -= sizeof(Cell);   // a set record
     }
 }
 
@@ -180,18 +186,19 @@ uint32_t Reader::symbol(uint32_t index, const uint8_t* at) {
 }
 
 Head Reader::read_head() {
-    Head h{p_, 0, 0, false, false, false};
+    Head h{p_, 0, 0, false, false, false, false};
     if (compact_) {
         uint8_t b;
         for (;;) {
             b = byte();
             if (b == PREFIX_NEW_LINE) h.new_line = true;
             else if (b == PREFIX_SHARED) h.shared = true;
+            else if (b == PREFIX_SET && boot_) h.set = true;
             else if (b == PREFIX_SET) fail(h.at);   // boot dialect only
             else break;
         }
         if (b >= 0x80) {
-            if (h.shared) fail(h.at);
+            if (h.shared || h.set) fail(h.at);
             h.type = b;   // 0x80 and above: the special bytes, told apart by record()
             return h;
         }
@@ -199,6 +206,7 @@ Head Reader::read_head() {
         h.type = b & 0x3F;
         if (h.type == 0x3F) h.type = uleb();
         if (h.type == 0) fail(h.at);
+        if (h.set && (h.type < TYPE_WORD || h.type > TYPE_ISSUE)) fail(h.at);
         return h;
     }
     uint32_t w;
@@ -270,43 +278,53 @@ Cell Reader::walk(const std::vector<uint32_t>& path, const uint8_t* at) {
     return cur;
 }
 
-void Reader::record(Target t) {
+bool Reader::record(Target t) {
     interp::check_native_stack();
     Head h = read_head();
+    if (h.set) return set_record(t, h);
     if (compact_ && h.type >= 0x80) {
         Cell v;
         if (h.type < BYTE_TRUE) set_integer(&v, int32_t(h.type - BYTE_SMALL_INT));
         else if (h.type == BYTE_TRUE || h.type == BYTE_FALSE) set_logic(&v, h.type == BYTE_TRUE);
         else if (h.type == BYTE_REFERENCE) v = walk(path(), h.at);
         else fail(h.at);
-        return put(t, v, h);
+        put(t, v, h);
+        return true;
     }
     if (!compact_ && h.type == TYPE_REFERENCE) {
         p_ = h.at;   // the reference record is read whole
         Cell v = walk(path(), h.at);
-        return put(t, v, h);
+        put(t, v, h);
+        return true;
     }
     switch (h.type) {
         case TYPE_UNSET: case TYPE_NONE: case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_CHAR:
         case TYPE_INTEGER: case TYPE_PAIR: case TYPE_POINT2D: case TYPE_POINT3D: case TYPE_DATE:
         case TYPE_MONEY: case TYPE_TUPLE: case TYPE_TYPESET: case TYPE_ISSUE:
             if (h.shared) fail(h.at);
-            return scalar(t, h);
+            scalar(t, h);
+            return true;
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
             if (h.shared) fail(h.at);
-            return decimal(t, h);
+            decimal(t, h);
+            return true;
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-            return word(t, h);
+            word(t, h);
+            return true;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_MAP: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
         case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET:
-            return series(t, h);
+            series(t, h);
+            return true;
         case TYPE_OBJECT:
-            return object(t, h);
+            object(t, h);
+            return true;
         case TYPE_FUNCTION: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
-            return callable(t, h);
+            callable(t, h);
+            return true;
         case TYPE_ERROR:
-            return error_value(t, h);
+            error_value(t, h);
+            return true;
         case TYPE_ROUTINE: case TYPE_TRIPLE: case TYPE_HANDLE: case TYPE_PORT: case TYPE_EVENT: {
             Cell dt;
             set_datatype(&dt, h.type);
@@ -315,6 +333,22 @@ void Reader::record(Target t) {
         default:
             fail(h.at);
     }
+}
+
+// Boot dialect: a word, then the record of its value, which is assigned to it.
+bool Reader::set_record(Target t, const Head& h) {
+    if (t.node != root_) fail(h.at);
+    Head word_head = h;
+    word_head.set = false;
+    word(t, word_head);
+    Cell w = *t.cell();
+    uint32_t node;
+    Cell v = decode_scratch(&node);
+    if (!word_context(&w) || word_index(&w) < 0) fail(h.at);
+    Cell* slot = context::value_at(word_context(&w), word_index(&w));
+    if (!slot) fail(h.at);
+    *slot = v;
+    return false;
 }
 
 void Reader::scalar(Target t, const Head& h) {
@@ -536,6 +570,24 @@ void Reader::word(Target t, const Head& h) {
         set_word(&w, h.type, context::global, sym, context::global_index(sym));
         return put(t, w, h);
     }
+    if (boot_ && compact_) {
+        // The context is that of the literal-table cell named by index, counted from the
+        // first value of this decode.
+        const uint8_t* lat = p_;
+        uint32_t literal = uleb();
+        int32_t index = unzigzag(uleb());
+        SeriesBuf* r = buf(root_);
+        if (literal >= r->length() - root_base_) fail(lat);
+        const Cell* c = &r->cells()[root_base_ + literal];
+        uint32_t ct = type_of(c), ctx = 0;
+        if (ct == TYPE_OBJECT || ct == TYPE_FUNCTION || ct == TYPE_ERROR) ctx = c->d1;
+        else if (is_any_word_type(ct)) ctx = word_context(c);
+        if (!ctx) fail(lat);
+        if (index < 0) index = index_in(ctx, sym, -2, lat);
+        else if (uint32_t(index) >= context::word_count(ctx)) fail(lat);
+        set_word(&w, h.type, ctx, sym, index);
+        return put(t, w, h);
+    }
     int32_t written = snum();   // the index in its context: looked up again by symbol
     if (h.shared) {
         Cell owner = walk(path(), h.at);
@@ -630,12 +682,12 @@ void Reader::object(Target t, const Head& h) {
         return put(t, v, h);
     }
     bool owner = compact_ ? h.flag : (h.plain & H_OWNER) != 0;
-    snum();   // the class id: objects from outside get a class of their own
+    int32_t class_id = snum();   // objects from outside get a class of their own (-1)
     std::vector<int32_t> slots;
     bool values = false;
     uint32_t ctx = object_context(owner, slots, &values);
     Cell o;
-    object::wrap(&o, ctx, -1);
+    object::wrap(&o, ctx, boot_ ? class_id : -1);
     put(t, o, h);
     if (values) context_values(ctx, slots);
 }
@@ -719,8 +771,17 @@ void Reader::error_value(Target t, const Head& h) {
 
 }  // namespace
 
-void decode(const uint8_t* data, size_t len, uint32_t dest, const Cell* data_arg) {
-    if (len < 8 || std::memcmp(data, MAGIC, 6) != 0) error::raise(error::ERR_SCRIPT_INVALID_DATA, data_arg);
+// A boot image that cannot be read ends start-up.
+[[noreturn]] void boot_failure(const char* message) {
+    std::fprintf(stderr, "%s\n", message);
+    std::exit(1);
+}
+
+void decode_in(const uint8_t* data, size_t len, uint32_t dest, const Cell* data_arg, bool boot) {
+    if (len < 8 || std::memcmp(data, MAGIC, 6) != 0) {
+        if (boot) boot_failure("Error: Not a Zelbin file!");
+        error::raise(error::ERR_SCRIPT_INVALID_DATA, data_arg);
+    }
     const uint8_t flags = data[7];
     const uint8_t* p = data + 8;
     const uint8_t* end = data + len;
@@ -728,12 +789,23 @@ void decode(const uint8_t* data, size_t len, uint32_t dest, const Cell* data_arg
     if (flags & F_COMPRESSED) {
         size_t n = 0;
         inflated.reset(startup_lz::decompress(p, len - 8, &n));
+        if (!inflated && boot) boot_failure("Error: Zelbin compressed data corrupted!");
         if (!inflated) error::raise(error::ERR_SCRIPT_INVALID_DATA, data_arg);
         p = inflated.get();
         end = p + n;
     }
-    Reader r(p, end, 8, (flags & F_COMPACT) != 0, dest);
+    Reader r(p, end, 8, (flags & F_COMPACT) != 0, dest, boot);
     r.run((flags & F_SYMBOLS) != 0, data_arg);
+}
+
+void decode(const uint8_t* data, size_t len, uint32_t dest, const Cell* data_arg) {
+    decode_in(data, len, dest, data_arg, false);
+}
+
+void boot_load(const uint8_t* image, size_t len, uint32_t dest) {
+    Cell none;
+    set_none(&none);
+    decode_in(image, len, dest, &none, true);
 }
 
 }  // namespace zel::zelbin

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/context.h"
 #include "core/memory.h"
 #include "datatypes/series/block.h"
 #include "io/zelbin.h"
@@ -284,6 +285,42 @@ TEST_F(Zelbin, GeneratedValuesRoundTrip) {
         EXPECT_EQ(series_node(last), series_node(top));
         EXPECT_EQ(series_node(&b->cells()[b->length() - 2]), series_node(&b->cells()[b->length() - 3]));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Boot dialect: a set record assigns a word and leaves no value; a word names its context by
+// literal index.
+TEST_F(Zelbin, BootDialectSetRecordsAndLiteralContexts) {
+    const char sym[] = "zz-boot-word";
+    Bytes d = {'Z', 'E', 'L', 'B', 'I', 'N', 1, 5, 1};
+    Bytes records = {0xC4, 0x0F, 0x00, 0x85,                       // zz-boot-word: 5
+                     0x20, 0x00, 0x0E, 0x10, 0x01, 0x00, 0x87,       // object [zz-boot-word: 7]
+                     0x4F, 0x00, 0x00, 0x01};                        // that object's word, index -1
+    d.push_back(uint8_t(records.size()));
+    d.push_back(1);
+    d.push_back(uint8_t(sizeof sym));
+    d.insert(d.end(), {0, 0, 0, 0});
+    d.insert(d.end(), sym, sym + sizeof sym);
+    d.insert(d.end(), records.begin(), records.end());
+    Cell* dest = stack::push();
+    block::init_cell(dest, 4);
+    zelbin::boot_load(d.data(), d.size(), series_node(dest));
+    ASSERT_EQ(block::length(dest), 2);
+    Cell v = test::eval_source("zz-boot-word");
+    EXPECT_EQ(test::molded(&v), "5");
+    const Cell* w = &memory::buf(series_node(dest))->cells()[1];
+    Cell value = *context::value_at(word_context(w), word_index(w));
+    EXPECT_EQ(test::molded(&value), "7");
+    // The user dialect refuses the same data.
+    EXPECT_EQ(decode_error(d), "zb-invalid-record");
+}
+
+TEST(ZelbinBoot, WrongMagicEndsStartUp) {
+    const uint8_t bad[] = {'Z', 'E', 'L', 'B', 'I', 'X', 1, 5, 0, 0};
+    EXPECT_EXIT(zelbin::boot_load(bad, sizeof bad, 0), testing::ExitedWithCode(1), "Not a Zelbin file");
 }
 
 }  // namespace
