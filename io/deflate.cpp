@@ -189,6 +189,12 @@ private:
     int nsyms_ = 0;
 };
 
+inline uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
 // Compares the bytes at a and b, at most max bytes.
 inline int match_length(const uint8_t* a, const uint8_t* b, int max) {
     int len = 0;
@@ -214,15 +220,18 @@ int Compressor::longest_match(size_t p, uint32_t candidate, int prev_len, uint32
     if (best >= max_len) return 2;
     const uint8_t* here = in_ + p;
     uint32_t limit = pos1 > uint32_t(WINDOW) ? pos1 - WINDOW : 0;
+    // The two bytes ending at the best length and the first two, each compared as one load.
+    uint16_t end_pair = load16(here + best - 1);
+    const uint16_t start_pair = load16(here);
     while (candidate > limit && chain-- > 0) {
         const uint8_t* there = in_ + (candidate - 1);
-        if (there[best] == here[best] && there[best - 1] == here[best - 1] && there[0] == here[0] &&
-            there[1] == here[1]) {
+        if (load16(there + best - 1) == end_pair && load16(there) == start_pair) {
             int len = 2 + match_length(there + 2, here + 2, max_len - 2);
             if (len > best) {
                 best = found = len;
                 *dist = pos1 - candidate;
                 if (len >= NICE_LENGTH || len >= max_len) break;
+                end_pair = load16(here + best - 1);
             }
         }
         candidate = uint32_t(w_.chain[candidate & (WINDOW - 1)]);
