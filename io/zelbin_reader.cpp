@@ -141,7 +141,49 @@ private:
     const uint8_t* offsets_ = nullptr;
     const uint8_t* strings_ = nullptr;
     std::vector<uint32_t> symbol_ids_;   // interned on first use, 0 until then
+
+    // A function is made only once its spec and body are read; a reference that reaches it
+    // before (through an object its body refers to) finds a pending mark in its slot and is
+    // recorded here, to be completed when the function is made.
+    struct Fixup {
+        Target t;
+        bool word;           // a word to bind to the function's context, else the function
+        uint32_t type, sym;
+        int32_t written;
+        bool new_line;
+    };
+    std::vector<std::vector<Fixup>> pending_;
+    static constexpr uint32_t PENDING = 0x5A4C5045;   // in d1 of a none! cell
+    static bool is_pending(const Cell& c) { return type_of(&c) == TYPE_NONE && c.d1 == PENDING; }
+    uint32_t mark_pending(Target t) {
+        uint32_t id = uint32_t(pending_.size());
+        pending_.emplace_back();
+        Cell m;
+        set_none(&m);
+        m.d1 = PENDING;
+        m.d2 = id;
+        *t.cell() = m;
+        return id;
+    }
+    void wait_for(const Cell& mark, Target t, const Head& h, bool word, uint32_t sym = 0, int32_t written = 0) {
+        pending_[mark.d2].push_back({t, word, h.type, sym, written, h.new_line});
+        put(t, mark, h);
+    }
+    void resolve(uint32_t id, const Cell& fn);
 };
+
+void Reader::resolve(uint32_t id, const Cell& fn) {
+    std::vector<Fixup> fixups;
+    fixups.swap(pending_[id]);
+    for (const Fixup& f : fixups) {
+        Cell v = fn;
+        if (f.word) set_word(&v, f.type, fn.d1, f.sym, index_in(fn.d1, f.sym, f.written, p_));
+        else v.header = TYPE_FUNCTION;
+        Cell* c = f.t.cell();
+        *c = v;
+        set_new_line(c, f.new_line);
+    }
+}
 
 void Reader::run(bool with_symbols, const Cell* data_arg) {
     if (!compact_ && left() < 8) error::raise(error::ERR_SCRIPT_INVALID_DATA, data_arg);
@@ -288,13 +330,15 @@ bool Reader::record(Target t) {
         else if (h.type == BYTE_TRUE || h.type == BYTE_FALSE) set_logic(&v, h.type == BYTE_TRUE);
         else if (h.type == BYTE_REFERENCE) v = walk(path(), h.at);
         else fail(h.at);
-        put(t, v, h);
+        if (is_pending(v)) wait_for(v, t, h, false);
+        else put(t, v, h);
         return true;
     }
     if (!compact_ && h.type == TYPE_REFERENCE) {
         p_ = h.at;   // the reference record is read whole
         Cell v = walk(path(), h.at);
-        put(t, v, h);
+        if (is_pending(v)) wait_for(v, t, h, false);
+        else put(t, v, h);
         return true;
     }
     switch (h.type) {
@@ -591,6 +635,7 @@ void Reader::word(Target t, const Head& h) {
     int32_t written = snum();   // the index in its context: looked up again by symbol
     if (h.shared) {
         Cell owner = walk(path(), h.at);
+        if (is_pending(owner)) return wait_for(owner, t, h, true, sym, written);
         uint32_t ot = type_of(&owner), ctx = 0;
         if (ot == TYPE_OBJECT || ot == TYPE_FUNCTION || ot == TYPE_OP) ctx = owner.d1;
         else if (is_any_word_type(ot)) ctx = word_context(&owner);
@@ -625,8 +670,10 @@ void Reader::owner_of_word(Cell& w, Target t, const Head& h) {
         Cell o;
         object::wrap(&o, ctx, -1);
     } else if (type == TYPE_FUNCTION) {
+        uint32_t id = mark_pending(t);
         Cell f;
         function(t, h, &f);
+        resolve(id, f);
         ctx = f.d1;
     } else {
         fail(at);
@@ -722,22 +769,30 @@ void Reader::function(Target t, const Head& h, Cell* made) {
 void Reader::callable(Target t, const Head& h) {
     if (h.type == TYPE_OP) {
         if (h.shared) fail(h.at);
+        uint32_t id = mark_pending(t);
         uint32_t node;
         Cell source = decode_scratch(&node);
         if (!is_callable_type(type_of(&source)) || type_of(&source) == TYPE_ROUTINE) fail(h.at);
         Cell op;
         callable::make_op(&op, &source);
-        return put(t, op, h);
+        put(t, op, h);
+        if (type_of(&source) == TYPE_FUNCTION) resolve(id, source);
+        else if (!pending_[id].empty()) fail(h.at);
+        return;
     }
     if (h.type == TYPE_FUNCTION) {
         Cell f;
         if (h.shared) {
             f = walk(path(), h.at);
+            if (is_pending(f)) return wait_for(f, t, h, false);
             if (is_any_word_type(type_of(&f)) && word_context(&f)) f = *context::owner(word_context(&f));
             if (type_of(&f) == TYPE_OP) f.header = TYPE_FUNCTION;
             if (type_of(&f) != TYPE_FUNCTION) fail(h.at);
         } else {
+            uint32_t id = mark_pending(t);
             function(t, h, &f);
+            put(t, f, h);
+            return resolve(id, f);
         }
         return put(t, f, h);
     }

@@ -192,6 +192,14 @@ TEST_F(Zelbin, CyclesAndSharedContexts) {
         const Cell* items = memory::buf(series_node(block::head(&r)))->cells();
         EXPECT_EQ(word_context(&items[0]), word_context(&items[1]));
         EXPECT_EQ(word_context(&items[0]), items[2].d1);
+
+        // A method written before its object: the object, read inside the method's body,
+        // refers back to the method before it is made.
+        Cell m = decode(encode_source("o: object [a: 2 f: func [n] [n * a]] reduce [:o/f o]", compact));
+        const Cell* pair = memory::buf(series_node(block::head(&m)))->cells();
+        ASSERT_EQ(type_of(&pair[0]), uint32_t(TYPE_FUNCTION));
+        ASSERT_EQ(type_of(&pair[1]), uint32_t(TYPE_OBJECT));
+        EXPECT_EQ(context::values(pair[1].d1)[1].d1, pair[0].d1);   // o/f is the same function
     }
 }
 
