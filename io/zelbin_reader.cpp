@@ -124,7 +124,7 @@ private:
     void context_values(uint32_t ctx, const std::vector<int32_t>& slots);
     void object(Target t, const Head& h);
     void owner_of_word(Cell& word, Target t, const Head& h);
-    void function(Target t, const Head& h, Cell* made);
+    void function(Cell* made);
     void callable(Target t, const Head& h);
     void error_value(Target t, const Head& h);
     Cell decode_scratch(uint32_t* node);
@@ -672,7 +672,7 @@ void Reader::owner_of_word(Cell& w, Target t, const Head& h) {
     } else if (type == TYPE_FUNCTION) {
         uint32_t id = mark_pending(t);
         Cell f;
-        function(t, h, &f);
+        function(&f);
         resolve(id, f);
         ctx = f.d1;
     } else {
@@ -748,7 +748,7 @@ Cell Reader::decode_scratch(uint32_t* node) {
 }
 
 // A function: lengths, context, spec and body, made again as the func native makes one.
-void Reader::function(Target t, const Head& h, Cell* made) {
+void Reader::function(Cell* made) {
     const uint8_t* at = p_;
     uint32_t spec_len = num(), body_len = num();
     if (spec_len > left() || body_len > left()) fail(at);
@@ -762,8 +762,6 @@ void Reader::function(Target t, const Head& h, Cell* made) {
     if (type_of(&spec) != TYPE_BLOCK || type_of(&body) != TYPE_BLOCK) fail(at);
     uint32_t flags = callable::check_spec(&spec);
     callable::make_function(made, &spec, &body, flags);
-    (void)t;
-    (void)h;
 }
 
 void Reader::callable(Target t, const Head& h) {
@@ -790,7 +788,7 @@ void Reader::callable(Target t, const Head& h) {
             if (type_of(&f) != TYPE_FUNCTION) fail(h.at);
         } else {
             uint32_t id = mark_pending(t);
-            function(t, h, &f);
+            function(&f);
             put(t, f, h);
             return resolve(id, f);
         }

@@ -139,6 +139,26 @@ TEST_F(Zelbin, RoundTripsInBothModes) {
     }
 }
 
+// The text types and binary! keep their type, head and contents (compared here by their
+// text and bytes: their mold comes with their own handlers).
+TEST_F(Zelbin, TextTypesAndBinariesKeepTypeAndContents) {
+    const char* src = "reduce [%dir/file.txt http://x.y/z <tag a=1> a@b.c @ref #{00FF10} next \"\u00e9t\u00e9\"]";
+    const uint32_t types[] = {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_BINARY, TYPE_STRING};
+    const char* texts[] = {"dir/file.txt", "http://x.y/z", "tag a=1", "a@b.c", "ref", nullptr, "t\u00e9"};
+    for (bool compact : {true, false}) {
+        Cell block = decode(encode_source(src, compact));
+        ASSERT_EQ(type_of(block::head(&block)), uint32_t(TYPE_BLOCK));
+        const Cell* items = memory::buf(series_node(block::head(&block)))->cells();
+        for (int i = 0; i < 7; i++) {
+            EXPECT_EQ(type_of(&items[i]), types[i]) << i;
+            if (texts[i]) EXPECT_EQ(string::to_utf8(&items[i]), texts[i]) << i;
+        }
+        const SeriesBuf* b = memory::buf(series_node(&items[5]));
+        EXPECT_EQ(series_head(&items[6]), 1);
+        EXPECT_EQ(Bytes(b->data(), b->data() + b->tail), (Bytes{0x00, 0xFF, 0x10}));
+    }
+}
+
 TEST_F(Zelbin, NegativeZeroSurvivesBitForBit) {
     for (bool compact : {true, false}) {
         Cell block = decode(encode_source("first [-0.0]", compact));
