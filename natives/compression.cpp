@@ -94,9 +94,9 @@ struct Growth {
 uint8_t* grow_output(void* owner, size_t produced, size_t need, size_t* capacity) {
     Growth& g = *static_cast<Growth*>(owner);
     if (need > g.bound) return nullptr;
+    if (need > MAX_BINARY) memory::raise_no_memory();   // more than a binary can hold
     SeriesBuf* b = buf(g.node);
-    size_t size = std::max(need, std::min(size_t(b->size) * 2, g.bound));
-    if (size > MAX_BINARY) memory::raise_no_memory();
+    size_t size = std::max(need, std::min({size_t(b->size) * 2, g.bound, MAX_BINARY}));
     b->tail = uint32_t(produced);
     b = memory::grow(g.node, size);
     *capacity = b->size;
@@ -115,11 +115,11 @@ void decompress(bool check, const int32_t* refs) {
     const uint8_t* in;
     size_t n;
     binary_bytes(arg(0), &in, &n);
-    Growth g{0, std::min(compress::expansion_bound(n), MAX_BINARY)};
+    Growth g{0, compress::expansion_bound(n)};
     size_t hint = 4 * n;
     if (method == compress::Framing::GZIP && n >= 18) hint = read_le32(in + n - 4);
     else if (size) hint = size_t(int_value(size));
-    hint = std::min(std::max<size_t>(hint, 64), g.bound);
+    hint = std::min({std::max<size_t>(hint, 64), g.bound, MAX_BINARY});
     g.node = memory::new_series(hint, 1);
     binary_bytes(arg(0), &in, &n);
     compress::GrowableOutput out;
