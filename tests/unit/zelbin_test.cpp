@@ -151,7 +151,9 @@ TEST_F(Zelbin, TextTypesAndBinariesKeepTypeAndContents) {
         const Cell* items = memory::buf(series_node(block::head(&block)))->cells();
         for (int i = 0; i < 7; i++) {
             EXPECT_EQ(type_of(&items[i]), types[i]) << i;
-            if (texts[i]) EXPECT_EQ(string::to_utf8(&items[i]), texts[i]) << i;
+            if (texts[i]) {
+                EXPECT_EQ(string::to_utf8(&items[i]), texts[i]) << i;
+            }
         }
         const SeriesBuf* b = memory::buf(series_node(&items[5]));
         EXPECT_EQ(series_head(&items[6]), 1);
