@@ -221,7 +221,7 @@ void run_cycle() {
     // Externals records that no live value marked release their resources now.
     externals::sweep();
     compact();
-    memory::sweep_big_buffers(queue_free_node);
+    memory::sweep_big_buffers(queue_free_node, !state.stress);
     flush_free_nodes();
     memory::review_node_frames(state.cycles);
     clear_external_marks();

@@ -1,9 +1,11 @@
 // Memory manager: node frames, series frames and big buffers.
 #include "core/memory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/error.h"
 #include "core/memory_frames.h"
@@ -122,6 +124,45 @@ void note_allocation(size_t bytes) {
     if (frames.allocated_since_collection >= frames.collection_budget) collection_wanted = true;
 }
 
+// ---- spare big blocks ----
+// Big blocks the collector released are kept until the next sweep for the big buffers made
+// meanwhile: the first touch of fresh pages is slow, and a program that built a big series
+// tends to build one again. Under collector stress they go back to the system at once (there,
+// released memory must fault).
+
+std::vector<BigBlock*> spares;
+size_t spare_bytes = 0;
+constexpr size_t SPARE_LIMIT = size_t(256) << 20;
+constexpr size_t SPARE_WASTE = 4;   // a spare serves a block at least a quarter its size
+
+BigBlock* take_spare(size_t total) {
+    size_t best = spares.size();
+    for (size_t i = 0; i < spares.size(); i++) {
+        size_t t = spares[i]->total;
+        if (t >= total && t / SPARE_WASTE <= total && (best == spares.size() || t < spares[best]->total)) best = i;
+    }
+    if (best == spares.size()) return nullptr;
+    BigBlock* blk = spares[best];
+    spares.erase(spares.begin() + long(best));
+    spare_bytes -= blk->total;
+    return blk;
+}
+
+void keep_spare(BigBlock* blk, bool keep) {
+    if (!keep || spare_bytes + blk->total > SPARE_LIMIT) {
+        os_release(blk, blk->total);
+        return;
+    }
+    spares.push_back(blk);
+    spare_bytes += blk->total;
+}
+
+void release_spares() {
+    for (BigBlock* blk : spares) os_release(blk, blk->total);
+    spares.clear();
+    spare_bytes = 0;
+}
+
 SeriesBuf* allocate_buffer(size_t size, uint32_t unit, bool external) {
     if (size > 0x7FFFFFF0u) raise_no_memory();
     size = round_up(size == 0 ? 16 : size, 16);
@@ -135,14 +176,19 @@ SeriesBuf* allocate_buffer(size_t size, uint32_t unit, bool external) {
         flags |= F_EXTERNAL;
     } else if (fp >= FRAME_SIZE_CAP) {
         size_t total = round_up(sizeof(BigBlock) + fp, platform::page_size());
-        auto* blk = static_cast<BigBlock*>(os_block(total));
-        if (!blk) raise_no_memory();
-        blk->total = total;
+        BigBlock* blk = take_spare(total);
+        if (!blk) {
+            blk = static_cast<BigBlock*>(os_block(total));
+            if (!blk) raise_no_memory();
+            blk->total = total;
+        }
         blk->next = frames.big;
         frames.big = blk;
         b = blk->buffer();
         flags |= F_BIG;
         collection_wanted = true;
+        // The whole block is the buffer's room (a spare may be larger than asked).
+        size = std::min<size_t>((blk->total - sizeof(BigBlock) - sizeof(SeriesBuf)) & ~size_t(15), 0x7FFFFFF0u);
     } else {
         SeriesFrame* f = frame_for(fp);
         b = reinterpret_cast<SeriesBuf*>(f->heap);
@@ -187,6 +233,7 @@ void release_all() {
         os_release(frames.big, frames.big->total);
         frames.big = n;
     }
+    release_spares();
 }
 
 uint32_t new_series(size_t count, uint32_t unit) {
@@ -302,7 +349,8 @@ void release_series_frame(SeriesFrame* f) {
     os_release(f, f->total);
 }
 
-void sweep_big_buffers(void (*release_node)(uint32_t node)) {
+void sweep_big_buffers(void (*release_node)(uint32_t node), bool keep_spares) {
+    release_spares();
     BigBlock** link = &frames.big;
     while (BigBlock* blk = *link) {
         SeriesBuf* b = blk->buffer();
@@ -312,7 +360,7 @@ void sweep_big_buffers(void (*release_node)(uint32_t node)) {
         } else {
             *link = blk->next;
             if (b->node) release_node(b->node);
-            os_release(blk, blk->total);
+            keep_spare(blk, keep_spares);
         }
     }
 }

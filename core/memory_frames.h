@@ -64,9 +64,10 @@ inline size_t footprint(const SeriesBuf* b) { return sizeof(SeriesBuf) + b->size
 void free_node(uint32_t node);
 // Unlinks an empty series frame and returns it to the OS.
 void release_series_frame(SeriesFrame* f);
-// Returns every unmarked big buffer to the OS and clears the marks of the others; the nodes
-// of the released buffers go to release_node.
-void sweep_big_buffers(void (*release_node)(uint32_t node));
+// Releases every unmarked big buffer and clears the marks of the others; the nodes of the
+// released buffers go to release_node. Released blocks are kept as spares for later big
+// buffers when keep_spares is set, else returned to the OS.
+void sweep_big_buffers(void (*release_node)(uint32_t node), bool keep_spares);
 // Returns node frames without nodes in use; picks the current frame.
 void review_node_frames(uint32_t cycle);
 // Fills freed memory with a poison byte (stress mode), so stale pointers read garbage.

@@ -47,13 +47,13 @@ void register_all() {
     datatypes::register_pair();
     datatypes::register_tuple();
     datatypes::register_time();
-    name_only(TYPE_TAG, TYPE_STRING, "tag!");
-    name_only(TYPE_EMAIL, TYPE_STRING, "email!");
+    datatypes::register_tag();
+    datatypes::register_email();
     datatypes::register_handle();
     datatypes::register_date();
     name_only(TYPE_PORT, TYPE_OBJECT, "port!");
     datatypes::register_money();
-    name_only(TYPE_REF, TYPE_STRING, "ref!");
+    datatypes::register_ref();
     datatypes::register_point2d();
     datatypes::register_point3d();
     name_only(TYPE_IMAGE, TYPE_SERIES, "image!");

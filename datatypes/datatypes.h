@@ -31,5 +31,8 @@ void register_point2d();
 void register_point3d();
 void register_date();
 void register_money();
+void register_tag();
+void register_email();
+void register_ref();
 
 }  // namespace zel::datatypes

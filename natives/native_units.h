@@ -16,5 +16,6 @@ void register_output();      // print prin stats recycle wait ...
 void register_set_ops();     // union intersect unique difference exclude
 void register_time();        // now as-money
 void register_compression(); // compress decompress
+void register_case();        // uppercase lowercase
 
 }  // namespace zel::natives

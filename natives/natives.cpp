@@ -26,6 +26,7 @@ void init() {
     register_set_ops();
     register_time();
     register_compression();
+    register_case();
 }
 
 }  // namespace zel::natives

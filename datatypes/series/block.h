@@ -38,6 +38,9 @@ inline Cell* append(uint32_t node, const Cell* v) {
 void append_cells(uint32_t node, const Cell* first, uint32_t count);
 // Inserts count cells at index, moving the later cells up.
 void insert_cells(uint32_t node, uint32_t index, const Cell* first, uint32_t count);
+// How a sort's /compare function answered about x and y: negative puts x first, positive
+// after y, 0 equal (true first; false and none after; a number three-way; else first).
+int32_t comparator_answer(const Cell* answer);
 // A new block node holding copies of the cells of b from its head (shallow).
 uint32_t copy_node(const Cell* b);
 

@@ -215,6 +215,21 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 
 // ---- sort ----
 
+// Reads a comparator's answer: true puts x first; false and none put x after y; a number is
+// three-way; anything else puts x first.
+int32_t comparator_answer(const Cell* r) {
+    switch (type_of(r)) {
+        case TYPE_LOGIC: return logic_value(r) ? -1 : 1;
+        case TYPE_NONE: return 1;
+        case TYPE_INTEGER: return int_value(r) < 0 ? -1 : int_value(r) > 0 ? 1 : 0;
+        case TYPE_FLOAT: {
+            double d = float_value(r);
+            return d < 0 ? -1 : d > 0 ? 1 : 0;
+        }
+        default: return -1;
+    }
+}
+
 namespace {
 
 // The sort flags of the comparison adapters: the op, /reverse, whole records (/all) or the
@@ -251,21 +266,6 @@ int32_t sort_compare_values(const void* pa, const void* pb, void* context) {
     for (uint32_t k = 0; k < c->size; k++)
         if (int32_t r = compare_cells(a + k, b + k, c->op)) return r;
     return 0;
-}
-
-// Reads a comparator's answer: true puts x first; false and none put x after y; a number is
-// three-way; anything else puts x first.
-int32_t comparator_answer(const Cell* r) {
-    switch (type_of(r)) {
-        case TYPE_LOGIC: return logic_value(r) ? -1 : 1;
-        case TYPE_NONE: return 1;
-        case TYPE_INTEGER: return int_value(r) < 0 ? -1 : int_value(r) > 0 ? 1 : 0;
-        case TYPE_FLOAT: {
-            double d = float_value(r);
-            return d < 0 ? -1 : d > 0 ? 1 : 0;
-        }
-        default: return -1;
-    }
 }
 
 void fill_record_block(Cell* block, const Cell* record, uint32_t size) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/error.h"
+#include "core/ownership.h"
 #include "core/runtime_words.h"
 #include "core/word.h"
 #include "datatypes/series/string.h"
@@ -68,9 +69,13 @@ void change_case(Cell* value, const Cell* part, int direction) {
     int64_t left = int64_t(string::total_length(value)) - head;
     int64_t count = left;
     if (part) {
-        if (type_of(part) == TYPE_INTEGER) {
+        uint32_t pt = type_of(part);
+        if (pt == TYPE_INTEGER) {
             count = int_value(part);
-        } else if (type_of(part) == type_of(value) && series_node(part) == node) {
+        } else if (pt == TYPE_FLOAT) {
+            double d = float_value(part);
+            count = d != d ? 0 : d >= 0x7FFFFFFF ? 0x7FFFFFFF : d <= -0x7FFFFFFF ? -0x7FFFFFFF : int64_t(d);
+        } else if (pt == type_of(value) && series_node(part) == node) {
             count = int64_t(series_head(part)) - head;
         } else {
             Cell w;
@@ -83,8 +88,12 @@ void change_case(Cell* value, const Cell* part, int direction) {
     for (uint32_t i = head; i < head + uint32_t(count); i++) {
         uint32_t cp = string::char_at(memory::buf(node), i);
         uint32_t m = map_char(cp, direction);
+        // A mapped code point too wide for the unit widens the buffer first (write_char).
         if (m != cp) string::write_char(node, i, m);
     }
+    // The owner hears of the change once it is done; nothing here reads the buffer after it.
+    uint32_t word = sym(direction == UPPER ? SYM_UPPERCASE : SYM_LOWERCASE);
+    if (ownership::is_owned(value)) ownership::notify_change(value, word, nullptr, int32_t(head), int32_t(count));
 }
 
 }  // namespace zel::case_map

@@ -1,17 +1,15 @@
-// string! action handlers: make, to, form, mold, compare, append/insert, change, find, select,
-// eval-path, swap, take and trim; and the text comparison, matching and set operations that
-// words, parse and the set natives use. file!, url!, tag!, email! and ref! inherit most of
-// them, binary! inherits find, select, swap and take, so several handlers know those types.
+// string! action handlers: make, to, form, mold, compare, append/insert, change, eval-path,
+// swap and take, and the registration of string! with the handlers of its other units
+// (search: string_search.cpp, sort: string_sort.cpp, trim: string_trim.cpp). file!, url!,
+// tag!, email! and ref! inherit most of them, binary! inherits find, select, sort, swap and
+// take, so several handlers know those types.
 //
-// The handlers evaluate no Zel code of their own; only the owner notification may (once
-// ownership tracking runs change handlers), and the modifying handlers notify before they
-// read any position or gather any text. Buffers otherwise move only when they grow: every
-// SeriesBuf* is re-derived after a call that may grow one.
+// The handlers evaluate no Zel code of their own; only the owner notification may, and the
+// modifying handlers notify before they read any position or gather any text. Buffers
+// otherwise move only when they grow: every SeriesBuf* is re-derived after a call that may
+// grow one.
 #include <cstring>
-#include <array>
 #include <vector>
-
-#include <emmintrin.h>
 
 #include "core/actions.h"
 #include "core/error.h"
@@ -20,49 +18,36 @@
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/case_map.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
+#include "datatypes/series/string_internal.h"
 
 namespace zel::string {
 
 using memory::buf;
 using namespace actions;
-
-namespace {
-
-// ---- small helpers ----
-
-bool is_plain_text(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_EMAIL || t == TYPE_REF;
-}
-
-[[noreturn]] void invalid_refine(SymId word, const Cell* value) { series::raise_invalid_refine(word, value); }
-
 using series::Change;
 
-// Tells the owner of an owned series about a change (nothing for a series without owner).
-void tell_owner(const Cell* s, Change c, const Cell* value = nullptr, int32_t index = -1, int32_t part = -1) {
-    series::notify_owner(s, c, value, index, part);
-}
+// ---- text runs (string_internal.h) ----
 
-// A string value's text viewed as a run of code points of a buffer.
-struct Run {
-    uint32_t node;
-    uint32_t from;
-    uint32_t count;
-};
+void tell_owner_of(const Cell* s, Change c, const Cell* value, int32_t index, int32_t part) {
+    series::notify_owner(s, c, value, index, part);
+    if (stack::unwinding()) stack::raise_pending();
+}
 
 Run run_of_string(const Cell* str) {
     uint32_t h = head_index(str);
     return Run{series_node(str), h, total_length(str) - h};
 }
 
-// A word's name as a run over the symbol's cached spelling string (read only).
 Run run_of_word(const Cell* w) {
     uint32_t node = symbol::spelling_string(word_symbol(w));
     return Run{node, 0, buf(node)->length()};
 }
+
+Run text_run(const Cell* v) { return is_any_word_type(type_of(v)) ? run_of_word(v) : run_of_string(v); }
+
+namespace {
 
 // Forms the values of an any-block from its head into node, without separators. A budget
 // (>= 0) limits the code points added: the text that overshoots it is cut back.
@@ -83,7 +68,8 @@ void append_formed_values(uint32_t node, const Cell* block, int64_t budget) {
     if (budget >= 0) truncate(node, uint32_t(start + budget));
 }
 
-// The text a value contributes to append, insert and change (part: code points, -1 for all).
+}  // namespace
+
 Run text_of(const Cell* value, int64_t part) {
     uint32_t t = type_of(value);
     Run r;
@@ -112,6 +98,8 @@ Run text_of(const Cell* value, int64_t part) {
     if (part >= 0 && part < r.count) r.count = uint32_t(part);
     return r;
 }
+
+namespace {
 
 // ---- make, to, form, mold ----
 
@@ -272,270 +260,57 @@ int32_t string_compare(const Cell* a, const Cell* b, int32_t op) {
     return compare_text(a, b, op, false);
 }
 
+
 // ---- append, insert, change ----
 
 // The owner hears of a change before the text is gathered: its handler may run Zel code
-// and change either series, so positions are read after it.
+// and change either series, so positions are read after it. A char! is written straight
+// into the target, every other value through its text run (text_of).
 void string_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    uint32_t node = series_node(series);
     Change before = append ? Change::APPEND : Change::INSERT;
     tell_owner(series, before, value, int32_t(append ? total_length(series) : head_index(series)), part);
-    Run r = text_of(value, part);
+    uint32_t node = series_node(series);
     uint32_t at = append ? total_length(series) : head_index(series);
     uint32_t times = dup < 1 ? 1 : uint32_t(dup);
-    splice(node, at, 0, r.node, r.from, r.count, times);
-    uint64_t past = uint64_t(at) + uint64_t(r.count) * times;
+    uint32_t count = 1;
+    uint32_t vt = type_of(value);
+    if (vt == TYPE_CHAR) {
+        splice_char(node, at, 0, char_value(value), times);
+    } else if (is_plain_text(vt) && part < 0) {
+        Run r = run_of_string(value);
+        splice(node, at, 0, r.node, r.from, r.count, times);
+        count = r.count;
+    } else {
+        Run r = text_of(value, part);
+        splice(node, at, 0, r.node, r.from, r.count, times);
+        count = r.count;
+    }
+    uint64_t past = uint64_t(at) + uint64_t(count) * times;
     tell_owner(series, append ? Change::APPENDED : Change::INSERTED, value, int32_t(at), int32_t(past - at));
     if (append) {
         series->d1 = 0;
     } else {
-        uint32_t total = buf(node)->length();
+        uint32_t total = buf(series_node(series))->length();
         series->d1 = uint32_t(past > total ? total : past);
     }
 }
 
 void string_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    uint32_t node = series_node(series);
     tell_owner(series, Change::CHANGE, value, int32_t(head_index(series)), part);
+    uint32_t node = series_node(series);
     uint32_t total = buf(node)->length();
     uint32_t at = head_index(series);
-    Run r = text_of(value, -1);
     uint32_t times = dup < 1 ? 1 : uint32_t(dup);
+    bool is_char = type_of(value) == TYPE_CHAR;
+    Run r = is_char ? Run{0, 0, 1} : text_of(value, -1);
     uint64_t inserted = uint64_t(r.count) * times;
     uint64_t left = total - at;
     uint64_t replaced = part >= 0 ? uint64_t(part) : inserted;
     if (replaced > left) replaced = left;
-    splice(node, at, uint32_t(replaced), r.node, r.from, r.count, times);
+    if (is_char) splice_char(node, at, uint32_t(replaced), char_value(value), times);
+    else splice(node, at, uint32_t(replaced), r.node, r.from, r.count, times);
     tell_owner(series, Change::CHANGED, value, int32_t(at), int32_t(inserted));
     series->d1 = uint32_t(at + inserted);
-}
-
-// ---- find and select ----
-
-enum NeedleKind { NEEDLE_CHAR, NEEDLE_RUN, NEEDLE_BITSET, NEEDLE_NEVER };
-
-struct Needle {
-    NeedleKind kind;
-    uint32_t cp = 0;
-    Run run{0, 0, 0};
-    const Cell* bitset = nullptr;
-    uint32_t length() const { return kind == NEEDLE_RUN ? run.count : 1; }
-};
-
-Needle needle_of(const Cell* series, const Cell* value, bool folding) {
-    uint32_t st = type_of(series), vt = type_of(value);
-    Needle n{NEEDLE_RUN};
-    if (vt == TYPE_CHAR) {
-        n.kind = NEEDLE_CHAR;
-        n.cp = folding ? fold(char_value(value)) : char_value(value);
-    } else if (vt == TYPE_BITSET) {
-        n.kind = NEEDLE_BITSET;
-        n.bitset = value;
-    } else if (is_plain_text(vt)) {
-        n.run = run_of_string(value);
-    } else if (vt == TYPE_BINARY) {
-        if (st != TYPE_BINARY) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
-        n.run = run_of_string(value);
-    } else if (is_any_word_type(vt)) {
-        n.run = run_of_word(value);
-    } else if (st == TYPE_BINARY && vt == TYPE_INTEGER) {
-        int32_t v = int_value(value);
-        n.kind = v < 0 || v > 255 ? NEEDLE_NEVER : NEEDLE_CHAR;
-        n.cp = uint32_t(v);
-    } else {
-        uint32_t t = new_node(16);
-        form_into(value, t);
-        n.run = Run{t, 0, buf(t)->length()};
-    }
-    return n;
-}
-
-bool matches_at(uint32_t node, uint32_t p, const Needle& n, bool folding) {
-    const SeriesBuf* b = buf(node);
-    switch (n.kind) {
-        case NEEDLE_CHAR: {
-            uint32_t c = char_at(b, p);
-            return (folding ? fold(c) : c) == n.cp;
-        }
-        case NEEDLE_BITSET: return bitset_has(n.bitset, char_at(b, p));
-        case NEEDLE_NEVER: return false;
-        case NEEDLE_RUN: break;
-    }
-    const SeriesBuf* s = buf(n.run.node);
-    for (uint32_t k = 0; k < n.run.count; k++) {
-        uint32_t a = char_at(b, p + k), c = char_at(s, n.run.from + k);
-        if (a != c && (!folding || fold(a) != fold(c))) return false;
-    }
-    return true;
-}
-
-// Whether the haystack units after position at match the needle's code points after its
-// first (want holds them read, and folded when folding, once per search).
-template <typename Unit>
-bool rest_matches(const Unit* hay, int64_t at, const uint32_t* want, int64_t len, bool folding) {
-    for (int64_t k = 1; k < len; k++) {
-        uint32_t c = hay[at + k];
-        if ((folding ? fold(c) : c) != want[k]) return false;
-    }
-    return true;
-}
-
-// The forward search of a text needle in the units of the haystack: a candidate is tried only
-// when its first code point matches.
-template <typename Unit>
-int64_t scan_run(const Unit* hay, int64_t from, int64_t high, int64_t skip, const uint32_t* want,
-                 int64_t len, bool folding) {
-    for (int64_t p = from; p + len <= high; p += skip) {
-        uint32_t c = hay[p];
-        if ((folding ? fold(c) : c) == want[0] && rest_matches(hay, p, want, len, folding)) return p;
-    }
-    return -1;
-}
-
-// scan_run for 8-bit text read one position at a time: 16 positions at once are tested for
-// the needle's first code point (both bytes that fold to it when folding), and only the
-// candidates are compared in full. Returns -2 when the first code point matches more than
-// two byte values (the caller then scans position by position).
-int64_t scan_bytes(const uint8_t* hay, int64_t from, int64_t high, const uint32_t* want, int64_t len, bool folding) {
-    // fold() of every byte value, made once.
-    static const auto folded = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t v = 0; v < 256; v++) t[v] = fold(v);
-        return t;
-    }();
-    int first[2] = {-1, -1};
-    int found = 0;
-    for (uint32_t v = 0; v < 256; v++) {
-        if ((folding ? folded[v] : v) != want[0]) continue;
-        if (found == 2) return -2;
-        first[found++] = int(v);
-    }
-    if (found == 0) return -1;
-    if (found == 1) first[1] = first[0];
-    const __m128i a = _mm_set1_epi8(char(first[0])), b = _mm_set1_epi8(char(first[1]));
-    int64_t last = high - len;   // the last position a match may start at
-    int64_t p = from;
-    for (; p + 16 <= last + 1; p += 16) {
-        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
-        uint32_t mask = uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, a), _mm_cmpeq_epi8(chunk, b))));
-        while (mask) {
-            int64_t at = p + __builtin_ctz(mask);
-            if (rest_matches(hay, at, want, len, folding)) return at;
-            mask &= mask - 1;
-        }
-    }
-    for (; p <= last; p++) {
-        if ((hay[p] == first[0] || hay[p] == first[1]) && rest_matches(hay, p, want, len, folding)) return p;
-    }
-    return -1;
-}
-
-int64_t search_run_forward(const SeriesBuf* b, int64_t from, int64_t high, int64_t skip, const Run& run, bool folding) {
-    int64_t len = run.count;
-    uint32_t small[64];
-    std::vector<uint32_t> large;
-    uint32_t* want = small;
-    if (len > 64) {
-        large.resize(size_t(len));
-        want = large.data();
-    }
-    const SeriesBuf* s = buf(run.node);
-    for (int64_t k = 0; k < len; k++) {
-        uint32_t c = char_at(s, uint32_t(run.from + k));
-        want[k] = folding ? fold(c) : c;
-    }
-    if (b->unit() == 1 && skip == 1 && high - from >= 64) {
-        int64_t p = scan_bytes(b->data(), from, high, want, len, folding);
-        if (p != -2) return p;
-    }
-    switch (b->unit()) {
-        case 1: return scan_run(b->data(), from, high, skip, want, len, folding);
-        case 2: return scan_run(reinterpret_cast<const uint16_t*>(b->data()), from, high, skip, want, len, folding);
-        default: return scan_run(reinterpret_cast<const uint32_t*>(b->data()), from, high, skip, want, len, folding);
-    }
-}
-
-// Searches as find (select: false) does; returns the position of the match or -1, and the
-// needle's length in *needle_len.
-int64_t search(const FindArgs& a, uint32_t* needle_len) {
-    Cell* series = a.series;
-    uint32_t node = series_node(series);
-    int64_t total = buf(node)->length();
-    int64_t head = series_head(series);
-    if (head < 0) head = 0;
-    if (total == 0 || (head >= total && !a.reverse)) return -1;
-    if (head > total) head = total;
-    if (a.any || a.with) error::raise(error::ERR_INTERNAL_NOT_DONE);
-    int64_t skip = 1;
-    if (a.skip) {
-        if (type_of(a.skip) != TYPE_INTEGER) invalid_refine(SYM_SKIP, a.skip);
-        skip = int_value(a.skip);
-        if (skip < 1) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, a.skip);
-    }
-    int64_t part = -1;
-    if (a.part) {
-        if (type_of(a.part) == TYPE_INTEGER) part = int_value(a.part);
-        else if (type_of(a.part) == type_of(series) && series_node(a.part) == node) part = int64_t(series_head(a.part)) - head;
-        else invalid_refine(SYM_PART, a.part);
-        if (part < 1) return -1;
-    }
-    bool folding = is_text_type(type_of(series)) && !a.case_sensitive && !a.same;
-    Needle n = needle_of(series, a.value, folding);
-    int64_t len = n.length();
-    *needle_len = uint32_t(len);
-    if (len == 0) return -1;
-
-    if (a.reverse) {
-        if (a.match) return -1;
-        int64_t low = part >= 0 ? head - part : 0;
-        if (low < 0) low = 0;
-        for (int64_t p = head - skip; p >= low; p -= skip)
-            if (p + len <= total && matches_at(node, uint32_t(p), n, folding)) return p;
-        return -1;
-    }
-    int64_t high = total;
-    if (part >= 0 && head + part < high) high = head + part;
-    if (a.match) return head + len <= high && matches_at(node, uint32_t(head), n, folding) ? head : -1;
-    if (a.last) {
-        if (head + len > high) return -1;
-        for (int64_t p = head + ((high - len - head) / skip) * skip; p >= head; p -= skip)
-            if (matches_at(node, uint32_t(p), n, folding)) return p;
-        return -1;
-    }
-    if (n.kind == NEEDLE_RUN) return search_run_forward(buf(node), head, high, skip, n.run, folding);
-    for (int64_t p = head; p + len <= high; p += skip)
-        if (matches_at(node, uint32_t(p), n, folding)) return p;
-    return -1;
-}
-
-Cell* string_find(const FindArgs& a) {
-    uint32_t len = 0;
-    int64_t p = search(a, &len);
-    Cell* out = stack::push();
-    if (p < 0) {
-        set_none(out);
-        return out;
-    }
-    *out = *a.series;
-    out->d1 = uint32_t(a.tail ? p + len : p);
-    return out;
-}
-
-// The element at index of a series, as select returns it.
-void element_at(Cell* out, const Cell* series, uint32_t index) {
-    uint32_t cp = char_at(buf(series_node(series)), index);
-    if (type_of(series) == TYPE_BINARY) set_integer(out, int32_t(cp));
-    else set_char(out, cp);
-}
-
-Cell* string_select(const FindArgs& a) {
-    uint32_t len = 0;
-    int64_t p = search(a, &len);
-    Cell* out = stack::push();
-    int64_t next = p + len;
-    if (p < 0 || next >= int64_t(total_length(a.series))) set_none(out);
-    else element_at(out, a.series, uint32_t(next));
-    return out;
 }
 
 // ---- eval-path ----
@@ -590,233 +365,11 @@ Cell* string_take(Cell* series, Cell* part, bool deep, bool last) {
     // A single taken element is returned as itself.
     if (length(r) != 1) return r;
     Cell* out = stack::push();
-    element_at(out, r, head_index(r));
+    series::element_value(out, r, head_index(r));
     return out;
-}
-
-// ---- trim ----
-
-bool in_unicode_space(uint32_t c) {
-    return c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
-           c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-// Whitespace that trim drops at the edges.
-bool edge_space(uint32_t c) { return (c >= 1 && c <= 32) || in_unicode_space(c); }
-// Whitespace that trim drops around inner line breaks.
-bool inner_space(uint32_t c) { return c == ' ' || c == '\t' || in_unicode_space(c); }
-
-std::vector<uint32_t> read_chars(const Cell* str) {
-    Run r = run_of_string(str);
-    std::vector<uint32_t> v(r.count);
-    const SeriesBuf* b = buf(r.node);
-    for (uint32_t i = 0; i < r.count; i++) v[i] = char_at(b, r.from + i);
-    return v;
-}
-
-// Writes the trimmed code points back from the head (they never outnumber the old ones).
-void write_chars(const Cell* str, const std::vector<uint32_t>& v) {
-    uint32_t node = series_node(str), h = head_index(str);
-    SeriesBuf* b = buf(node);
-    uint32_t unit = b->unit();
-    for (size_t i = 0; i < v.size(); i++) {
-        uint32_t at = h + uint32_t(i);
-        switch (unit) {
-            case 1: b->data()[at] = uint8_t(v[i]); break;
-            case 2: reinterpret_cast<uint16_t*>(b->data())[at] = uint16_t(v[i]); break;
-            default: reinterpret_cast<uint32_t*>(b->data())[at] = v[i]; break;
-        }
-    }
-    b->tail = (h + uint32_t(v.size())) * unit;
-}
-
-std::vector<uint32_t> removal_set(const Cell* with) {
-    if (!with) return {'\t', '\n', '\r', ' '};
-    switch (type_of(with)) {
-        case TYPE_CHAR: return {char_value(with)};
-        case TYPE_INTEGER: return {uint32_t(int_value(with))};
-        case TYPE_BINARY:
-        default:
-            if (is_text_type(type_of(with)) || type_of(with) == TYPE_BINARY) return read_chars(with);
-            error::raise(error::ERR_SCRIPT_INVALID_ARG, with);
-    }
-}
-
-std::vector<uint32_t> trim_default(const std::vector<uint32_t>& v, bool head, bool tail) {
-    size_t lo = 0, hi = v.size();
-    if (!(tail && !head))
-        while (lo < hi && edge_space(v[lo])) lo++;
-    bool trailing_lf = false;
-    if (!(head && !tail)) {
-        while (hi > lo && edge_space(v[hi - 1])) {
-            if (v[hi - 1] == '\n') trailing_lf = true;
-            hi--;
-        }
-    }
-    if (head || tail) return std::vector<uint32_t>(v.begin() + long(lo), v.begin() + long(hi));
-    std::vector<uint32_t> out;
-    for (size_t i = lo; i < hi; i++) {
-        uint32_t c = v[i];
-        if (c == '\n') {
-            while (!out.empty() && inner_space(out.back())) out.pop_back();
-            out.push_back(c);
-            while (i + 1 < hi && inner_space(v[i + 1])) i++;
-        } else {
-            out.push_back(c);
-        }
-    }
-    if (trailing_lf) out.push_back('\n');
-    return out;
-}
-
-std::vector<uint32_t> trim_lines(const std::vector<uint32_t>& v) {
-    std::vector<uint32_t> out;
-    bool gap = false;
-    for (uint32_t c : v) {
-        if (edge_space(c)) {
-            gap = true;
-            continue;
-        }
-        if (gap && !out.empty()) out.push_back(' ');
-        gap = false;
-        out.push_back(c);
-    }
-    return out;
-}
-
-void string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ && !all && !with) error::raise(error::ERR_INTERNAL_NOT_DONE);
-    tell_owner(series, Change::TRIM, nullptr, int32_t(head_index(series)), length(series));
-    std::vector<uint32_t> v = read_chars(series);
-    std::vector<uint32_t> out;
-    if (all || with) {
-        std::vector<uint32_t> set = removal_set(with);
-        for (uint32_t c : v) {
-            bool drop = false;
-            for (uint32_t s : set) drop = drop || s == c;
-            if (!drop) out.push_back(c);
-        }
-    } else if (auto_) {
-        error::raise(error::ERR_INTERNAL_NOT_DONE);
-    } else if (lines) {
-        out = trim_lines(v);
-    } else {
-        out = trim_default(v, head, tail);
-    }
-    write_chars(series, out);
-    tell_owner(series, Change::TRIMMED, nullptr, int32_t(head_index(series)), int32_t(out.size()));
 }
 
 }  // namespace
-
-// ---- text comparison and matching ----
-
-namespace {
-Run text_run(const Cell* v) { return is_any_word_type(type_of(v)) ? run_of_word(v) : run_of_string(v); }
-}  // namespace
-
-int32_t compare_text(const Cell* a, const Cell* b, int32_t op, bool match) {
-    bool same = !is_any_word_type(type_of(a)) && !is_any_word_type(type_of(b)) &&
-                series_node(a) == series_node(b) && series_head(a) == series_head(b);
-    bool equality = op == OP_EQUAL || op == OP_NOT_EQUAL || op == OP_STRICT_EQUAL || op == OP_FIND ||
-                    op == OP_STRICT_LIT || op == OP_EQUAL_LIT;
-    if (op == OP_SAME) return same ? 0 : -1;
-    if (same && equality && !match) return 0;
-    Run ra = text_run(a), rb = text_run(b);
-    uint32_t n;
-    if (match) {
-        if (rb.count == 0) return op == OP_FIND ? 1 : 0;
-        if (ra.count < rb.count) return 1;
-        n = rb.count;
-    } else {
-        if (ra.count != rb.count && equality) return 1;
-        if (ra.count == 0 && rb.count == 0) return 0;
-        n = ra.count < rb.count ? ra.count : rb.count;
-    }
-    bool folding = !(op == OP_STRICT_EQUAL || op == OP_CASE_SORT || op == OP_STRICT_LIT);
-    const SeriesBuf* ba = buf(ra.node);
-    const SeriesBuf* bb = buf(rb.node);
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t ca = char_at(ba, ra.from + i), cb = char_at(bb, rb.from + i);
-        if (ca == cb) continue;
-        if (folding) {
-            ca = fold(ca);
-            cb = fold(cb);
-            if (ca == cb) continue;
-        }
-        return ca > cb ? 1 : -1;
-    }
-    if (match) return 0;
-    return ra.count > rb.count ? 1 : (ra.count < rb.count ? -1 : 0);
-}
-
-bool bitset_has(const Cell* bitset, uint32_t cp) {
-    const SeriesBuf* b = buf(series_node(bitset));
-    uint32_t byte = cp >> 3;
-    if (byte >= b->tail) return (b->flags & F_BITSET_COMPLEMENT) != 0;
-    return (b->data()[byte] & (0x80u >> (cp & 7))) != 0;
-}
-
-bool head_in_bitset(const Cell* str, const Cell* bitset) {
-    if (length(str) < 1) return false;
-    return bitset_has(bitset, char_at_index(str, head_index(str)));
-}
-
-bool tag_delimited(const Cell* str, const Cell* tag) {
-    uint32_t h = head_index(str), n = total_length(str);
-    uint64_t close = uint64_t(h) + 1 + uint32_t(length(tag));
-    return h < n && char_at_index(str, h) == '<' && close < n && char_at_index(str, uint32_t(close)) == '>';
-}
-
-bool match_at(const Cell* str, const Cell* value, bool case_sensitive) {
-    Run r = text_of(value, -1);
-    Needle n{NEEDLE_RUN};
-    n.run = r;
-    uint32_t h = head_index(str);
-    if (uint64_t(h) + r.count > total_length(str)) return false;
-    return matches_at(series_node(str), h, n, !case_sensitive);
-}
-
-bool contains_char(const Cell* str, uint32_t cp, int32_t step, bool case_sensitive) {
-    const SeriesBuf* b = buf(series_node(str));
-    uint32_t n = b->length();
-    uint32_t want = case_sensitive ? cp : fold(cp);
-    if (step < 1) step = 1;
-    for (uint64_t i = head_index(str); i < n; i += uint32_t(step)) {
-        uint32_t c = char_at(b, uint32_t(i));
-        if ((case_sensitive ? c : fold(c)) == want) return true;
-    }
-    return false;
-}
-
-void set_operation(Cell* out, bool case_sensitive, int32_t skip, int32_t op, const Cell* a, const Cell* b) {
-    if (skip < 1) {
-        Cell s;
-        set_integer(&s, skip);
-        invalid_refine(SYM_SKIP, &s);
-    }
-    uint32_t room = uint32_t(length(a)) + (op == 9 ? uint32_t(length(b)) : 0);
-    init_cell(out, room ? room : 16, type_of(a));
-    uint32_t result = series_node(out);
-    // Walks one series record by record, keeping those whose first code point passes.
-    auto walk = [&](const Cell* from, const Cell* other, bool want_in_other, bool test_other) {
-        Run r = run_of_string(from);
-        for (uint32_t i = 0; i < r.count; i += uint32_t(skip)) {
-            uint32_t c = char_at(buf(r.node), r.from + i);
-            if (test_other && contains_char(other, c, skip, case_sensitive) != want_in_other) continue;
-            if (contains_char(out, c, skip, case_sensitive)) continue;
-            uint32_t end = i + uint32_t(skip) > r.count ? r.count : i + uint32_t(skip);
-            append_range(result, r.node, r.from + i, r.from + end);
-        }
-    };
-    switch (op) {
-        case 8: walk(a, b, false, false); break;
-        case 9: walk(a, b, false, false); walk(b, a, false, false); break;
-        case 10: walk(a, b, true, true); break;
-        case 11: walk(a, b, false, true); break;
-        case 12: walk(a, b, false, true); walk(b, a, false, true); break;
-        default: error::raise(error::ERR_INTERNAL_NOT_DONE);
-    }
-}
 
 }  // namespace zel::string
 
@@ -840,12 +393,29 @@ void register_string() {
     set(ACT_CHANGE, &string_change);
     set(ACT_FIND, &string_find);
     set(ACT_SELECT, &string_select);
+    set(ACT_SORT, &string_sort);
     set(ACT_SWAP, &string_swap);
     set(ACT_TAKE, &string_take);
     set(ACT_TRIM, &string_trim);
     for (int a : {ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
                   ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
         set(a, I);
+    actions::register_type(spec);
+}
+
+void register_text_type(uint32_t id, const char* name, actions::FormFn form, actions::MoldFn mold,
+                        actions::EvalPathFn eval_path, bool paths) {
+    const actions::Handler I = actions::INHERIT;
+    actions::TypeSpec spec{id, TYPE_STRING, name, {}};
+    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    for (int a : {ACT_MAKE, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_COMPARE, ACT_APPEND, ACT_AT,
+                  ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
+                  ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP,
+                  ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY})
+        set(a, I);
+    if (form) set(ACT_FORM, form);
+    if (mold) set(ACT_MOLD, mold);
+    if (paths) set(ACT_EVAL_PATH, eval_path ? actions::handler(eval_path) : I);
     actions::register_type(spec);
 }
 

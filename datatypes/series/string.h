@@ -43,6 +43,9 @@ std::string node_to_utf8(uint32_t node, uint32_t from = 0);
 // to *remaining when given (untouched on a full decode). Raises access/invalid-utf8 with the
 // offending bytes on a malformed sequence. Returns the buffer's node.
 uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32_t* remaining, bool cr);
+// Raises access/invalid-utf8 with the bytes of a malformed sequence (at most four of the n
+// bytes at p).
+[[noreturn]] void raise_invalid_utf8(const uint8_t* p, size_t n);
 // Bytes of the UTF-8 form of code points [from, to) of the buffer (`utf8/measure-units`);
 // raises script/invalid-char for a value above 0x10FFFF.
 size_t utf8_size(uint32_t node, uint32_t from, uint32_t to);
@@ -56,9 +59,27 @@ uint32_t decode_utf16le(const uint8_t* bytes, size_t n, uint32_t target_node, bo
 // LF). Raises script/invalid-char for a value above 0x10FFFF.
 std::string to_utf16le(const Cell* str, bool cr);
 
+// `string/to-utf8-text`: NUL-terminated UTF-8 of the string from its head, in the cell's
+// scratch buffer (unicode.h), at most length code points (length < 0: all); length receives
+// the byte count without the NUL. Raises script/invalid-char above 0x10FFFF.
+const char* to_utf8_text(Cell* str, int64_t& length);
+// `string/to-utf8-text-lines`: the same, each LF written as CR LF when cr is set.
+const char* to_utf8_text_lines(Cell* str, int64_t& length, bool cr);
+// Text encodings of `string/from-c-buffer`.
+enum TextEncoding : int { ENCODING_UTF8 = 0, ENCODING_UTF16LE = -1 };
+// `string/from-c-buffer`: a new string! in out from len bytes of text: UTF-8 (strict, a cut
+// sequence at the end dropped) or UTF-16LE (len / 2 units), without CR translation. Another
+// encoding raises internal/not-done. out reads unset while the string is built.
+void from_c_buffer(Cell* out, const uint8_t* text, size_t len, int encoding);
+
 // ---- access ----
 // Code points from the head to the tail (0 when the head is past the tail).
 int32_t length(const Cell* str);
+// Code points from the head to the tail, at most limit (limit < 0: no limit).
+inline int64_t length_limit(const Cell* str, int64_t limit) {
+    int64_t n = length(str);
+    return limit >= 0 && limit < n ? limit : n;
+}
 // Code points from the buffer start to the tail (`string/total-length`).
 inline uint32_t total_length(const Cell* str) { return memory::buf(series_node(str))->length(); }
 // The head index clipped to 0 .. total length.
@@ -116,6 +137,9 @@ void truncate(uint32_t node, uint32_t index);
 // when that is wider. Sizes are checked before anything changes (internal/no-memory).
 void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
             uint32_t dup = 1);
+// The same with dup copies of one code point, which needs unit 1 up to 0x7F, 2 up to 0xFFFF
+// and 4 above (the rule of appending a char!).
+void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint32_t dup = 1);
 
 // Escapes c as molded strings and chars do: "^(hex)" for 0x1E, 0x80-0x9F and (with all) any
 // code point above 0x7F; in mode 253 the caret escapes of control characters, "^^" style

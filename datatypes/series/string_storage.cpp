@@ -1,5 +1,7 @@
 // string! storage: units, widening, code point access, UTF-8 conversion, escapes.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/error.h"
 #include "datatypes/series/string.h"
@@ -257,19 +259,36 @@ void empty_reset(Cell* str) {
     str->d1 = 0;
 }
 
-void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
-            uint32_t dup) {
-    // A source inside the target is copied out first: the move below would overwrite it.
-    if (src_node == node && count > 0) {
-        src_node = memory::copy_range(node, from, count);
-        from = 0;
+namespace {
+
+// Copies n code points from src (unit su) to dst (unit du); the ranges do not overlap.
+void copy_units(uint8_t* dst, uint32_t du, const uint8_t* src, uint32_t su, uint32_t n) {
+    if (su == du) {
+        std::memcpy(dst, src, size_t(n) * du);
+        return;
     }
-    uint32_t src_unit = buf(src_node)->unit();
+    auto convert = [n](auto* d, const auto* s) {
+        for (uint32_t i = 0; i < n; i++) d[i] = s[i];
+    };
+    auto from = [&](auto* d) {
+        switch (su) {
+            case 1: convert(d, src); break;
+            case 2: convert(d, reinterpret_cast<const uint16_t*>(src)); break;
+            default: convert(d, reinterpret_cast<const uint32_t*>(src)); break;
+        }
+    };
+    switch (du) {
+        case 1: from(dst); break;
+        case 2: from(reinterpret_cast<uint16_t*>(dst)); break;
+        default: from(reinterpret_cast<uint32_t*>(dst)); break;
+    }
+}
+
+// Replaces `remove` code points at `at` by a gap of `inserted` code points in a buffer of at
+// least `unit`, widening and growing it as needed (to twice its size when it must grow), and
+// sets the new tail. Returns the buffer; the gap's content is left to the caller.
+SeriesBuf* open_gap(uint32_t node, uint32_t at, uint32_t remove, uint64_t inserted, uint32_t unit) {
     uint32_t len = buf(node)->length();
-    if (at > len) at = len;
-    if (remove > len - at) remove = len - at;
-    uint64_t inserted = uint64_t(count) * dup;
-    uint32_t unit = buf(node)->unit() > src_unit ? buf(node)->unit() : src_unit;
     uint64_t new_len = uint64_t(len) - remove + inserted;
     check_size(new_len * unit);
     if (unit > buf(node)->unit()) widen(node, unit);
@@ -277,59 +296,121 @@ void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint
     size_t need = size_t(new_len * unit);
     if (need > b->size) {
         size_t doubled = size_t(b->size) * 2;
-        b = memory::grow(node, need > doubled && need > 0 ? need : doubled);
+        b = memory::grow(node, need > doubled || doubled > 0x7FFFFFF0u ? need : doubled);
     }
     uint8_t* d = b->data();
     uint32_t rest = len - at - remove;
-    std::memmove(d + (size_t(at) + size_t(inserted)) * unit, d + size_t(at + remove) * unit, size_t(rest) * unit);
-    if (inserted > 0) {
+    if (rest && inserted != remove)
+        std::memmove(d + (size_t(at) + size_t(inserted)) * unit, d + size_t(at + remove) * unit, size_t(rest) * unit);
+    b->tail = uint32_t(new_len * unit);
+    return b;
+}
+
+// Repeats the first run of `filled` bytes at dst until `total` bytes are written, doubling
+// the copied stretch each step.
+void repeat_run(uint8_t* dst, size_t filled, size_t total) {
+    while (filled < total) {
+        size_t n = filled < total - filled ? filled : total - filled;
+        std::memcpy(dst + filled, dst, n);
+        filled += n;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// splice with a source inside the target itself, copied in place: no temporary. When the
+// string does not grow, the source is moved to its place before the rest moves down (the
+// rest may hold part of the source); when it grows, the rest moves up first and the source is
+// read where the gap left it: the part before the replaced stretch's end stays, the part
+// after it moved by the change in length.
+void splice_within(uint32_t node, uint32_t at, uint32_t remove, uint32_t from, uint32_t count, uint32_t dup) {
+    uint32_t len = buf(node)->length(), unit = buf(node)->unit();
+    uint64_t inserted = uint64_t(count) * dup;
+    if (inserted <= remove) {
+        SeriesBuf* b = buf(node);
+        uint8_t* d = b->data();
+        std::memmove(d + size_t(at) * unit, d + size_t(from) * unit, size_t(count) * unit);
+        repeat_run(d + size_t(at) * unit, size_t(count) * unit, size_t(inserted) * unit);
+        std::memmove(d + size_t(at + inserted) * unit, d + size_t(at + remove) * unit,
+                     size_t(len - at - remove) * unit);
+        b->tail = uint32_t((uint64_t(len) - remove + inserted) * unit);
+        return;
+    }
+    SeriesBuf* b = open_gap(node, at, remove, inserted, unit);
+    uint8_t* d = b->data();
+    uint32_t stays_end = std::min(from + count, at + remove);
+    uint32_t staying = stays_end > from ? stays_end - from : 0;
+    uint64_t moved_from = uint64_t(std::max(from, at + remove)) - remove + inserted;
+    std::memmove(d + size_t(at) * unit, d + size_t(from) * unit, size_t(staying) * unit);
+    std::memmove(d + size_t(at + staying) * unit, d + size_t(moved_from) * unit, size_t(count - staying) * unit);
+    repeat_run(d + size_t(at) * unit, size_t(count) * unit, size_t(inserted) * unit);
+}
+
+}  // namespace
+
+void splice(uint32_t node, uint32_t at, uint32_t remove, uint32_t src_node, uint32_t from, uint32_t count,
+            uint32_t dup) {
+    SeriesBuf* t = buf(node);
+    uint32_t len = t->length();
+    if (at > len) at = len;
+    if (remove > len - at) remove = len - at;
+    if (at == len && dup == 1 && src_node != node) {
+        // Appending a run of the same unit that fits: one short copy.
         const SeriesBuf* s = buf(src_node);
-        uint8_t* dst = d + size_t(at) * unit;
-        if (s->unit() == unit) {
-            std::memcpy(dst, s->data() + size_t(from) * unit, size_t(count) * unit);
-        } else {
-            for (uint32_t i = 0; i < count; i++) put_unit(b, at + i, char_at(s, from + i));
-        }
-        // /dup: double the filled run until the whole stretch is written.
-        size_t filled = size_t(count) * unit, total = size_t(inserted) * unit;
-        while (filled < total) {
-            size_t n = filled < total - filled ? filled : total - filled;
-            std::memcpy(dst + filled, dst, n);
-            filled += n;
+        uint32_t unit = t->unit();
+        size_t bytes = size_t(count) * unit;
+        if (s->unit() == unit && t->tail + bytes <= t->size) {
+            uint8_t* dst = t->tail_ptr();
+            const uint8_t* from_ptr = s->data() + size_t(from) * unit;
+            if (bytes <= 16 && t->tail + 16 <= t->size && size_t(from) * unit + 16 <= s->size) {
+                std::memcpy(dst, from_ptr, 16);   // one wide copy; the bytes past the run are slack
+            } else if (bytes <= 16) {
+                for (size_t i = 0; i < bytes; i++) dst[i] = from_ptr[i];
+            } else {
+                std::memcpy(dst, from_ptr, bytes);
+            }
+            t->tail += uint32_t(bytes);
+            return;
         }
     }
-    b->tail = uint32_t(new_len * unit);
+    if (src_node == node) {
+        check_size((uint64_t(len) - remove + uint64_t(count) * dup) * buf(node)->unit());
+        splice_within(node, at, remove, from, count, dup);
+        return;
+    }
+    uint64_t inserted = uint64_t(count) * dup;
+    uint32_t src_unit = buf(src_node)->unit();
+    uint32_t unit = buf(node)->unit() > src_unit ? buf(node)->unit() : src_unit;
+    SeriesBuf* b = open_gap(node, at, remove, inserted, unit);
+    if (inserted == 0) return;
+    uint8_t* dst = b->data() + size_t(at) * unit;
+    const SeriesBuf* s = buf(src_node);
+    copy_units(dst, unit, s->data() + size_t(from) * s->unit(), s->unit(), count);
+    repeat_run(dst, size_t(count) * unit, size_t(inserted) * unit);
+}
+
+void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint32_t dup) {
+    uint32_t len = buf(node)->length();
+    if (at > len) at = len;
+    if (remove > len - at) remove = len - at;
+    uint32_t unit = unit_for(cp, false);
+    if (buf(node)->unit() > unit) unit = buf(node)->unit();
+    SeriesBuf* b = open_gap(node, at, remove, dup, unit);
+    if (dup == 0) return;
+    if (unit == 1) {
+        std::memset(b->data() + at, int(cp), dup);
+        return;
+    }
+    put_unit(b, at, cp);
+    uint8_t* dst = b->data() + size_t(at) * unit;
+    repeat_run(dst, unit, size_t(dup) * unit);
 }
 
 // ---- UTF-8 ----
 
-// True when the bytes from p (n of them, fewer than the lead byte announces) could still
-// become a valid sequence: the input was cut, not malformed.
-static bool cut_sequence(const uint8_t* p, size_t n) {
-    uint8_t b0 = p[0];
-    size_t need;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) need = 2;
-    else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return false;
-    }
-    if (n >= need) return false;
-    for (size_t i = 1; i < n; i++) {
-        uint8_t c = p[i];
-        if (i == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) return false;
-    }
-    return true;
-}
-
-[[noreturn]] static void raise_invalid_utf8(const uint8_t* p, size_t n) {
+[[noreturn]] void raise_invalid_utf8(const uint8_t* p, size_t n) {
     size_t k = n < 4 ? n : 4;
     uint32_t bin = memory::new_series(k ? k : 1, 1);
     SeriesBuf* b = buf(bin);
@@ -367,7 +448,7 @@ uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaini
         size_t len;
         uint32_t cp = utf8::decode(p + i, n - i, len);
         if (cp == utf8::INVALID) {
-            if (cut_sequence(p + i, n - i)) {
+            if (utf8::is_cut(p + i, n - i)) {
                 if (remaining) *remaining = int32_t(n - i);
                 return node;
             }

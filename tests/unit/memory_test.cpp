@@ -132,11 +132,24 @@ TEST_F(CollectorTest, GarbageHeavyWorkReturnsToABoundedFootprint) {
     EXPECT_LT(memory::total_reserved(), base + (16u << 20));
 }
 
-TEST_F(CollectorTest, BigBuffersAreReturnedToTheSystem) {
+// A released big buffer stays a spare until the next cycle (a big buffer made meanwhile takes
+// it), then goes back to the system.
+TEST_F(CollectorTest, BigBuffersAreReusedThenReturnedToTheSystem) {
+    collector::run_cycle();
     collector::run_cycle();
     size_t base = memory::total_reserved();
     memory::new_series(8u << 20, 1);
     EXPECT_GE(memory::total_reserved(), base + (8u << 20));
+    collector::run_cycle();
+    size_t with_spare = memory::total_reserved();
+    uint32_t again = memory::new_series(6u << 20, 1);
+    if (!collector::state.stress) EXPECT_EQ(memory::total_reserved(), with_spare);   // no spares under stress
+    EXPECT_GE(memory::buf(again)->size, 6u << 20);
+    collector::run_cycle();
+    collector::run_cycle();
+    EXPECT_LT(memory::total_reserved(), base + (1u << 20));
+    memory::new_series(8u << 20, 1);
+    collector::run_cycle();
     collector::run_cycle();
     EXPECT_LT(memory::total_reserved(), base + (1u << 20));
 }
