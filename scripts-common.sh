@@ -2,7 +2,8 @@
 # missing, then configures and builds into the given folder.
 # Usage (sourced): ensure_packages; build_into <dir> [cmake options...]
 
-ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev libssl-dev"
+# zlib1g-dev: an independent implementation the compression tests check against.
+ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev libssl-dev zlib1g-dev"
 # The fuzz build (test.sh only): clang with its libFuzzer runtime.
 ZEL_TEST_PACKAGES="clang libclang-rt-14-dev"
 

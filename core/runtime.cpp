@@ -9,7 +9,7 @@
 #include "core/callable.h"
 #include "core/collector.h"
 #include "core/context.h"
-#include "core/embedded_library.h"
+#include "core/boot_image.h"
 #include "core/error.h"
 #include "core/externals.h"
 #include "core/interpreter.h"
@@ -25,6 +25,7 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "io/zelbin.h"
 #include "library/routines.h"
 #include "natives/natives.h"
 #include "platform/process.h"
@@ -34,6 +35,7 @@ namespace zel::runtime {
 namespace {
 
 bool started = false;
+bool core_started = false;
 
 // The datatype words name their datatypes from the start.
 void set_type_words() {
@@ -58,28 +60,54 @@ void define_make() {
     word::set_global("make", &make);
 }
 
-// Evaluates one library file; a failure ends start-up.
-void run_library_file(const embedded::LibraryFile& f) {
+// The boot literal table: the values decoded from the boot image, kept for the process.
+uint32_t boot_literals = 0;
+
+// Evaluates the code of one library file, taken from the boot image; a failure ends start-up.
+void run_library_code(std::string_view name, uint32_t node, uint32_t index) {
     uint32_t level = stack::capture([&] {
         collector::RootedCell code;
-        lexer::load_utf8(&code, std::string_view(f.text, f.length));
-        memory::buf(series_node(&code))->flags |= F_LIBRARY_CODE;
+        *code = memory::buf(node)->cells()[index];
         interp::eval_block(&code, false);
     });
     if (level == stack::LEVEL_ERROR) {
         Cell err = stack::unwind_value;
         std::string text = type_of(&err) == TYPE_ERROR ? error::form_to_utf8(&err) : "unknown error";
-        std::fprintf(stderr, "*** Start-up error in %s:\n%s\n", f.name, text.c_str());
+        std::fprintf(stderr, "*** Start-up error in %.*s:\n%s\n", int(name.size()), name.data(), text.c_str());
         std::exit(1);
     }
     if (level != stack::LEVEL_NONE) {
-        std::fprintf(stderr, "*** Start-up error in %s: a break, return or throw escaped\n", f.name);
+        std::fprintf(stderr, "*** Start-up error in %.*s: a break, return or throw escaped\n", int(name.size()),
+                     name.data());
         std::exit(1);
     }
     if (!error::catalog_ready()) error::resolve_catalog();
 }
 
-void build(const std::vector<std::string>& args) {
+// Decodes the boot image (a block of file names and code blocks, in file-name order) and
+// evaluates each file's code.
+void load_library() {
+    memory::library_loading = true;
+    boot_literals = memory::new_cell_series(16);
+    collector::register_node_root(&boot_literals, collector::NodeRootKind::Cells);
+    zelbin::boot_load(embedded::boot_image, embedded::boot_image_size, boot_literals);
+    SeriesBuf* b = memory::buf(boot_literals);
+    const Cell* top = b->cells();
+    if (b->length() != 1 || type_of(top) != TYPE_BLOCK) {
+        std::fputs("*** Start-up error: the boot image holds no library\n", stderr);
+        std::exit(1);
+    }
+    const uint32_t files = series_node(top);
+    for (uint32_t i = 0; i + 1 < memory::buf(files)->length(); i += 2) {
+        const Cell* name = &memory::buf(files)->cells()[i];
+        std::string text = type_of(name) == TYPE_STRING ? string::to_utf8(name) : "?";
+        run_library_code(text, files, i + 1);
+    }
+    memory::library_loading = false;
+}
+
+// Everything before the library.
+void build_core() {
     platform::arm_stack_guard();
     print_hooks::init();
     memory::init();
@@ -100,9 +128,11 @@ void build(const std::vector<std::string>& args) {
     define_make();
     library::define_routines();
     resource_slots::init();
-    memory::library_loading = true;
-    for (int i = 0; i < embedded::library_file_count; i++) run_library_file(embedded::library_files[i]);
-    memory::library_loading = false;
+}
+
+void build(const std::vector<std::string>& args) {
+    build_core();
+    load_library();
     if (!error::catalog_ready()) {
         std::fputs("*** Start-up error: the library defines no error catalog\n", stderr);
         std::exit(1);
@@ -116,6 +146,13 @@ void build(const std::vector<std::string>& args) {
 
 void init(const std::vector<std::string>& args) {
     if (!started) build(args);
+}
+
+void init_core() {
+    if (!core_started) {
+        build_core();
+        core_started = true;
+    }
 }
 
 void init_for_tests() {

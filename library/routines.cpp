@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/routines.h"
+#include "library/zelbin_codec.h"
 
 namespace zel::library {
 
@@ -21,6 +22,7 @@ void quit_return(Cell* args) {
 
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
+    define_zelbin_routines();
 }
 
 }  // namespace zel::library

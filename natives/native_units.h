@@ -19,6 +19,7 @@ void register_math();        // negative? positive? sign? zero? NaN? max min shi
 void register_conversions(); // as as-pair as-point2D as-point3D as-money new-line new-line?
 void register_checksum();    // checksum
 void register_os();          // wait set-env get-env list-env call browse size?
+void register_compression(); // compress decompress
 void register_case();        // uppercase lowercase
 
 }  // namespace zel::natives

@@ -29,6 +29,7 @@ void init() {
     register_conversions();
     register_checksum();
     register_os();
+    register_compression();
     register_case();
 }
 

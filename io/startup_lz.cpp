@@ -1,0 +1,124 @@
+// The start-up LZ decoder. The encoder is a build tool (tools/startup_lz_encoder.h).
+#include "io/startup_lz.h"
+
+#include <cstdlib>
+
+namespace zel::startup_lz {
+
+namespace {
+
+uint32_t read_le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// Bits least significant first from [p, end); reading past end fails.
+class Bits {
+public:
+    Bits(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
+    bool take(int n, uint32_t* v) {
+        uint32_t r = 0;
+        for (int k = 0; k < n; k++) {
+            if (used_ == 8) {
+                if (p_ == end_) return false;
+                byte_ = *p_++;
+                used_ = 0;
+            }
+            r |= uint32_t((byte_ >> used_++) & 1) << k;
+        }
+        *v = r;
+        return true;
+    }
+    // The next chunk starts at the following byte.
+    const uint8_t* next_byte() const { return p_; }
+
+private:
+    const uint8_t* p_;
+    const uint8_t* end_;
+    uint8_t byte_ = 0;
+    int used_ = 8;
+};
+
+// The match length field: a unary prefix picks the range, then a few bits within it.
+bool read_length(Bits& bits, uint32_t* len) {
+    static const struct { int bits; uint32_t base; } ranges[6] = {{2, 0}, {2, 4}, {2, 8}, {3, 12}, {5, 20}, {9, 52}};
+    for (int r = 0; r < 5; r++) {
+        uint32_t flag;
+        if (!bits.take(1, &flag)) return false;
+        if (flag) {
+            uint32_t v;
+            if (!bits.take(ranges[r].bits, &v)) return false;
+            *len = ranges[r].base + v;
+            return true;
+        }
+    }
+    uint32_t v;
+    if (!bits.take(9, &v)) return false;
+    *len = 52 + v;
+    return true;
+}
+
+bool read_distance(Bits& bits, uint32_t* dist) {
+    uint32_t k;
+    if (!bits.take(4, &k)) return false;
+    k += 2;
+    uint32_t v;
+    if (k == 2) return bits.take(3, dist);
+    if (!bits.take(int(k), &v)) return false;
+    *dist = k + v;
+    return true;
+}
+
+// Decodes one chunk's n bytes into out; returns the byte after its stream, or nullptr.
+const uint8_t* decode_chunk(const uint8_t* p, const uint8_t* end, uint8_t* out, uint32_t n) {
+    Bits bits(p, end);
+    uint32_t pos = 0;
+    while (pos < n) {
+        uint32_t flag, v;
+        if (!bits.take(1, &flag)) return nullptr;
+        if (!flag) {
+            if (!bits.take(8, &v)) return nullptr;
+            out[pos++] = uint8_t(v);
+            continue;
+        }
+        uint32_t len, dist;
+        if (!read_length(bits, &len) || !read_distance(bits, &dist)) return nullptr;
+        len += 3;
+        if (dist + 1 > pos || len > n - pos) return nullptr;
+        const uint8_t* src = out + pos - dist - 1;
+        for (uint32_t k = 0; k < len; k++) out[pos + k] = src[k];
+        pos += len;
+    }
+    return bits.next_byte();
+}
+
+}  // namespace
+
+uint8_t* decompress(const uint8_t* block, size_t block_len, size_t* out_size) {
+    if (block_len < 8) return nullptr;
+    const size_t payload = read_le32(block), size = read_le32(block + 4);
+    // Sizes in the block are checked against the block itself before anything is allocated:
+    // no chunk stream makes more than 566 bytes of 22 bits, far below 1032 bytes a byte.
+    if (payload > block_len - 8 || size > payload * 1032 + 64) return nullptr;
+    uint8_t* out = static_cast<uint8_t*>(std::malloc(size + 8));
+    if (!out) return nullptr;
+    const uint8_t* p = block + 8;
+    const uint8_t* end = p + payload;
+    size_t produced = 0;
+    while (p < end) {
+        if (end - p < 4) break;
+        uint32_t n = read_le32(p);
+        p += 4;
+        if (n < 1 || n > MAX_CHUNK || n > size - produced) break;
+        p = decode_chunk(p, end, out + produced, n);
+        if (!p) break;
+        produced += n;
+    }
+    if (p != end) {
+        std::free(out);
+        return nullptr;
+    }
+    if (out_size) *out_size = produced;
+    return out;
+}
+
+void free(uint8_t* buffer) { std::free(buffer); }
+
+}  // namespace zel::startup_lz
