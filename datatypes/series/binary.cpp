@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/actions.h"
 #include "core/error.h"
+#include "core/interpreter.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/datatypes.h"
@@ -70,6 +72,22 @@ namespace {
 // The UTF-8 text of a string-family value from its head.
 std::string text_bytes(const Cell* v) { return string::to_utf8(v); }
 
+// The blocks being converted, outermost first: a block met again inside itself has no finite
+// byte form.
+std::vector<uint32_t> blocks_in_progress;
+struct BlockVisit {
+    explicit BlockVisit(const Cell* block) {
+        uint32_t node = series_node(block);
+        for (uint32_t n : blocks_in_progress)
+            if (n == node) raise_bad_to_arg(block);
+        interp::check_native_stack();
+        blocks_in_progress.push_back(node);
+    }
+    ~BlockVisit() { blocks_in_progress.pop_back(); }
+    BlockVisit(const BlockVisit&) = delete;
+    BlockVisit& operator=(const BlockVisit&) = delete;
+};
+
 void cut(std::string& s, size_t from, int64_t limit) {
     if (limit >= 0 && s.size() - from > uint64_t(limit)) s.resize(from + size_t(limit));
 }
@@ -98,6 +116,7 @@ void value_to_bytes(std::string& out, const Cell* value, int64_t limit, bool lim
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
             // Each value in turn, nested blocks included; the limit counts values, or bytes
             // across the values with limit_counts_bytes.
+            BlockVisit visit(value);
             uint32_t node = series_node(value);
             int32_t h = series_head(value);
             int64_t values = 0;
@@ -297,7 +316,7 @@ void splice_bytes(uint32_t node, uint32_t at, uint32_t remove, const std::string
     check_size(total);
     check_size(size);
     SeriesBuf* b = buf(node);
-    if (size > b->size) b = memory::grow(node, std::max<size_t>(size_t(size), size_t(b->size) * 2));
+    if (size > b->size) b = memory::grow(node, size_t(std::max<uint64_t>(size, std::min<uint64_t>(uint64_t(b->size) * 2, MAX_BYTES))));
     uint8_t* d = b->data();
     if (total != remove) std::memmove(d + at + total, d + at + remove, old - at - remove);
     uint8_t* p = d + at;
