@@ -195,27 +195,37 @@ bool decode58(const Unit* t, size_t count, Cell* out) {
     }
     size_t zeros = 0;
     while (zeros < digits.size() && digits[zeros] == 0) zeros++;
-    // Big-endian base-256 number, least significant byte last; each digit multiplies by 58.
-    std::vector<uint8_t> num;   // little-endian while building
-    num.reserve(digits.size() * 3 / 4 + 1);
-    for (size_t k = zeros; k < digits.size(); k++) {
-        uint32_t carry = digits[k];
-        for (uint8_t& b : num) {
-            carry += uint32_t(b) * 58;
-            b = uint8_t(carry);
-            carry >>= 8;
+    // The number in 32-bit limbs, least significant first; up to five digits at a time
+    // multiply it by 58^k (58^5 < 2^32, so a limb times it plus a carry fits 64 bits).
+    std::vector<uint32_t> limbs;
+    limbs.reserve(digits.size() / 5 + 2);
+    for (size_t k = zeros; k < digits.size();) {
+        uint64_t mult = 1, add = 0;
+        for (int j = 0; j < 5 && k < digits.size(); j++, k++) {
+            mult *= 58;
+            add = add * 58 + digits[k];
         }
-        while (carry) {
-            num.push_back(uint8_t(carry));
-            carry >>= 8;
+        uint64_t carry = add;
+        for (uint32_t& limb : limbs) {
+            uint64_t t = uint64_t(limb) * mult + carry;
+            limb = uint32_t(t);
+            carry = t >> 32;
         }
+        if (carry) limbs.push_back(uint32_t(carry));
     }
+    std::vector<uint8_t> num;   // big-endian, without leading zeros
+    num.reserve(limbs.size() * 4);
+    for (size_t k = limbs.size(); k-- > 0;)
+        for (int b = 3; b >= 0; b--) {
+            uint8_t byte = uint8_t(limbs[k] >> (8 * b));
+            if (byte || !num.empty()) num.push_back(byte);
+        }
     size_t n = zeros + num.size();
     if (n > 0x7FFFFFF0u) memory::raise_no_memory();
     uint32_t node = new_bytes(n);
     uint8_t* d = buf(node)->data();
     std::memset(d, 0, zeros);
-    for (size_t k = 0; k < num.size(); k++) d[zeros + k] = num[num.size() - 1 - k];
+    if (!num.empty()) std::memcpy(d + zeros, num.data(), num.size());
     finish(out, node, n);
     return true;
 }
@@ -258,24 +268,44 @@ char* encode64(char* out, const uint8_t* p, size_t n) {
 char* encode58(char* out, const uint8_t* p, size_t n) {
     size_t zeros = 0;
     while (zeros < n && p[zeros] == 0) zeros++;
-    // Base-58 digits, least significant first; each input byte multiplies by 256.
-    std::vector<uint8_t> digits;
-    digits.reserve((n - zeros) * 138 / 100 + 1);
-    for (size_t k = zeros; k < n; k++) {
-        uint32_t carry = p[k];
-        for (uint8_t& d : digits) {
-            carry += uint32_t(d) << 8;
-            d = uint8_t(carry % 58);
-            carry /= 58;
+    // The number in limbs of five base-58 digits (values below 58^5), least significant
+    // first; up to four bytes at a time multiply it by 256^k.
+    constexpr uint64_t LIMB = 58ull * 58 * 58 * 58 * 58;
+    std::vector<uint32_t> limbs;
+    limbs.reserve((n - zeros) * 138 / 500 + 2);
+    for (size_t k = zeros; k < n;) {
+        uint64_t mult = 1, add = 0;
+        for (int j = 0; j < 4 && k < n; j++, k++) {
+            mult <<= 8;
+            add = (add << 8) | p[k];
+        }
+        uint64_t carry = add;
+        for (uint32_t& limb : limbs) {
+            uint64_t t = uint64_t(limb) * mult + carry;
+            limb = uint32_t(t % LIMB);
+            carry = t / LIMB;
         }
         while (carry) {
-            digits.push_back(uint8_t(carry % 58));
-            carry /= 58;
+            limbs.push_back(uint32_t(carry % LIMB));
+            carry /= LIMB;
         }
+    }
+    // Digits, most significant first, without leading zeros.
+    std::vector<uint8_t> digits;
+    digits.reserve(limbs.size() * 5);
+    for (size_t k = limbs.size(); k-- > 0;) {
+        uint8_t five[5];
+        uint32_t v = limbs[k];
+        for (int j = 4; j >= 0; j--) {
+            five[j] = uint8_t(v % 58);
+            v /= 58;
+        }
+        for (uint8_t dgt : five)
+            if (dgt || !digits.empty()) digits.push_back(dgt);
     }
     std::memset(out, '1', zeros);
     out += zeros;
-    for (size_t k = digits.size(); k-- > 0;) *out++ = B58[digits[k]];
+    for (uint8_t dgt : digits) *out++ = B58[dgt];
     return out;
 }
 
