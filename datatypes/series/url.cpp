@@ -190,7 +190,12 @@ int32_t file_mold(const Cell* value, uint32_t out, bool, bool, bool, const Cell*
     if (quoted) string::append_char(out, '"');
     for (uint32_t i = 0; i < count; i++) {
         uint32_t c = string::char_at(buf(r.node), r.from + i);
-        // Inside quotes, carets escape a quote and a caret, so the text loads back.
+        // Inside quotes, carets escape a quote, a caret and the control characters, so the
+        // text loads back.
+        if (quoted && c < 0x20) {
+            string::append_escaped(out, c, string::ESCAPE_STRING, false);
+            continue;
+        }
         if (quoted && (c == '"' || c == '^')) string::append_char(out, '^');
         string::append_char(out, c, true);
     }
