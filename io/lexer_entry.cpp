@@ -497,6 +497,8 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
                         uint32_t kind = marker_kind(cell_at(uint32_t(m)));
                         s.series_type = int32_t(kind);
                         if (is_any_path_type(kind)) throw_error(s, NO_START, TYPE_PATH);
+                        bool paren = kind == TYPE_PAREN || kind == TYPE_POINT2D || kind == TYPE_POINT3D;
+                        s.open_at_end = paren ? '(' : '[';
                         throw_error(s, cell_at(uint32_t(m))->d3, CODE_MISSING_END);
                     }
                 }
@@ -538,9 +540,11 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
             set_none(result);
         }
     } catch (...) {
+        if (opt.open_at_end) *opt.open_at_end = s.open_at_end;
         unchain(s);
         throw;
     }
+    if (opt.open_at_end) *opt.open_at_end = s.open_at_end;
     if (stop) {
         size_t pos = s.pos < s.end ? s.pos : s.end;
         *stop = s.string_input ? position_to_index(s, pos) - s.input_base : pos;
@@ -608,6 +612,15 @@ uint32_t load_string(Cell* result, const Cell* str, int32_t chars, const Options
 void load_utf8(Cell* out_block, std::string_view text) {
     Options o;
     transcode(out_block, reinterpret_cast<const uint8_t*>(text.data()), text.size(), o, nullptr);
+}
+
+char open_at_end(const uint8_t* text, size_t len) {
+    Options o;
+    o.load = false;
+    char open = 0;
+    o.open_at_end = &open;
+    transcode(nullptr, text, len, o, nullptr);
+    return open;
 }
 
 uint32_t scan_type(const uint8_t* text, size_t len) {

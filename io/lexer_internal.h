@@ -123,6 +123,7 @@ struct State {
     uint32_t binary_node = 0;    // binary! input whose buffer holds the text (re-derived)
     size_t binary_offset = 0;
     size_t token_start = 0;      // start of the token being handled
+    char open_at_end = 0;        // the opening of a construct the input ran out inside of
 };
 
 // The innermost running call, or nullptr.

@@ -61,10 +61,17 @@ size_t skip_unicode_space(State& s, size_t start, size_t end) {
 
 void scan_end(State& s, size_t, size_t, uint32_t, bool) { s.pos = s.end; }
 
-void scan_error(State& s, size_t start, size_t, uint32_t, bool) {
+void scan_error(State& s, size_t start, size_t end, uint32_t, bool) {
     uint32_t type = s.prev_state < STATE_COUNT ? tables.type[s.prev_state] : 0;
     int32_t code = type == 0 ? CODE_BAD_CHAR : int32_t(type);
     bool series = is_any_path_type(type) || type == TYPE_BLOCK || type == TYPE_PAREN;
+    // Text that ran out inside a braced string, a raw string or a binary could go on.
+    if (end >= s.end) {
+        switch (s.prev_state) {
+            case 4: case 5: case 10: case 11: case 17: case 18: s.open_at_end = '{'; break;
+            default: break;
+        }
+    }
     if (series) start = NO_START;
     else if (s.start_state == START_BRACED) start = s.brace_start;
     else if (s.start_state == START_POINT && start > 0) start--;   // from the '(' of the point
@@ -115,7 +122,10 @@ void scan_brace_close(State& s, size_t, size_t end, uint32_t flags, bool load) {
     s.brace_flags |= flags;
     s.pos = end + 1;
     if (--s.brace_nesting > 0) {
-        if (s.pos >= s.end) throw_error(s, s.brace_start, TYPE_STRING);
+        if (s.pos >= s.end) {
+            s.open_at_end = '{';
+            throw_error(s, s.brace_start, TYPE_STRING);
+        }
         s.start_state = START_BRACED;
         return;
     }
@@ -201,6 +211,8 @@ void scan_construct(State& s, size_t start, size_t end, uint32_t, bool load) {
         if (!found) throw_error(s, start, CODE_MALCONSTRUCT);
         set_datatype(&v, found);
     }
+    // The value's type is the token's type, so one-value calls stop after it.
+    s.token_type = int32_t(type_of(&v));
     if (load) append_value(s, v);
 }
 
@@ -441,7 +453,10 @@ void scan(State& s, bool one_value, bool prescan) {
     }
 
     // 12: an unclosed braced string.
-    if (s.start_state == START_BRACED) throw_error(s, s.brace_start, TYPE_STRING);
+    if (s.start_state == START_BRACED) {
+        s.open_at_end = '{';
+        throw_error(s, s.brace_start, TYPE_STRING);
+    }
 }
 
 }  // namespace zel::lexer

@@ -260,7 +260,10 @@ void load_raw_string(State& s, size_t start, size_t end, uint32_t flags, bool lo
         size_t q = end - m;
         for (;;) {
             while (q < s.end && s.text[q] != '}') q++;
-            if (q >= s.end) throw_error(s, start, TYPE_STRING);
+            if (q >= s.end) {
+                s.open_at_end = '{';
+                throw_error(s, start, TYPE_STRING);
+            }
             size_t k = 0;
             while (q + 1 + k < s.end && s.text[q + 1 + k] == '%') k++;
             if (k >= n) {

@@ -400,7 +400,7 @@ TEST_F(LexerTest, ScanModeAnswersTheTypeWithoutBuilding) {
         {"1.5", TYPE_FLOAT}, {"1.2.3", TYPE_TUPLE}, {"1.2.3.4.5.6.7.8.9.10.11.12.13", TYPE_ERROR},
         {"1x", TYPE_ERROR}, {"[1 2] 3", TYPE_BLOCK}, {"[1 2", TYPE_ERROR}, {"a/b c", TYPE_PATH},
         {"a: 1", TYPE_SET_WORD}, {"'a", TYPE_LIT_WORD}, {"", 0}, {"   ", 0}, {";c", 0},
-        {"#(true)", 0}, {"2147483648", TYPE_FLOAT}, {"1-Jan-2000", TYPE_DATE}, {"$1.50", TYPE_MONEY},
+        {"#(true)", TYPE_LOGIC}, {"2147483648", TYPE_FLOAT}, {"1-Jan-2000", TYPE_DATE}, {"$1.50", TYPE_MONEY},
         {"#[a 1]", TYPE_MAP}, {"(1, 2, 3)", TYPE_POINT3D}, {"1''0", TYPE_ERROR},
     };
     for (const auto& c : cases) {
