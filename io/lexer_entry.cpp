@@ -210,7 +210,7 @@ uint32_t new_cell(State& s) {
     uint32_t i = s.tail++;
     Cell* c = cell_at(i);
     set_unset(c);
-    if (s.lines_spanned > 0) c->header |= HEADER_NEW_LINE;
+    if (s.new_line) c->header |= HEADER_NEW_LINE;
     return i;
 }
 

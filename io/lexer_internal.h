@@ -100,6 +100,7 @@ struct State {
     size_t token_end = 0;
     int32_t line = 1;
     int32_t lines_spanned = 0;   // lines the last token spanned (preceding line breaks included)
+    bool new_line = false;       // a line break came before the last token
     int32_t type_override = -1;  // datatype a string loader must give
     int32_t token_type = 0;      // guessed datatype of the last token
     uint8_t start_state = START_TOKEN;

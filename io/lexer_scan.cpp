@@ -136,6 +136,7 @@ void scan_brace_close(State& s, size_t, size_t end, uint32_t flags, bool load) {
     fire_event(s, EV_CLOSE, TYPE_STRING, open, s.pos);
     // The string takes the new-line flag of its opening brace.
     s.lines_spanned = (text_flags & FLAG_BRACE_NEW_LINE) ? 1 : 0;
+    s.new_line = s.lines_spanned > 0;
     s.token_start = open;
     if (load) {
         if (!fire_event(s, EV_SCAN, TYPE_STRING, open, s.pos)) return;
@@ -342,6 +343,12 @@ void scan(State& s, bool one_value, bool prescan) {
         int cls = state - FINAL_BASE;
         size_t start = s.pos + skip;
         if (start > p) start = p;
+        // The value starts a line when a line break came before the token (line breaks
+        // inside a raw string, binary or tag do not count).
+        bool new_line = carried_lines > 0;
+        if (!new_line && s.line != first_line)
+            new_line = std::memchr(s.text + s.pos, '\n', start - s.pos) != nullptr;
+        s.new_line = new_line;
         s.pos = p;
         s.token_end = p;
         s.lines_spanned = s.line - first_line + carried_lines;
