@@ -37,6 +37,10 @@ constexpr uint32_t FLAG_CARET = 0x20000000;
 constexpr uint32_t FLAG_LEAD_2_3 = 0x40000000;
 constexpr uint32_t FLAG_LEAD_4 = 0x80000000;
 constexpr uint32_t FLAG_MULTIBYTE = FLAG_LEAD_2_3 | FLAG_LEAD_4;
+// UTF-8 continuation bytes (0x80-0xBF): with the lead-byte flags, a token without any of
+// them is plain ASCII.
+constexpr uint32_t FLAG_CONTINUATION = 0x00010000;
+constexpr uint32_t FLAG_NON_ASCII = FLAG_MULTIBYTE | FLAG_CONTINUATION;
 
 // ---- states and token classes ----
 // States 0-64 recognise the tokens; state 65 (the one non-final number left below the final
