@@ -2,6 +2,7 @@
 // per-call states, the shared value buffer, series nesting, callback events and syntax errors.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/callable.h"
@@ -474,10 +475,19 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
             s.input_base = uint32_t(series_head(opt.input) < 0 ? 0 : series_head(opt.input));
         }
     }
+    std::unique_ptr<uint8_t[]> own_copy;
     if (opt.callback && (type_of(opt.callback) == TYPE_FUNCTION || type_of(opt.callback) == TYPE_ROUTINE)) {
         s.callback = *opt.callback;
         s.event_mask = event_mask_of(opt.callback);
         if (type_of(&s.input) == TYPE_NONE) copy_as_binary(&s.input, text, len);
+        if (s.binary_node) {
+            // A callback may change or shrink the binary while it is read: lex a copy of
+            // its bytes (positions still count from the binary's own index).
+            own_copy.reset(new uint8_t[len ? len : 1]);
+            std::memcpy(own_copy.get(), text, len);
+            s.text = own_copy.get();
+            s.binary_node = 0;
+        }
     }
     if (innermost) innermost->next = &s;
     else chain_head = &s;
