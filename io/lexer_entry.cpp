@@ -200,6 +200,13 @@ void unchain(State& s) {
     if (s.parent) s.parent->next = nullptr;
     else chain_head = nullptr;
     innermost = s.parent;
+    // A large load leaves a large buffer behind: give it back once no call is running.
+    if (!chain_head && value_capacity > 64 * INITIAL_CELLS) {
+        if (Cell* smaller = static_cast<Cell*>(std::realloc(value_cells, INITIAL_CELLS * sizeof(Cell)))) {
+            value_cells = smaller;
+            value_capacity = INITIAL_CELLS;
+        }
+    }
 }
 
 }  // namespace

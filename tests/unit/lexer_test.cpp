@@ -611,4 +611,26 @@ TEST_F(LexerTest, ValuesSurviveCollectionsDuringCallbacks) {
     EXPECT_EQ(describe(r), "block [string abc, block [word x, string def, file f], binary 0102, string br]");
 }
 
+// Whether text typed so far needs more lines: the opening of the construct the text ends
+// inside of, as the lexer reads it.
+TEST(LexerOpenAtEnd, NamesTheConstructLeftOpen) {
+    const struct {
+        const char* src;
+        char open;
+    } cases[] = {
+        {"", 0}, {"1 + 1\n", 0}, {"[1 2\n", '['}, {"(1\n[2]\n", '('}, {"#[a\n", '['},
+{"{a\nb\n", '{'}, {"{a {b} \n", '{'}, {"%{a\n", '{'},
+        {"%%{a}%\n", '{'}, {"#{0F\n", '{'}, {"#{0F ; }\n", '{'}, {"2#{0000\n", '{'},
+        // delimiters the lexer reads as part of other tokens
+        {"length? %{a^}%\n", 0}, {"#\"[\"\n", 0}, {"; [\n", 0}, {"\"]\" [\n", '['},
+        {"{\"}\n", 0}, {"\"a{\"\n", 0}, {"<a [>\n", 0},
+        // wrong in a way more lines cannot mend
+        {"1 2]\n", 0}, {"(1 2]\n", 0}, {"[(1, 2\n", 0}, {"\"abc\n", 0}, {"1''0 [\n", 0}, {"a/b/\n", 0},
+    };
+    runtime::init_for_tests();
+    for (const auto& c : cases) {
+        EXPECT_EQ(lexer::open_at_end(reinterpret_cast<const uint8_t*>(c.src), std::strlen(c.src)), c.open) << c.src;
+    }
+}
+
 }  // namespace
