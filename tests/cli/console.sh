@@ -92,6 +92,17 @@ expect "a stray closing bracket is an error at once" "*** Syntax Error: (line 1)
 5
 ' | grep -E '^(\*\*\* Syntax|==)')"
 
+expect "the lexer's tracer prints every event and steps over bad text" 'PRESCAN  integer!     1x2          1    " ] 2"
+SCAN     integer!     1x2          1    " ] 2"
+LOAD     integer!     1            1    " ] 2"
+PRESCAN  block!       3x3          1    "] 2"
+ERROR    block!       3x4          1    " 2"
+PRESCAN  integer!     5x6          1    ""
+SCAN     integer!     5x6          1    ""
+LOAD     integer!     2            1    ""
+== [1 2]' "$(console 'transcode-trace "1 ] 2"
+')"
+
 out=$(console 'deep: func [n] [deep n + 1]
 deep 1
 1 + 2
