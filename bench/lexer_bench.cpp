@@ -3,7 +3,7 @@
 // Generates a deterministic source text of mixed tokens (words of every kind, paths, numbers,
 // strings with escapes, braced and raw strings, dates, times, money, tuples, pairs, points,
 // tags, urls, emails, files, chars, binaries, comments, nested blocks and parens), loads it
-// with the lexer (and scans it without building values), best of 3; then has python3 load a
+// with the lexer, best of 3; then has python3 load a
 // JSON document of the same byte size (the peers' generator, ../shared/bench-peers or
 // $ZEL_BENCH_PEERS, written into a scratch folder) with json.loads, best of 3.
 #include <chrono>
@@ -91,12 +91,11 @@ std::string make_source(size_t size) {
 
 double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-double time_lexer(const std::string& text, bool load) {
+double time_lexer(const std::string& text) {
     double best = 1e9;
     for (int i = 0; i < 3; i++) {
         collector::RootedCell result;
         lexer::Options opt;
-        opt.load = load;
         auto t = Clock::now();
         lexer::transcode(&result, reinterpret_cast<const uint8_t*>(text.data()), text.size(), opt, nullptr);
         best = std::min(best, seconds_since(t));
@@ -155,10 +154,8 @@ int main(int argc, char** argv) {
     size_t size = megabytes * 1000 * 1000;
     std::string text = make_source(size);
     double mb = double(text.size()) / 1e6;
-    double load = time_lexer(text, true);
-    double scan = time_lexer(text, false);
-    std::printf("lexer   %.1f MB of mixed source: load %.3f s = %.1f MB/s; scan only %.3f s = %.1f MB/s\n",
-                mb, load, mb / load, scan, mb / scan);
+    double load = time_lexer(text);
+    std::printf("lexer   %.1f MB of mixed source: load %.3f s = %.1f MB/s\n", mb, load, mb / load);
     size_t json_size = 0;
     double json = time_json(text.size(), &json_size);
     if (json < 0) {
