@@ -32,6 +32,7 @@ void init() {
     register_compression();
     register_case();
     register_lexer();
+    register_encodings();
 }
 
 }  // namespace zel::natives
