@@ -144,11 +144,18 @@ bool request(Cell* out, std::string method, const Cell* url, const Cell* headers
 
     CURL* curl = curl_easy_init();
     if (!curl) return false;
+    // The request carries the headers of the list only: the ones curl would add on its own
+    // (Accept, Expect, and Content-Type for a body) are switched off unless the list names them.
+    auto named = [&](std::string_view name) {
+        for (const std::string& h : header_list)
+            if (h.size() > name.size() && h[name.size()] == ':' && same_name(std::string_view(h).substr(0, name.size()), name))
+                return true;
+        return false;
+    };
     struct curl_slist* list = nullptr;
     for (const std::string& h : header_list) list = curl_slist_append(list, h.c_str());
-    // Without a header block, curl's own Accept and Expect headers stay out too.
-    if (headers && header_list.empty()) list = curl_slist_append(list, "Accept:");
-    list = curl_slist_append(list, "Expect:");
+    for (const char* own : {"Accept", "Expect", "Content-Type"})
+        if (!named(own)) list = curl_slist_append(list, (std::string(own) + ":").c_str());
     Reply reply;
     curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
