@@ -74,6 +74,12 @@ bool same_name(std::string_view a, std::string_view b) {
     return true;
 }
 
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+};
+
+}  // namespace
+
 // `simple-io/parse-headers`: "name: value" lines into a map of name words; a repeated name
 // collects its values in a block.
 void parse_headers(Cell* out, const std::vector<std::string>& lines) {
@@ -110,12 +116,6 @@ void parse_headers(Cell* out, const std::vector<std::string>& lines) {
     map::from_cells(out, first, uint32_t(stack::top - first));
     stack::top = first;
 }
-
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-};
-
-}  // namespace
 
 bool is_http_url(const Cell* url) {
     std::string text = string::to_utf8(url);

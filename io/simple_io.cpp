@@ -23,7 +23,7 @@ namespace {
 using memory::buf;
 
 // The largest value a series buffer holds.
-constexpr uint64_t MAX_BYTES = 0xFFFFFF00u;
+constexpr uint64_t MAX_BYTES = 0x7FFFFFF0u;
 constexpr size_t CHUNK = 64 * 1024;
 
 [[noreturn]] void cannot_open(const Cell* file) { error::raise(error::ERR_ACCESS_CANNOT_OPEN, file); }
