@@ -23,6 +23,7 @@ void quit_return(Cell* args) {
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
     define_zelbin_routines();
+    define_os_routines();
 }
 
 }  // namespace zel::library
