@@ -31,6 +31,7 @@ void init() {
     register_os();
     register_compression();
     register_case();
+    register_parse();
 }
 
 }  // namespace zel::natives
