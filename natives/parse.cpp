@@ -17,6 +17,7 @@
 #include "natives/parse.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "core/actions.h"
@@ -32,7 +33,7 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
-#include "datatypes/series/utf8.h"
+#include "io/lexer.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
@@ -601,8 +602,20 @@ void type_match(Walk& w, const Cell* rule) {
         if (hit) set_pos(w, p + 1);
         return;
     }
-    // Binary input: one value scanned from the bytes at the position.
-    w.match = false;
+    // Binary input: one value scanned from the bytes at the position (`parse/match-datatype-binary`).
+    const SeriesBuf* b = buf(series_node(w.input));
+    std::string bytes(reinterpret_cast<const char*>(b->data()) + p, size_t(end_index(w) - p));
+    lexer::Options opt;
+    opt.one_value = true;
+    opt.load = false;
+    Cell* scanned = stack::push_unset();
+    size_t stop = 0;
+    et = lexer::transcode(scanned, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), opt, &stop);
+    stack::drop(1);
+    bool hit = et != 0 && et != TYPE_ERROR && stop > 0 &&
+               (type_of(rule) == TYPE_DATATYPE ? et == datatype_value(rule) : typeset_bits::has(rule, et));
+    w.match = hit;
+    if (hit) set_pos(w, p + int64_t(std::min<size_t>(stop, bytes.size())));
 }
 
 // ---- markers and edit values ----
