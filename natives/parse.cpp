@@ -391,15 +391,20 @@ bool literal_bytes(const Cell* lit, std::string& out) {
     return true;
 }
 
-int64_t match_binary_at(const Walk& w, int32_t p, const Cell* lit) {
+// Matches on binary input; pre, when given, holds the literal's bytes computed once by a loop.
+int64_t match_binary_at(const Walk& w, int32_t p, const Cell* lit, const std::string* pre) {
     int32_t end = end_index(w);
     const SeriesBuf* in = buf(series_node(w.input));
     if (type_of(lit) == TYPE_BITSET) {
         if (p >= end) return -1;
         return bitset_test(lit, in->data()[p]) ? 1 : -1;
     }
-    std::string bytes;
-    if (!literal_bytes(lit, bytes)) return -1;
+    std::string own;
+    if (!pre) {
+        if (!literal_bytes(lit, own)) return -1;
+        pre = &own;
+    }
+    const std::string& bytes = *pre;
     if (int64_t(p) + int64_t(bytes.size()) > end) return -1;
     return bytes_equal(buf(series_node(w.input)), p, bytes, folding(w)) ? int64_t(bytes.size()) : -1;
 }
@@ -420,10 +425,10 @@ int64_t match_block_at(const Walk& w, int32_t p, const Cell* lit) {
 }
 
 // Matches a literal at position p of the current input: units matched, or -1.
-int64_t match_at(const Walk& w, int32_t p, const Cell* lit) {
+int64_t match_at(const Walk& w, int32_t p, const Cell* lit, const std::string* pre = nullptr) {
     switch (w.kind) {
         case IN_BLOCK: return match_block_at(w, p, lit);
-        case IN_BINARY: return match_binary_at(w, p, lit);
+        case IN_BINARY: return match_binary_at(w, p, lit, pre);
         default: return match_text_at(w, p, lit);
     }
 }
@@ -509,19 +514,24 @@ bool repeat_literal(Walk& w, const Cell* lit, int32_t min, int32_t max) {
         return n >= min;
     }
     int64_t count = 0;
-    bool last_matched = true;
     int32_t end = end_index(w);
+    std::string bytes;
+    const std::string* pre = nullptr;
+    if (w.kind == IN_BINARY && t != TYPE_BITSET) {
+        if (!literal_bytes(lit, bytes)) return min == 0;
+        pre = &bytes;
+    }
     while (true) {
         if (max >= 0 && count >= max) break;
         int32_t q = pos(w);
         if (q >= end) break;
-        int64_t n = match_at(w, q, lit);
-        if (n < 0) { last_matched = false; break; }
+        int64_t n = match_at(w, q, lit, pre);
+        if (n < 0) break;
         count++;
         set_pos(w, q + n);
         if (n == 0) break;   // an empty literal matches once: it cannot make progress
     }
-    if (last_matched) return count >= min && (max < 0 || count <= max);
+    // A failed last attempt is not counted; either way the count must lie within the bounds.
     return count >= min && (max < 0 || count <= max);
 }
 
@@ -565,17 +575,19 @@ bool search_literal(Walk& w, const Cell* lit, bool thru) {
         }
     }
     int64_t len;
+    std::string bytes;
+    const std::string* pre = nullptr;
     if (w.kind == IN_BINARY) {
-        std::string bytes;
         if (!literal_bytes(lit, bytes)) return false;
         len = int64_t(bytes.size());
+        pre = &bytes;
     } else {
         TextRun r = text_run_of(lit);
         len = int64_t(r.count) + (r.tag ? 2 : 0);
     }
     if (end - p < len) return false;
     for (int32_t q = p; int64_t(q) + len <= end; q++) {
-        if (match_at(w, q, lit) >= 0) {
+        if (match_at(w, q, lit, pre) >= 0) {
             set_pos(w, thru ? q + len : q);
             return true;
         }
