@@ -168,15 +168,22 @@ void keyword_word(Cell* out, uint8_t k) { runtime_words::make_word(out, KEYWORD_
 }
 
 // ---- stacks ----
-void check_stacks() {
-    if (rs_len() > STACK_LIMIT || ss_len() > STACK_LIMIT) error::raise(error::ERR_SCRIPT_PARSE_STACK);
+[[noreturn]] void raise_stack() { error::raise(error::ERR_SCRIPT_PARSE_STACK); }
+inline void check_stacks() {
+    if (rs_len() > STACK_LIMIT || ss_len() > STACK_LIMIT) raise_stack();
 }
 
-void push_level(const Cell& c0, const Cell& c1, const Cell& c2) {
-    Cell a = c0, b = c1, c = c2;
-    block::append(rule_stack, &a);
-    block::append(rule_stack, &b);
-    block::append(rule_stack, &c);
+// Pushes one level's three cells (the arguments are locals or value-stack cells, never cells
+// of the rule stack itself, which may move when it grows).
+inline void push_level(const Cell& c0, const Cell& c1, const Cell& c2) {
+    SeriesBuf* b = rs();
+    constexpr uint32_t bytes = LEVEL_CELLS * sizeof(Cell);
+    if (b->tail + bytes > b->size) b = memory::ensure_room(rule_stack, bytes);
+    Cell* d = b->cell_tail();
+    d[0] = c0;
+    d[1] = c1;
+    d[2] = c2;
+    b->tail += bytes;
 }
 
 // Opens a block level for the block value met at rule position value_pos: the block becomes
