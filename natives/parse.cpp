@@ -626,12 +626,15 @@ void type_match(Walk& w, const Cell* rule) {
     std::string bytes(reinterpret_cast<const char*>(b->data()) + p, size_t(end_index(w) - p));
     lexer::Options opt;
     opt.one_value = true;
-    opt.load = false;
     Cell* scanned = stack::push_unset();
     size_t stop = 0;
-    et = lexer::transcode(scanned, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), opt, &stop);
+    // bad syntax is no match: the lexer's error stops here
+    uint32_t level = stack::capture([&] {
+        lexer::transcode(scanned, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), opt, &stop);
+    });
+    et = level == stack::LEVEL_NONE ? type_of(scanned) : 0;
     stack::drop(1);
-    bool hit = et != 0 && et != TYPE_ERROR && stop > 0 &&
+    bool hit = et != 0 && et != TYPE_UNSET && stop > 0 &&
                (type_of(rule) == TYPE_DATATYPE ? et == datatype_value(rule) : typeset_bits::has(rule, et));
     w.match = hit;
     if (hit) set_pos(w, p + int64_t(std::min<size_t>(stop, bytes.size())));
