@@ -33,6 +33,7 @@ void init() {
     register_case();
     register_lexer();
     register_encodings();
+    register_parse();
 }
 
 }  // namespace zel::natives
