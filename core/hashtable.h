@@ -42,7 +42,7 @@ struct Record {
     uint32_t buckets;     // power of two, at least 4
     uint32_t upper;       // grow when occupied reaches this
     uint32_t kind;
-    uint32_t stamp;
+    uint32_t stamp;       // hash! kind: 1 while the index is stale (rebuilt at the next lookup)
 };
 static_assert(sizeof(Record) == 44);
 
