@@ -41,7 +41,7 @@ void register_all() {
     datatypes::register_triple();
     datatypes::register_float();      // float! percent!
     datatypes::register_typeset();
-    name_only(TYPE_VECTOR, TYPE_STRING, "vector!");
+    datatypes::register_vector();
     datatypes::register_map();
     datatypes::register_hash();
     datatypes::register_pair();

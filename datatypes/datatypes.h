@@ -22,6 +22,7 @@ void register_paths();      // path! lit-path! set-path! get-path!
 void register_paren();
 void register_float();      // float! percent!
 void register_typeset();
+void register_vector();    // vector! (after string!)
 void register_map();
 void register_hash();        // hash! (after block!)
 void register_bitset();
