@@ -3,7 +3,7 @@
 # Usage (sourced): ensure_packages; build_into <dir> [cmake options...]
 
 # zlib1g-dev: an independent implementation the compression tests check against.
-ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev libssl-dev zlib1g-dev"
+ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev libssl-dev zlib1g-dev qt6-base-dev qt6-image-formats-plugins"
 # The fuzz build (test.sh only): clang with its libFuzzer runtime.
 ZEL_TEST_PACKAGES="clang libclang-rt-14-dev"
 

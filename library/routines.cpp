@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/routines.h"
+#include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
 
 namespace zel::library {
@@ -22,6 +23,7 @@ void quit_return(Cell* args) {
 
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
+    define_image_codec_routines();
     define_zelbin_routines();
 }
 
