@@ -56,7 +56,7 @@ void register_all() {
     datatypes::register_ref();
     datatypes::register_point2d();
     datatypes::register_point3d();
-    name_only(TYPE_IMAGE, TYPE_SERIES, "image!");
+    datatypes::register_image();
     name_only(TYPE_EVENT, 0, "event!");
 }
 

@@ -38,5 +38,6 @@ void register_money();
 void register_tag();
 void register_email();
 void register_ref();
+void register_image();     // image! (and the externals kind "image")
 
 }  // namespace zel::datatypes
