@@ -41,7 +41,7 @@ void register_all() {
     datatypes::register_triple();
     datatypes::register_float();      // float! percent!
     datatypes::register_typeset();
-    name_only(TYPE_VECTOR, TYPE_STRING, "vector!");
+    datatypes::register_vector();
     datatypes::register_map();
     datatypes::register_hash();
     datatypes::register_pair();
@@ -56,7 +56,7 @@ void register_all() {
     datatypes::register_ref();
     datatypes::register_point2d();
     datatypes::register_point3d();
-    name_only(TYPE_IMAGE, TYPE_SERIES, "image!");
+    datatypes::register_image();
     name_only(TYPE_EVENT, 0, "event!");
 }
 

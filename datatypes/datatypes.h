@@ -22,6 +22,7 @@ void register_paths();      // path! lit-path! set-path! get-path!
 void register_paren();
 void register_float();      // float! percent!
 void register_typeset();
+void register_vector();    // vector! (after string!)
 void register_map();
 void register_hash();        // hash! (after block!)
 void register_bitset();
@@ -37,5 +38,6 @@ void register_money();
 void register_tag();
 void register_email();
 void register_ref();
+void register_image();     // image! (and the externals kind "image")
 
 }  // namespace zel::datatypes
