@@ -3,8 +3,9 @@
 // and the local and Windows spellings of a file.
 //
 // The actions that reach the file system and the network (open, read, write, delete, query,
-// rename) belong to the operating-system services; until those exist, the handlers below raise
-// internal/not-done, and the services replace them in these registrations.
+// rename) belong to the operating-system services (io/file_actions.cpp), which put their
+// handlers over the placeholders registered here when they start; a placeholder raises
+// internal/not-done.
 //
 // Nothing here evaluates Zel code; forming a path element may allocate, which never collects.
 #include "datatypes/series/url.h"
