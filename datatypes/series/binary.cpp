@@ -22,6 +22,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/bitset.h"
 #include "datatypes/scalar/tuple.h"
+#include "datatypes/series/image.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "datatypes/series/string_internal.h"
@@ -293,6 +294,7 @@ Cell* binary_to(Cell*, Cell* spec, uint32_t) {
             from_memory(out, head_address(spec), length(spec));
             return out;
         }
+        case TYPE_IMAGE: return image::get_pixel_data(spec, 2);   // 4 bytes a pixel, as stored
         default:
             if (!is_text_type(t)) raise_bad_to_arg(spec);
             bytes = text_bytes(spec);
