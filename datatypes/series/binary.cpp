@@ -330,7 +330,8 @@ void splice_bytes(uint32_t node, uint32_t at, uint32_t remove, const std::string
 }
 
 void binary_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    // The insertion point after the owner's handler ran: the tail for append or at the tail.
+    // The insertion point, read again after the owner's handler ran: the tail for append,
+    // else the head (which may be the tail).
     auto insertion_point = [&] {
         uint32_t tail = buf(series_node(series))->tail;
         return append ? tail : head_index(series);
