@@ -21,6 +21,8 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "core/object.h"
+#include "platform/os_info.h"
 
 namespace zel::console {
 
@@ -129,17 +131,76 @@ bool interactive() { return isatty(STDIN_FILENO); }
 Options parse_command_line(const std::vector<std::string>& args) {
     Options opt;
     size_t i = 0;
+    std::vector<std::string> kept;   // the arguments left when there is no script
     for (; i < args.size(); i++) {
         const std::string& a = args[i];
-        if (a == "--") { i++; break; }
+        if (a == "--") {
+            kept.push_back(a);
+            i++;
+            break;
+        }
         if (a.rfind("--", 0) != 0) break;
         if (a == "--catch") opt.catch_mode = true;
+        else kept.push_back(a);
     }
     if (i < args.size()) {
         opt.script = args[i];
         opt.script_args.assign(args.begin() + long(i) + 1, args.end());
+        opt.args = opt.script_args;
+    } else {
+        opt.args = kept;
     }
     return opt;
+}
+
+namespace {
+
+// The raw command-line text of arguments: joined by single blanks, an empty argument or one
+// holding a blank or a tab between double quotes.
+std::string raw_text(const std::vector<std::string>& args) {
+    std::string text;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (i) text += ' ';
+        const std::string& a = args[i];
+        if (a.empty() || a.find_first_of(" \t") != std::string::npos) text += '"' + a + '"';
+        else text += a;
+    }
+    return text;
+}
+
+// The field cell of system/<object>/<field>, or nullptr.
+Cell* system_field(const char* object_name, const char* field) {
+    const Cell* sys = word::global_value("system");
+    if (!sys || type_of(sys) != TYPE_OBJECT) return nullptr;
+    const Cell* o = object::field(sys, symbol::intern(object_name));
+    if (!o || type_of(o) != TYPE_OBJECT) return nullptr;
+    return object::field(o, symbol::intern(field));
+}
+
+}  // namespace
+
+void publish_arguments(const Options& opt, bool any_arguments) {
+    collector::RootedCell block;
+    block::init_cell(&block, int64_t(opt.args.size()));
+    for (const std::string& a : opt.args) {
+        Cell s;
+        string::from_utf8(&s, a);
+        block::append(series_node(&block), &s);
+    }
+    if (Cell* f = system_field("options", "args")) *f = *&block;
+    if (Cell* f = system_field("script", "args")) {
+        if (any_arguments) string::from_utf8(f, raw_text(opt.args));
+        else set_none(f);
+    }
+    if (Cell* f = system_field("options", "script")) {
+        if (opt.script.empty()) set_none(f);
+        else string::from_utf8(f, opt.script, TYPE_FILE);
+    }
+    if (Cell* f = system_field("options", "boot")) {
+        std::string exe = platform::executable_path();
+        if (exe.empty()) set_none(f);
+        else string::from_utf8(f, exe, TYPE_FILE);
+    }
 }
 
 int run_script(const Options& opt) {

@@ -32,6 +32,8 @@ void init() {
     register_compression();
     register_case();
     register_lexer();
+    register_encodings();
+    register_parse();
 }
 
 }  // namespace zel::natives
