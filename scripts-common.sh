@@ -4,7 +4,8 @@
 
 # zlib1g-dev: an independent implementation the compression tests check against.
 # libcurl4-openssl-dev: the HTTP client; python3 serves the HTTP tests their local server.
-ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev libssl-dev zlib1g-dev libcurl4-openssl-dev python3"
+# qt6-base-dev, qt6-image-formats-plugins: image decoding and encoding (TIFF through the plugins).
+ZEL_PACKAGES="cmake ninja-build g++ libgtest-dev libssl-dev zlib1g-dev libcurl4-openssl-dev python3 qt6-base-dev qt6-image-formats-plugins"
 # The fuzz build (test.sh only): clang with its libFuzzer runtime.
 ZEL_TEST_PACKAGES="clang libclang-rt-14-dev"
 

@@ -86,14 +86,15 @@ void print_result(const Cell* value) {
     print_line("== " + string::node_to_utf8(node));
 }
 
-// Evaluates one complete input and prints its result or error.
-void do_command(const std::string& input) {
+// Evaluates one complete input and prints its result or error. False when the input did
+// not load.
+bool do_command(const std::string& input) {
     collector::RootedCell code;
     if (!try_load(input, &code)) {
         print_line(formed_error(&code));
-        return;
+        return false;
     }
-    if (block::length(&code) == 0) return;
+    if (block::length(&code) == 0) return true;
     collector::RootedCell result;
     switch (try_eval(&code, &result)) {
         case Outcome::Error:
@@ -110,45 +111,17 @@ void do_command(const std::string& input) {
         case Outcome::Nothing:
             break;
     }
+    return true;
 }
 
-// The character that closes the construct left open at the end of the input, or 0 when the
-// input is complete (or wrong in a way more lines cannot mend).
+// The character that opened the construct the input ends inside of, as the lexer reads it,
+// or 0 when the input is complete (or wrong in a way more lines cannot mend).
 char open_delimiter(const std::string& input) {
-    std::vector<char> open;
-    bool in_string = false;
-    int brace_depth = 0;
-    for (size_t i = 0; i < input.size(); i++) {
-        char c = input[i];
-        if (brace_depth > 0) {
-            if (c == '^') i++;
-            else if (c == '{') brace_depth++;
-            else if (c == '}') brace_depth--;
-            continue;
-        }
-        if (in_string) {
-            if (c == '^') i++;
-            else if (c == '"') in_string = false;
-            else if (c == '\n') in_string = false;   // a quoted string ends at the line
-            continue;
-        }
-        switch (c) {
-            case ';':
-                while (i < input.size() && input[i] != '\n') i++;
-                break;
-            case '"': in_string = true; break;
-            case '{': brace_depth = 1; break;
-            case '[': open.push_back('['); break;
-            case '(': open.push_back('('); break;
-            case ']': case ')':
-                if (open.empty()) return 0;
-                open.pop_back();
-                break;
-            default: break;
-        }
-    }
-    if (brace_depth > 0) return '{';
-    return open.empty() ? 0 : open.back();
+    char open = 0;
+    stack::capture([&] {
+        open = lexer::open_at_end(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    });
+    return open;
 }
 
 bool interactive() { return isatty(STDIN_FILENO); }
@@ -314,6 +287,8 @@ int run_loop(bool banner) {
         buffer.clear();
     }
     if (tty) std::fputs("\n", stdout);
+    // Input that ended inside an open construct is reported as the lexer reports it.
+    if (!buffer.empty() && !do_command(buffer)) return 1;
     return 0;
 }
 
