@@ -1,6 +1,7 @@
 // `simple-io` on the platform's file services (see simple_io.h).
 #include "io/simple_io.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -134,11 +135,15 @@ void read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool 
     if (!in.is_open()) cannot_open(file);
     uint64_t size = in.size_hint();
     if (size == 0) {
-        // Pipes, devices and files the system gives no size for: read to the end.
+        // Pipes, devices and files the system gives no size for: read to the end, or as far
+        // as a part asks (so that a part of an endless device ends).
+        if (part_n == 0) return empty_value(out, binary, lines);
+        uint64_t wanted = part_n > 0 ? uint64_t(std::max<int64_t>(seek_n, 0)) + uint64_t(part_n) : MAX_BYTES + 1;
         std::string all;
         std::unique_ptr<uint8_t[]> chunk(new uint8_t[CHUNK]);
-        for (;;) {
-            int64_t got = in.read(chunk.get(), CHUNK);
+        while (all.size() < wanted) {
+            size_t ask = size_t(std::min<uint64_t>(CHUNK, wanted - all.size()));
+            int64_t got = in.read(chunk.get(), ask);
             if (got < 0) cannot_open(file);
             if (got == 0) break;
             if (all.size() + size_t(got) > MAX_BYTES) error::raise(error::ERR_INTERNAL_NO_MEMORY);
