@@ -444,6 +444,25 @@ uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaini
                 i = j;
                 continue;
             }
+        } else if (p[i] < 0x80) {
+            // A run of ASCII into a wider buffer: widened unit by unit.
+            size_t j = i;
+            while (j < n && p[j] < 0x80 && !(cr && p[j] == 13)) j++;
+            if (j > i) {
+                uint32_t unit = buf(node)->unit();
+                SeriesBuf* b = memory::ensure_room(node, (j - i) * unit);
+                uint8_t* dst = b->tail_ptr();
+                if (unit == 2) {
+                    auto* d = reinterpret_cast<uint16_t*>(dst);
+                    for (size_t k = i; k < j; k++) *d++ = p[k];
+                } else {
+                    auto* d = reinterpret_cast<uint32_t*>(dst);
+                    for (size_t k = i; k < j; k++) *d++ = p[k];
+                }
+                b->tail += uint32_t((j - i) * unit);
+                i = j;
+                continue;
+            }
         }
         size_t len;
         uint32_t cp = utf8::decode(p + i, n - i, len);
