@@ -22,7 +22,7 @@ namespace {
 // Whether the block holds, at any depth, a paren or a word that can loop without end.
 bool may_loop(const Cell* block, int depth) {
     if (depth > 64) return true;
-    const SeriesBuf* b = memory::buf(series_node(block));
+    SeriesBuf* b = memory::buf(series_node(block));
     for (uint32_t i = 0; i < b->length(); i++) {
         const Cell* c = b->cells() + i;
         uint32_t t = type_of(c);
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::run_guarded([&] {
         Cell* code = stack::push_none();
         lexer::load_utf8(code, std::string_view(reinterpret_cast<const char*>(data), size));
-        const SeriesBuf* b = memory::buf(series_node(code));
+        SeriesBuf* b = memory::buf(series_node(code));
         if (b->length() < 2) return;
         Cell* input = stack::push_copy(b->cells());
         Cell* rules = stack::push_copy(b->cells() + 1);
