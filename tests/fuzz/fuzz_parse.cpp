@@ -6,6 +6,8 @@
 // are expected; crashes, hangs and sanitizer reports are not.
 #include <cstddef>
 #include <cstdint>
+#include <cctype>
+#include <string>
 #include <string_view>
 
 #include "core/symbol.h"
@@ -28,7 +30,9 @@ bool may_loop(const Cell* block, int depth) {
         uint32_t t = type_of(c);
         if (t == TYPE_PAREN) return true;
         if (t == TYPE_WORD) {
-            std::string_view s = symbol::spelling(word_symbol(c));
+            // keywords are recognised whatever their case
+            std::string s(symbol::spelling(word_symbol(c)));
+            for (char& ch : s) ch = char(std::tolower(static_cast<unsigned char>(ch)));
             if (s == "while" || s == "insert" || s == "change") return true;
         }
         if (is_any_block_type(t) && may_loop(c, depth + 1)) return true;
