@@ -7,6 +7,7 @@
 #include "core/actions.h"
 #include "core/memory.h"
 #include "core/routines.h"
+#include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
 
 namespace zel::library {
@@ -48,7 +49,9 @@ void rejoin_reduced(Cell* args) {
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
     routines::define("rejoin-reduced", "block [block!]", rejoin_reduced);
+    define_image_codec_routines();
     define_zelbin_routines();
+    define_os_routines();
 }
 
 }  // namespace zel::library
