@@ -170,6 +170,15 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
     stack::pending = level;
 }
 
+// Saves the tracing flag and puts it back when the scope ends, by any route.
+struct TraceFlagScope {
+    bool saved = tracer::active;
+    TraceFlagScope() = default;
+    TraceFlagScope(const TraceFlagScope&) = delete;
+    TraceFlagScope& operator=(const TraceFlagScope&) = delete;
+    ~TraceFlagScope() { tracer::active = saved; }
+};
+
 // Runs fn with arguments already gathered in the current frame.
 [[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
@@ -186,7 +195,10 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
             stack::enter_function_context(fn->d1);
             (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
             Cell body = buf(fn->d3)->cells()[callable::AUX_BODY];
-            bool traced = false, saved_active = tracer::active;
+            bool traced = false;
+            // The trace and no-trace attributes change the tracing flag for the body only:
+            // restored however the body ends, an error or thrown unwinding included.
+            TraceFlagScope trace_scope;
             if (fn->header & callable::ATTR_TRACE) tracer::active = tracer::installed();
             if (fn->header & callable::ATTR_NO_TRACE) tracer::active = false;
             // Library functions are not stepped into: their bodies report nothing.
@@ -206,7 +218,6 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
                 stack::set_result(&body);
             }
             if (traced && tracer::active) send_epilog(fn);
-            tracer::active = saved_active;
             if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
                 if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
                 else set_unset(stack::base);

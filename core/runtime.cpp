@@ -1,5 +1,6 @@
 // Start-up, in the runtime's fixed order (see runtime.h).
 #include "core/runtime.h"
+#include "io/os_services.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,7 @@ void build_core() {
     symbol::init();
     types::register_all();
     actions::init_dispatchers();
+    os_services::init();
     context::init();
     runtime_words::init();
     actions::make_type_words();
