@@ -120,10 +120,13 @@ void compact() {
         if (state.stress) poison(dest, size_t(old_heap - dest));
         prev = f;
     }
-    // Return the frames left empty, but the first and the last.
+    // Return the frames left empty, but the first and the last; outside stress mode they
+    // stay spare until the next cycle (stress mode wants freed memory to fault).
+    memory::release_spare_frames();
     for (SeriesFrame* f = frames.first; f;) {
         SeriesFrame* next = f->next;
-        if (f != frames.first && f != frames.last && f->heap == f->start()) release_series_frame(f);
+        if (f != frames.first && f != frames.last && f->heap == f->start())
+            release_series_frame(f, !state.stress);
         f = next;
     }
     if (!frames.current) frames.current = frames.last;
