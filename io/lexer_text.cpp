@@ -122,6 +122,39 @@ inline void put_unit(SeriesBuf* b, uint32_t index, uint32_t cp) {
     }
 }
 
+// ---- symbol cache ----
+// Sources repeat a few words many times. A direct-mapped cache from a word's bytes to its
+// symbol answers most lookups with one hash over the bytes and one compare, without walking
+// the symbol table's buckets and the spellings they point to. Symbols are never removed or
+// renumbered while their table lives, so an entry stays true; the cache is emptied when the
+// symbol table is made anew.
+struct SymbolCacheEntry {
+    uint32_t symbol;   // 0: empty
+    uint8_t length;
+    char text[27];
+};
+constexpr size_t SYMBOL_CACHE_SLOTS = 4096;
+constexpr size_t SYMBOL_CACHE_MAX_LENGTH = sizeof(SymbolCacheEntry::text);
+SymbolCacheEntry symbol_cache[SYMBOL_CACHE_SLOTS];
+uint32_t symbol_cache_table = 0;   // the symbol table the entries belong to (0: none yet)
+
+uint32_t cached_intern(const char* text, size_t len) {
+    if (len > SYMBOL_CACHE_MAX_LENGTH) return symbol::intern(text, len);
+    if (symbol_cache_table != symbol::table_node) {
+        if (symbol_cache_table) std::memset(symbol_cache, 0, sizeof symbol_cache);
+        symbol_cache_table = symbol::table_node;
+    }
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (size_t i = 0; i < len; i++) h = (h ^ uint8_t(text[i])) * 0x100000001B3ull;
+    SymbolCacheEntry& e = symbol_cache[(h ^ (h >> 32)) & (SYMBOL_CACHE_SLOTS - 1)];
+    if (e.symbol && e.length == len && std::memcmp(e.text, text, len) == 0) return e.symbol;
+    uint32_t sym = symbol::intern(text, len);
+    e.symbol = sym;
+    e.length = uint8_t(len);
+    std::memcpy(e.text, text, len);
+    return sym;
+}
+
 // The UTF-8 text of a word-like token, checked (error t for an invalid sequence).
 uint32_t intern_checked(State& s, size_t a, size_t b, uint32_t flags, uint32_t t, bool load) {
     if (flags & FLAG_NON_ASCII) {
@@ -132,7 +165,7 @@ uint32_t intern_checked(State& s, size_t a, size_t b, uint32_t flags, uint32_t t
         }
     }
     // A scan builds nothing, so it interns nothing either.
-    return load ? symbol::intern(reinterpret_cast<const char*>(s.text) + a, b - a) : 0;
+    return load ? cached_intern(reinterpret_cast<const char*>(s.text) + a, b - a) : 0;
 }
 
 // lexer/find-unicode-space: the first Unicode white space inside a word, or end.
