@@ -224,6 +224,32 @@ TEST_F(LexerTest, WordsIssuesAndRefinements) {
     for (const Case& c : cases) EXPECT_EQ(loaded(c.src), c.expected) << c.src;
 }
 
+// Far more distinct words than the lexer's symbol cache has slots, of every length around
+// its limit, read twice: each word keeps its own symbol and spelling, cased spellings stay
+// apart, and a second read gives the same symbols.
+TEST_F(LexerTest, ManyDistinctWordsKeepTheirOwnSymbols) {
+    std::vector<std::string> words;
+    for (int i = 0; i < 12000; i++) {
+        std::string w = "w" + std::to_string(i) + std::string(size_t(i % 34), i % 2 ? 'x' : 'X');
+        words.push_back(w);
+    }
+    std::string src;
+    for (const std::string& w : words) src += w + " ";
+    std::vector<uint32_t> first;
+    for (int round = 0; round < 2; round++) {
+        collector::RootedCell block;
+        lexer::load_utf8(&block, src);
+        SeriesBuf* b = memory::buf(series_node(&block));
+        ASSERT_EQ(b->length(), words.size());
+        for (size_t i = 0; i < words.size(); i++) {
+            uint32_t sym = word_symbol(&b->cells()[i]);
+            ASSERT_EQ(symbol::spelling(sym), words[i]);
+            if (round == 0) first.push_back(sym);
+            else ASSERT_EQ(sym, first[i]);
+        }
+    }
+}
+
 TEST_F(LexerTest, TextValuesDecodeTheirEscapes) {
     const Case cases[] = {
         {"\"abc\" \"\"", "string abc | string "},
