@@ -27,8 +27,9 @@ size_t round_up(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
     std::exit(94);
 }
 
+// Frames and big buffers are filled from their start: their pages are mapped at once.
 void* os_block(size_t size) {
-    void* p = platform::allocate_pages(size);
+    void* p = platform::allocate_pages(size, true);
     if (p) frames.total_reserved += size;
     return p;
 }
