@@ -1054,7 +1054,7 @@ Outcome run(Walk& w) {
                                 int32_t p = pos(w);
                                 int32_t added = insert_into_input(w, at, only);
                                 set_pos(w, at <= p ? p + added : p);
-                                st = S_FETCH;
+                                st = S_AFTER;   // the match flag stays as it was (true here)
                                 break;
                             }
                             case K_CHANGE: {
