@@ -37,6 +37,7 @@ def main():
             for _ in range(opts.size):
                 f.write(block[:1024 * 1024])
         scripts = {
+            "empty": "Zel []",
             "read": "Zel [] read/binary %big",
             "text": "Zel [] read %big",
             "write": "Zel [] write %copy read/binary %big",
@@ -50,14 +51,18 @@ def main():
             ("write", f"{ZEL} write.zel", "cp big copy"),
         ]
         timed("cat big > /dev/null", work)   # the file in the page cache
-        print(f"{'workload':8} {'zel s':>8} {'peer s':>8} {'ratio':>6}")
+        # Zel's own start-up (an empty script) is measured beside each pair, so that the
+        # ratio of the work alone can be shown too.
+        print(f"{'workload':8} {'zel s':>8} {'peer s':>8} {'ratio':>6} {'start s':>8} {'ratio without start-up':>23}")
         for name, zel_cmd, peer_cmd in pairs:
-            zel_times, peer_times = [], []
+            zel_times, peer_times, start_times = [], [], []
             for _ in range(opts.n):
                 peer_times.append(timed(peer_cmd, work))
                 zel_times.append(timed(zel_cmd, work))
+                start_times.append(timed(f"{ZEL} empty.zel", work))
             z, p = statistics.median(zel_times), statistics.median(peer_times)
-            print(f"{name:8} {z:8.3f} {p:8.3f} {z / p:6.2f}")
+            st = statistics.median(start_times)
+            print(f"{name:8} {z:8.3f} {p:8.3f} {z / p:6.2f} {st:8.3f} {max(z - st, 0) / p:23.2f}")
 
 
 if __name__ == "__main__":

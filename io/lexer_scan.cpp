@@ -345,7 +345,8 @@ void scan(State& s, bool one_value, bool prescan) {
         if (start > p) start = p;
         // The value starts a line when a line break came before the token (line breaks
         // inside a raw string, binary or tag do not count).
-        bool new_line = carried_lines > 0;
+        // A point is read after its '(': the line break before the '(' counts.
+        bool new_line = carried_lines > 0 || (start_state == START_POINT && s.new_line);
         if (!new_line && s.line != first_line)
             new_line = std::memchr(s.text + s.pos, '\n', start - s.pos) != nullptr;
         s.new_line = new_line;

@@ -51,6 +51,8 @@ Cell* port_field(const Cell* port, Field f) { return &context::values(port->d1)[
 const Cell* get_actor(const Cell* port) {
     if (object::field_count(port) <= F_ACTOR) error::raise(error::ERR_ACCESS_INVALID_PORT);
     const Cell* actor = port_field(port, F_ACTOR);
+    // No native scheme serves a handle! actor: its ports support no action.
+    if (type_of(actor) == TYPE_HANDLE) error::raise(error::ERR_ACCESS_NO_PORT_ACTION);
     if (type_of(actor) != TYPE_OBJECT) error::raise(error::ERR_ACCESS_INVALID_PORT);
     return actor;
 }

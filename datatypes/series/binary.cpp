@@ -22,6 +22,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/bitset.h"
 #include "datatypes/scalar/tuple.h"
+#include "datatypes/series/image.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "datatypes/series/string_internal.h"
@@ -293,6 +294,7 @@ Cell* binary_to(Cell*, Cell* spec, uint32_t) {
             from_memory(out, head_address(spec), length(spec));
             return out;
         }
+        case TYPE_IMAGE: return image::get_pixel_data(spec, 2);   // 4 bytes a pixel, as stored
         default:
             if (!is_text_type(t)) raise_bad_to_arg(spec);
             bytes = text_bytes(spec);
@@ -328,7 +330,8 @@ void splice_bytes(uint32_t node, uint32_t at, uint32_t remove, const std::string
 }
 
 void binary_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    // The insertion point after the owner's handler ran: the tail for append or at the tail.
+    // The insertion point, read again after the owner's handler ran: the tail for append,
+    // else the head (which may be the tail).
     auto insertion_point = [&] {
         uint32_t tail = buf(series_node(series))->tail;
         return append ? tail : head_index(series);

@@ -7,8 +7,8 @@ namespace zel::gif {
 
 // A GIF89a file of one frame holding w × h pixels 0xAARRGGBB. Pixels with alpha below 128
 // become the transparent index; the others keep their colour exactly when the image holds at
-// most 256 colours (255 with transparency), else they are mapped to a palette of the most
-// frequent colours (15-bit buckets, averaged). The pixels are LZW-compressed.
+// most 256 colours (255 with transparency), else they are mapped to a palette made by median
+// cut over 15-bit colour buckets (no dithering). The pixels are LZW-compressed.
 std::vector<uint8_t> encode(const uint32_t* pixels, uint32_t w, uint32_t h);
 
 }  // namespace zel::gif

@@ -17,7 +17,7 @@ struct Palette {
     bool transparent = false;        // the index after the colours is transparent
 };
 
-// Exact palette when the opaque colours fit, else the most frequent 15-bit buckets.
+// Exact palette when the opaque colours fit, else a median cut over 15-bit buckets.
 Palette build_palette(const uint32_t* px, size_t n, std::vector<uint8_t>& indexes) {
     Palette pal;
     for (size_t i = 0; i < n; i++)
@@ -56,45 +56,78 @@ Palette build_palette(const uint32_t* px, size_t n, std::vector<uint8_t>& indexe
         sg[k] += (c >> 8) & 0xFF;
         sb[k] += c & 0xFF;
     }
-    std::vector<uint32_t> order;
+    // Median cut over the used buckets: split the box with the widest channel range at the
+    // weighted median of that channel until the palette is full.
+    std::vector<uint32_t> keys;
     for (uint32_t k = 0; k < 32768; k++)
-        if (count[k]) order.push_back(k);
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return count[a] != count[b] ? count[a] > count[b] : a < b;
-    });
-    if (order.size() > room) order.resize(room);
+        if (count[k]) keys.push_back(k);
+    auto channel = [](uint32_t k, int c) { return (k >> (10 - 5 * c)) & 31; };
+    struct Box { size_t begin, end; };
+    std::vector<Box> boxes{{0, keys.size()}};
+    auto widest = [&](const Box& b, int& which) {
+        uint32_t best = 0;
+        which = 0;
+        for (int c = 0; c < 3; c++) {
+            uint32_t lo = 31, hi = 0;
+            for (size_t i = b.begin; i < b.end; i++) {
+                lo = std::min(lo, channel(keys[i], c));
+                hi = std::max(hi, channel(keys[i], c));
+            }
+            if (hi - lo > best) {
+                best = hi - lo;
+                which = c;
+            }
+        }
+        return best;
+    };
+    while (boxes.size() < room) {
+        size_t pick = boxes.size();
+        uint32_t pick_range = 0;
+        int pick_channel = 0;
+        for (size_t b = 0; b < boxes.size(); b++) {
+            if (boxes[b].end - boxes[b].begin < 2) continue;
+            int c;
+            uint32_t r = widest(boxes[b], c);
+            if (pick == boxes.size() || r > pick_range) {
+                pick = b;
+                pick_range = r;
+                pick_channel = c;
+            }
+        }
+        if (pick == boxes.size()) break;
+        Box box = boxes[pick];
+        std::sort(keys.begin() + long(box.begin), keys.begin() + long(box.end), [&](uint32_t a, uint32_t b) {
+            return channel(a, pick_channel) < channel(b, pick_channel);
+        });
+        uint64_t total = 0, run = 0;
+        for (size_t i = box.begin; i < box.end; i++) total += count[keys[i]];
+        size_t cut = box.begin + 1;
+        for (size_t i = box.begin; i < box.end - 1; i++) {
+            run += count[keys[i]];
+            cut = i + 1;
+            if (run * 2 >= total) break;
+        }
+        boxes[pick] = {box.begin, cut};
+        boxes.push_back({cut, box.end});
+    }
     pal.colours.clear();
-    for (uint32_t k : order) {
-        uint64_t c = count[k];
-        pal.colours.push_back(uint32_t((sr[k] + c / 2) / c) << 16 | uint32_t((sg[k] + c / 2) / c) << 8 |
-                              uint32_t((sb[k] + c / 2) / c));
+    std::vector<uint8_t> box_of(32768, 0);
+    for (size_t b = 0; b < boxes.size(); b++) {
+        uint64_t c = 0, r = 0, g = 0, bl = 0;
+        for (size_t i = boxes[b].begin; i < boxes[b].end; i++) {
+            uint32_t k = keys[i];
+            c += count[k];
+            r += sr[k];
+            g += sg[k];
+            bl += sb[k];
+            box_of[k] = uint8_t(b);
+        }
+        pal.colours.push_back(uint32_t((r + c / 2) / c) << 16 | uint32_t((g + c / 2) / c) << 8 |
+                              uint32_t((bl + c / 2) / c));
     }
     clear = uint8_t(pal.colours.size());
-    // Nearest palette entry per bucket, found once per bucket used.
-    std::vector<int16_t> nearest(32768, -1);
-    for (size_t i = 0; i < n; i++) {
-        if ((px[i] >> 24) < OPAQUE_THRESHOLD) {
-            indexes[i] = clear;
-            continue;
-        }
-        uint32_t k = bucket(px[i]);
-        if (nearest[k] < 0) {
-            int r = int(((k >> 10) & 31) << 3) + 4, g = int(((k >> 5) & 31) << 3) + 4, b = int((k & 31) << 3) + 4;
-            int best = 0;
-            long best_d = -1;
-            for (size_t p = 0; p < pal.colours.size(); p++) {
-                int dr = r - int((pal.colours[p] >> 16) & 0xFF), dg = g - int((pal.colours[p] >> 8) & 0xFF),
-                    db = b - int(pal.colours[p] & 0xFF);
-                long d = long(dr) * dr + long(dg) * dg + long(db) * db;
-                if (best_d < 0 || d < best_d) {
-                    best_d = d;
-                    best = int(p);
-                }
-            }
-            nearest[k] = int16_t(best);
-        }
-        indexes[i] = uint8_t(nearest[k]);
-    }
+    for (size_t i = 0; i < n; i++)
+        indexes[i] = (px[i] >> 24) < OPAQUE_THRESHOLD ? clear : box_of[bucket(px[i])];
     return pal;
 }
 

@@ -3,8 +3,9 @@
 // and the local and Windows spellings of a file.
 //
 // The actions that reach the file system and the network (open, read, write, delete, query,
-// rename) belong to the operating-system services; until those exist, the handlers below raise
-// internal/not-done, and the services replace them in these registrations.
+// rename) belong to the operating-system services (io/file_actions.cpp), which put their
+// handlers over the placeholders registered here when they start; a placeholder raises
+// internal/not-done.
 //
 // Nothing here evaluates Zel code; forming a path element may allocate, which never collects.
 #include "datatypes/series/url.h"
@@ -190,7 +191,12 @@ int32_t file_mold(const Cell* value, uint32_t out, bool, bool, bool, const Cell*
     if (quoted) string::append_char(out, '"');
     for (uint32_t i = 0; i < count; i++) {
         uint32_t c = string::char_at(buf(r.node), r.from + i);
-        // Inside quotes, carets escape a quote and a caret, so the text loads back.
+        // Inside quotes, carets escape a quote, a caret and the control characters, so the
+        // text loads back.
+        if (quoted && c < 0x20) {
+            string::append_escaped(out, c, string::ESCAPE_STRING, false);
+            continue;
+        }
         if (quoted && (c == '"' || c == '^')) string::append_char(out, '^');
         string::append_char(out, c, true);
     }
@@ -314,7 +320,7 @@ void register_url_like(uint32_t id, uint32_t parent, const char* name) {
     const Handler I = INHERIT;
     TypeSpec spec{id, parent, name, {}};
     auto set = [&](int action, auto fn) { put(spec, action, fn); };
-    for (int a : {ACT_MAKE, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,
+    for (int a : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,
                   ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
                   ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP,
                   ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY})

@@ -51,6 +51,9 @@ out=$(printf 'print mold system/options/args\nprint mold system/script/args\n' |
 expect "without a script the console sees the switches it was given" '["--cli"]
 "--cli"' "$out"
 
+out=$(printf 'print exists? system/options/boot\n' | "$zel" --cli 2>&1)
+expect "system/options/boot names the running program" "true" "$out"
+
 out=$(printf 'print mold system/script/args\n' | "$zel" 2>&1)
 expect "no arguments at all: system/script/args is none" 'none' "$out"
 
