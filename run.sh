@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts Zel (arguments are passed to zel).
+# Installs what is missing, builds when something changed, and starts Zel in the caller's
+# current folder with exactly the arguments given here.
 set -e
-cd "$(dirname "$0")"
-. ./scripts-common.sh
-ensure_packages
-build_into build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-exec ./build/zel "$@"
+root=$(cd "$(dirname "$0")" && pwd)
+. "$root/scripts-common.sh"
+ensure_packages >&2
+build_quietly_into "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+exec "$root/build/zel" "$@"

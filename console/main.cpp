@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     zel::runtime::init(args);
     try {
         zel::console::Options opt = zel::console::parse_command_line(args);
+        zel::console::publish_arguments(opt, !args.empty());
         if (!opt.script.empty()) return zel::console::run_script(opt);
         return zel::console::run_loop(true);
     } catch (zel::stack::Unwind&) {

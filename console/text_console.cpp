@@ -21,6 +21,8 @@
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
+#include "core/object.h"
+#include "platform/os_info.h"
 
 namespace zel::console {
 
@@ -84,14 +86,15 @@ void print_result(const Cell* value) {
     print_line("== " + string::node_to_utf8(node));
 }
 
-// Evaluates one complete input and prints its result or error.
-void do_command(const std::string& input) {
+// Evaluates one complete input and prints its result or error. False when the input did
+// not load.
+bool do_command(const std::string& input) {
     collector::RootedCell code;
     if (!try_load(input, &code)) {
         print_line(formed_error(&code));
-        return;
+        return false;
     }
-    if (block::length(&code) == 0) return;
+    if (block::length(&code) == 0) return true;
     collector::RootedCell result;
     switch (try_eval(&code, &result)) {
         case Outcome::Error:
@@ -108,45 +111,17 @@ void do_command(const std::string& input) {
         case Outcome::Nothing:
             break;
     }
+    return true;
 }
 
-// The character that closes the construct left open at the end of the input, or 0 when the
-// input is complete (or wrong in a way more lines cannot mend).
+// The character that opened the construct the input ends inside of, as the lexer reads it,
+// or 0 when the input is complete (or wrong in a way more lines cannot mend).
 char open_delimiter(const std::string& input) {
-    std::vector<char> open;
-    bool in_string = false;
-    int brace_depth = 0;
-    for (size_t i = 0; i < input.size(); i++) {
-        char c = input[i];
-        if (brace_depth > 0) {
-            if (c == '^') i++;
-            else if (c == '{') brace_depth++;
-            else if (c == '}') brace_depth--;
-            continue;
-        }
-        if (in_string) {
-            if (c == '^') i++;
-            else if (c == '"') in_string = false;
-            else if (c == '\n') in_string = false;   // a quoted string ends at the line
-            continue;
-        }
-        switch (c) {
-            case ';':
-                while (i < input.size() && input[i] != '\n') i++;
-                break;
-            case '"': in_string = true; break;
-            case '{': brace_depth = 1; break;
-            case '[': open.push_back('['); break;
-            case '(': open.push_back('('); break;
-            case ']': case ')':
-                if (open.empty()) return 0;
-                open.pop_back();
-                break;
-            default: break;
-        }
-    }
-    if (brace_depth > 0) return '{';
-    return open.empty() ? 0 : open.back();
+    char open = 0;
+    stack::capture([&] {
+        open = lexer::open_at_end(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    });
+    return open;
 }
 
 bool interactive() { return isatty(STDIN_FILENO); }
@@ -156,17 +131,76 @@ bool interactive() { return isatty(STDIN_FILENO); }
 Options parse_command_line(const std::vector<std::string>& args) {
     Options opt;
     size_t i = 0;
+    std::vector<std::string> kept;   // the arguments left when there is no script
     for (; i < args.size(); i++) {
         const std::string& a = args[i];
-        if (a == "--") { i++; break; }
+        if (a == "--") {
+            kept.push_back(a);
+            i++;
+            break;
+        }
         if (a.rfind("--", 0) != 0) break;
         if (a == "--catch") opt.catch_mode = true;
+        else kept.push_back(a);
     }
     if (i < args.size()) {
         opt.script = args[i];
         opt.script_args.assign(args.begin() + long(i) + 1, args.end());
+        opt.args = opt.script_args;
+    } else {
+        opt.args = kept;
     }
     return opt;
+}
+
+namespace {
+
+// The raw command-line text of arguments: joined by single blanks, an empty argument or one
+// holding a blank or a tab between double quotes.
+std::string raw_text(const std::vector<std::string>& args) {
+    std::string text;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (i) text += ' ';
+        const std::string& a = args[i];
+        if (a.empty() || a.find_first_of(" \t") != std::string::npos) text += '"' + a + '"';
+        else text += a;
+    }
+    return text;
+}
+
+// The field cell of system/<object>/<field>, or nullptr.
+Cell* system_field(const char* object_name, const char* field) {
+    const Cell* sys = word::global_value("system");
+    if (!sys || type_of(sys) != TYPE_OBJECT) return nullptr;
+    const Cell* o = object::field(sys, symbol::intern(object_name));
+    if (!o || type_of(o) != TYPE_OBJECT) return nullptr;
+    return object::field(o, symbol::intern(field));
+}
+
+}  // namespace
+
+void publish_arguments(const Options& opt, bool any_arguments) {
+    collector::RootedCell block;
+    block::init_cell(&block, int64_t(opt.args.size()));
+    for (const std::string& a : opt.args) {
+        Cell s;
+        string::from_utf8(&s, a);
+        block::append(series_node(&block), &s);
+    }
+    if (Cell* f = system_field("options", "args")) *f = *&block;
+    if (Cell* f = system_field("script", "args")) {
+        if (any_arguments) string::from_utf8(f, raw_text(opt.args));
+        else set_none(f);
+    }
+    if (Cell* f = system_field("options", "script")) {
+        if (opt.script.empty()) set_none(f);
+        else string::from_utf8(f, opt.script, TYPE_FILE);
+    }
+    if (Cell* f = system_field("options", "boot")) {
+        std::string exe = platform::executable_path();
+        if (exe.empty()) set_none(f);
+        else string::from_utf8(f, exe, TYPE_FILE);
+    }
 }
 
 int run_script(const Options& opt) {
@@ -253,6 +287,8 @@ int run_loop(bool banner) {
         buffer.clear();
     }
     if (tty) std::fputs("\n", stdout);
+    // Input that ended inside an open construct is reported as the lexer reports it.
+    if (!buffer.empty() && !do_command(buffer)) return 1;
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "core/hashtable.h"
 #include "core/memory_frames.h"
 #include "core/ownership.h"
+#include "datatypes/series/image.h"
 
 namespace zel::collector {
 
@@ -251,8 +252,15 @@ void mark_cell(const Cell* c) {
             mark_node_bytes(c->d2);
             if (c->d3) mark_node_bytes(c->d3);
             break;
-        case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY: case TYPE_IMAGE:
+        case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY:
             mark_node_bytes(c->d2);
+            break;
+        case TYPE_IMAGE:
+            // The buffer, then its externals record (an image without pixels has no buffer).
+            if (c->d2) {
+                mark_node_bytes(c->d2);
+                image::collect_hook(c->d2);
+            }
             break;
         case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
             mark_node_cells(c->d1);

@@ -358,7 +358,8 @@ void append_limited(uint32_t out, const Cell* v_in, bool formed, bool only, int3
     collector::RootGuard keep(&tmp);
     stack::Saved saved;
     try {
-        if (formed) actions::form_into(&v, node, limit);
+        // A datatype keeps its "!" also in a formed message: "invalid integer! at 1x".
+        if (formed && type_of(&v) != TYPE_DATATYPE) actions::form_into(&v, node, limit);
         else actions::mold_into(&v, node, only, false, true, limit);
     } catch (stack::Unwind&) {
         stack::pending = stack::LEVEL_NONE;

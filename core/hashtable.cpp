@@ -100,6 +100,15 @@ void make_buckets(uint32_t table, uint32_t n) {
     std::memset(kb->data(), 0, kb->size);
     kb->tail = n * 4;
     Record* r = record(table);
+    if (r->kind == KIND_MAP) {
+        // The map kind keeps each bucket's full key hash beside it (in aux), so that a probe
+        // compares hashes before it reads a key cell, and a growth re-places the keys without
+        // hashing them again.
+        uint32_t bits = memory::new_series(n, 4);
+        buf(bits)->tail = n * 4;
+        r = record(table);
+        r->aux = bits;
+    }
     r->flags = flags;
     r->keys = keys;
     r->buckets = n;
@@ -294,6 +303,7 @@ void mark(uint32_t table) {
     const Record* r = record(table);
     collector::mark_node_bytes(r->flags);
     collector::mark_node_bytes(r->keys);
+    if (r->kind == KIND_MAP && r->aux) collector::mark_node_bytes(r->aux);
     if (r->kind == KIND_HASH) {
         if (r->aux) collector::mark_node_bytes(r->aux);
         if (r->chains) {
@@ -816,6 +826,7 @@ uint32_t duplicate(uint32_t table, uint32_t new_block) {
     uint32_t flags = memory::duplicate_series(src.flags);
     uint32_t keys = memory::duplicate_series(src.keys);
     uint32_t aux = src.aux, chains = src.chains;
+    if (src.kind == KIND_MAP && src.aux) aux = memory::duplicate_series(src.aux);
     if (src.kind == KIND_HASH) {
         aux = memory::duplicate_series(src.aux);
         chains = memory::duplicate_series(src.chains);
@@ -848,12 +859,14 @@ Cell map_key_form(const Cell* key) {
     return k;
 }
 
-// Places the key at the position in the first free bucket of its probe path.
-void map_place(uint32_t table, uint32_t position) {
+inline uint32_t* hash_bits(const Record* r) { return reinterpret_cast<uint32_t*>(buf(r->aux)->data()); }
+
+// Places the key at the position, whose hash is given, in the first free bucket of its probe
+// path.
+void map_place(uint32_t table, uint32_t position, uint32_t hash) {
     Record* r = record(table);
-    Cell key = block_of(r)->cells()[position];
     uint32_t mask = r->buckets - 1;
-    uint32_t i = value_hash(&key) & mask;
+    uint32_t i = hash & mask;
     uint8_t* f = flag_bytes(r);
     for (uint32_t step = 1; step <= r->buckets; step++) {
         uint32_t fl = bucket_flags(f, i);
@@ -861,13 +874,50 @@ void map_place(uint32_t table, uint32_t position) {
             if (fl == BUCKET_EMPTY) r->occupied++;
             set_bucket_flags(f, i, BUCKET_OCCUPIED);
             key_array(r)[i] = position;
+            hash_bits(r)[i] = hash;
             return;
         }
         i = (i + step) & mask;
     }
 }
 
+// Whether the stored key cell equals the key: identical texts are equal without the compare
+// action (the usual outcome of a probe whose hash matched).
+bool map_key_matches(const Cell* stored, const Cell* key, int32_t op) {
+    uint32_t t = type_of(stored);
+    if (t == type_of(key) && op != actions::OP_SAME &&
+        (t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF)) {
+        const SeriesBuf* a = buf(series_node(stored));
+        const SeriesBuf* b = buf(series_node(key));
+        int32_t ha = series_head(stored), hb = series_head(key);
+        if (a->unit() == b->unit() && ha >= 0 && hb >= 0 && uint32_t(ha) <= a->length() &&
+            uint32_t(hb) <= b->length() && a->length() - uint32_t(ha) == b->length() - uint32_t(hb) &&
+            std::memcmp(a->data() + size_t(ha) * a->unit(), b->data() + size_t(hb) * b->unit(),
+                        size_t(a->length() - uint32_t(ha)) * a->unit()) == 0)
+            return true;
+    }
+    return keys_equal(stored, key, op);
+}
+
+// Re-places every occupied bucket in new buckets, from the stored hashes.
+void map_grow(uint32_t table) {
+    Record* r = record(table);
+    uint32_t n = r->buckets;
+    std::vector<std::pair<uint32_t, uint32_t>> placed;
+    placed.reserve(r->count + 16);
+    const uint8_t* f = flag_bytes(r);
+    for (uint32_t i = 0; i < n; i++)
+        if (bucket_flags(f, i) == BUCKET_OCCUPIED) placed.emplace_back(key_array(r)[i], hash_bits(r)[i]);
+    make_buckets(table, buckets_for(placed.size() + 1));
+    for (auto [position, hash] : placed) map_place(table, position, hash);
+}
+
 }  // namespace
+
+uint32_t map_key_hash(const Cell* key) {
+    Cell k = map_key_form(key);
+    return value_hash(&k);
+}
 
 int32_t map_find_next(uint32_t table, const Cell* key_in, int32_t op, Cursor& cursor) {
     Cell key = map_key_form(key_in);
@@ -875,7 +925,8 @@ int32_t map_find_next(uint32_t table, const Cell* key_in, int32_t op, Cursor& cu
     uint32_t mask = r->buckets - 1;
     if (!cursor.started) {
         cursor.started = true;
-        cursor.bucket = value_hash(&key) & mask;
+        cursor.hash = value_hash(&key);
+        cursor.bucket = cursor.hash & mask;
         cursor.step = 1;
     } else {
         cursor.bucket = (cursor.bucket + cursor.step) & mask;
@@ -885,12 +936,12 @@ int32_t map_find_next(uint32_t table, const Cell* key_in, int32_t op, Cursor& cu
         r = record(table);
         uint32_t fl = bucket_flags(flag_bytes(r), cursor.bucket);
         if (fl == BUCKET_EMPTY) break;
-        if (fl == BUCKET_OCCUPIED) {
+        if (fl == BUCKET_OCCUPIED && hash_bits(r)[cursor.bucket] == cursor.hash) {
             uint32_t p = key_array(r)[cursor.bucket];
             SeriesBuf* block = block_of(r);
             if (p < block->length()) {
                 Cell c = block->cells()[p];
-                if (keys_equal(&c, &key, op)) return int32_t(p);
+                if (map_key_matches(&c, &key, op)) return int32_t(p);
             }
         }
         cursor.bucket = (cursor.bucket + cursor.step) & mask;
@@ -904,18 +955,33 @@ int32_t map_find(uint32_t table, const Cell* key, int32_t op) {
     return map_find_next(table, key, op, c);
 }
 
-void map_insert(uint32_t table, uint32_t position) {
+int32_t map_find(uint32_t table, const Cell* key, int32_t op, uint32_t& hash) {
+    Cursor c;
+    int32_t p = map_find_next(table, key, op, c);
+    hash = c.hash;
+    return p;
+}
+
+void map_insert(uint32_t table, uint32_t position, uint32_t hash) {
     Record* r = record(table);
-    if (r->occupied >= r->upper) map_rebuild(table);
-    map_place(table, position);
+    if (r->occupied >= r->upper) map_grow(table);
+    map_place(table, position, hash);
     record(table)->count++;
+}
+
+void map_insert(uint32_t table, uint32_t position) {
+    Cell key = block_of(record(table))->cells()[position];
+    map_insert(table, position, value_hash(&key));
 }
 
 void map_rebuild(uint32_t table) {
     Record* r = record(table);
     uint32_t len = block_of(r)->length();
     make_buckets(table, buckets_for(len / 2 + 1));
-    for (uint32_t p = 0; p < len; p += 2) map_place(table, p);
+    for (uint32_t p = 0; p < len; p += 2) {
+        Cell key = block_of(record(table))->cells()[p];
+        map_place(table, p, value_hash(&key));
+    }
 }
 
 }  // namespace zel::hashtable

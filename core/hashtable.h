@@ -14,7 +14,9 @@
 // positions the table covers. count is the number of occupied buckets (groups).
 // map! kind: a bucket's key is the position of a key cell (every second cell of the block);
 // keys are never deleted from the buckets (a removed pair keeps its key), and count is the
-// number of live pairs, kept by the map code.
+// number of live pairs, kept by the map code. aux holds the full hash of each bucket's key
+// (one 32-bit entry a bucket): probes compare it before reading the key cell, and growth
+// re-places keys from it without hashing them again.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +44,7 @@ struct Record {
     uint32_t buckets;     // power of two, at least 4
     uint32_t upper;       // grow when occupied reaches this
     uint32_t kind;
-    uint32_t stamp;
+    uint32_t stamp;       // hash! kind: 1 while the index is stale (rebuilt at the next lookup)
 };
 static_assert(sizeof(Record) == 44);
 
@@ -135,12 +137,18 @@ int32_t map_find(uint32_t table, const Cell* key, int32_t op);
 // A resumable search for every equal key (`hash-table/lookup-next`): start with a fresh
 // cursor; each call returns the next position or -1.
 struct Cursor {
-    uint32_t bucket = 0, step = 0;
+    uint32_t bucket = 0, step = 0, hash = 0;
     bool started = false;
 };
 int32_t map_find_next(uint32_t table, const Cell* key, int32_t op, Cursor& cursor);
+// The same, giving the key's hash (the hash the table files it under) to hash.
+int32_t map_find(uint32_t table, const Cell* key, int32_t op, uint32_t& hash);
+// The hash the table files a key under (a key of the word family as a set-word!).
+uint32_t map_key_hash(const Cell* key);
 // Indexes the key at the position (known to be absent); the live count grows.
 void map_insert(uint32_t table, uint32_t position);
+// The same with the key's hash known (from map_find or map_key_hash).
+void map_insert(uint32_t table, uint32_t position, uint32_t hash);
 // New buckets for every key of the block (after the block was compacted); the live count is
 // left to the caller.
 void map_rebuild(uint32_t table);

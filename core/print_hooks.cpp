@@ -1,6 +1,7 @@
 // The print and output hook lists (see print_hooks.h).
 #include "core/print_hooks.h"
 
+#include <errno.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,7 +43,8 @@ bool initialised_flag = false;
 void write_all(int fd, const char* p, size_t n) {
     while (n > 0) {
         ssize_t w = ::write(fd, p, n);
-        if (w <= 0) return;   // a failed write is dropped
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;   // a failed write is dropped (a closed or broken output)
         p += w;
         n -= size_t(w);
     }

@@ -1,5 +1,6 @@
 // Start-up, in the runtime's fixed order (see runtime.h).
 #include "core/runtime.h"
+#include "io/os_services.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +121,7 @@ void build_core() {
     types::register_all();
     collector::stress_point();
     actions::init_dispatchers();
+    os_services::init();
     context::init();
     collector::stress_point();
     runtime_words::init();

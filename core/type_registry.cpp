@@ -24,7 +24,7 @@ void register_all() {
     datatypes::register_series();
     datatypes::register_block();
     datatypes::register_string();
-    name_only(TYPE_BINARY, TYPE_STRING, "binary!");
+    datatypes::register_binary();
     datatypes::register_integer();
     name_only(TYPE_SYMBOL, 0, "symbol!");
     name_only(TYPE_CONTEXT, 0, "context!");
@@ -34,14 +34,14 @@ void register_all() {
     datatypes::register_paths();      // path! lit-path! set-path! get-path!
     datatypes::register_paren();
     datatypes::register_issue();
-    name_only(TYPE_URL, TYPE_STRING, "url!");
-    name_only(TYPE_FILE, TYPE_STRING, "file!");
+    datatypes::register_url();
+    datatypes::register_file();       // after url!, its parent
     object::register_types();         // object! error!
     datatypes::register_bitset();
     datatypes::register_triple();
     datatypes::register_float();      // float! percent!
     datatypes::register_typeset();
-    name_only(TYPE_VECTOR, TYPE_STRING, "vector!");
+    datatypes::register_vector();
     datatypes::register_map();
     datatypes::register_hash();
     datatypes::register_pair();
@@ -56,7 +56,7 @@ void register_all() {
     datatypes::register_ref();
     datatypes::register_point2d();
     datatypes::register_point3d();
-    name_only(TYPE_IMAGE, TYPE_SERIES, "image!");
+    datatypes::register_image();
     name_only(TYPE_EVENT, 0, "event!");
 }
 

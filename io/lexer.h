@@ -34,6 +34,10 @@ struct Options {
     const Cell* callback = nullptr;  // function! or routine! receiving the events (/trace)
     const Cell* input = nullptr;     // the string! or binary! the text comes from
     const Cell* into = nullptr;      // target block! receiving the values (/into)
+    // When set, receives the character that opened a construct the input ended inside of
+    // ('[' for blocks and maps, '(' for parens, '{' for braced and raw strings and binaries),
+    // or 0 when the text did not run out inside one.
+    char* open_at_end = nullptr;
 };
 
 // Event bits of the callback's event mask.
@@ -70,6 +74,11 @@ void load_utf8(Cell* out_block, std::string_view text);
 // The datatype of the first token of the text, without building a value (error! for bad
 // syntax, 0 for empty input).
 uint32_t scan_type(const uint8_t* text, size_t len);
+
+// Whether more text could complete the input: the character that opened the construct the
+// text ends inside of ('[', '(' or '{'), or 0 when the text is complete or wrong in a way
+// more text cannot mend. Builds no values and raises no syntax error.
+char open_at_end(const uint8_t* text, size_t len);
 
 // lexer/mark-states: the collector's root section for every running lexer call.
 void mark_states();

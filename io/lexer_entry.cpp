@@ -2,6 +2,7 @@
 // per-call states, the shared value buffer, series nesting, callback events and syntax errors.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/callable.h"
@@ -199,6 +200,13 @@ void unchain(State& s) {
     if (s.parent) s.parent->next = nullptr;
     else chain_head = nullptr;
     innermost = s.parent;
+    // A large load leaves a large buffer behind: give it back once no call is running.
+    if (!chain_head && value_capacity > 64 * INITIAL_CELLS) {
+        if (Cell* smaller = static_cast<Cell*>(std::realloc(value_cells, INITIAL_CELLS * sizeof(Cell)))) {
+            value_cells = smaller;
+            value_capacity = INITIAL_CELLS;
+        }
+    }
 }
 
 }  // namespace
@@ -210,7 +218,7 @@ uint32_t new_cell(State& s) {
     uint32_t i = s.tail++;
     Cell* c = cell_at(i);
     set_unset(c);
-    if (s.lines_spanned > 0) c->header |= HEADER_NEW_LINE;
+    if (s.new_line) c->header |= HEADER_NEW_LINE;
     return i;
 }
 
@@ -474,10 +482,19 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
             s.input_base = uint32_t(series_head(opt.input) < 0 ? 0 : series_head(opt.input));
         }
     }
+    std::unique_ptr<uint8_t[]> own_copy;
     if (opt.callback && (type_of(opt.callback) == TYPE_FUNCTION || type_of(opt.callback) == TYPE_ROUTINE)) {
         s.callback = *opt.callback;
         s.event_mask = event_mask_of(opt.callback);
         if (type_of(&s.input) == TYPE_NONE) copy_as_binary(&s.input, text, len);
+        if (s.binary_node) {
+            // A callback may change or shrink the binary while it is read: lex a copy of
+            // its bytes (positions still count from the binary's own index).
+            own_copy.reset(new uint8_t[len ? len : 1]);
+            std::memcpy(own_copy.get(), text, len);
+            s.text = own_copy.get();
+            s.binary_node = 0;
+        }
     }
     if (innermost) innermost->next = &s;
     else chain_head = &s;
@@ -497,6 +514,8 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
                         uint32_t kind = marker_kind(cell_at(uint32_t(m)));
                         s.series_type = int32_t(kind);
                         if (is_any_path_type(kind)) throw_error(s, NO_START, TYPE_PATH);
+                        bool paren = kind == TYPE_PAREN || kind == TYPE_POINT2D || kind == TYPE_POINT3D;
+                        s.open_at_end = paren ? '(' : '[';
                         throw_error(s, cell_at(uint32_t(m))->d3, CODE_MISSING_END);
                     }
                 }
@@ -538,9 +557,11 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
             set_none(result);
         }
     } catch (...) {
+        if (opt.open_at_end) *opt.open_at_end = s.open_at_end;
         unchain(s);
         throw;
     }
+    if (opt.open_at_end) *opt.open_at_end = s.open_at_end;
     if (stop) {
         size_t pos = s.pos < s.end ? s.pos : s.end;
         *stop = s.string_input ? position_to_index(s, pos) - s.input_base : pos;
@@ -608,6 +629,15 @@ uint32_t load_string(Cell* result, const Cell* str, int32_t chars, const Options
 void load_utf8(Cell* out_block, std::string_view text) {
     Options o;
     transcode(out_block, reinterpret_cast<const uint8_t*>(text.data()), text.size(), o, nullptr);
+}
+
+char open_at_end(const uint8_t* text, size_t len) {
+    Options o;
+    o.load = false;
+    char open = 0;
+    o.open_at_end = &open;
+    transcode(nullptr, text, len, o, nullptr);
+    return open;
 }
 
 uint32_t scan_type(const uint8_t* text, size_t len) {

@@ -37,6 +37,10 @@ constexpr uint32_t FLAG_CARET = 0x20000000;
 constexpr uint32_t FLAG_LEAD_2_3 = 0x40000000;
 constexpr uint32_t FLAG_LEAD_4 = 0x80000000;
 constexpr uint32_t FLAG_MULTIBYTE = FLAG_LEAD_2_3 | FLAG_LEAD_4;
+// UTF-8 continuation bytes (0x80-0xBF): with the lead-byte flags, a token without any of
+// them is plain ASCII.
+constexpr uint32_t FLAG_CONTINUATION = 0x00010000;
+constexpr uint32_t FLAG_NON_ASCII = FLAG_MULTIBYTE | FLAG_CONTINUATION;
 
 // ---- states and token classes ----
 // States 0-64 recognise the tokens; state 65 (the one non-final number left below the final
@@ -100,6 +104,7 @@ struct State {
     size_t token_end = 0;
     int32_t line = 1;
     int32_t lines_spanned = 0;   // lines the last token spanned (preceding line breaks included)
+    bool new_line = false;       // a line break came before the last token
     int32_t type_override = -1;  // datatype a string loader must give
     int32_t token_type = 0;      // guessed datatype of the last token
     uint8_t start_state = START_TOKEN;
@@ -123,6 +128,7 @@ struct State {
     uint32_t binary_node = 0;    // binary! input whose buffer holds the text (re-derived)
     size_t binary_offset = 0;
     size_t token_start = 0;      // start of the token being handled
+    char open_at_end = 0;        // the opening of a construct the input ran out inside of
 };
 
 // The innermost running call, or nullptr.

@@ -61,10 +61,17 @@ size_t skip_unicode_space(State& s, size_t start, size_t end) {
 
 void scan_end(State& s, size_t, size_t, uint32_t, bool) { s.pos = s.end; }
 
-void scan_error(State& s, size_t start, size_t, uint32_t, bool) {
+void scan_error(State& s, size_t start, size_t end, uint32_t, bool) {
     uint32_t type = s.prev_state < STATE_COUNT ? tables.type[s.prev_state] : 0;
     int32_t code = type == 0 ? CODE_BAD_CHAR : int32_t(type);
     bool series = is_any_path_type(type) || type == TYPE_BLOCK || type == TYPE_PAREN;
+    // Text that ran out inside a braced string, a raw string or a binary could go on.
+    if (end >= s.end) {
+        switch (s.prev_state) {
+            case 4: case 5: case 10: case 11: case 17: case 18: s.open_at_end = '{'; break;
+            default: break;
+        }
+    }
     if (series) start = NO_START;
     else if (s.start_state == START_BRACED) start = s.brace_start;
     else if (s.start_state == START_POINT && start > 0) start--;   // from the '(' of the point
@@ -115,7 +122,10 @@ void scan_brace_close(State& s, size_t, size_t end, uint32_t flags, bool load) {
     s.brace_flags |= flags;
     s.pos = end + 1;
     if (--s.brace_nesting > 0) {
-        if (s.pos >= s.end) throw_error(s, s.brace_start, TYPE_STRING);
+        if (s.pos >= s.end) {
+            s.open_at_end = '{';
+            throw_error(s, s.brace_start, TYPE_STRING);
+        }
         s.start_state = START_BRACED;
         return;
     }
@@ -126,6 +136,7 @@ void scan_brace_close(State& s, size_t, size_t end, uint32_t flags, bool load) {
     fire_event(s, EV_CLOSE, TYPE_STRING, open, s.pos);
     // The string takes the new-line flag of its opening brace.
     s.lines_spanned = (text_flags & FLAG_BRACE_NEW_LINE) ? 1 : 0;
+    s.new_line = s.lines_spanned > 0;
     s.token_start = open;
     if (load) {
         if (!fire_event(s, EV_SCAN, TYPE_STRING, open, s.pos)) return;
@@ -201,6 +212,8 @@ void scan_construct(State& s, size_t start, size_t end, uint32_t, bool load) {
         if (!found) throw_error(s, start, CODE_MALCONSTRUCT);
         set_datatype(&v, found);
     }
+    // The value's type is the token's type, so one-value calls stop after it.
+    s.token_type = int32_t(type_of(&v));
     if (load) append_value(s, v);
 }
 
@@ -330,6 +343,13 @@ void scan(State& s, bool one_value, bool prescan) {
         int cls = state - FINAL_BASE;
         size_t start = s.pos + skip;
         if (start > p) start = p;
+        // The value starts a line when a line break came before the token (line breaks
+        // inside a raw string, binary or tag do not count).
+        // A point is read after its '(': the line break before the '(' counts.
+        bool new_line = carried_lines > 0 || (start_state == START_POINT && s.new_line);
+        if (!new_line && s.line != first_line)
+            new_line = std::memchr(s.text + s.pos, '\n', start - s.pos) != nullptr;
+        s.new_line = new_line;
         s.pos = p;
         s.token_end = p;
         s.lines_spanned = s.line - first_line + carried_lines;
@@ -441,7 +461,10 @@ void scan(State& s, bool one_value, bool prescan) {
     }
 
     // 12: an unclosed braced string.
-    if (s.start_state == START_BRACED) throw_error(s, s.brace_start, TYPE_STRING);
+    if (s.start_state == START_BRACED) {
+        s.open_at_end = '{';
+        throw_error(s, s.brace_start, TYPE_STRING);
+    }
 }
 
 }  // namespace zel::lexer

@@ -88,6 +88,7 @@ void build_char_classes() {
     add_flag("^", FLAG_CARET);
     for (int b = 0xC2; b <= 0xEF; b++) tables.char_class[b] |= FLAG_LEAD_2_3;
     for (int b = 0xF0; b <= 0xF7; b++) tables.char_class[b] |= FLAG_LEAD_4;
+    for (int b = 0x80; b <= 0xBF; b++) tables.char_class[b] |= FLAG_CONTINUATION;
 }
 
 // ---- the state table ----

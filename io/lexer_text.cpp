@@ -123,15 +123,16 @@ inline void put_unit(SeriesBuf* b, uint32_t index, uint32_t cp) {
 }
 
 // The UTF-8 text of a word-like token, checked (error t for an invalid sequence).
-uint32_t intern_checked(State& s, size_t a, size_t b, uint32_t flags, uint32_t t) {
-    if (flags & FLAG_MULTIBYTE) {
+uint32_t intern_checked(State& s, size_t a, size_t b, uint32_t flags, uint32_t t, bool load) {
+    if (flags & FLAG_NON_ASCII) {
         for (size_t p = a; p < b;) {
             size_t len;
             if (utf8::decode(s.text + p, b - p, len) == utf8::INVALID) throw_error(s, s.token_start, int32_t(t));
             p += len;
         }
     }
-    return symbol::intern(reinterpret_cast<const char*>(s.text) + a, b - a);
+    // A scan builds nothing, so it interns nothing either.
+    return load ? symbol::intern(reinterpret_cast<const char*>(s.text) + a, b - a) : 0;
 }
 
 // lexer/find-unicode-space: the first Unicode white space inside a word, or end.
@@ -164,7 +165,7 @@ void load_word_token(State& s, size_t start, size_t end, uint32_t flags, bool lo
 void load_issue(State& s, size_t start, size_t end, uint32_t flags, bool load) {
     s.pos = end;
     if (end - start < 2) throw_error(s, start, TYPE_ISSUE);
-    uint32_t sym = intern_checked(s, start + 1, end, flags, TYPE_ISSUE);
+    uint32_t sym = intern_checked(s, start + 1, end, flags, TYPE_ISSUE, load);
     if (!load) return;
     Cell v;
     set_word(&v, TYPE_ISSUE, context::global, sym, -1);
@@ -174,7 +175,7 @@ void load_issue(State& s, size_t start, size_t end, uint32_t flags, bool load) {
 void load_refinement(State& s, size_t start, size_t end, uint32_t flags, bool load) {
     s.pos = end;
     if (end - start < 2) throw_error(s, start, TYPE_REFINEMENT);
-    uint32_t sym = intern_checked(s, start + 1, end, flags, TYPE_REFINEMENT);
+    uint32_t sym = intern_checked(s, start + 1, end, flags, TYPE_REFINEMENT, load);
     if (!load) return;
     Cell v;
     word::make_global(&v, TYPE_REFINEMENT, sym);
@@ -260,7 +261,10 @@ void load_raw_string(State& s, size_t start, size_t end, uint32_t flags, bool lo
         size_t q = end - m;
         for (;;) {
             while (q < s.end && s.text[q] != '}') q++;
-            if (q >= s.end) throw_error(s, start, TYPE_STRING);
+            if (q >= s.end) {
+                s.open_at_end = '{';
+                throw_error(s, start, TYPE_STRING);
+            }
             size_t k = 0;
             while (q + 1 + k < s.end && s.text[q + 1 + k] == '%') k++;
             if (k >= n) {
@@ -391,6 +395,18 @@ void load_text(State& s, size_t start, size_t end, uint32_t flags, uint32_t t, b
         }
     }
     size_t cap = end > start ? end - start : 1;
+    if (!(flags & FLAG_NON_ASCII) && !(escapes && (flags & FLAG_CARET)) && !(percent && (flags & FLAG_PERCENT))) {
+        // Plain ASCII text: its bytes are the characters.
+        if (!load) return;
+        uint32_t node = memory::new_series(cap, 1);
+        SeriesBuf* b = memory::buf(node);
+        std::memcpy(b->data(), s.text + start, end - start);
+        b->tail = uint32_t(end - start);
+        Cell v;
+        set_series(&v, t, node);
+        append_value(s, v);
+        return;
+    }
     uint32_t node = 0;
     SeriesBuf* b = nullptr;
     if (load) {
@@ -480,7 +496,7 @@ void load_word(State& s, size_t start, size_t end, uint32_t flags, bool load) {
     }
     if (a >= b) throw_error(s, start, int32_t(t));
     s.token_type = int32_t(t);
-    uint32_t sym = intern_checked(s, a, b, flags, t);
+    uint32_t sym = intern_checked(s, a, b, flags, t, load);
     if (!load) return;
     Cell v;
     word::make_global(&v, t, sym);

@@ -357,7 +357,7 @@ bool Reader::record(Target t) {
             return true;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_MAP: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET:
+        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET: case TYPE_VECTOR:
             series(t, h);
             return true;
         case TYPE_OBJECT:
@@ -510,6 +510,7 @@ int storage_kind(uint32_t t) {
     if (t == TYPE_BINARY) return 3;
     if (t == TYPE_BITSET) return 4;
     if (t == TYPE_MAP) return 5;
+    if (t == TYPE_VECTOR) return 6;
     return 0;
 }
 
@@ -537,8 +538,24 @@ void Reader::series(Target t, const Head& h) {
     if (is_any_block_type(h.type)) return block_body(t, h, head);
     if (h.type == TYPE_MAP) return map_body(t, h);
     const uint8_t* at = p_;
-    uint32_t unit = 1, length;
-    if (is_text_type(h.type)) {
+    uint32_t unit = 1, length, elem = 0;
+    auto valid_vector = [](uint32_t e, uint32_t u) {
+        if (e == TYPE_INTEGER || e == TYPE_CHAR) return u == 1 || u == 2 || u == 4;
+        return (e == TYPE_FLOAT || e == TYPE_PERCENT) && (u == 4 || u == 8);
+    };
+    if (h.type == TYPE_VECTOR) {
+        if (compact_) {
+            uint32_t k = byte();
+            elem = k >> 2;
+            unit = 1u << (k & 3);
+            length = uleb();
+        } else {
+            unit = (h.plain >> 8) & 0xFF;
+            length = raw32();
+            elem = raw32();
+        }
+        if (!valid_vector(elem, unit)) fail(at);
+    } else if (is_text_type(h.type)) {
         if (compact_) {
             uint32_t u = uleb();
             if ((u & 3) == 3) fail(at);
@@ -554,7 +571,8 @@ void Reader::series(Target t, const Head& h) {
     }
     uint64_t bytes = uint64_t(length) * unit;
     if (bytes > left()) fail(at);
-    uint32_t node = is_text_type(h.type) ? string::new_node(size_t(bytes), unit) : memory::new_series(size_t(bytes), 1);
+    uint32_t node = is_text_type(h.type) ? string::new_node(size_t(bytes), unit)
+                  : memory::new_series(size_t(bytes ? bytes : unit) / unit, h.type == TYPE_VECTOR ? unit : 1);
     SeriesBuf* b = buf(node);
     if (bytes) std::memcpy(b->data(), p_, size_t(bytes));
     b->tail = uint32_t(bytes);
@@ -562,7 +580,7 @@ void Reader::series(Target t, const Head& h) {
     p_ += bytes;
     if (!compact_) skip_padding();
     Cell v;
-    set_series(&v, h.type, node, head);
+    set_series(&v, h.type, node, head, elem);
     put(t, v, h);
 }
 

@@ -246,7 +246,7 @@ void Writer::value(const Cell* v) {
             break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_MAP: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET:
+        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET: case TYPE_VECTOR:
             series(v, t);
             break;
         case TYPE_OBJECT: {
@@ -411,7 +411,7 @@ void Writer::series(const Cell* v, uint32_t t) {
     int32_t head = t == TYPE_MAP || t == TYPE_BITSET ? 0 : std::max(series_head(v), 0);
     bool flag = head != 0;
     uint32_t plain_bits = 0;
-    if (is_text_type(t) || t == TYPE_BINARY) {
+    if (is_text_type(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
         plain_bits = buf(node)->unit() << 8;
     } else if (t == TYPE_BITSET) {
         flag = (buf(node)->flags & F_BITSET_COMPLEMENT) != 0;
@@ -457,7 +457,17 @@ void Writer::series_body(const Cell* v, uint32_t t, uint32_t node) {
         return;
     }
     SeriesBuf* b = buf(node);
-    if (is_text_type(t)) {
+    if (t == TYPE_VECTOR) {
+        // Plain: length in elements, the element type; compact: one byte of element type and
+        // unit, then the length.
+        if (compact_) {
+            byte(uint8_t(v->d3 * 4 + b->unit_shift()));
+            uleb(b->length());
+        } else {
+            raw32(b->length());
+            raw32(v->d3);
+        }
+    } else if (is_text_type(t)) {
         uint32_t unit = b->unit();
         if (compact_) uleb(b->length() * 4 + (unit == 1 ? 0 : unit == 2 ? 1 : 2));
         else raw32(b->length());

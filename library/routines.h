@@ -4,4 +4,6 @@
 
 namespace zel::library {
 void define_routines();
+// The routines that reach the operating system (os_routines.cpp).
+void define_os_routines();
 }

@@ -72,8 +72,12 @@ void image_pick(Cell* out, const Cell* s, int32_t k) {
 
 // Elements from the head of a series to its tail.
 int32_t remaining(const Cell* s) {
-    if (type_of(s) == TYPE_IMAGE) return image_length(s);
     int32_t h = series_head(s);
+    if (type_of(s) == TYPE_IMAGE) {
+        // length? of an image counts every pixel whatever the head.
+        int64_t n = int64_t(image_length(s)) - (h < 0 ? 0 : h);
+        return n < 0 ? 0 : int32_t(n);
+    }
     int32_t n = int32_t(series::buffer_count(s)) - (h < 0 ? 0 : h);
     return n < 0 ? 0 : n;
 }

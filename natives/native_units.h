@@ -21,5 +21,8 @@ void register_checksum();    // checksum
 void register_os();          // wait set-env get-env list-env call browse size?
 void register_compression(); // compress decompress
 void register_case();        // uppercase lowercase
+void register_lexer();       // transcode
+void register_encodings();   // dehex enhex debase enbase to-local-file
+void register_parse();       // parse (and the parse engine's stacks)
 
 }  // namespace zel::natives

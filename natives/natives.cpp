@@ -31,6 +31,9 @@ void init() {
     register_os();
     register_compression();
     register_case();
+    register_lexer();
+    register_encodings();
+    register_parse();
 }
 
 }  // namespace zel::natives

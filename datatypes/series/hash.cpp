@@ -28,9 +28,25 @@ uint32_t own_table(const Cell* value) {
 
 }  // namespace
 
+// A change that would renumber or drop more index entries than this marks the index stale
+// instead: nothing more is done until the next lookup, which rebuilds the whole index once.
+// So runs of inserts, removes, takes and changes near the head cost what they cost on a
+// plain block, and the lookup after them pays one re-index.
+constexpr uint32_t SHIFT_LIMIT = 64;
+constexpr uint32_t STALE = 1;   // in the record's stamp word (unused by the hash! kind)
+
+bool is_stale(uint32_t table) { return hashtable::record(table)->stamp == STALE; }
+void mark_stale(uint32_t table) { hashtable::record(table)->stamp = STALE; }
+
 uint32_t synced_table(const Cell* value) {
     uint32_t table = own_table(value);
-    if (table) hashtable::sync(table);
+    if (!table) return 0;
+    if (is_stale(table)) {
+        hashtable::rebuild(table);
+        hashtable::record(table)->stamp = 0;
+    } else {
+        hashtable::sync(table);
+    }
     return table;
 }
 
@@ -86,8 +102,30 @@ void after_rewrite(uint32_t table, uint32_t index, uint32_t part) {
 void track_change(const Cell* value, Change action, int32_t index_in, int32_t part_in) {
     uint32_t table = own_table(value);
     if (!table) return;
+    if (is_stale(table)) return;
     uint32_t index = index_in < 0 ? 0 : uint32_t(index_in);
     uint32_t part = part_in < 0 ? 0 : uint32_t(part_in);
+    uint32_t indexed = hashtable::indexed_length(table);
+    bool far = index < indexed && indexed - index > SHIFT_LIMIT;
+    switch (action) {
+        case Change::CLEAR: case Change::TRIM: case Change::CHANGE: case Change::MOVE:
+        case Change::INSERTED: case Change::APPENDED: case Change::REMOVED: case Change::TAKEN:
+        case Change::CLEARED: case Change::TRIMMED: case Change::CHANGED: case Change::MOVED:
+            if (far) {
+                mark_stale(table);
+                return;
+            }
+            break;
+        case Change::POKED: case Change::REVERSED: case Change::RANDOMIZED: case Change::SORTED:
+        case Change::PUT_ED:
+            if (part > SHIFT_LIMIT) {
+                mark_stale(table);
+                return;
+            }
+            break;
+        default:
+            break;
+    }
     switch (action) {
         // Before a change: entries that a change of unknown extent would leave wrong go now,
         // so that an index left behind by a change that never completes is only short.
@@ -117,6 +155,8 @@ void track_swap(const Cell* a, const Cell* b) {
     // Both entries go before either comes back, so that no entry describes a cell's old value
     // while the other is placed.
     uint32_t ta = own_table(a), tb = own_table(b);
+    if (ta && is_stale(ta)) ta = 0;
+    if (tb && is_stale(tb)) tb = 0;
     uint32_t pa = uint32_t(series_head(a)), pb = uint32_t(series_head(b));
     if (ta) hashtable::delete_position(ta, pa);
     if (tb) hashtable::delete_position(tb, pb);

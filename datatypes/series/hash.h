@@ -7,8 +7,10 @@
 // Keeping the index in step: every series action that changes a block tells the block's
 // owner through series::notify_owner, before and after the change; for a hash! that one
 // place also calls track_change, which moves, drops or re-enters the index entries of the
-// positions concerned. A lookup first brings the index up to the block's length (sync), so
-// cells added or cut by any other route are indexed before they are searched.
+// positions concerned. A change far from the tail (more than a few dozen entries to
+// renumber) marks the index stale instead, and later changes leave a stale index alone; a
+// lookup first rebuilds a stale index once, or else brings it up to the block's length
+// (sync), so cells added or cut by any other route are indexed before they are searched.
 //
 // Nothing here evaluates Zel code.
 #pragma once
@@ -19,7 +21,8 @@
 
 namespace zel::hash {
 
-// The table of a hash! value, in step with its block's length; 0 for any other value.
+// The table of a hash! value, in step with its block (rebuilt when stale); 0 for any other
+// value. Every lookup in a hash!'s own index goes through this.
 uint32_t synced_table(const Cell* value);
 
 // Gives the hash! cell a new table indexing every cell of its block.

@@ -100,7 +100,8 @@ void compact_if_sparse(const Cell* map) {
 Cell* set_value(Cell* map, const Cell* key_in, const Cell* value, bool case_sensitive, const Cell* where) {
     uint32_t table = table_of(map);
     uint32_t node = kv_node(map);
-    int32_t p = hashtable::map_find(table, key_in, case_sensitive ? actions::OP_STRICT_EQUAL : actions::OP_EQUAL);
+    uint32_t hash = 0;
+    int32_t p = hashtable::map_find(table, key_in, case_sensitive ? actions::OP_STRICT_EQUAL : actions::OP_EQUAL, hash);
     Cell v = *value;
     if (p < 0) {
         Cell key = *key_in;
@@ -110,7 +111,7 @@ Cell* set_value(Cell* map, const Cell* key_in, const Cell* value, bool case_sens
         set_unset(&unset);
         block::append(node, &key);
         block::append(node, &unset);
-        hashtable::map_insert(table, at);
+        hashtable::map_insert(table, at, hash);
         p = int32_t(at);
     } else if (removed(&buf(node)->cells()[p + 1])) {
         hashtable::record(table)->count++;
@@ -130,7 +131,8 @@ void init_over(Cell* out, uint32_t node) {
     while (p + 1 < buf(node)->length()) {
         Cell key = buf(node)->cells()[p];
         if (!is_hashable_key(type_of(&key))) raise_bad_key(&key, &key);
-        int32_t found = hashtable::map_find(table, &key, actions::OP_STRICT_EQUAL);
+        uint32_t hash = 0;
+        int32_t found = hashtable::map_find(table, &key, actions::OP_STRICT_EQUAL, hash);
         if (found >= 0) {
             SeriesBuf* b = buf(node);
             Cell* c = b->cells();
@@ -141,7 +143,7 @@ void init_over(Cell* out, uint32_t node) {
         }
         normalize_key(&key, &key);
         buf(node)->cells()[p] = key;
-        hashtable::map_insert(table, p);
+        hashtable::map_insert(table, p, hash);
         p += 2;
     }
     if (buf(node)->length() % 2) buf(node)->tail -= uint32_t(sizeof(Cell));

@@ -20,6 +20,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
+#include "datatypes/scalar/integer.h"
 #include "datatypes/series/string_internal.h"
 
 namespace zel::string {
@@ -275,6 +276,12 @@ void string_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t d
     uint32_t vt = type_of(value);
     if (vt == TYPE_CHAR) {
         splice_char(node, at, 0, char_value(value), times);
+    } else if (vt == TYPE_INTEGER && part < 0 && times == 1 && at == total_length(series) &&
+               is_text_type(type_of(series))) {
+        // The common append of a number: its digits go straight to the tail.
+        integer::DecimalText digits = integer::to_decimal_text(int_value(value));
+        append_ascii(node, digits.view());
+        count = digits.length;
     } else if (is_plain_text(vt) && part < 0) {
         Run r = run_of_string(value);
         splice(node, at, 0, r.node, r.from, r.count, times);

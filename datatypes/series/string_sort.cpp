@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "core/collector.h"
@@ -20,6 +21,7 @@
 #include "datatypes/series/sort.h"
 #include "datatypes/series/string.h"
 #include "datatypes/series/string_internal.h"
+#include "datatypes/series/vector.h"
 
 namespace zel::string {
 
@@ -36,6 +38,7 @@ struct SortContext {
     bool reverse = false;
     bool folding = false;
     uint32_t type = TYPE_STRING;
+    uint32_t elem = 0;        // vector!: the element type
     const Cell* function = nullptr;
     Cell* x = nullptr;        // the record values handed to an /all function
     Cell* y = nullptr;
@@ -66,6 +69,68 @@ int32_t compare_units(const void* pa, const void* pb, void* context) {
     return 0;
 }
 
+// Vector elements: numbers in their own kind (integers signed, characters as code points,
+// floats with every NaN after the numbers).
+template <typename T>
+int32_t compare_numbers(const void* pa, const void* pb, void* context) {
+    const auto* c = static_cast<const SortContext*>(context);
+    if (c->reverse) std::swap(pa, pb);
+    uint32_t first = c->all ? 0 : c->offset, last = c->all ? c->size : c->offset + 1;
+    for (uint32_t i = first; i < last; i++) {
+        T a, b;
+        std::memcpy(&a, static_cast<const uint8_t*>(pa) + i * sizeof(T), sizeof(T));
+        std::memcpy(&b, static_cast<const uint8_t*>(pb) + i * sizeof(T), sizeof(T));
+        if constexpr (std::is_floating_point_v<T>) {
+            bool na = a != a, nb = b != b;
+            if (na || nb) {
+                if (na && nb) continue;
+                return na ? 1 : -1;
+            }
+        }
+        if (a < b) return -1;
+        if (b < a) return 1;
+    }
+    return 0;
+}
+
+sort::CompareFn vector_compare_fn(uint32_t elem, uint32_t unit) {
+    if (elem == TYPE_FLOAT || elem == TYPE_PERCENT)
+        return unit == 4 ? compare_numbers<float> : compare_numbers<double>;
+    if (elem == TYPE_CHAR)
+        return unit == 1 ? compare_numbers<uint8_t> : unit == 2 ? compare_numbers<uint16_t> : compare_numbers<uint32_t>;
+    return unit == 1 ? compare_numbers<int8_t> : unit == 2 ? compare_numbers<int16_t> : compare_numbers<int32_t>;
+}
+
+// Single elements of a vector without a function: the standard sorts on the typed array.
+template <typename T>
+void sort_numbers(uint8_t* data, size_t n, bool reverse, bool stable) {
+    T* d = reinterpret_cast<T*>(data);
+    auto less = [reverse](T a, T b) {
+        if constexpr (std::is_floating_point_v<T>) {
+            bool na = a != a, nb = b != b;
+            if (na || nb) return reverse ? (nb && !na) : (na ? false : nb);
+        }
+        return reverse ? b < a : a < b;
+    };
+    if (stable) std::stable_sort(d, d + n, less);
+    else std::sort(d, d + n, less);
+}
+
+void sort_vector_elements(uint8_t* data, size_t n, uint32_t elem, uint32_t unit, bool reverse, bool stable) {
+    if (elem == TYPE_FLOAT || elem == TYPE_PERCENT) {
+        if (unit == 4) sort_numbers<float>(data, n, reverse, stable);
+        else sort_numbers<double>(data, n, reverse, stable);
+    } else if (elem == TYPE_CHAR) {
+        if (unit == 1) sort_numbers<uint8_t>(data, n, reverse, stable);
+        else if (unit == 2) sort_numbers<uint16_t>(data, n, reverse, stable);
+        else sort_numbers<uint32_t>(data, n, reverse, stable);
+    } else {
+        if (unit == 1) sort_numbers<int8_t>(data, n, reverse, stable);
+        else if (unit == 2) sort_numbers<int16_t>(data, n, reverse, stable);
+        else sort_numbers<int32_t>(data, n, reverse, stable);
+    }
+}
+
 sort::CompareFn compare_fn_for(uint32_t unit) {
     switch (unit) {
         case 1: return compare_units<uint8_t>;
@@ -86,6 +151,16 @@ uint32_t read_unit(const void* record, uint32_t i, uint32_t unit) {
 // unit and filled (the function may have changed the value since the last call).
 void fill_record(Cell* value, const void* record, const SortContext& c) {
     uint32_t node = series_node(value);
+    if (c.type == TYPE_VECTOR) {
+        value->d1 = 0;
+        value->d3 = c.elem;
+        SeriesBuf* b = buf(node);
+        b->tail = 0;
+        b = memory::ensure_room(node, size_t(c.size) * c.unit);
+        std::memcpy(b->data(), record, size_t(c.size) * c.unit);
+        b->tail = c.size * c.unit;
+        return;
+    }
     empty_reset(value);
     if (c.unit > 1) widen(node, c.unit);
     SeriesBuf* b = memory::ensure_room(node, size_t(c.size) * c.unit);
@@ -95,6 +170,10 @@ void fill_record(Cell* value, const void* record, const SortContext& c) {
 
 // One code point of a record as the function sees it: an integer! in a binary!, else a char!.
 void element_cell(Cell* out, const void* record, const SortContext& c) {
+    if (c.type == TYPE_VECTOR) {
+        vector::read_element(out, static_cast<const uint8_t*>(record) + size_t(c.offset) * c.unit, c.unit, c.elem);
+        return;
+    }
     uint32_t v = read_unit(record, c.offset, c.unit);
     if (c.type == TYPE_BINARY) set_integer(out, int32_t(v));
     else set_char(out, v);
@@ -161,7 +240,6 @@ void write_back(uint32_t node, uint32_t start, const std::vector<uint8_t>& recs,
 Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
                   bool stable) {
     uint32_t type = type_of(series);
-    if (type == TYPE_VECTOR) error::raise(error::ERR_INTERNAL_NOT_DONE);
     // The refinements' kinds first.
     int32_t size = 1;
     if (skip) {
@@ -175,6 +253,7 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
     ctx.all = all;
     ctx.reverse = reverse;
     ctx.type = type;
+    ctx.elem = type == TYPE_VECTOR ? series->d3 : 0;
     ctx.folding = !case_sensitive && is_text_type(type);
     if (comparator) {
         uint32_t ct = type_of(comparator);
@@ -222,7 +301,12 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
     if (ctx.function) {
         // The record values handed to an /all function are made once per sort.
         collector::RootedCell x, y;
-        if (all) {
+        if (all && type == TYPE_VECTOR) {
+            vector::init_cell(&x, uint32_t(size), ctx.elem, unit);
+            vector::init_cell(&y, uint32_t(size), ctx.elem, unit);
+            ctx.x = &x;
+            ctx.y = &y;
+        } else if (all) {
             init_cell_unit(&x, width, unit, type);
             init_cell_unit(&y, width, unit, type);
             ctx.x = &x;
@@ -230,6 +314,12 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
         }
         if (stable) sort::merge(recs.data(), records, width, compare_by_function, &ctx);
         else sort::quick(recs.data(), records, width, compare_by_function, &ctx);
+    } else if (type == TYPE_VECTOR && size == 1) {
+        sort_vector_elements(recs.data(), records, ctx.elem, unit, reverse, stable);
+    } else if (type == TYPE_VECTOR) {
+        auto fn = vector_compare_fn(ctx.elem, unit);
+        if (stable) sort::merge(recs.data(), records, width, fn, &ctx);
+        else sort::quick(recs.data(), records, width, fn, &ctx);
     } else if (unit == 1 && size == 1) {
         counting_sort_bytes(recs.data(), recs.size(), ctx.folding, reverse);
     } else {

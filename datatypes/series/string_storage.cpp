@@ -421,6 +421,25 @@ void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint3
     error::raise(error::ERR_ACCESS_INVALID_UTF8, &arg);
 }
 
+namespace {
+
+// The end of the run of ASCII bytes from i (a CR ends it too when cr is set); without cr,
+// eight bytes are checked at a time.
+size_t ascii_run_end(const uint8_t* p, size_t i, size_t n, bool cr) {
+    if (!cr) {
+        while (i + 8 <= n) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if (w & 0x8080808080808080ull) break;
+            i += 8;
+        }
+    }
+    while (i < n && p[i] < 0x80 && !(cr && p[i] == 13)) i++;
+    return i;
+}
+
+}  // namespace
+
 uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaining, bool cr) {
     size_t sizing = n ? n : 1;
     if (node) {
@@ -435,12 +454,29 @@ uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaini
     while (i < n) {
         if (p[i] < 0x80 && buf(node)->unit() == 1) {
             // A run of ASCII goes in one copy.
-            size_t j = i;
-            while (j < n && p[j] < 0x80 && !(cr && p[j] == 13)) j++;
+            size_t j = ascii_run_end(p, i, n, cr);
             if (j > i) {
                 SeriesBuf* b = memory::ensure_room(node, j - i);
                 std::memcpy(b->tail_ptr(), p + i, j - i);
                 b->tail += uint32_t(j - i);
+                i = j;
+                continue;
+            }
+        } else if (p[i] < 0x80) {
+            // A run of ASCII into a wider buffer: widened unit by unit.
+            size_t j = ascii_run_end(p, i, n, cr);
+            if (j > i) {
+                uint32_t unit = buf(node)->unit();
+                SeriesBuf* b = memory::ensure_room(node, (j - i) * unit);
+                uint8_t* dst = b->tail_ptr();
+                if (unit == 2) {
+                    auto* d = reinterpret_cast<uint16_t*>(dst);
+                    for (size_t k = i; k < j; k++) *d++ = p[k];
+                } else {
+                    auto* d = reinterpret_cast<uint32_t*>(dst);
+                    for (size_t k = i; k < j; k++) *d++ = p[k];
+                }
+                b->tail += uint32_t((j - i) * unit);
                 i = j;
                 continue;
             }

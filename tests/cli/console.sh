@@ -52,6 +52,57 @@ expect "multi-line input is gathered until the brackets close (the line break is
 3]
 ')"
 
+# The lexer decides whether the typed text is complete: delimiters inside raw strings, chars,
+# comments, strings and braced strings do not count; a braced string, a binary, a map and a
+# paren left open ask for more lines.
+expect "completeness follows the lexer" '== 2
+== 2
+== {"}
+== [#"[" "]" {"}]
+== "a^/b"
+== binary!
+== 3
+== 1
+== "x^/y}% z"' "$(console 'length? %{a^}%
+1 + 1
+a: #"[" b: "]" c: {"} ; [
+reduce [a b
+c]
+x: {a
+b}
+type? #{0F
+10}
+(1 +
+2)
+length? #[a
+1]
+%%{x
+y}% z}%%
+')"
+
+out=$(printf '[1 2\n3 4\n' | "$zel" --cli 2>&1); status=$?
+expect "input that ends inside a block is reported as the lexer does" \
+    "*** Syntax Error: (line 3) missing ] at [1 2" "$(printf '%s\n' "$out" | head -1)"
+expect "with status 1" 1 $status
+out=$(printf 'x: {abc\n' | "$zel" --cli 2>&1); status=$?
+expect "and inside a braced string" "*** Syntax Error: (line 2) invalid string! at {abc" \
+    "$(printf '%s\n' "$out" | head -1)"
+expect "a stray closing bracket is an error at once" "*** Syntax Error: (line 1) missing [ at ]
+== 5" "$(console '1 2]
+5
+' | grep -E '^(\*\*\* Syntax|==)')"
+
+expect "the lexer's tracer prints every event and steps over bad text" 'PRESCAN  integer!     1x2          1    " ] 2"
+SCAN     integer!     1x2          1    " ] 2"
+LOAD     integer!     1            1    " ] 2"
+PRESCAN  block!       3x3          1    "] 2"
+ERROR    block!       3x4          1    " 2"
+PRESCAN  integer!     5x6          1    ""
+SCAN     integer!     5x6          1    ""
+LOAD     integer!     2            1    ""
+== [1 2]' "$(console 'transcode-trace "1 ] 2"
+')"
+
 out=$(console 'deep: func [n] [deep n + 1]
 deep 1
 1 + 2

@@ -14,6 +14,7 @@
 #include "core/stack.h"
 #include "core/word.h"
 #include "datatypes/series/block.h"
+#include "datatypes/series/hash.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
@@ -336,6 +337,51 @@ TEST_F(HashIndexTest, KeysMatchFloatsByExactValue) {
     EXPECT_TRUE(hashtable::keys_equal(&c, &zero, actions::OP_EQUAL));
     EXPECT_TRUE(hashtable::keys_equal(&nan1, &nan2, actions::OP_EQUAL));
     EXPECT_FALSE(hashtable::keys_equal(&zero, &i, actions::OP_EQUAL));
+}
+
+// Inserts far from the tail mark a hash!'s index stale instead of renumbering it; the first
+// lookup rebuilds it once (new bucket arrays), later lookups find it in step.
+TEST_F(HashIndexTest, HeadInsertsLeaveOneRebuildForTheNextLookup) {
+    Cell h = test::eval_source("h: make hash! []  repeat i 200 [append h i]  repeat i 300 [insert h i + 1000]  h");
+    uint32_t table = h.d3;
+    EXPECT_EQ(hashtable::record(table)->stamp, 1u);
+    uint32_t keys_before = hashtable::record(table)->keys;
+    EXPECT_EQ(hash::synced_table(&h), table);
+    EXPECT_EQ(hashtable::record(table)->stamp, 0u);
+    uint32_t keys_rebuilt = hashtable::record(table)->keys;
+    EXPECT_NE(keys_rebuilt, keys_before);
+    hash::synced_table(&h);
+    EXPECT_EQ(hashtable::record(table)->keys, keys_rebuilt);
+    expect_positions(table);
+    EXPECT_EQ(find(table, 1300), 0);
+    EXPECT_EQ(find(table, 1), 300);
+    // A change near the tail keeps the index in step at once.
+    Cell t = test::eval_source("append h 7  remove back tail h  h");
+    EXPECT_EQ(hashtable::record(t.d3)->stamp, 0u);
+    expect_positions(t.d3);
+}
+
+// A map keeps each bucket's key hash beside it: after growth every occupied bucket holds the
+// hash of its key, and text keys are found through it.
+TEST_F(HashIndexTest, MapBucketsKeepTheirKeysHashes) {
+    Cell m = test::eval_source("m: make map! []  repeat i 3000 [put m rejoin [\"k\" i] i]  put m 'w 1  m");
+    const Record* r = hashtable::record(m.d3);
+    const uint32_t* keys = reinterpret_cast<const uint32_t*>(memory::buf(r->keys)->data());
+    const uint32_t* bits = reinterpret_cast<const uint32_t*>(memory::buf(r->aux)->data());
+    const uint8_t* flags = memory::buf(r->flags)->data();
+    uint32_t occupied = 0;
+    for (uint32_t b = 0; b < r->buckets; b++) {
+        if (((flags[b >> 2] >> ((b & 3) * 2)) & 3) != 0) continue;
+        occupied++;
+        Cell key = memory::buf(r->values)->cells()[keys[b]];
+        EXPECT_EQ(bits[b], hashtable::map_key_hash(&key)) << b;
+    }
+    EXPECT_EQ(occupied, 3001u);
+    Cell k = text("K2999");
+    EXPECT_EQ(hashtable::map_find(m.d3, &k, actions::OP_EQUAL), 2 * 2998);
+    EXPECT_EQ(hashtable::map_find(m.d3, &k, actions::OP_STRICT_EQUAL), -1);
+    Cell w = word("W");
+    EXPECT_EQ(hashtable::map_find(m.d3, &w, actions::OP_EQUAL), 2 * 3000);
 }
 
 }  // namespace

@@ -400,7 +400,7 @@ TEST_F(LexerTest, ScanModeAnswersTheTypeWithoutBuilding) {
         {"1.5", TYPE_FLOAT}, {"1.2.3", TYPE_TUPLE}, {"1.2.3.4.5.6.7.8.9.10.11.12.13", TYPE_ERROR},
         {"1x", TYPE_ERROR}, {"[1 2] 3", TYPE_BLOCK}, {"[1 2", TYPE_ERROR}, {"a/b c", TYPE_PATH},
         {"a: 1", TYPE_SET_WORD}, {"'a", TYPE_LIT_WORD}, {"", 0}, {"   ", 0}, {";c", 0},
-        {"#(true)", 0}, {"2147483648", TYPE_FLOAT}, {"1-Jan-2000", TYPE_DATE}, {"$1.50", TYPE_MONEY},
+        {"#(true)", TYPE_LOGIC}, {"2147483648", TYPE_FLOAT}, {"1-Jan-2000", TYPE_DATE}, {"$1.50", TYPE_MONEY},
         {"#[a 1]", TYPE_MAP}, {"(1, 2, 3)", TYPE_POINT3D}, {"1''0", TYPE_ERROR},
     };
     for (const auto& c : cases) {
@@ -609,6 +609,28 @@ TEST_F(LexerTest, ValuesSurviveCollectionsDuringCallbacks) {
     collector::state.stress = saved_stress;
     EXPECT_GT(collector::state.cycles, cycles);
     EXPECT_EQ(describe(r), "block [string abc, block [word x, string def, file f], binary 0102, string br]");
+}
+
+// Whether text typed so far needs more lines: the opening of the construct the text ends
+// inside of, as the lexer reads it.
+TEST(LexerOpenAtEnd, NamesTheConstructLeftOpen) {
+    const struct {
+        const char* src;
+        char open;
+    } cases[] = {
+        {"", 0}, {"1 + 1\n", 0}, {"[1 2\n", '['}, {"(1\n[2]\n", '('}, {"#[a\n", '['},
+{"{a\nb\n", '{'}, {"{a {b} \n", '{'}, {"%{a\n", '{'},
+        {"%%{a}%\n", '{'}, {"#{0F\n", '{'}, {"#{0F ; }\n", '{'}, {"2#{0000\n", '{'},
+        // delimiters the lexer reads as part of other tokens
+        {"length? %{a^}%\n", 0}, {"#\"[\"\n", 0}, {"; [\n", 0}, {"\"]\" [\n", '['},
+        {"{\"}\n", 0}, {"\"a{\"\n", 0}, {"<a [>\n", 0},
+        // wrong in a way more lines cannot mend
+        {"1 2]\n", 0}, {"(1 2]\n", 0}, {"[(1, 2\n", 0}, {"\"abc\n", 0}, {"1''0 [\n", 0}, {"a/b/\n", 0},
+    };
+    runtime::init_for_tests();
+    for (const auto& c : cases) {
+        EXPECT_EQ(lexer::open_at_end(reinterpret_cast<const uint8_t*>(c.src), std::strlen(c.src)), c.open) << c.src;
+    }
 }
 
 }  // namespace

@@ -128,6 +128,9 @@ TEST_F(Zelbin, RoundTripsInBothModes) {
         "[(1 + 2) [[[]]]]",
         "reduce [:append :if :+ 1.5.2]",
         "reduce [make error! \"boom\"]",
+        "reduce [make vector! [1 -2] make vector! [integer! 8 [-1 2]] make vector! [char! 16 [#\"a\"]]]",
+        "reduce [make vector! [float! 32 [0.5]] make vector! [1.5] make vector! [10%] make vector! []]",
+        "v: make vector! [1 2 3] reduce [v next v]",
         "object [a: 1 b: \"x\" f: func [n /r] [n + a] g: does [self]]",
         "reduce [func [x [integer!] /local y] [y: x * 2 y]]",
     };

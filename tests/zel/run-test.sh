@@ -4,6 +4,9 @@
 zel=$1
 script=$2
 dir=$(dirname "$0")
+# Fixtures the scripts use (the HTTP tests' server) are found through ZEL_TEST_DATA.
+ZEL_TEST_DATA=$(cd "$dir/data" && pwd)
+export ZEL_TEST_DATA
 tmp=$(mktemp --suffix=.zel)
 trap 'rm -f "$tmp"' EXIT
 {
