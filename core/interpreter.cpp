@@ -627,20 +627,24 @@ uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, u
 
 template <bool G> uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
 
-// A word of the code (word: a copy of the code cell, which may move): its value is called
-// when it is a native, action, function or routine (its arguments follow in the code), else
-// pushed; unset raises no-value and an op (an operator with no left operand) no-op-arg. The
-// one implementation of a word in code, for both routes and every position. Inline: the
-// call is made from the caller's native frame.
+// A word of the code (word: the code cell, read before anything can move it): its value is
+// called when it is a native, action, function or routine (its arguments follow in the
+// code), else pushed; unset raises no-value and an op (an operator with no left operand)
+// no-op-arg. The one implementation of a word in code, for both routes and every position.
+// Inline: the call is made from the caller's native frame.
 template <bool G, bool Inline>
 [[gnu::always_inline]] inline uint32_t eval_word(const Cell* word, uint32_t node, uint32_t pos, uint32_t end) {
     Cell* v = word_value(word);
     uint32_t vt = type_of(v);
     if (is_callable_type(vt)) {
-        if (Inline) return dispatch_call_inline<G>(v, word, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
-        return dispatch_call<G>(v, word, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+        Cell name = *word;   // the code may move during the call
+        if (Inline) return dispatch_call_inline<G>(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+        return dispatch_call<G>(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
     }
-    if (vt == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_VALUE, word);
+    if (vt == TYPE_UNSET) {
+        Cell name = *word;
+        error::raise(error::ERR_SCRIPT_NO_VALUE, &name);
+    }
     if (vt == TYPE_OP) error::raise(error::ERR_SCRIPT_NO_OP_ARG);
     stack::push_copy(v);
     return pos + 1;
@@ -867,8 +871,7 @@ uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
         if (t == TYPE_WORD) {
             // Inline here: one native frame less per call keeps deep recursion within the
             // processor's return prediction for longer.
-            Cell name = *c;
-            pos = eval_word<false, true>(&name, node, pos, end);
+            pos = eval_word<false, true>(c, node, pos, end);
         } else if (is_inert_type(t)) {
             stack::push_copy(c);
             pos++;
@@ -898,8 +901,7 @@ template <bool G>
     const Cell* c = code_at(node, pos);
     Cell* start = stack::top;
     if (type_of(c) == TYPE_WORD) {
-        Cell name = *c;
-        pos = eval_word<false, true>(&name, node, pos, end);
+        pos = eval_word<false, true>(c, node, pos, end);
     } else if (type_of(c) == TYPE_PAREN) {
         Cell paren = *c;
         eval_paren_inline<false>(&paren);
