@@ -19,6 +19,7 @@
 #include "datatypes/scalar/date.h"
 #include "datatypes/scalar/tuple.h"
 #include "datatypes/series/hash.h"
+#include "datatypes/series/image.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/string.h"
 #include "io/startup_lz.h"
@@ -118,6 +119,7 @@ private:
     void series(Target t, const Head& h);
     void block_body(Target t, const Head& h, int32_t head);
     void map_body(Target t, const Head& h);
+    void image_value(Target t, const Head& h);
     void word(Target t, const Head& h);
     int32_t index_in(uint32_t ctx, uint32_t sym, int32_t written, const uint8_t* at);
     uint32_t object_context(bool owner_flag, std::vector<int32_t>& slots, bool* values);
@@ -359,6 +361,9 @@ bool Reader::record(Target t) {
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_MAP: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
         case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET: case TYPE_VECTOR:
             series(t, h);
+            return true;
+        case TYPE_IMAGE:
+            image_value(t, h);
             return true;
         case TYPE_OBJECT:
             object(t, h);
@@ -618,6 +623,43 @@ void Reader::map_body(Target t, const Head& h) {
     Cell m;
     map::from_cells(&m, buf(node)->cells(), n);
     put(t, m, h);
+}
+
+// image!: the head, then the size and the pixels, or a reference to an image read before.
+// The sides are checked, and the pixels against the bytes left, before the buffer is made;
+// a head past the last pixel is never written (the image actions keep heads within it).
+void Reader::image_value(Target t, const Head& h) {
+    const uint8_t* at = p_;
+    const uint32_t head = compact_ ? (h.flag ? uleb() : 0) : raw32();
+    Cell v;
+    if (h.shared) {
+        v = walk(path(), h.at);
+        if (type_of(&v) != TYPE_IMAGE) fail(h.at);
+    } else {
+        const uint8_t* sat = p_;
+        uint32_t w, ht;
+        if (compact_) {
+            w = uleb();
+            ht = uleb();
+        } else {
+            uint32_t size = raw32();
+            w = size & 0xFFFF;
+            ht = size >> 16;
+        }
+        if (w > image::MAX_SIDE || ht > image::MAX_SIDE) fail(sat);
+        const uint64_t bytes = uint64_t(w) * ht * 4;
+        if (bytes > left()) fail(sat);
+        uint32_t node = 0;
+        if (bytes) {
+            node = image::new_buffer(w, ht);
+            std::memcpy(image::buffer_pixels(node), p_, size_t(bytes));
+            p_ += bytes;
+        }
+        image::init_cell(&v, node, w, ht);
+    }
+    if (head > image::pixel_count(&v)) fail(at);
+    v.d1 = head;
+    put(t, v, h);
 }
 
 // A word: by symbol in the global context, or bound to the context of the owner that its

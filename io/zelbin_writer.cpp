@@ -17,6 +17,7 @@
 #include "datatypes/scalar/date.h"
 #include "datatypes/scalar/money.h"
 #include "datatypes/scalar/tuple.h"
+#include "datatypes/series/image.h"
 #include "io/zelbin.h"
 #include "io/zelbin_format.h"
 
@@ -188,6 +189,7 @@ private:
     void decimal(const Cell* v, uint32_t t);
     void series(const Cell* v, uint32_t t);
     void series_body(const Cell* v, uint32_t t, uint32_t node);
+    void image_value(const Cell* v);
     void word(const Cell* v, uint32_t t);
     void context_body(uint32_t ctx);
     void object_body(const Cell* o);
@@ -248,6 +250,9 @@ void Writer::value(const Cell* v) {
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_MAP: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
         case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_BITSET: case TYPE_VECTOR:
             series(v, t);
+            break;
+        case TYPE_IMAGE:
+            image_value(v);
             break;
         case TYPE_OBJECT: {
             const PathRef* path = find(v->d1);
@@ -476,6 +481,33 @@ void Writer::series_body(const Cell* v, uint32_t t, uint32_t node) {
     }
     bytes(b->data(), b->tail);
     if (!compact_) pad4();
+}
+
+// image!: head, then the size and the pixels in one copy, or a reference to the buffer
+// written before. An image without pixels (width or height 0) has no buffer to share and is
+// written whole each time.
+void Writer::image_value(const Cell* v) {
+    const uint32_t node = series_node(v);
+    const PathRef* path = node ? find(node) : nullptr;
+    const int32_t head = std::max(series_head(v), 0);
+    header(v, TYPE_IMAGE, head != 0, 0, path != nullptr);
+    if (!compact_) raw32(uint32_t(head));
+    else if (head) uleb(uint32_t(head));
+    if (path) {
+        reference(path);
+    } else {
+        if (node) remember(node);
+        const uint32_t w = node ? image::buffer_width(node) : image::width_of(v);
+        const uint32_t h = node ? image::buffer_height(node) : image::height_of(v);
+        if (compact_) {
+            uleb(w);
+            uleb(h);
+        } else {
+            raw32(image::size_word(w, h));
+        }
+        if (node) bytes(reinterpret_cast<const uint8_t*>(image::buffer_pixels(node)), size_t(w) * h * 4);
+    }
+    counted();
 }
 
 // A word bound to the global context, unbound, or bound to a context whose owner is not an

@@ -97,6 +97,9 @@ TEST_F(Zelbin, CompactScalarEncodings) {
         // a string of 2-byte units: length 5 times 4 plus unit code 1
         {"\"\u00e9\u0101bcd\"", {0x07, 21, 0xE9, 0, 0x01, 0x01, 'b', 0, 'c', 0, 'd', 0}},
         {"[1 [2]]", {0x05, 0x02, 0x81, 0x05, 0x01, 0x82}},
+        // image!: width, height, then the stored pixel bytes B, G, R, A
+        {"make image! [1x1 1.2.3]", {0x35, 0x01, 0x01, 3, 2, 1, 0xFF}},
+        {"next make image! [2x1 1.2.3]", {0x75, 0x01, 0x02, 0x01, 3, 2, 1, 0xFF, 3, 2, 1, 0xFF}},
     };
     for (const auto& c : cases) EXPECT_EQ(compact_records(encode_source(c.src, true)), c.records) << c.src;
 }
@@ -131,6 +134,8 @@ TEST_F(Zelbin, RoundTripsInBothModes) {
         "reduce [make vector! [1 -2] make vector! [integer! 8 [-1 2]] make vector! [char! 16 [#\"a\"]]]",
         "reduce [make vector! [float! 32 [0.5]] make vector! [1.5] make vector! [10%] make vector! []]",
         "v: make vector! [1 2 3] reduce [v next v]",
+        "reduce [make image! [2x1 1.2.3] next make image! [2x2 #{0102030405060708090A0B0C} #{00FF}] make image! 0x3]",
+        "i: make image! 3x1 reduce [i at i 2 tail i]",
         "object [a: 1 b: \"x\" f: func [n /r] [n + a] g: does [self]]",
         "reduce [func [x [integer!] /local y] [y: x * 2 y]]",
     };
