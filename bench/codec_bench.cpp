@@ -17,6 +17,7 @@
 
 #include "core/collector.h"
 #include "core/interpreter.h"
+#include "bench/timing.h"
 #include "core/memory.h"
 #include "core/runtime.h"
 #include "core/stack.h"
@@ -25,22 +26,9 @@
 #include "io/zelbin.h"
 
 using namespace zel;
-using Clock = std::chrono::steady_clock;
+using namespace zel::bench;
 
 namespace {
-
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-template <typename F>
-double best_of_3(F&& f) {
-    double best = 1e9;
-    for (int i = 0; i < 3; i++) {
-        auto t = Clock::now();
-        f();
-        best = std::min(best, seconds_since(t));
-    }
-    return best;
-}
 
 uint8_t* grow(void* owner, size_t, size_t need, size_t* capacity) {
     auto* v = static_cast<std::vector<uint8_t>*>(owner);

@@ -15,28 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "core/memory.h"
 #include "core/runtime.h"
 #include "core/stack.h"
 #include "datatypes/series/image.h"
 
 using namespace zel;
-using Clock = std::chrono::steady_clock;
+using namespace zel::bench;
 
 namespace {
-
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-template <typename F>
-double best_of_3(F&& f) {
-    double best = 1e9;
-    for (int i = 0; i < 3; i++) {
-        auto t = Clock::now();
-        f();
-        best = std::min(best, seconds_since(t));
-    }
-    return best;
-}
 
 std::vector<uint8_t> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -3,20 +3,7 @@
 # process prints and returns.
 # Usage: console.sh <zel executable>
 zel=$1
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-passed=0
-failed=0
-
-# expect NAME EXPECTED ACTUAL
-expect() {
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAIL: %s\n--- expected:\n%s\n--- got:\n%s\n' "$1" "$2" "$3"
-    fi
-}
+. "$(dirname "$0")/expect.sh"
 
 console() { printf '%s' "$1" | "$zel" --cli 2>&1; }
 
@@ -192,5 +179,4 @@ printf 'Zel []\nstats/show\n' > "$tmp/stats.zel"
 expect "stats/show prints the memory report" "[ Nodes  ] -- Free ----- Used ----- Total --" \
     "$("$zel" "$tmp/stats.zel" 2>&1 | grep Nodes)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish

@@ -4,20 +4,7 @@
 # Usage: os.sh <zel executable> <run.sh>
 zel=$1
 run=$2
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-passed=0
-failed=0
-
-# expect NAME EXPECTED ACTUAL
-expect() {
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAIL: %s\n--- expected:\n%s\n--- got:\n%s\n' "$1" "$2" "$3"
-    fi
-}
+. "$(dirname "$0")/expect.sh"
 
 mkdir -p "$tmp/sub dir"
 cat >"$tmp/sub dir/args.zel" <<'ZEL'
@@ -107,5 +94,4 @@ if [ -w /dev/full ]; then
     expect "a full standard output does not end the process" "yes" "$(cat "$tmp/done.txt" 2>/dev/null)"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish
