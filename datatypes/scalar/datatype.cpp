@@ -26,7 +26,7 @@ namespace scalar {
 namespace {
 const char* const action_words[ACTION_COUNT + 1] = {
     "",
-#define ZEL_ACTION(n, word, cname) word,
+#define ZEL_ACTION(n, word, ...) word,
 #include "core/actions.def"
 #undef ZEL_ACTION
 };

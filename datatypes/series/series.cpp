@@ -753,7 +753,7 @@ namespace zel::datatypes {
 
 void register_series() {
     actions::TypeSpec spec{TYPE_SERIES, 0, "series!", {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_RANDOM, series::random);
     set(ACT_REFLECT, series::reflect);
     set(ACT_AT, series::at);
