@@ -19,6 +19,7 @@
 #include "core/ownership.h"
 #include "core/print_hooks.h"
 #include "core/runtime_words.h"
+#include "core/spec_check.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/type_registry.h"
@@ -132,6 +133,16 @@ void build_core() {
     resource_slots::init();
 }
 
+// The library's action and native specs must match the lists the C++ code dispatches by.
+void check_callable_specs() {
+    std::string mismatches = spec_check::check(TYPE_ACTION, spec_check::actions()) +
+                             spec_check::check(TYPE_NATIVE, natives::expected_specs());
+    if (mismatches.empty()) return;
+    std::fprintf(stderr, "*** Start-up error: the library's specs differ from actions.def / natives.def:\n%s",
+                 mismatches.c_str());
+    std::exit(1);
+}
+
 void build(const std::vector<std::string>& args) {
     build_core();
     load_library();
@@ -139,6 +150,7 @@ void build(const std::vector<std::string>& args) {
         std::fputs("*** Start-up error: the library defines no error catalog\n", stderr);
         std::exit(1);
     }
+    check_callable_specs();
     collector::state.active = true;
     (void)args;
     started = true;

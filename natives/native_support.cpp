@@ -16,7 +16,7 @@ namespace {
 
 const char* const names[SLOT_COUNT + 1] = {
     nullptr,
-#define ZEL_NATIVE(n, word, fn) word,
+#define ZEL_NATIVE(n, word, ...) word,
 #include "natives/natives.def"
 #undef ZEL_NATIVE
 };

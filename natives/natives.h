@@ -8,6 +8,9 @@
 // arg(0), the result slot.
 #pragma once
 #include <cstdint>
+#include <vector>
+
+#include "core/spec_check.h"
 
 namespace zel::natives {
 
@@ -17,12 +20,31 @@ constexpr int SLOT_COUNT = 120;
 extern NativeFn table[SLOT_COUNT + 1];
 
 enum Slot {
-#define ZEL_NATIVE(n, word, fn) SLOT_##fn = n,
+#define ZEL_NATIVE(n, word, fn, ...) SLOT_##fn = n,
 #include "natives/natives.def"
 #undef ZEL_NATIVE
 };
 
+// The positions of each native's refinements in its refs, by name: ref::find_all::... .
+// `names` is the list as written in natives.def ("(part, deep)"; "" or "()" for none).
+namespace ref {
+#define ZEL_REFINEMENTS(...) __VA_ARGS__
+#define ZEL_STRINGIFY(...) #__VA_ARGS__
+#define ZEL_NATIVE(n, word, fn, ...)                                  \
+    namespace fn {                                                    \
+    enum : int { __VA_OPT__(ZEL_REFINEMENTS __VA_ARGS__) };           \
+    inline constexpr const char* names = ZEL_STRINGIFY(__VA_ARGS__);  \
+    }
+#include "natives/natives.def"
+#undef ZEL_NATIVE
+#undef ZEL_STRINGIFY
+#undef ZEL_REFINEMENTS
+}  // namespace ref
+
 void init();
+
+// Every native's word, slot and refinements as natives.def lists them (the start-up check).
+std::vector<spec_check::Expected> expected_specs();
 
 // True for an argument whose type the native checks itself, raising an error more precise
 // than expect-arg (compose's value: script/expect-val). Its entry in the arguments cache

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "core/actions.h"
+#include "core/runtime.h"
+#include "core/spec_check.h"
+#include "natives/natives.h"
+#include "test_support.h"
 
 using namespace zel;
 
@@ -43,6 +47,56 @@ TEST(ActionTable, RefinementPositionsFollowTheSpecOrder) {
     EXPECT_EQ(actions::ref::WRITE::as, 7);
     EXPECT_STREQ(actions::ref::ROUND::names, "(to, even, down, half_down, floor, ceiling, half_ceiling)");
     EXPECT_STREQ(actions::ref::ADD::names, "()");
+}
+
+TEST(SpecCheck, RefinementWordsFromTheCxxNames) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(spec_check::refinement_words("(to, even, half_down, case_)"), (V{"to", "even", "half-down", "case"}));
+    EXPECT_EQ(spec_check::refinement_words("()"), V{});
+    EXPECT_EQ(spec_check::refinement_words(""), V{});
+}
+
+TEST(SpecCheck, TheLibraryAgreesWithTheDefFiles) {
+    runtime::init_for_tests();
+    EXPECT_EQ(spec_check::check(TYPE_ACTION, spec_check::actions()), "");
+    EXPECT_EQ(spec_check::check(TYPE_NATIVE, natives::expected_specs()), "");
+}
+
+// Each way a spec can drift from its list is reported, naming the word.
+TEST(SpecCheck, DetectsAMismatch) {
+    runtime::init_for_tests();
+    test::eval_source(
+        "probe-action: make action! [[series value /part range /only /case] 31]"
+        " probe-native: make native! [[value /all] 4]"
+        " probe-other: 7");
+    struct Case {
+        uint32_t type;
+        spec_check::Expected e;
+        const char* fragment;  // in the message, "" when they agree
+    };
+    const Case cases[] = {
+        {TYPE_ACTION, {"probe-action", 31, "(part, only, case_)"}, ""},
+        {TYPE_ACTION, {"probe-action", 31, "(part, case_, only)"}, "refinements are /part /only /case"},
+        {TYPE_ACTION, {"probe-action", 31, "(part, only)"}, "the C++ list has /part /only"},
+        {TYPE_ACTION, {"probe-action", 31, "(part, only, case_, same)"}, "refinements"},
+        {TYPE_ACTION, {"probe-action", 32, "(part, only, case_)"}, "slot 31"},
+        {TYPE_NATIVE, {"probe-native", 4, "(all)"}, ""},
+        {TYPE_NATIVE, {"probe-native", 4, ""}, "the C++ list has none"},
+        {TYPE_NATIVE, {"probe-action", 31, "(part, only, case_)"}, "does not hold a native!"},
+        {TYPE_NATIVE, {"probe-other", 7, ""}, "does not hold"},
+        {TYPE_NATIVE, {"probe-unset-word", 7, ""}, "does not hold"},
+    };
+    for (const auto& c : cases) {
+        std::string m = spec_check::compare(c.type, c.e);
+        if (!*c.fragment) {
+            EXPECT_EQ(m, "") << c.e.word;
+            continue;
+        }
+        EXPECT_NE(m.find(c.fragment), std::string::npos) << m;
+        EXPECT_EQ(m.rfind(c.e.word, 0), 0u) << m;
+    }
+    EXPECT_NE(spec_check::check(TYPE_ACTION, {{"probe-action", 31, "(part)"}, {"probe-action", 31, "(part, only, case_)"}}),
+              "");
 }
 
 }  // namespace
