@@ -23,7 +23,7 @@ namespace {
 
 constexpr int MAX_SIDE = 65535;
 // Largest decoded image in megabytes (a hostile header cannot make the decoder allocate more).
-constexpr int ALLOCATION_LIMIT_MB = 256;
+int allocation_limit_mb = 256;
 
 // Qt's image plugins report damaged data through its message handler; the image layer
 // raises its own error instead, so the messages are dropped while a codec runs.
@@ -58,7 +58,7 @@ void* decode(const uint8_t* data, size_t n, const char* format, int32_t* w, int3
     if (!data || n == 0 || n > size_t(INT32_MAX)) return nullptr;
     try {
         Quiet quiet(true);
-        QImageReader::setAllocationLimit(ALLOCATION_LIMIT_MB);
+        QImageReader::setAllocationLimit(allocation_limit_mb);
         QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(n));
         QBuffer device(&bytes);
         if (!device.open(QIODevice::ReadOnly)) return nullptr;
@@ -132,7 +132,10 @@ uint8_t* encode(const uint32_t* pixels, int32_t w, int32_t h, const char* format
 
 void free_bytes(uint8_t* bytes) { std::free(bytes); }
 
-const ZelQtImageApi api_table = {ZEL_QT_IMAGE_API_VERSION, decode, copy_pixels, release, encode, free_bytes};
+void set_allocation_limit(int32_t megabytes) { allocation_limit_mb = megabytes > 0 ? megabytes : 1; }
+
+const ZelQtImageApi api_table = {ZEL_QT_IMAGE_API_VERSION, decode, copy_pixels, release, encode, free_bytes,
+                                 set_allocation_limit};
 
 }  // namespace
 

@@ -22,6 +22,8 @@ struct ZelQtImageApi {
     uint8_t* (*encode)(const uint32_t* pixels, int32_t w, int32_t h, const char* format, int32_t quality,
                        size_t* n);
     void (*free_bytes)(uint8_t* bytes);
+    // Sets the largest image a decode may allocate, in megabytes (256 at the start).
+    void (*set_allocation_limit)(int32_t megabytes);
 };
 
 constexpr int32_t ZEL_QT_IMAGE_API_VERSION = 1;

@@ -157,6 +157,13 @@ TEST_F(ImageTest, HostileHeadersAreRefused) {
         put_be32(b, 29, uint32_t(crc32(0, b.data() + 12, 17)));
         EXPECT_TRUE(decoded(b).empty()) << size;
     }
+    // PNG: a chunk after the image data that declares far more bytes than the file holds.
+    {
+        std::vector<uint8_t> b(png.begin(), png.end() - 12);   // without IEND
+        const uint8_t chunk[] = {0x7F, 0xFF, 0xFF, 0x00, 't', 'E', 'X', 't', 'a', 0, 'b'};
+        b.insert(b.end(), chunk, chunk + sizeof chunk);
+        EXPECT_TRUE(decoded(b).empty());
+    }
     // BMP: a huge width and height.
     std::vector<uint8_t> bmp = encoded(img, image::BMP);
     for (uint32_t size : {100000u, 0x40000000u, 0xFFFFFFFFu}) {
