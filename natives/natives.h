@@ -14,7 +14,10 @@
 
 namespace zel::natives {
 
+// A table entry: the check flag, then the refinement positions.
 using NativeFn = void (*)(bool check, const int32_t* refs);
+// A native's code: it gets only the refinement positions, its arguments being checked.
+using NativeBody = void (*)(const int32_t* refs);
 
 constexpr int SLOT_COUNT = 120;
 extern NativeFn table[SLOT_COUNT + 1];
@@ -42,6 +45,21 @@ namespace ref {
 }  // namespace ref
 
 void init();
+
+// The check flag's type check: every argument of the call (mandatory ones, and the arguments
+// of used refinements) must be in the typeset of its spec entry, else script/expect-arg with
+// the native's word, the value's datatype and the spec word. Does nothing when the native's
+// word no longer holds the native of that slot.
+void check_arguments(int slot, const int32_t* refs);
+
+// The table entry of every native: the argument check, made here for all of them when the
+// caller asks for it (the interpreter does not: it checked while gathering), then the body.
+template <int Slot, NativeBody Body>
+void checked(bool check, const int32_t* refs) {
+    if (check) [[unlikely]]
+        check_arguments(Slot, refs);
+    Body(refs);
+}
 
 // Every native's word, slot and refinements as natives.def lists them (the start-up check).
 std::vector<spec_check::Expected> expected_specs();
