@@ -14,19 +14,8 @@ namespace zel::support {
 
 namespace {
 
-// expect-arg for argument n of the innermost named call: its word, the datatype, and the
-// spec word of that argument (none when the word no longer holds a function).
-[[noreturn]] void raise_expect_arg(int32_t arg_number, uint32_t type) {
-    Cell calling, spec_word;
-    stack::calling_word(&calling);
-    set_none(&spec_word);
-    if (const Cell* fn = word::value_or_null(&calling); fn && is_any_function_type(type_of(fn))) {
-        Cell f = *fn;
-        if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-        callable::argument_word(&spec_word, &f, arg_number);
-    }
-    error::raise_expect_arg(&calling, type, &spec_word);
-}
+// expect-arg for argument n of the innermost named call.
+[[noreturn]] void raise_expect_arg(int32_t arg_number, uint32_t type) { error::raise_expect_arg_n(arg_number, type); }
 
 // The word-list entry of a context's slot (its word, bound to the context), or nullptr.
 Cell* slot_entry(uint32_t ctx, int32_t index) {
