@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test: the normal build, the same suite
-# with the collector stressed at every safe point, a sanitizer build, and a short run of
-# every fuzz harness (ZEL_FUZZ_SECONDS each, default 15).
+# with the collector moving every buffer at every safe point (heap verifier on), the same
+# suite with the interpreter's fast paths off, a sanitizer build, and a short run of every
+# fuzz harness (ZEL_FUZZ_SECONDS each, default 15).
 set -e
 cd "$(dirname "$0")"
 . ./scripts-common.sh
@@ -13,8 +14,11 @@ build_into build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== tests with ZEL_GC_STRESS=1"
-ZEL_GC_STRESS=1 ctest --test-dir build --output-on-failure -j "$jobs"
+echo "== tests with ZEL_GC_STRESS=1 (every buffer moves at every safe point, heap verified)"
+ZEL_GC_STRESS=1 ZEL_GC_VERIFY=1 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== tests with ZEL_NO_FAST_PATHS=1 (the interpreter's general route only)"
+ZEL_NO_FAST_PATHS=1 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== sanitizer build"
 build_into build-asan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON

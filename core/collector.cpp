@@ -39,9 +39,21 @@ inline bool live_node(uint32_t node) {
     return v != 0 && !memory::node_is_free_link(v);
 }
 
+// The root section being marked, for the heap verifier's reports.
+const char* marking_section = "";
+
+[[noreturn, gnu::cold]] void heap_fault(const char* what, uint32_t node) {
+    std::fprintf(stderr, "*** Heap verifier: %s (node %u, cycle %u, while marking %s)\n", what, node,
+                 state.cycles, marking_section);
+    std::abort();
+}
+
 // Sets the mark; true when the buffer was not marked before.
 inline bool set_mark(uint32_t node) {
-    if (!live_node(node)) return false;
+    if (!live_node(node)) {
+        if (node && state.verify) heap_fault("a reachable value references a dead node", node);
+        return false;
+    }
     SeriesBuf* b = buf(node);
     if (b->flags & F_MARK) return false;
     b->flags |= F_MARK;
@@ -60,7 +72,9 @@ void drain() {
 }
 
 void mark_roots() {
+    marking_section = "static cells";
     for (Cell* c : static_cells) mark_cell(c);
+    marking_section = "node roots";
     for (auto& [node, kind] : node_roots) {
         switch (kind) {
             case NodeRootKind::Cells: mark_node_cells(*node); break;
@@ -68,11 +82,51 @@ void mark_roots() {
             case NodeRootKind::Table: hashtable::mark(*node); break;
         }
     }
+    marking_section = "root guards";
     for (size_t i = 0; i < guard_count; i++) mark_cell(guards[i]);
+    marking_section = "root markers";
     for (auto m : root_markers) m();
+    marking_section = "external roots";
     for (auto m : external_roots)
         if (m) m();
+    marking_section = "reachable buffers";
     drain();
+    marking_section = "owners table";
+}
+
+// The heap verifier (collector stress in debug builds, or ZEL_GC_VERIFY=1): after a cycle,
+// every node in use names a live buffer that names it back and lies in the heap, every
+// buffer's tail is within its size, and no mark is left. Dangling references are caught
+// while marking (set_mark).
+void verify_heap() {
+    using namespace memory;
+    for (SeriesFrame* f = frames.first; f; f = f->next) {
+        uint8_t* p = f->start();
+        while (p < f->heap) {
+            auto* b = reinterpret_cast<SeriesBuf*>(p);
+            if (b->size % 16 || p + footprint(b) > f->heap) heap_fault("a buffer overruns its frame", b->node);
+            if (b->flags & F_IN_USE) {
+                if (!live_node(b->node) || node_table[b->node] != b) heap_fault("a buffer's node does not name it", b->node);
+                if (b->tail > b->size) heap_fault("a buffer's tail is beyond its size", b->node);
+                if (b->flags & F_MARK) heap_fault("a mark outlives its cycle", b->node);
+            }
+            p += footprint(b);
+        }
+    }
+    for (uint32_t f = 0; f < frames.node_frame_count; f++) {
+        if (!frames.node_frames[f].live) continue;
+        uint32_t first = f * NODES_PER_FRAME + 1;
+        for (uint32_t node = first; node < first + NODES_PER_FRAME; node++) {
+            uintptr_t v = reinterpret_cast<uintptr_t>(node_table[node]);
+            if (node_is_free_link(v)) continue;
+            if (v == 0) heap_fault("a node in use names no buffer", node);
+            SeriesBuf* b = node_table[node];
+            if (!(b->flags & F_EXTERNAL) && !is_heap_buffer(b)) heap_fault("a node names memory outside the heap", node);
+            if (b->node != node || !(b->flags & F_IN_USE)) heap_fault("a node names a buffer that is not its own", node);
+            if (b->tail > b->size) heap_fault("a buffer's tail is beyond its size", node);
+            if (b->tail % b->unit()) heap_fault("a buffer's tail splits a unit", node);
+        }
+    }
 }
 
 // The node-release queue: the nodes of dead buffers found during a cycle are queued and
@@ -85,6 +139,12 @@ size_t nodes_queued = 0;
 // while it has room), fixing each moved buffer's node; dead buffers release their nodes.
 void compact() {
     using namespace memory;
+    if (state.stress) {
+        // Under stress every live buffer moves, also those a slide would leave in place.
+        move_big_buffers();
+        evacuate_frames(queue_free_node);
+        return;
+    }
     SeriesFrame* prev = nullptr;
     for (SeriesFrame* f = frames.first; f; f = f->next) {
         uint8_t* p = f->start();
@@ -138,8 +198,20 @@ void clear_external_marks() {
 }  // namespace
 
 void init() {
-    const char* stress = std::getenv("ZEL_GC_STRESS");
-    state.stress = stress && stress[0] && stress[0] != '0';
+    auto flag = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && v[0] && v[0] != '0';
+    };
+    state.stress = flag("ZEL_GC_STRESS");
+#ifdef NDEBUG
+    state.verify = flag("ZEL_GC_VERIFY");
+#else
+    state.verify = state.stress || flag("ZEL_GC_VERIFY");
+#endif
+}
+
+void stress_point() {
+    if (state.stress) run_cycle();
 }
 
 void mark_node_bytes(uint32_t node) { set_mark(node); }
@@ -233,6 +305,7 @@ void run_cycle() {
     flush_free_nodes();
     memory::review_node_frames(state.cycles);
     clear_external_marks();
+    if (state.verify) verify_heap();
     state.cycles++;
     size_t live = memory::bytes_in_use();
     memory::frames.collection_budget = std::max<size_t>(8u << 20, live);
@@ -275,6 +348,14 @@ RootGuard::RootGuard(Cell* c) : depth_(guard_count) {
     guards[guard_count++] = c;
 }
 RootGuard::~RootGuard() {
+#ifndef NDEBUG
+    // Guards are released in the reverse order of their making: a guard made later and still
+    // registered, or this one already cut off by a catch site, is a rooting fault.
+    if (guard_count != depth_ + 1) {
+        std::fprintf(stderr, "*** Root guards released out of order (depth %zu, %zu registered)\n", depth_, guard_count);
+        std::abort();
+    }
+#endif
     if (guard_count > depth_) guard_count = depth_;
 }
 size_t guard_depth() { return guard_count; }

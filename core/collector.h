@@ -21,7 +21,8 @@ struct State {
     uint32_t cycles = 0;
     bool active = false;      // allocation-triggered collections only while set
     bool collecting = false;
-    bool stress = false;      // ZEL_GC_STRESS: collect and poison at every safe point
+    bool stress = false;      // ZEL_GC_STRESS: collect and move every buffer at every safe point
+    bool verify = false;      // heap verifier after each cycle (stress in debug builds, ZEL_GC_VERIFY)
 };
 extern State state;
 
@@ -30,6 +31,8 @@ void init();
 void run_cycle();
 
 void collect_at_safe_point();
+// A cycle under stress only, whatever the active flag: start-up calls it between its steps.
+void stress_point();
 // Called between expressions: collects when the allocation budget is spent (or always under
 // stress). Cheap when nothing is due.
 inline void safe_point();

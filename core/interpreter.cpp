@@ -2,6 +2,7 @@
 #include "core/interpreter.h"
 
 #include <array>
+#include <cstdlib>
 
 #include "core/actions.h"
 #include "core/callable.h"
@@ -22,6 +23,15 @@
 namespace zel::interp {
 
 bool tracing = false;
+
+namespace {
+bool env_flag(const char* name) {
+    const char* v = std::getenv(name);
+    return v && v[0] && v[0] != '0';
+}
+}  // namespace
+
+bool fast_paths = !env_flag("ZEL_NO_FAST_PATHS");
 
 using memory::buf;
 using stack::FRAME_INTERPRETER;
@@ -66,9 +76,18 @@ struct CallSite {
     const Cell* path;     // the path value (errors)
 };
 
-uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub);
-uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path, int mode);
-uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, Cell* left);
+// The evaluator comes in two instances, chosen once per block (eval_block, eval_next, apply):
+// G false is the fast route (inline shortcuts for plain values, fast numeric ops, simple
+// calls and the conditionals; no tracer tests); G true is the general route, which takes
+// every value through eval_primary and the general argument walk and sends the tracer's
+// events. The general route runs while a tracer is active, and always when the fast paths
+// are switched off (ZEL_NO_FAST_PATHS=1), so the whole suite can prove both routes equal.
+template <bool G> uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub);
+template <bool G> uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path, int mode);
+template <bool G> uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, Cell* left);
+
+// True when the next block evaluated takes the general route.
+inline bool general_route() { return tracer::active || !fast_paths; }
 
 enum PathMode { PATH_EVAL = 0, PATH_GET = 1, PATH_SET = 2 };
 
@@ -110,6 +129,7 @@ void eval_paren(const Cell* paren, uint32_t name_sym) {
 }
 
 // Pushes one argument of kind k taken from the code; returns the next position.
+template <bool G>
 uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool infix_call,
                         const Cell* fn, const Cell* name, int32_t arg_no, const Cell* typeset) {
     if (pos >= site.end || pos >= buf(site.node)->length()) {
@@ -130,12 +150,12 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
             uint32_t t = type_of(&c);
             if (t == TYPE_PAREN) eval_paren(&c, sym(SYM_PAREN));
             else if (t == TYPE_GET_WORD) stack::push_copy(word_value(&c));
-            else if (t == TYPE_GET_PATH) eval_path(site.node, pos + 1, site.end, &c, PATH_GET);
+            else if (t == TYPE_GET_PATH) eval_path<G>(site.node, pos + 1, site.end, &c, PATH_GET);
             else stack::push_copy(&c);
             return pos + 1;
         }
         default:
-            return eval_expr(site.node, pos, site.end, infix_call);
+            return eval_expr<G>(site.node, pos, site.end, infix_call);
     }
 }
 
@@ -342,8 +362,8 @@ inline void push_locals(int32_t n) {
 // Evaluates, without recursion, an expression made only of plain operands joined by the
 // fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the position after
 // it, or 0 with nothing pushed when the expression needs the general evaluator.
+// Fast route only.
 inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
-    if (tracer::active) return 0;
     SeriesBuf* b = buf(node);
     if (end > b->length()) end = b->length();
     if (pos >= end) return 0;
@@ -365,6 +385,7 @@ inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
     return p;
 }
 
+template <bool G>
 uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix);
 
 // The refinement positions of a native call that uses none of its (at most 64) refinements.
@@ -375,7 +396,9 @@ constexpr auto UNUSED_REFINEMENTS = [] {
 }();
 
 // Gathers the arguments of a call into the new frame and runs it. base is the first argument.
+template <bool G>
 [[gnu::always_inline]] inline uint32_t gather_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
+    if (G) return gather_general_and_run<G>(fn, name, site, pos, infix);
     uint32_t t = type_of(fn);
     bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
     uint32_t info = callable::call_info(fn);
@@ -396,27 +419,27 @@ constexpr auto UNUSED_REFINEMENTS = [] {
             }
             if (pos >= site.end || pos >= buf(site.node)->length()) {
                 Cell ts = *code_at(callable::args_cache(fn), i);
-                fetch_argument(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
+                fetch_argument<G>(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
             }
             uint32_t after = infix ? 0 : plain_expr(site.node, pos, site.end);
             if (after) {
                 pos = after;
             } else {
-                pos = eval_expr(site.node, pos, site.end, infix);
+                pos = eval_expr<G>(site.node, pos, site.end, infix);
                 if (stack::unwinding()) return pos;
             }
             check(i, type_of(stack::top - 1));
         }
         if (is_function) push_locals(locals);
-        if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
         run_gathered(fn, UNUSED_REFINEMENTS.data());
         return pos;
     }
-    return gather_general_and_run(fn, name, site, pos, infix);
+    return gather_general_and_run<G>(fn, name, site, pos, infix);
 }
 
 // The general walk of the arguments cache: refinements (also named in a path), get-word and
 // lit-word arguments, locals.
+template <bool G>
 [[gnu::noinline]] uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix) {
     uint32_t t = type_of(fn);
     bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
@@ -450,7 +473,7 @@ constexpr auto UNUSED_REFINEMENTS = [] {
                     break;
                 }
                 first = false;
-                pos = fetch_argument(kind, site, pos, infix, fn, name, this_arg, &e);
+                pos = fetch_argument<G>(kind, site, pos, infix, fn, name, this_arg, &e);
                 if (stack::unwinding()) return pos;
                 const Cell* v = stack::top - 1;
                 if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(fn, name, this_arg, type_of(v));
@@ -505,7 +528,7 @@ constexpr auto UNUSED_REFINEMENTS = [] {
                 if (kind == callable::ARG_RETURN) continue;
                 k++;
                 int32_t this_arg = ref_arg_no + k;
-                pos = fetch_argument(kind, site, pos, false, fn, name, this_arg, &e);
+                pos = fetch_argument<G>(kind, site, pos, false, fn, name, this_arg, &e);
                 if (stack::unwinding()) return pos;
                 Cell* v = stack::top - 1;
                 if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(fn, name, this_arg, type_of(v));
@@ -522,7 +545,7 @@ constexpr auto UNUSED_REFINEMENTS = [] {
         }
     }
 
-    if (tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
+    if (G && tracer::active) tracer::send_at(tracer::EV_CALL, site.node, TYPE_BLOCK, int32_t(pos), fn, name);
     run_gathered(fn, refs);
     return pos;
 }
@@ -540,7 +563,7 @@ inline bool is_conditional_native(uint32_t slot) {
         uint32_t len = b->length();
         if (pos >= site.end || pos >= len) {
             Cell ts = *code_at(callable::args_cache(fn), i);
-            fetch_argument(callable::ARG_NORMAL, site, pos, false, fn, name, int32_t(i), &ts);   // raises no-arg
+            fetch_argument<false>(callable::ARG_NORMAL, site, pos, false, fn, name, int32_t(i), &ts);   // raises no-arg
         }
         const Cell* c = b->cells() + pos;
         bool literal = i > 0 && type_of(c) == TYPE_BLOCK &&
@@ -554,7 +577,7 @@ inline bool is_conditional_native(uint32_t slot) {
         if (after) {
             pos = after;
         } else {
-            pos = eval_expr(site.node, pos, site.end, false);
+            pos = eval_expr<false>(site.node, pos, site.end, false);
             if (stack::unwinding()) return pos;
         }
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
@@ -566,6 +589,7 @@ inline bool is_conditional_native(uint32_t slot) {
 
 // Calls fn. name is the word that named it (or nullptr). left: for an infix call, the cell
 // holding the left operand (the top value). Pushes the result; returns the next position.
+template <bool G>
 [[gnu::always_inline]] inline uint32_t dispatch_call_inline(const Cell* fn_in, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
@@ -578,7 +602,7 @@ inline bool is_conditional_native(uint32_t slot) {
     } else {
         word::make_global(&name_word, TYPE_WORD, name_sym);
     }
-    if (tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
+    if (G && tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
     // The callable stays alive during the call without a copy on the stack: a function's
     // frame holds its context (whose owner cell is the function), and natives, actions and
     // routines are permanent.
@@ -586,34 +610,59 @@ inline bool is_conditional_native(uint32_t slot) {
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
     else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     if (left) stack::base = left;
-    if (t == TYPE_NATIVE && !left && !site.path_node && !tracer::active && is_conditional_native(fn.d1))
+    if (!G && t == TYPE_NATIVE && !left && !site.path_node && is_conditional_native(fn.d1))
         pos = gather_conditional(&fn, &name_word, site, pos);
     else
-        pos = gather_and_run(&fn, &name_word, site, pos, left != nullptr);
+        pos = gather_and_run<G>(&fn, &name_word, site, pos, left != nullptr);
     stack::close_frame_keep();
-    if (tracer::active && !stack::unwinding())
+    if (G && tracer::active && !stack::unwinding())
         tracer::send_at(tracer::EV_RETURN, site.node, TYPE_BLOCK, int32_t(pos), stack::top - 1, &name_word);
     return pos;
 }
 
+template <bool G>
 uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
-    return dispatch_call_inline(fn, name, site, pos, left);
+    return dispatch_call_inline<G>(fn, name, site, pos, left);
 }
 
-uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
+template <bool G> uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end);
+
+// A word of the code (word: the code cell, read before anything can move it): its value is
+// called when it is a native, action, function or routine (its arguments follow in the
+// code), else pushed; unset raises no-value and an op (an operator with no left operand)
+// no-op-arg. The one implementation of a word in code, for both routes and every position.
+// Inline: the call is made from the caller's native frame.
+template <bool G, bool Inline>
+[[gnu::always_inline]] inline uint32_t eval_word(const Cell* word, uint32_t node, uint32_t pos, uint32_t end) {
+    Cell* v = word_value(word);
+    uint32_t vt = type_of(v);
+    if (is_callable_type(vt)) {
+        Cell name = *word;   // the code may move during the call
+        if (Inline) return dispatch_call_inline<G>(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+        return dispatch_call<G>(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+    }
+    if (vt == TYPE_UNSET) {
+        Cell name = *word;
+        error::raise(error::ERR_SCRIPT_NO_VALUE, &name);
+    }
+    if (vt == TYPE_OP) error::raise(error::ERR_SCRIPT_NO_OP_ARG);
+    stack::push_copy(v);
+    return pos + 1;
+}
 
 // A set-word and the expression after it: the value is set and pushed. Evaluated under a
 // frame named by the set-word, so that errors inside name it.
+template <bool G>
 uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     Cell c = *code_at(node, pos);
     if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
     stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     stack::push_copy(&c);
-    uint32_t after = plain_expr(node, pos + 1, end);
+    uint32_t after = G ? 0 : plain_expr(node, pos + 1, end);
     if (after) {
         pos = after;
     } else {
-        pos = eval_expr(node, pos + 1, end, false);
+        pos = eval_expr<G>(node, pos + 1, end, false);
         if (stack::unwinding()) {
             stack::close_frame_keep();
             return pos;
@@ -621,12 +670,13 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     }
     Cell* v = stack::base + 1;
     if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
-    if (tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), v, &c);
+    if (G && tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), v, &c);
     // Words of the global context and of running functions take the value directly; object
-    // fields go through word::set for their change flags and handlers.
+    // fields go through word::set for their change flags and handlers (the general route
+    // always does).
     const Cell* rec = c.d1 ? buf(c.d1)->cells() : nullptr;
     int32_t index = word_index(&c);
-    if (rec && index >= 0 && ((rec->header >> context::KIND_SHIFT) & 3) != context::KIND_OBJECT &&
+    if (!G && rec && index >= 0 && ((rec->header >> context::KIND_SHIFT) & 3) != context::KIND_OBJECT &&
         (!(rec->header & context::ON_STACK) || rec->d2)) {
         *context::value_at(c.d1, index) = *v;
     } else {
@@ -639,6 +689,7 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
 
 // A paren's expressions, evaluated where the paren stands; its last value is pushed. paren
 // must not be a code cell: the code may move while the paren runs, so callers pass a copy.
+template <bool G>
 [[gnu::always_inline]] inline void eval_paren_inline(const Cell* paren) {
     check_native_stack();
     uint32_t node = series_node(paren);
@@ -646,7 +697,7 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
     uint32_t end = buf(node)->length();
     Cell* start = stack::top;
-    if (pos >= end || tracer::active) {
+    if (G || pos >= end) {
         eval_block(paren, false);
         return;
     }
@@ -655,7 +706,7 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     while (pos < end) {
         stack::top = start;
         if (user_code) error::set_position(paren->header, pos, node, paren->d3);
-        pos = eval_expr(node, pos, end, false);
+        pos = eval_expr<G>(node, pos, end, false);
         if (stack::unwinding()) return;
         uint32_t len = buf(node)->length();
         if (len < end) end = len;
@@ -667,30 +718,25 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     }
 }
 
+template <bool G>
 uint32_t eval_primary(uint32_t node, uint32_t pos, uint32_t end) {
-    if (!tracer::active) return eval_primary_value(node, pos, end);
+    if (!G || !tracer::active) return eval_primary_value<G>(node, pos, end);
     Cell fetched = *code_at(node, pos);
     tracer::send_at(tracer::EV_FETCH, node, TYPE_BLOCK, int32_t(pos), &fetched, nullptr);
-    pos = eval_primary_value(node, pos, end);
+    pos = eval_primary_value<G>(node, pos, end);
     if (!stack::unwinding()) tracer::send_at(tracer::EV_PUSH, node, TYPE_BLOCK, int32_t(pos), stack::top - 1, nullptr);
     return pos;
 }
 
+template <bool G>
 uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     Cell c = *code_at(node, pos);
     uint32_t t = type_of(&c);
     switch (t) {
-        case TYPE_WORD: {
-            Cell* v = word_value(&c);
-            uint32_t vt = type_of(v);
-            if (vt == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_VALUE, &c);
-            if (is_callable_type(vt)) return dispatch_call(v, &c, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
-            if (vt == TYPE_OP) error::raise(error::ERR_SCRIPT_NO_OP_ARG);
-            stack::push_copy(v);
-            return pos + 1;
-        }
+        case TYPE_WORD:
+            return eval_word<G, false>(&c, node, pos, end);
         case TYPE_SET_WORD:
-            return eval_set_word(node, pos, end);
+            return eval_set_word<G>(node, pos, end);
         case TYPE_LIT_WORD:
             retype(&c, TYPE_WORD);
             stack::push_copy(&c);
@@ -699,12 +745,12 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             stack::push_copy(word_value(&c));
             return pos + 1;
         case TYPE_PAREN:
-            eval_paren_inline(&c);
+            eval_paren_inline<G>(&c);
             return pos + 1;
         case TYPE_PATH:
-            return eval_path(node, pos + 1, end, &c, PATH_EVAL);
+            return eval_path<G>(node, pos + 1, end, &c, PATH_EVAL);
         case TYPE_GET_PATH:
-            return eval_path(node, pos + 1, end, &c, PATH_GET);
+            return eval_path<G>(node, pos + 1, end, &c, PATH_GET);
         case TYPE_LIT_PATH:
             retype(&c, TYPE_PATH);
             c.d3 = 0;
@@ -714,10 +760,10 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
             stack::open_frame(sym(SYM_SET_PATH), 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
             collector::RootGuard keep_path(&c);
-            pos = eval_expr(node, pos + 1, end, false);
+            pos = eval_expr<G>(node, pos + 1, end, false);
             if (!stack::unwinding()) {
-                if (tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), stack::base, &c);
-                eval_path(node, pos, end, &c, PATH_SET);   // the value to set is at base[0]
+                if (G && tracer::active) tracer::send_at(tracer::EV_SET, node, TYPE_BLOCK, int32_t(pos), stack::base, &c);
+                eval_path<G>(node, pos, end, &c, PATH_SET);   // the value to set is at base[0]
                 stack::top = stack::base + 1;
             }
             stack::close_frame_keep();
@@ -730,7 +776,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             stack::push_copy(&c);
             return pos + 1;
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
-            return dispatch_call(&c, nullptr, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
+            return dispatch_call<G>(&c, nullptr, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
         case TYPE_OP:
             error::raise(error::ERR_INTERNAL_NOT_DONE);
         default:
@@ -749,12 +795,12 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
     // A paren operand is evaluated right here: one native frame less per level of a deep
     // recursion keeps more of the processor's return predictions.
     const Cell* right = code_at(node, pos);
-    if (type_of(right) == TYPE_PAREN && !tracer::active) {
+    if (type_of(right) == TYPE_PAREN) {
         Cell paren = *right;
-        eval_paren_inline(&paren);
+        eval_paren_inline<false>(&paren);
         pos++;
     } else {
-        pos = eval_expr(node, pos, end, true);
+        pos = eval_expr<false>(node, pos, end, true);
     }
     if (!stack::unwinding() && !fast_compute(k, left, left + 1)) {
         // Other operand types take the op's general path with both arguments in place.
@@ -774,6 +820,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 // Evaluates one expression and pushes its value; sub: no infix look-ahead.
 // The infix look-ahead: while the next value is a word whose value is an op!, call it with
 // the value at start as its left operand.
+template <bool G>
 [[gnu::always_inline]] inline uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     while (!stack::unwinding()) {
         if (pos >= end || pos >= buf(node)->length()) break;
@@ -782,7 +829,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
         Cell* v = word_value_or_null(next);
         if (!v || type_of(v) != TYPE_OP) break;
         stack::top = start + 1;
-        FastOp k = tracer::active ? FAST_NONE : fast_op_of(v);
+        FastOp k = G ? FAST_NONE : fast_op_of(v);
         if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->length()) {
             // A right operand that needs no evaluation (a literal, or a word holding a plain
             // value) with numbers on both sides is computed in place: nothing can be raised
@@ -799,88 +846,75 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
         }
         Cell op = *v;
         Cell name = *next;
-        pos = dispatch_call(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
+        pos = dispatch_call<G>(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
     }
     return pos;
 }
 
 // The rest of an expression whose value so far is at start: the infix calls that follow.
+template <bool G>
 [[gnu::always_inline]] inline uint32_t continue_infix(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     if (stack::unwinding() || pos >= end) return pos;
     SeriesBuf* b = buf(node);
     if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
-    return infix_loop(node, pos, end, start);
+    return infix_loop<G>(node, pos, end, start);
 }
 
+template <bool G>
 uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub) {
     Cell* start = stack::top;
-    // Words holding plain values and values that evaluate to themselves are pushed here;
-    // everything else takes the general path.
-    const Cell* c = code_at(node, pos);
-    uint32_t t = type_of(c);
-    bool done = false;
-    if (!tracer::active) {
+    if (!G) {
+        // The fast route: words, values that evaluate to themselves, parens and set-words
+        // here; everything else through eval_primary.
+        const Cell* c = code_at(node, pos);
+        uint32_t t = type_of(c);
         if (t == TYPE_WORD) {
-            const Cell* v = word_value_or_null(c);
-            if (v) {
-                uint32_t vt = type_of(v);
-                if (is_callable_type(vt)) {
-                    // Inline here: one native frame less per call keeps deep recursion
-                    // within the processor's return prediction for longer.
-                    Cell name = *c;
-                    pos = dispatch_call_inline(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
-                    done = true;
-                } else if (vt != TYPE_UNSET && vt != TYPE_OP) {
-                    stack::push_copy(v);
-                    pos++;
-                    done = true;
-                }
-            }
+            // Inline here: one native frame less per call keeps deep recursion within the
+            // processor's return prediction for longer.
+            pos = eval_word<false, true>(c, node, pos, end);
         } else if (is_inert_type(t)) {
             stack::push_copy(c);
             pos++;
-            done = true;
         } else if (t == TYPE_PAREN) {
             Cell paren = *c;
-            eval_paren_inline(&paren);
+            eval_paren_inline<false>(&paren);
             pos++;
-            done = true;
         } else if (t == TYPE_SET_WORD) {
-            pos = eval_set_word(node, pos, end);
-            done = true;
+            pos = eval_set_word<false>(node, pos, end);
+        } else {
+            pos = eval_primary<false>(node, pos, end);
         }
+    } else {
+        pos = eval_primary<true>(node, pos, end);
     }
-    if (!done) pos = eval_primary(node, pos, end);
     if (sub) return pos;
-    return continue_infix(node, pos, end, start);
+    return continue_infix<G>(node, pos, end, start);
 }
 
-// eval_expr for an expression that starts with a word naming a function: the call is made
-// from the caller's native frame. Deep recursions run several such levels per call, and
-// each native frame costs a return the processor may mispredict once the recursion is
-// deeper than its return stack.
-[[gnu::always_inline]] inline uint32_t eval_call_expr(uint32_t node, uint32_t pos, uint32_t end) {
-    const Cell* c = code_at(node, pos);
-    const Cell* v = type_of(c) == TYPE_WORD && !tracer::active ? word_value_or_null(c) : nullptr;
-    if (!v || !is_callable_type(type_of(v))) return eval_expr(node, pos, end, false);
-    Cell* start = stack::top;
-    Cell name = *c;
-    pos = dispatch_call_inline(v, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, nullptr);
-    return continue_infix(node, pos, end, start);
-}
-
-// The same for a block's top-level expressions, parens included.
+// eval_expr for a block's top-level expressions: a word (the call it names included) and a
+// paren are evaluated from the caller's native frame. Deep recursions run several such
+// levels per call, and each native frame costs a return the processor may mispredict once
+// the recursion is deeper than its return stack.
+template <bool G>
 [[gnu::always_inline]] inline uint32_t eval_top_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    if (G) return eval_expr<true>(node, pos, end, false);
     const Cell* c = code_at(node, pos);
-    if (type_of(c) != TYPE_PAREN || tracer::active) return eval_call_expr(node, pos, end);
     Cell* start = stack::top;
-    Cell paren = *c;
-    eval_paren_inline(&paren);
-    return continue_infix(node, pos + 1, end, start);
+    if (type_of(c) == TYPE_WORD) {
+        pos = eval_word<false, true>(c, node, pos, end);
+    } else if (type_of(c) == TYPE_PAREN) {
+        Cell paren = *c;
+        eval_paren_inline<false>(&paren);
+        pos++;
+    } else {
+        return eval_expr<false>(node, pos, end, false);
+    }
+    return continue_infix<false>(node, pos, end, start);
 }
 
 // Evaluates a path (the cell path, found just before pos in the code); pushes the value.
 // In PATH_SET mode the value to set is the current result slot.
+template <bool G>
 uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_in, int mode) {
     Cell path = *path_in;
     collector::RootGuard keep_path(&path);
@@ -898,7 +932,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     if (is_callable_type(type_of(v))) {
         if (mode == PATH_SET) error::raise(error::ERR_SCRIPT_INVALID_PATH_SET, &path);
         if (mode == PATH_GET) error::raise(error::ERR_SCRIPT_INVALID_PATH_GET, &path);
-        return dispatch_call(v, &first, CallSite{node, end, pnode, head + 1, &path}, pos, nullptr);
+        return dispatch_call<G>(v, &first, CallSite{node, end, pnode, head + 1, &path}, pos, nullptr);
     }
     Cell* cur = stack::push_copy(v);
     Cell* grand = stack::push_none();
@@ -934,15 +968,15 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
             stack::top = cur;
             Cell name = *code_at(pnode, i);
             if (type_of(&name) != TYPE_WORD) set_none(&name);
-            return dispatch_call(&fn, type_of(&name) == TYPE_WORD ? &name : nullptr,
+            return dispatch_call<G>(&fn, type_of(&name) == TYPE_WORD ? &name : nullptr,
                                  CallSite{node, end, pnode, i + 1, &path}, pos, nullptr);
         }
         if (mode == PATH_EVAL && last && is_callable_type(type_of(cur))) {
             Cell fn = *cur;
             stack::top = cur;
             Cell name = *code_at(pnode, i);
-            return dispatch_call(&fn, type_of(&name) == TYPE_WORD ? &name : nullptr,
-                                 CallSite{node, end, 0, 0, &path}, pos, nullptr);
+            return dispatch_call<G>(&fn, type_of(&name) == TYPE_WORD ? &name : nullptr,
+                                    CallSite{node, end, 0, 0, &path}, pos, nullptr);
         }
     }
     stack::top = cur + 1;
@@ -962,6 +996,51 @@ void set_native_stack_base(void* base, size_t usable) {
     native_stack_floor = static_cast<char*>(base) - usable;
 }
 
+namespace {
+
+// The expressions of a block from pos, by one route (see eval_expr).
+template <bool G>
+[[gnu::always_inline]] inline void run_block(const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
+    Cell saved_position = error::current_position;
+    bool user_code = error::is_user_code(node);   // library code never becomes error `near`
+    // The block's values are evaluated above the current top; no frame is needed, since
+    // nothing searches for a block evaluation (catch sites restore the base they saved).
+    Cell* caller_base = stack::base;
+    stack::base = stack::top;
+    if (G && tracer::active) tracer::send(tracer::EV_ENTER, &block, int32_t(pos), nullptr, nullptr);
+    if (pos >= end) {
+        stack::push_unset();
+    } else {
+        while (pos < end) {
+            stack::top = stack::base;
+            collector::safe_point();
+            if (user_code) error::set_position(block.header, pos, node, block.d3);
+            pos = eval_top_expr<G>(node, pos, end);
+            if (stack::unwinding()) break;
+            if (G && tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
+            uint32_t len = buf(node)->length();
+            if (len < end) end = len;
+        }
+    }
+    error::current_position = saved_position;
+    if (G && tracer::active && !stack::unwinding())
+        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->length()), stack::top - 1, nullptr);
+    Cell* result = stack::base;
+    stack::base = caller_base;
+    if (pass) {
+        *caller_base = *result;
+        stack::top = caller_base + 1;
+    } else {
+        stack::top = result + 1;
+    }
+}
+
+[[gnu::noinline]] void run_block_general(const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
+    run_block<true>(block, node, pos, end, pass);
+}
+
+}  // namespace
+
 void eval_block(const Cell* block_in, bool pass) {
     check_native_stack();
     // Field by field: the block cell was usually just pushed, and a 16-byte load of it
@@ -976,46 +1055,20 @@ void eval_block(const Cell* block_in, bool pass) {
     int32_t head = series_head(&block);
     uint32_t end = buf(node)->length();
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
+    // The route is chosen once for the whole block.
+    if (general_route()) {
+        run_block_general(block, node, pos, end, pass);
+        return;
+    }
     // A block holding one literal (like [n] or [1]) needs no evaluation machinery.
-    if (pos + 1 == end && !tracer::active) {
+    if (pos + 1 == end) {
         if (const Cell* v = plain_value(buf(node)->cells() + pos)) {
             if (pass) stack::set_result(v);
             else stack::push_copy(v);
             return;
         }
     }
-    Cell saved_position = error::current_position;
-    bool user_code = error::is_user_code(node);   // library code never becomes error `near`
-    // The block's values are evaluated above the current top; no frame is needed, since
-    // nothing searches for a block evaluation (catch sites restore the base they saved).
-    Cell* caller_base = stack::base;
-    stack::base = stack::top;
-    if (tracer::active) tracer::send(tracer::EV_ENTER, &block, int32_t(pos), nullptr, nullptr);
-    if (pos >= end) {
-        stack::push_unset();
-    } else {
-        while (pos < end) {
-            stack::top = stack::base;
-            collector::safe_point();
-            if (user_code) error::set_position(block.header, pos, node, block.d3);
-            pos = eval_top_expr(node, pos, end);
-            if (stack::unwinding()) break;
-            if (tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
-            uint32_t len = buf(node)->length();
-            if (len < end) end = len;
-        }
-    }
-    error::current_position = saved_position;
-    if (tracer::active && !stack::unwinding())
-        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->length()), stack::top - 1, nullptr);
-    Cell* result = stack::base;
-    stack::base = caller_base;
-    if (pass) {
-        *caller_base = *result;
-        stack::top = caller_base + 1;
-    } else {
-        stack::top = result + 1;
-    }
+    run_block<false>(block, node, pos, end, pass);
 }
 
 uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
@@ -1033,7 +1086,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
         error::current_position = block;
         error::current_position.d1 = index;
     }
-    index = eval_expr(node, index, end, false);
+    index = general_route() ? eval_expr<true>(node, index, end, false) : eval_expr<false>(node, index, end, false);
     error::current_position = saved_position;
     if (keep) stack::close_frame_keep();
     else stack::close_frame_pass();
@@ -1095,11 +1148,13 @@ namespace {
 // One argument from an apply block: an evaluated expression, or exactly one cell evaluated
 // alone when safer. Pushes it; returns the next position.
 uint32_t apply_value(uint32_t node, uint32_t pos, uint32_t end, bool safer) {
+    bool general = general_route();
     if (safer) {
-        eval_expr(node, pos, pos + 1, true);
+        if (general) eval_expr<true>(node, pos, pos + 1, true);
+        else eval_expr<false>(node, pos, pos + 1, true);
         return pos + 1;
     }
-    return eval_expr(node, pos, end, false);
+    return general ? eval_expr<true>(node, pos, end, false) : eval_expr<false>(node, pos, end, false);
 }
 
 // The state of one apply gathering: the function, the block read as code and the position.

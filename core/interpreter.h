@@ -48,4 +48,9 @@ void set_native_stack_base(void* base, size_t usable);
 // Tracing state (the tracer itself comes with the library).
 extern bool tracing;
 
+// The interpreter's fast routes (inline shortcuts for plain values, numeric ops, simple calls
+// and the conditionals). ZEL_NO_FAST_PATHS=1 turns them off at start-up: every block then
+// takes the general route, the one a tracer sees, so the test suite proves them equal.
+extern bool fast_paths;
+
 }  // namespace zel::interp

@@ -14,6 +14,9 @@
 namespace zel::memory {
 
 SeriesBuf** node_table = nullptr;
+namespace {
+SeriesFrame* spare_frame = nullptr;   // the frame the last stress evacuation left, poisoned, unlinked
+}  // namespace
 bool collection_wanted = false;
 bool library_loading = false;
 FrameLists frames;
@@ -234,6 +237,8 @@ void release_all() {
         frames.big = n;
     }
     release_spares();
+    if (spare_frame) os_release(spare_frame, spare_frame->total);
+    spare_frame = nullptr;
 }
 
 uint32_t new_series(size_t count, uint32_t unit) {
@@ -347,6 +352,88 @@ void release_series_frame(SeriesFrame* f) {
     if (f->next) f->next->prev = f->prev; else frames.last = f->prev;
     if (frames.current == f) frames.current = frames.last;
     os_release(f, f->total);
+}
+
+
+void evacuate_frames(void (*release_node)(uint32_t node)) {
+    std::vector<SeriesFrame*> old;
+    size_t live = 0;
+    for (SeriesFrame* f = frames.first; f; f = f->next) {
+        old.push_back(f);
+        for (uint8_t* p = f->start(); p < f->heap; p += footprint(reinterpret_cast<SeriesBuf*>(p))) {
+            auto* b = reinterpret_cast<SeriesBuf*>(p);
+            if ((b->flags & F_IN_USE) && (b->flags & F_MARK)) live += footprint(b);
+        }
+    }
+    // Room for what the program allocates until the next safe point, as a fresh frame has.
+    size_t want = live + INITIAL_FRAME_SIZE;
+    SeriesFrame* to = nullptr;
+    if (spare_frame && size_t(spare_frame->end - spare_frame->start()) >= want) {
+        to = spare_frame;
+        to->heap = to->start();
+        SeriesFrame* after = nullptr;   // linked in address order, as new frames are
+        for (SeriesFrame* f = frames.first; f && f < to; f = f->next) after = f;
+        to->prev = after;
+        to->next = after ? after->next : frames.first;
+        if (to->next) to->next->prev = to; else frames.last = to;
+        if (after) after->next = to; else frames.first = to;
+    } else {
+        if (spare_frame) os_release(spare_frame, spare_frame->total);
+        to = new_series_frame(want);
+    }
+    spare_frame = nullptr;
+    for (SeriesFrame* f : old) {
+        for (uint8_t* p = f->start(); p < f->heap;) {
+            auto* b = reinterpret_cast<SeriesBuf*>(p);
+            size_t fp = footprint(b);
+            if ((b->flags & F_IN_USE) && (b->flags & F_MARK)) {
+                b->flags &= ~F_MARK;
+                std::memcpy(to->heap, p, fp);
+                node_table[b->node] = reinterpret_cast<SeriesBuf*>(to->heap);
+                to->heap += fp;
+            } else if (b->flags & F_IN_USE) {
+                release_node(b->node);
+            }
+            p += fp;
+        }
+        poison(f->start(), size_t(f->heap - f->start()));
+        if (f->prev) f->prev->next = f->next; else frames.first = f->next;
+        if (f->next) f->next->prev = f->prev; else frames.last = f->prev;
+        f->next = f->prev = nullptr;
+        // The largest frame left stays for the next evacuation (its pages are touched).
+        if (!spare_frame || f->total > spare_frame->total) {
+            if (spare_frame) os_release(spare_frame, spare_frame->total);
+            spare_frame = f;
+        } else {
+            os_release(f, f->total);
+        }
+    }
+    frames.current = to;
+}
+
+void move_big_buffers() {
+    for (BigBlock** link = &frames.big; *link;) {
+        BigBlock* blk = *link;
+        SeriesBuf* b = blk->buffer();
+        if (b->flags & F_MARK) {
+            auto* to = static_cast<BigBlock*>(platform::move_pages(blk, blk->total));
+            if (to) {
+                *link = to;
+                if (to->buffer()->node) node_table[to->buffer()->node] = to->buffer();
+                blk = to;
+            }
+        }
+        link = &blk->next;
+    }
+}
+
+bool is_heap_buffer(const SeriesBuf* b) {
+    auto p = reinterpret_cast<const uint8_t*>(b);
+    for (SeriesFrame* f = frames.first; f; f = f->next)
+        if (p >= f->start() && p + sizeof(SeriesBuf) <= f->heap) return p + footprint(b) <= f->heap;
+    for (BigBlock* blk = frames.big; blk; blk = blk->next)
+        if (blk->buffer() == b) return reinterpret_cast<const uint8_t*>(b) + footprint(b) <= reinterpret_cast<const uint8_t*>(blk) + blk->total;
+    return false;
 }
 
 void sweep_big_buffers(void (*release_node)(uint32_t node), bool keep_spares) {

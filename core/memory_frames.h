@@ -64,6 +64,17 @@ inline size_t footprint(const SeriesBuf* b) { return sizeof(SeriesBuf) + b->size
 void free_node(uint32_t node);
 // Unlinks an empty series frame and returns it to the OS.
 void release_series_frame(SeriesFrame* f);
+
+// ---- collector stress: every live buffer moves at every cycle ----
+// Copies every marked buffer of the series frames into another frame (release_node takes
+// the nodes of dead ones) and poisons what they leave; the frame left is kept for the next
+// evacuation, so that the copies land at other addresses each time.
+void evacuate_frames(void (*release_node)(uint32_t node));
+// Moves every marked big buffer to a new address (its pages are remapped); the old
+// addresses are unmapped.
+void move_big_buffers();
+// True when p lies in the used part of a series frame or is a big buffer (the heap verifier).
+bool is_heap_buffer(const SeriesBuf* b);
 // Releases every unmarked big buffer and clears the marks of the others; the nodes of the
 // released buffers go to release_node. Released blocks are kept as spares for later big
 // buffers when keep_spares is set, else returned to the OS.

@@ -115,22 +115,34 @@ void build_core() {
     memory::init();
     externals::init();
     collector::init();
+    // Under collector stress, a full cycle between the steps proves that each step roots
+    // what it made before the next one allocates.
     symbol::init();
+    collector::stress_point();
     types::register_all();
+    collector::stress_point();
     actions::init_dispatchers();
     os_services::init();
     context::init();
+    collector::stress_point();
     runtime_words::init();
+    collector::stress_point();
     actions::make_type_words();
+    collector::stress_point();
     natives::init();
+    collector::stress_point();
     ownership::init();
     stack::init();
+    collector::stress_point();
     lexer::init();
     error::init();
+    collector::stress_point();
     set_type_words();
     define_make();
+    collector::stress_point();
     library::define_routines();
     resource_slots::init();
+    collector::stress_point();
 }
 
 // The library's action and native specs must match the lists the C++ code dispatches by.
@@ -145,6 +157,9 @@ void check_callable_specs() {
 
 void build(const std::vector<std::string>& args) {
     build_core();
+    // The library's code is evaluated with the collector on: its safe points collect when
+    // the budget is spent (at every one under stress).
+    collector::state.active = true;
     load_library();
     if (!error::catalog_ready()) {
         std::fputs("*** Start-up error: the library defines no error catalog\n", stderr);

@@ -80,8 +80,11 @@ void init();
 
 [[noreturn]] void overflow();
 
+// A new top cell, read as unset! until the caller fills it: the collector marks every cell up
+// to the top, and a stale cell left from an earlier use could name a dead series.
 inline Cell* push() {
     if (top >= limit) overflow();
+    top->header = TYPE_UNSET;
     return top++;
 }
 inline Cell* push_copy(const Cell* v) {

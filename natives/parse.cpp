@@ -509,8 +509,23 @@ int32_t count_unit_run(const Walk& w, int32_t p, int64_t max, const Cell* lit) {
     }
 }
 
-// `parse/repeat-literal`: the repetition of a literal argument, without levels.
+// The repetition of a literal argument, without levels.
+bool repeat_literal_in(Walk& w, const Cell* lit, int32_t min, int32_t max);
+
+// `parse/repeat-literal`: a value that matches string input by its formed text is formed once
+// here, not at every step of the loop.
 bool repeat_literal(Walk& w, const Cell* lit, int32_t min, int32_t max) {
+    uint32_t t = type_of(lit);
+    if (w.kind != IN_STRING || t == TYPE_CHAR || t == TYPE_BITSET || is_text_literal(t))
+        return repeat_literal_in(w, lit, min, max);
+    Cell* formed = stack::push_unset();
+    actions::form_value(formed, lit);
+    bool r = repeat_literal_in(w, formed, min, max);
+    stack::drop(1);
+    return r;
+}
+
+bool repeat_literal_in(Walk& w, const Cell* lit, int32_t min, int32_t max) {
     int32_t p = pos(w);
     int32_t rem = in_len(w) - p;
     if (rem <= 0 || rem < min) return min == 0;

@@ -12,6 +12,10 @@ bool free_pages(void* address, size_t size);
 void* reserve_address_space(size_t size);
 // Gives the pages of a committed range back to the system; they read as zero afterwards.
 void discard_pages(void* address, size_t size);
+// Moves pages from allocate_pages to a new address without copying their contents; the old
+// addresses are unmapped afterwards (a stale pointer into them faults). Returns the new
+// address, or nullptr (the pages stay where they were) when the system refuses.
+void* move_pages(void* address, size_t size);
 size_t page_size();
 
 }  // namespace zel::platform

@@ -28,6 +28,18 @@ void* reserve_address_space(size_t size) {
 
 void discard_pages(void* address, size_t size) { madvise(address, size, MADV_DONTNEED); }
 
+void* move_pages(void* address, size_t size) {
+    // A fresh reservation is the destination: the move cannot land where the pages were.
+    void* dest = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (dest == MAP_FAILED) return nullptr;
+    void* moved = mremap(address, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, dest);
+    if (moved == MAP_FAILED) {
+        munmap(dest, size);
+        return nullptr;
+    }
+    return moved;
+}
+
 size_t page_size() { return (size_t)sysconf(_SC_PAGESIZE); }
 
 }  // namespace zel::platform
