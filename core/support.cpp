@@ -126,31 +126,32 @@ void set_slot_reset(uint32_t ctx, int32_t index) {
 
 Cell* get_slot_checked(uint32_t ctx, int32_t index) { return checked_slot(ctx, index); }
 
+int32_t switch_lookup(const Cell* value, const Cell* cases, uint32_t step, bool skip_to_block, bool* matched) {
+    if (matched) *matched = false;
+    if (type_of(value) == TYPE_BLOCK) return -1;
+    uint32_t node = series_node(cases);
+    int32_t head = series_head(cases);
+    for (uint32_t i = head < 0 ? 0 : uint32_t(head); i < memory::buf(node)->length(); i += step) {
+        Cell c = memory::buf(node)->cells()[i];
+        if (type_of(&c) != type_of(value) || !actions::compare(value, &c, actions::OP_EQUAL)) continue;
+        if (matched) *matched = true;
+        uint32_t len = memory::buf(node)->length();
+        if (!skip_to_block) return int32_t(i + 1 < len ? i + 1 : i);
+        for (uint32_t k = i + 1; k < len; k++)
+            if (type_of(&memory::buf(node)->cells()[k]) == TYPE_BLOCK) return int32_t(k);
+        return -1;
+    }
+    return -1;
+}
+
 void block_access(int mode, bool skip_to_block) {
     Cell value = *stack::arg(0);
     Cell cases = *stack::arg(1);
     Cell answer;
     set_none(&answer);
-    if (type_of(&value) != TYPE_BLOCK && is_any_block_type(type_of(&cases))) {
-        uint32_t node = series_node(&cases);
-        int32_t head = series_head(&cases);
-        uint32_t step = mode == 1 ? 1 : 2;
-        for (uint32_t i = head < 0 ? 0 : uint32_t(head); i < memory::buf(node)->length(); i += step) {
-            Cell c = memory::buf(node)->cells()[i];
-            if (type_of(&c) != type_of(&value) || !actions::compare(&value, &c, actions::OP_EQUAL)) continue;
-            uint32_t len = memory::buf(node)->length();
-            const Cell* cells = memory::buf(node)->cells();
-            if (skip_to_block) {
-                for (uint32_t k = i + 1; k < len; k++)
-                    if (type_of(&cells[k]) == TYPE_BLOCK) {
-                        answer = cells[k];
-                        break;
-                    }
-            } else {
-                answer = i + 1 < len ? cells[i + 1] : cells[i];
-            }
-            break;
-        }
+    if (is_any_block_type(type_of(&cases))) {
+        int32_t at = switch_lookup(&value, &cases, mode == 1 ? 1 : 2, skip_to_block);
+        if (at >= 0) answer = memory::buf(series_node(&cases))->cells()[at];
     }
     if (mode == 1) {
         stack::push_copy(&answer);

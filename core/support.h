@@ -66,5 +66,11 @@ Cell* get_slot_checked(uint32_t ctx, int32_t index);
 // it is the last cell). No match answers none. Mode 1 pushes the answer; mode 0 stores it in
 // the result slot (top := base + 1).
 void block_access(int mode, bool skip_to_block);
+// The lookup itself, shared with the switch native: walks the cases from their head (clipped
+// to their tail) by step cells for a cell of the value's type that compares equal, and
+// answers the index of the answer cell in the cases' buffer as above, -1 for none. A block!
+// value finds nothing. *matched (when given) tells whether a case matched at all.
+int32_t switch_lookup(const Cell* value, const Cell* cases, uint32_t step, bool skip_to_block,
+                      bool* matched = nullptr);
 
 }  // namespace zel::support

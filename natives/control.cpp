@@ -13,6 +13,7 @@
 #include "core/object.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
+#include "core/support.h"
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
@@ -122,28 +123,10 @@ void all(const int32_t* refs) {
 void switch_(const int32_t* refs) {
     Cell* value = arg(0);
     Cell* cases = arg(1);
-    Cell* fallback = ref_arg(refs, 0);
+    Cell* fallback = ref_arg(refs, ref::switch_::default_);
     uint32_t node = series_node(cases);
-    uint32_t index = clipped_index(cases);
-    int32_t found = -1;   // index of the block to evaluate
     bool matched = false;
-    if (type_of(value) != TYPE_BLOCK) {
-        for (; index < buf(node)->length(); index++) {
-            Cell c = buf(node)->cells()[index];
-            if (type_of(&c) != type_of(value)) continue;
-            if (actions::compare(value, &c, actions::OP_EQUAL)) {
-                matched = true;
-                break;
-            }
-        }
-        if (matched) {
-            for (index++; index < buf(node)->length(); index++)
-                if (type_of(&buf(node)->cells()[index]) == TYPE_BLOCK) {
-                    found = int32_t(index);
-                    break;
-                }
-        }
-    }
+    int32_t found = support::switch_lookup(value, cases, 1, true, &matched);   // the block to evaluate
     if (found >= 0) {
         Cell* block = stack::push_copy(&buf(node)->cells()[found]);
         interp::eval_block(block, true);
