@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
+#include "core/support.h"
 #include "core/word.h"
 #include "datatypes/series/string.h"
 
@@ -144,13 +145,7 @@ void append_insert(const int32_t* refs, bool append) {
         if (!has_buffer(vt)) error::raise(error::ERR_SCRIPT_INVALID_PART, part);
         int32_t vlen = int32_t(memory::buf(series_node(value))->length());
         if (series_head(value) > vlen) value->d1 = uint32_t(vlen);
-        if (type_of(part) == TYPE_INTEGER) {
-            length = int_value(part);
-        } else if (type_of(part) == vt && series_node(part) == series_node(value) && vt != TYPE_PORT) {
-            length = series_head(part) - series_head(value);
-        } else {
-            invalid_refine(SYM_PART, part);
-        }
+        length = support::part_count(value, part, vt != TYPE_PORT);
         if (length == 0 || (length < 0 && series_head(value) == 0)) {
             stack::keep_result_slot();
             return;
@@ -191,13 +186,7 @@ void d_change(const int32_t* refs) {
             int32_t len = int32_t(memory::buf(series_node(series))->length());
             if (series_head(series) > len) series->d1 = uint32_t(len);
         }
-        if (type_of(part) == TYPE_INTEGER) {
-            length = int_value(part);
-        } else if (type_of(part) == st && series_node(part) == series_node(series) && st != TYPE_PORT && st != TYPE_IMAGE) {
-            length = series_head(part) - series_head(series);
-        } else {
-            invalid_refine(SYM_PART, part);
-        }
+        length = support::part_count(series, part, st != TYPE_PORT && st != TYPE_IMAGE);
         if (length < 0) {
             if (st == TYPE_PORT || st == TYPE_IMAGE) {
                 length = 0;

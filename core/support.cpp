@@ -6,6 +6,7 @@
 #include "core/context.h"
 #include "core/error.h"
 #include "core/memory.h"
+#include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
@@ -125,6 +126,15 @@ void set_slot_reset(uint32_t ctx, int32_t index) {
 }
 
 Cell* get_slot_checked(uint32_t ctx, int32_t index) { return checked_slot(ctx, index); }
+
+int32_t part_count(const Cell* s, const Cell* part, bool positions) {
+    if (type_of(part) == TYPE_INTEGER) return int_value(part);
+    if (positions && type_of(part) == type_of(s) && series_node(part) == series_node(s))
+        return series_head(part) - series_head(s);
+    Cell w;
+    word::make_global(&w, TYPE_REFINEMENT, sym(SYM_PART));
+    error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, part);
+}
 
 int32_t switch_lookup(const Cell* value, const Cell* cases, uint32_t step, bool skip_to_block, bool* matched) {
     if (matched) *matched = false;

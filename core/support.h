@@ -56,6 +56,13 @@ void set_slot_reset(uint32_t ctx, int32_t index);
 // not running) raises script/not-defined with the slot's word.
 Cell* get_slot_checked(uint32_t ctx, int32_t index);
 
+// ---- /part ----
+
+// The count a /part argument gives for the series s: an integer as it stands, or a position in
+// the same series (when positions is true) as the distance from s's head. Anything else raises
+// script/invalid-refine-arg with /part.
+int32_t part_count(const Cell* s, const Cell* part, bool positions = true);
+
 // ---- switch ----
 
 // `support/block-access`: the switch lookup. The value is the first argument of the running
