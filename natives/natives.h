@@ -1,11 +1,12 @@
 // The natives table: 120 slots of native code, slots 1-107 filled at start-up in the fixed
 // order of natives.def (native! values and saved data name natives by slot number).
 //
-// Every native has one shape: a check flag (true asks the native to check its argument types
-// itself; the interpreter passes false, having checked them while gathering) and one integer
-// per refinement of its spec: -1 when unused, else the index from the arguments base where the
-// refinement's arguments start. Arguments are at stack::arg(0), arg(1) ...; the result goes in
-// arg(0), the result slot.
+// Every table entry has one shape: a check flag (true asks for the argument type check; the
+// interpreter passes false, having checked them while gathering) and one integer per
+// refinement of the native's spec: -1 when unused, else the index from the arguments base
+// where the refinement's arguments start. A native's body gets only the refinements and sits
+// behind the wrapper `checked`, which makes the check for all of them. Arguments are at
+// stack::arg(0), arg(1) ...; the result goes in arg(0), the result slot.
 #pragma once
 #include <cstdint>
 #include <vector>
