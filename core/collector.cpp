@@ -180,10 +180,12 @@ void compact() {
         if (state.stress) poison(dest, size_t(old_heap - dest));
         prev = f;
     }
-    // Return the frames left empty, but the first and the last.
+    // Return the frames left empty, but the first and the last; they stay spare until the
+    // next cycle, for the frames made meanwhile.
+    memory::release_spare_frames();
     for (SeriesFrame* f = frames.first; f;) {
         SeriesFrame* next = f->next;
-        if (f != frames.first && f != frames.last && f->heap == f->start()) release_series_frame(f);
+        if (f != frames.first && f != frames.last && f->heap == f->start()) release_series_frame(f, true);
         f = next;
     }
     if (!frames.current) frames.current = frames.last;

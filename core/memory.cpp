@@ -30,8 +30,9 @@ size_t round_up(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
     std::exit(94);
 }
 
+// Frames and big buffers are filled from their start: their pages are mapped at once.
 void* os_block(size_t size) {
-    void* p = platform::allocate_pages(size);
+    void* p = platform::allocate_pages(size, true);
     if (p) frames.total_reserved += size;
     return p;
 }
@@ -87,10 +88,37 @@ uint32_t take_node() {
 
 // ---- series frames ----
 
+// ---- spare series frames ----
+// Frames the collector emptied stay mapped until its next cycle, for the frames made
+// meanwhile: a program that built much and dropped it tends to build as much again, and
+// reusing a mapped frame spares the kernel's zeroing and a fault per page.
+
+std::vector<SeriesFrame*> spare_frames;
+size_t spare_frame_bytes = 0;
+constexpr size_t SPARE_FRAME_LIMIT = size_t(256) << 20;
+
+SeriesFrame* take_spare_frame(size_t total) {
+    for (size_t i = 0; i < spare_frames.size(); i++) {
+        SeriesFrame* f = spare_frames[i];
+        if (f->total >= total && f->total / 2 <= total) {
+            spare_frames[i] = spare_frames.back();
+            spare_frames.pop_back();
+            spare_frame_bytes -= f->total;
+            return f;
+        }
+    }
+    return nullptr;
+}
+
 SeriesFrame* new_series_frame(size_t data_size) {
     size_t total = round_up(sizeof(SeriesFrame) + data_size, platform::page_size());
-    auto* f = static_cast<SeriesFrame*>(os_block(total));
-    if (!f) raise_no_memory();
+    auto* f = take_spare_frame(total);
+    if (f) {
+        total = f->total;
+    } else {
+        f = static_cast<SeriesFrame*>(os_block(total));
+        if (!f) raise_no_memory();
+    }
     f->total = total;
     f->heap = f->start();
     f->end = reinterpret_cast<uint8_t*>(f) + total;
@@ -237,6 +265,7 @@ void release_all() {
         frames.big = n;
     }
     release_spares();
+    release_spare_frames();
     if (spare_frame) os_release(spare_frame, spare_frame->total);
     spare_frame = nullptr;
 }
@@ -347,13 +376,23 @@ void free_node(uint32_t node) {
     nf.in_use--;
 }
 
-void release_series_frame(SeriesFrame* f) {
+void release_series_frame(SeriesFrame* f, bool keep) {
     if (f->prev) f->prev->next = f->next; else frames.first = f->next;
     if (f->next) f->next->prev = f->prev; else frames.last = f->prev;
     if (frames.current == f) frames.current = frames.last;
+    if (keep && spare_frame_bytes + f->total <= SPARE_FRAME_LIMIT) {
+        spare_frames.push_back(f);
+        spare_frame_bytes += f->total;
+        return;
+    }
     os_release(f, f->total);
 }
 
+void release_spare_frames() {
+    for (SeriesFrame* f : spare_frames) os_release(f, f->total);
+    spare_frames.clear();
+    spare_frame_bytes = 0;
+}
 
 void evacuate_frames(void (*release_node)(uint32_t node)) {
     std::vector<SeriesFrame*> old;

@@ -62,6 +62,11 @@ inline size_t footprint(const SeriesBuf* b) { return sizeof(SeriesBuf) + b->size
 
 // Puts a dead node back on its frame's free list.
 void free_node(uint32_t node);
+// Unlinks an empty series frame. With keep set it stays mapped as a spare for the next new
+// frame until release_spare_frames; else it goes back to the OS.
+void release_series_frame(SeriesFrame* f, bool keep = false);
+// Returns the spare series frames to the OS.
+void release_spare_frames();
 // Unlinks an empty series frame and returns it to the OS.
 void release_series_frame(SeriesFrame* f);
 

@@ -122,6 +122,62 @@ inline void put_unit(SeriesBuf* b, uint32_t index, uint32_t cp) {
     }
 }
 
+// ---- symbol cache ----
+// Sources repeat a few words many times. A direct-mapped cache from a word's bytes to its
+// symbol (and the symbol's slot in the global context) answers most lookups with one hash
+// over the bytes and one compare, without walking the symbol table's and the global
+// context's buckets. Symbols are never removed or renumbered while their table lives, and
+// words are never removed from a context (a case variant shares its first spelling's slot),
+// so an entry stays true; the entries are dropped when the symbol table or the global
+// context is made anew.
+struct SymbolCacheEntry {
+    uint32_t symbol;        // 0: empty
+    int32_t global_index;   // the slot in the global context, -1 until a word asked for it
+    uint8_t length;
+    char text[23];
+};
+static_assert(sizeof(SymbolCacheEntry) == 32);
+constexpr size_t SYMBOL_CACHE_SLOTS = 4096;
+constexpr size_t SYMBOL_CACHE_MAX_LENGTH = sizeof(SymbolCacheEntry::text);
+SymbolCacheEntry symbol_cache[SYMBOL_CACHE_SLOTS];
+uint32_t symbol_cache_table = 0;    // the symbol table the entries belong to (0: none yet)
+uint32_t symbol_cache_global = 0;   // the global context their slots belong to
+
+// The cache entry for the bytes, filled with the symbol (nullptr for a text too long to keep).
+SymbolCacheEntry* symbol_cache_entry(const char* text, size_t len) {
+    if (len > SYMBOL_CACHE_MAX_LENGTH) return nullptr;
+    if (symbol_cache_table != symbol::table_node || symbol_cache_global != context::global) {
+        if (symbol_cache_table) std::memset(symbol_cache, 0, sizeof symbol_cache);
+        symbol_cache_table = symbol::table_node;
+        symbol_cache_global = context::global;
+    }
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (size_t i = 0; i < len; i++) h = (h ^ uint8_t(text[i])) * 0x100000001B3ull;
+    SymbolCacheEntry& e = symbol_cache[(h ^ (h >> 32)) & (SYMBOL_CACHE_SLOTS - 1)];
+    if (e.symbol && e.length == len && std::memcmp(e.text, text, len) == 0) return &e;
+    e.symbol = symbol::intern(text, len);
+    e.global_index = -1;
+    e.length = uint8_t(len);
+    std::memcpy(e.text, text, len);
+    return &e;
+}
+
+uint32_t cached_intern(const char* text, size_t len) {
+    SymbolCacheEntry* e = symbol_cache_entry(text, len);
+    return e ? e->symbol : symbol::intern(text, len);
+}
+
+// A word of type t bound to the global context, its symbol spelled by the bytes.
+void make_global_word(Cell* out, uint32_t t, const char* text, size_t len) {
+    SymbolCacheEntry* e = symbol_cache_entry(text, len);
+    if (!e) {
+        word::make_global(out, t, symbol::intern(text, len));
+        return;
+    }
+    if (e->global_index < 0) e->global_index = context::global_index(e->symbol);
+    set_word(out, t, context::global, e->symbol, e->global_index);
+}
+
 // The UTF-8 text of a word-like token, checked (error t for an invalid sequence).
 uint32_t intern_checked(State& s, size_t a, size_t b, uint32_t flags, uint32_t t, bool load) {
     if (flags & FLAG_NON_ASCII) {
@@ -132,7 +188,7 @@ uint32_t intern_checked(State& s, size_t a, size_t b, uint32_t flags, uint32_t t
         }
     }
     // A scan builds nothing, so it interns nothing either.
-    return load ? symbol::intern(reinterpret_cast<const char*>(s.text) + a, b - a) : 0;
+    return load ? cached_intern(reinterpret_cast<const char*>(s.text) + a, b - a) : 0;
 }
 
 // lexer/find-unicode-space: the first Unicode white space inside a word, or end.
@@ -496,10 +552,10 @@ void load_word(State& s, size_t start, size_t end, uint32_t flags, bool load) {
     }
     if (a >= b) throw_error(s, start, int32_t(t));
     s.token_type = int32_t(t);
-    uint32_t sym = intern_checked(s, a, b, flags, t, load);
+    intern_checked(s, a, b, flags, t, false);   // checks the bytes
     if (!load) return;
     Cell v;
-    word::make_global(&v, t, sym);
+    make_global_word(&v, t, reinterpret_cast<const char*>(s.text) + a, b - a);
     append_value(s, v);
 }
 

@@ -5,7 +5,8 @@
 namespace zel::platform {
 
 // Maps size bytes of zero-filled read-write memory; returns nullptr when the system refuses.
-void* allocate_pages(size_t size);
+// populate maps every page at once (for memory that is about to be filled from its start).
+void* allocate_pages(size_t size, bool populate = false);
 // Returns pages from allocate_pages; false when the system refuses to take them back.
 bool free_pages(void* address, size_t size);
 // Reserves address space without committing it (pages commit on first touch).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/collector.h"
+#include "core/context.h"
 #include "core/error.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
@@ -222,6 +223,38 @@ TEST_F(LexerTest, WordsIssuesAndRefinements) {
          "logic true | logic false | none | unset | datatype integer! | datatype block!"},
     };
     for (const Case& c : cases) EXPECT_EQ(loaded(c.src), c.expected) << c.src;
+}
+
+// Far more distinct words than the lexer's symbol cache has slots, of every length around
+// its limit, read twice: each word keeps its own symbol, spelling and global slot, cased
+// spellings stay apart (sharing their slot), and a second read gives the same symbols.
+TEST_F(LexerTest, ManyDistinctWordsKeepTheirOwnSymbols) {
+    std::vector<std::string> words;
+    for (int i = 0; i < 12000; i++) {
+        std::string w = "w" + std::to_string(i) + std::string(size_t(i % 34), i % 2 ? 'x' : 'X');
+        words.push_back(w);
+    }
+    for (const char* w : {"CaseWord", "caseword", "CASEWORD"}) words.push_back(w);
+    std::string src;
+    for (const std::string& w : words) src += w + " ";
+    std::vector<uint32_t> first;
+    for (int round = 0; round < 2; round++) {
+        collector::RootedCell block;
+        lexer::load_utf8(&block, src);
+        SeriesBuf* b = memory::buf(series_node(&block));
+        ASSERT_EQ(b->length(), words.size());
+        for (size_t i = 0; i < words.size(); i++) {
+            uint32_t sym = word_symbol(&b->cells()[i]);
+            ASSERT_EQ(symbol::spelling(sym), words[i]);
+            ASSERT_EQ(word_context(&b->cells()[i]), context::global);
+            ASSERT_EQ(word_index(&b->cells()[i]), context::global_index(sym)) << words[i];
+            if (round == 0) first.push_back(sym);
+            else ASSERT_EQ(sym, first[i]);
+        }
+        size_t n = words.size();
+        EXPECT_EQ(word_index(&b->cells()[n - 1]), word_index(&b->cells()[n - 3]));
+        EXPECT_NE(word_symbol(&b->cells()[n - 1]), word_symbol(&b->cells()[n - 3]));
+    }
 }
 
 TEST_F(LexerTest, TextValuesDecodeTheirEscapes) {

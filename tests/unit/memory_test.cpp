@@ -187,6 +187,25 @@ TEST_F(CollectorTest, BigBuffersAreReusedThenReturnedToTheSystem) {
     EXPECT_LT(memory::total_reserved(), base + (1u << 20));
 }
 
+// Series frames a collection empties stay spare until the next cycle (frames made meanwhile
+// take them without asking the system), then go back to the system.
+TEST_F(CollectorTest, EmptiedSeriesFramesAreReusedThenReturnedToTheSystem) {
+    collector::run_cycle();
+    collector::run_cycle();
+    size_t base = memory::total_reserved();
+    // About 12 MB in small buffers: several frames, all garbage after the cycle.
+    for (int i = 0; i < 3000; i++) memory::new_series(4000, 1);
+    size_t filled = memory::total_reserved();
+    EXPECT_GE(filled, base + (8u << 20));
+    collector::run_cycle();
+    size_t with_spares = memory::total_reserved();
+    for (int i = 0; i < 3000; i++) memory::new_series(4000, 1);
+    if (!collector::state.stress) EXPECT_EQ(memory::total_reserved(), with_spares);   // no spares under stress
+    collector::run_cycle();
+    collector::run_cycle();
+    EXPECT_LT(memory::total_reserved(), base + (4u << 20));
+}
+
 uint32_t live_node_frames() {
     uint32_t n = 0;
     for (uint32_t f = 0; f < memory::frames.node_frame_count; f++)
