@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
+#include "core/support.h"
 #include "core/word.h"
 #include "datatypes/series/string.h"
 
@@ -23,6 +24,9 @@ inline void store(const Cell* r) { stack::set_result(r); }
 
 template <typename Fn>
 Fn first_arg_handler(int action) { return get<Fn>(type_of(arg(0)), action); }
+// The handler of the first argument's type, as the action's signature in actions.def.
+template <int N>
+SignatureOf<N> first_arg_handler(ActionTag<N> action) { return get(type_of(arg(0)), action); }
 
 [[noreturn]] void invalid_refine(SymId word, const Cell* value) {
     Cell w;
@@ -36,19 +40,20 @@ uint32_t make_target(const Cell* first) {
 
 void d_make(const int32_t*) {
     uint32_t t = make_target(arg(0));
-    store(get<MakeFn>(t, ACT_MAKE)(arg(0), arg(1), t));
+    store(get(t, ACT_MAKE)(arg(0), arg(1), t));
 }
 void d_to(const int32_t*) {
     uint32_t t = make_target(arg(0));
-    store(get<MakeFn>(t, ACT_TO)(arg(0), arg(1), t));
+    store(get(t, ACT_TO)(arg(0), arg(1), t));
 }
 
 void d_random(const int32_t* refs) {
-    first_arg_handler<RandomFn>(ACT_RANDOM)(arg(0), flag(refs, 0), flag(refs, 1), flag(refs, 2));
+    namespace R = ref::RANDOM;
+    first_arg_handler(ACT_RANDOM)(arg(0), flag(refs, R::seed), flag(refs, R::secure), flag(refs, R::only));
 }
 void d_reflect(const int32_t*) {
     if (!is_any_word_type(type_of(arg(1)))) error::raise(error::ERR_SCRIPT_INVALID_ARG, arg(1));
-    store(first_arg_handler<ReflectFn>(ACT_REFLECT)(arg(0), word_symbol(arg(1))));
+    store(first_arg_handler(ACT_REFLECT)(arg(0), word_symbol(arg(1))));
 }
 
 // form and mold share the /part handling.
@@ -69,13 +74,17 @@ void formed_result(const int32_t* refs, int part_ref, bool mold, bool only, bool
     Cell* out = stack::push();
     string::init_cell(out, 16);
     uint32_t node = series_node(out);
-    if (mold) get<MoldFn>(type_of(arg(0)), ACT_MOLD)(arg(0), node, only, all, flat, part, limit, 0);
-    else get<FormFn>(type_of(arg(0)), ACT_FORM)(arg(0), node, part, limit);
+    if (mold) get(type_of(arg(0)), ACT_MOLD)(arg(0), node, only, all, flat, part, limit, 0);
+    else get(type_of(arg(0)), ACT_FORM)(arg(0), node, part, limit);
     if (part) string::truncate(node, uint32_t(limit));
     store(out);
 }
-void d_form(const int32_t* refs) { formed_result(refs, 0, false, false, false, false); }
-void d_mold(const int32_t* refs) { formed_result(refs, 3, true, flag(refs, 0), flag(refs, 1), flag(refs, 2)); }
+void d_form(const int32_t* refs) { formed_result(refs, ref::FORM::part, false, false, false, false); }
+void d_mold(const int32_t* refs) {
+    namespace R = ref::MOLD;
+    formed_result(refs, R::part, true, flag(refs, R::only), flag(refs, R::all),
+                  flag(refs, R::flat));
+}
 
 void d_eval_path(const int32_t*) {
     PathStep step;
@@ -93,20 +102,22 @@ void d_subtract(const int32_t*) { d_stack_handler(ACT_SUBTRACT); }
 void d_and(const int32_t*) { d_stack_handler(ACT_AND_T); }
 void d_or(const int32_t*) { d_stack_handler(ACT_OR_T); }
 void d_xor(const int32_t*) { d_stack_handler(ACT_XOR_T); }
-void d_negate(const int32_t*) { first_arg_handler<UnaryFn>(ACT_NEGATE)(arg(0)); stack::keep_result_slot(); }
-void d_complement(const int32_t*) { first_arg_handler<UnaryFn>(ACT_COMPLEMENT)(arg(0)); stack::keep_result_slot(); }
+void d_negate(const int32_t*) { first_arg_handler(ACT_NEGATE)(arg(0)); stack::keep_result_slot(); }
+void d_complement(const int32_t*) { first_arg_handler(ACT_COMPLEMENT)(arg(0)); stack::keep_result_slot(); }
 void d_round(const int32_t* refs) {
-    first_arg_handler<RoundFn>(ACT_ROUND)(arg(0), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
-                                          flag(refs, 4), flag(refs, 5), flag(refs, 6));
+    namespace R = ref::ROUND;
+    first_arg_handler(ACT_ROUND)(arg(0), ref_arg(refs, R::to), flag(refs, R::even), flag(refs, R::down),
+                                 flag(refs, R::half_down), flag(refs, R::floor), flag(refs, R::ceiling),
+                                 flag(refs, R::half_ceiling));
 }
 void d_even(const int32_t*) {
     Cell r;
-    set_logic(&r, first_arg_handler<TestFn>(ACT_EVEN_Q)(arg(0)));
+    set_logic(&r, first_arg_handler(ACT_EVEN_Q)(arg(0)));
     store(&r);
 }
 void d_odd(const int32_t*) {
     Cell r;
-    set_logic(&r, first_arg_handler<TestFn>(ACT_ODD_Q)(arg(0)));
+    set_logic(&r, first_arg_handler(ACT_ODD_Q)(arg(0)));
     store(&r);
 }
 
@@ -119,24 +130,22 @@ int32_t back_count(int32_t negative, int32_t head) {
     return int32_t(std::min<int64_t>(back, head < 0 ? 0 : head));
 }
 
-// The /part length of a value to append or insert (append and insert share it).
+// The /part length of a value to append or insert (append and insert share it, and their
+// refinements).
+static_assert(ref::APPEND::part == ref::INSERT::part && ref::APPEND::only == ref::INSERT::only &&
+              ref::APPEND::dup == ref::INSERT::dup);
 void append_insert(const int32_t* refs, bool append) {
+    namespace R = ref::APPEND;
     Cell* series = arg(0);
     Cell* value = arg(1);
-    Cell* part = ref_arg(refs, 0);
+    Cell* part = ref_arg(refs, R::part);
     int32_t length = -1;
     if (part) {
         uint32_t vt = type_of(value);
         if (!has_buffer(vt)) error::raise(error::ERR_SCRIPT_INVALID_PART, part);
         int32_t vlen = int32_t(memory::buf(series_node(value))->length());
         if (series_head(value) > vlen) value->d1 = uint32_t(vlen);
-        if (type_of(part) == TYPE_INTEGER) {
-            length = int_value(part);
-        } else if (type_of(part) == vt && series_node(part) == series_node(value) && vt != TYPE_PORT) {
-            length = series_head(part) - series_head(value);
-        } else {
-            invalid_refine(SYM_PART, part);
-        }
+        length = support::part_count(value, part, vt != TYPE_PORT);
         if (length == 0 || (length < 0 && series_head(value) == 0)) {
             stack::keep_result_slot();
             return;
@@ -148,7 +157,7 @@ void append_insert(const int32_t* refs, bool append) {
         }
     }
     int32_t dup = 1;
-    if (Cell* d = ref_arg(refs, 2)) {
+    if (Cell* d = ref_arg(refs, R::dup)) {
         dup = type_of(d) == TYPE_INTEGER ? int_value(d) : int32_t(float_value(d));
         if (dup <= 0) {
             stack::keep_result_slot();
@@ -159,15 +168,17 @@ void append_insert(const int32_t* refs, bool append) {
         int32_t len = int32_t(memory::buf(series_node(series))->length());
         if (series_head(series) > len) series->d1 = uint32_t(len);
     }
-    get<InsertFn>(type_of(series), append ? ACT_APPEND : ACT_INSERT)(series, value, length, flag(refs, 1), dup, append);
+    InsertFn insert = append ? get(type_of(series), ACT_APPEND) : get(type_of(series), ACT_INSERT);
+    insert(series, value, length, flag(refs, R::only), dup, append);
     stack::keep_result_slot();
 }
 void d_append(const int32_t* refs) { append_insert(refs, true); }
 void d_insert(const int32_t* refs) { append_insert(refs, false); }
 
 void d_change(const int32_t* refs) {
+    namespace R = ref::CHANGE;
     Cell* series = arg(0);
-    Cell* part = ref_arg(refs, 0);
+    Cell* part = ref_arg(refs, R::part);
     uint32_t st = type_of(series);
     int32_t length = -1;
     if (part) {
@@ -175,13 +186,7 @@ void d_change(const int32_t* refs) {
             int32_t len = int32_t(memory::buf(series_node(series))->length());
             if (series_head(series) > len) series->d1 = uint32_t(len);
         }
-        if (type_of(part) == TYPE_INTEGER) {
-            length = int_value(part);
-        } else if (type_of(part) == st && series_node(part) == series_node(series) && st != TYPE_PORT && st != TYPE_IMAGE) {
-            length = series_head(part) - series_head(series);
-        } else {
-            invalid_refine(SYM_PART, part);
-        }
+        length = support::part_count(series, part, st != TYPE_PORT && st != TYPE_IMAGE);
         if (length < 0) {
             if (st == TYPE_PORT || st == TYPE_IMAGE) {
                 length = 0;
@@ -193,14 +198,14 @@ void d_change(const int32_t* refs) {
         }
     }
     int32_t dup = 1;
-    if (Cell* d = ref_arg(refs, 2)) {
+    if (Cell* d = ref_arg(refs, R::dup)) {
         dup = type_of(d) == TYPE_INTEGER ? int_value(d) : int32_t(float_value(d));
         if (dup <= 0) {
             stack::keep_result_slot();
             return;
         }
     }
-    get<ChangeFn>(st, ACT_CHANGE)(series, arg(1), length, flag(refs, 1), dup);
+    get(st, ACT_CHANGE)(series, arg(1), length, flag(refs, R::only), dup);
     stack::keep_result_slot();
 }
 
@@ -215,10 +220,11 @@ void d_skip(const int32_t*) { d_nav(ACT_SKIP); }
 void d_tail(const int32_t*) { d_nav(ACT_TAIL); }
 void d_tail_q(const int32_t*) { d_nav(ACT_TAIL_Q); }
 
-void d_clear(const int32_t*) { first_arg_handler<UnaryFn>(ACT_CLEAR)(arg(0)); stack::keep_result_slot(); }
+void d_clear(const int32_t*) { first_arg_handler(ACT_CLEAR)(arg(0)); stack::keep_result_slot(); }
 
 void d_copy(const int32_t* refs) {
-    Cell* types = ref_arg(refs, 2);
+    namespace R = ref::COPY;
+    Cell* types = ref_arg(refs, R::types);
     if (types && type_of(types) != TYPE_DATATYPE && type_of(types) != TYPE_TYPESET) {
         Cell calling, w;
         stack::calling_word(&calling);
@@ -226,28 +232,36 @@ void d_copy(const int32_t* refs) {
         error::raise_expect_arg(&calling, type_of(types), &w);
     }
     Cell* fresh = stack::push_unset();
-    store(first_arg_handler<CopyFn>(ACT_COPY)(arg(0), fresh, ref_arg(refs, 0), flag(refs, 1), types));
+    store(first_arg_handler(ACT_COPY)(arg(0), fresh, ref_arg(refs, R::part), flag(refs, R::deep), types));
 }
 
 void d_find(const int32_t* refs) {
-    FindArgs a{arg(0), arg(1), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4),
-               ref_arg(refs, 5), ref_arg(refs, 6), flag(refs, 7), flag(refs, 8), flag(refs, 9), flag(refs, 10)};
-    store(first_arg_handler<FindFn>(ACT_FIND)(a));
+    namespace R = ref::FIND;
+    FindArgs a{arg(0), arg(1), ref_arg(refs, R::part),
+               flag(refs, R::only), flag(refs, R::case_), flag(refs, R::same), flag(refs, R::any),
+               ref_arg(refs, R::with), ref_arg(refs, R::skip),
+               flag(refs, R::last), flag(refs, R::reverse), flag(refs, R::tail), flag(refs, R::match)};
+    store(first_arg_handler(ACT_FIND)(a));
 }
 void d_select(const int32_t* refs) {
-    FindArgs a{arg(0), arg(1), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4),
-               ref_arg(refs, 5), ref_arg(refs, 6), flag(refs, 7), flag(refs, 8), false, false};
-    store(first_arg_handler<FindFn>(ACT_SELECT)(a));
+    namespace R = ref::SELECT;
+    FindArgs a{arg(0), arg(1), ref_arg(refs, R::part),
+               flag(refs, R::only), flag(refs, R::case_), flag(refs, R::same), flag(refs, R::any),
+               ref_arg(refs, R::with), ref_arg(refs, R::skip),
+               flag(refs, R::last), flag(refs, R::reverse), false, false};
+    store(first_arg_handler(ACT_SELECT)(a));
 }
 
 void d_length(const int32_t*) {
-    int32_t n = first_arg_handler<LengthFn>(ACT_LENGTH_Q)(arg(0));
+    int32_t n = first_arg_handler(ACT_LENGTH_Q)(arg(0));
     Cell r;
     if (n < 0) set_none(&r); else set_integer(&r, n);
     store(&r);
 }
 
-void d_move(const int32_t* refs) { store(first_arg_handler<MoveFn>(ACT_MOVE)(arg(0), arg(1), ref_arg(refs, 0))); }
+void d_move(const int32_t* refs) {
+    store(first_arg_handler(ACT_MOVE)(arg(0), arg(1), ref_arg(refs, ref::MOVE::part)));
+}
 
 int32_t pick_index(const Cell* c) {
     switch (type_of(c)) {
@@ -257,31 +271,40 @@ int32_t pick_index(const Cell* c) {
         default: return 0;
     }
 }
-void d_pick(const int32_t*) { store(first_arg_handler<PickFn>(ACT_PICK)(arg(0), pick_index(arg(1)), arg(1))); }
+void d_pick(const int32_t*) { store(first_arg_handler(ACT_PICK)(arg(0), pick_index(arg(1)), arg(1))); }
 void d_poke(const int32_t*) {
-    first_arg_handler<PokeFn>(ACT_POKE)(arg(0), pick_index(arg(1)), arg(2), arg(1));
+    first_arg_handler(ACT_POKE)(arg(0), pick_index(arg(1)), arg(2), arg(1));
     store(arg(2));
 }
-void d_put(const int32_t* refs) { store(first_arg_handler<PutFn>(ACT_PUT)(arg(0), arg(1), arg(2), flag(refs, 0))); }
+void d_put(const int32_t* refs) {
+    store(first_arg_handler(ACT_PUT)(arg(0), arg(1), arg(2), flag(refs, ref::PUT::case_)));
+}
 void d_remove(const int32_t* refs) {
-    first_arg_handler<RemoveFn>(ACT_REMOVE)(arg(0), ref_arg(refs, 0), ref_arg(refs, 1));
+    namespace R = ref::REMOVE;
+    first_arg_handler(ACT_REMOVE)(arg(0), ref_arg(refs, R::part), ref_arg(refs, R::key));
     stack::keep_result_slot();
 }
 void d_reverse(const int32_t* refs) {
-    first_arg_handler<ReverseFn>(ACT_REVERSE)(arg(0), ref_arg(refs, 0), ref_arg(refs, 1));
+    namespace R = ref::REVERSE;
+    first_arg_handler(ACT_REVERSE)(arg(0), ref_arg(refs, R::part), ref_arg(refs, R::skip));
     stack::keep_result_slot();
 }
 void d_sort(const int32_t* refs) {
-    store(first_arg_handler<SortFn>(ACT_SORT)(arg(0), flag(refs, 0), ref_arg(refs, 1), ref_arg(refs, 2),
-                                              ref_arg(refs, 3), flag(refs, 4), flag(refs, 5), flag(refs, 6)));
+    namespace R = ref::SORT;
+    store(first_arg_handler(ACT_SORT)(arg(0), flag(refs, R::case_), ref_arg(refs, R::skip),
+                                      ref_arg(refs, R::compare), ref_arg(refs, R::part), flag(refs, R::all),
+                                      flag(refs, R::reverse), flag(refs, R::stable)));
 }
-void d_swap(const int32_t*) { first_arg_handler<SwapFn>(ACT_SWAP)(arg(0), arg(1)); stack::keep_result_slot(); }
+void d_swap(const int32_t*) { first_arg_handler(ACT_SWAP)(arg(0), arg(1)); stack::keep_result_slot(); }
 void d_take(const int32_t* refs) {
-    store(first_arg_handler<TakeFn>(ACT_TAKE)(arg(0), ref_arg(refs, 0), flag(refs, 1), flag(refs, 2)));
+    namespace R = ref::TAKE;
+    store(first_arg_handler(ACT_TAKE)(arg(0), ref_arg(refs, R::part), flag(refs, R::deep),
+                                      flag(refs, R::last)));
 }
 void d_trim(const int32_t* refs) {
-    first_arg_handler<TrimFn>(ACT_TRIM)(arg(0), flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
-                                        flag(refs, 4), ref_arg(refs, 5));
+    namespace R = ref::TRIM;
+    first_arg_handler(ACT_TRIM)(arg(0), flag(refs, R::head), flag(refs, R::tail), flag(refs, R::auto_),
+                                flag(refs, R::lines), flag(refs, R::all), ref_arg(refs, R::with));
     stack::keep_result_slot();
 }
 void d_port1(int action) { store(first_arg_handler<PortFn>(action)(arg(0))); }
@@ -292,22 +315,28 @@ void d_open_q(const int32_t*) { d_port1(ACT_OPEN_Q); }
 void d_query(const int32_t*) { d_port1(ACT_QUERY); }
 void d_update(const int32_t*) { d_port1(ACT_UPDATE); }
 void d_modify(const int32_t* refs) {
-    first_arg_handler<ModifyFn>(ACT_MODIFY)(arg(0), arg(1), arg(2), flag(refs, 0));
+    namespace R = ref::MODIFY;
+    first_arg_handler(ACT_MODIFY)(arg(0), arg(1), arg(2), flag(refs, R::case_));
     stack::keep_result_slot();
 }
 void d_open(const int32_t* refs) {
-    store(first_arg_handler<OpenFn>(ACT_OPEN)(arg(0), flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
-                                              ref_arg(refs, 4)));
+    namespace R = ref::OPEN;
+    store(first_arg_handler(ACT_OPEN)(arg(0), flag(refs, R::new_), flag(refs, R::read), flag(refs, R::write),
+                                      flag(refs, R::seek), ref_arg(refs, R::allow)));
 }
 void d_read(const int32_t* refs) {
-    store(first_arg_handler<ReadFn>(ACT_READ)(arg(0), ref_arg(refs, 0), ref_arg(refs, 1), flag(refs, 2),
-                                              flag(refs, 3), flag(refs, 4), ref_arg(refs, 5)));
+    namespace R = ref::READ;
+    store(first_arg_handler(ACT_READ)(arg(0), ref_arg(refs, R::part), ref_arg(refs, R::seek),
+                                      flag(refs, R::binary), flag(refs, R::lines), flag(refs, R::info),
+                                      ref_arg(refs, R::as)));
 }
-void d_rename(const int32_t*) { store(first_arg_handler<RenameFn>(ACT_RENAME)(arg(0), arg(1))); }
+void d_rename(const int32_t*) { store(first_arg_handler(ACT_RENAME)(arg(0), arg(1))); }
 void d_write(const int32_t* refs) {
-    store(first_arg_handler<WriteFn>(ACT_WRITE)(arg(0), arg(1), flag(refs, 0), flag(refs, 1), flag(refs, 2),
-                                                flag(refs, 3), ref_arg(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6),
-                                                ref_arg(refs, 7)));
+    namespace R = ref::WRITE;
+    store(first_arg_handler(ACT_WRITE)(arg(0), arg(1), flag(refs, R::binary), flag(refs, R::lines),
+                                       flag(refs, R::info), flag(refs, R::append), ref_arg(refs, R::part),
+                                       ref_arg(refs, R::seek), ref_arg(refs, R::allow),
+                                       ref_arg(refs, R::as)));
 }
 
 }  // namespace

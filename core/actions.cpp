@@ -54,22 +54,7 @@ Handler lookup(uint32_t type, int action) {
     Handler h = type < TYPE_TABLE_SIZE ? table[type][action] : nullptr;
     if (h) return h;
     // The calling word names the action; its first spec argument names the argument.
-    Cell calling, arg_word;
-    stack::calling_word(&calling);
-    set_none(&arg_word);
-    if (const Cell* v = word::value_or_null(&calling)) {
-        if (is_any_function_type(type_of(v)) && v->d2) {
-            SeriesBuf* spec = memory::buf(v->d2);
-            for (uint32_t i = 0; i < spec->length(); i++) {
-                uint32_t t = type_of(&spec->cells()[i]);
-                if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) {
-                    arg_word = spec->cells()[i];
-                    break;
-                }
-            }
-        }
-    }
-    error::raise_expect_arg(&calling, type, &arg_word);
+    error::raise_expect_arg_n(0, type);
 }
 
 int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {

@@ -10,6 +10,7 @@
 // first argument's cell) themselves. Refinement arguments arrive as cell pointers, nullptr
 // when the refinement is absent.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "core/cell.h"
@@ -17,7 +18,12 @@
 namespace zel::actions {
 
 using Handler = void (*)();
-inline const Handler INHERIT = reinterpret_cast<Handler>(intptr_t(-1));
+// A registration entry that takes the parent's handler. It has a type of its own so that a
+// typed registration tells it from a handler; stored in a table it is the handler value -1.
+struct InheritTag {
+    operator Handler() const { return reinterpret_cast<Handler>(intptr_t(-1)); }
+};
+inline constexpr InheritTag INHERIT{};
 
 // What eval-path handlers receive beside parent, element and the value to set.
 struct PathStep {
@@ -84,12 +90,44 @@ struct TypeSpec {
     Handler handlers[ACTION_COUNT];
 };
 
-// A handler of any of the signatures above as a registration entry.
-template <typename Fn>
-inline Handler handler(Fn fn) { return reinterpret_cast<Handler>(fn); }
-// Puts the handler of action (1-based) into a registration.
-template <typename Fn>
-inline void put(TypeSpec& spec, int action, Fn fn) { spec.handlers[action - 1] = handler(fn); }
+// The one handler signature of each action (from actions.def).
+template <int N>
+struct Signature;
+#define ZEL_ACTION(n, word, cname, signature, refinements) \
+    template <>                                            \
+    struct Signature<n> { using type = signature; };
+#include "core/actions.def"
+#undef ZEL_ACTION
+template <int N>
+using SignatureOf = typename Signature<N>::type;
+
+// The positions of each action's refinements in the refs its dispatcher gets, by name:
+// ref::FIND::only. `names` is the list as written in actions.def ("part, only, case_").
+namespace ref {
+#define ZEL_REFINEMENTS(...) __VA_ARGS__
+#define ZEL_ACTION(n, word, cname, signature, refinements)                   \
+    namespace cname {                                                        \
+    enum : int { ZEL_REFINEMENTS refinements };                              \
+    inline constexpr const char* names = #refinements;                       \
+    }
+#include "core/actions.def"
+#undef ZEL_ACTION
+#undef ZEL_REFINEMENTS
+}  // namespace ref
+
+// Puts the handler of an action into a registration. The handler must have the action's
+// signature exactly: a handler of another shape does not compile.
+template <int N>
+inline void put(TypeSpec& spec, ActionTag<N>, SignatureOf<N> fn) {
+    spec.handlers[N - 1] = reinterpret_cast<Handler>(fn);
+}
+// INHERIT or nullptr (not supported) for an action, also by a number known only at run time.
+template <int N>
+inline void put(TypeSpec& spec, ActionTag<N>, InheritTag) { spec.handlers[N - 1] = INHERIT; }
+template <int N>
+inline void put(TypeSpec& spec, ActionTag<N>, std::nullptr_t) { spec.handlers[N - 1] = nullptr; }
+inline void put(TypeSpec& spec, int action, InheritTag) { spec.handlers[action - 1] = INHERIT; }
+inline void put(TypeSpec& spec, int action, std::nullptr_t) { spec.handlers[action - 1] = nullptr; }
 
 // Registers a datatype (parents first). Each unit calls this from its register function.
 void register_type(const TypeSpec& spec);
@@ -108,6 +146,12 @@ inline Handler handler_of(uint32_t type, int action) { return table[type][action
 Handler lookup(uint32_t type, int action);
 template <typename Fn>
 inline Fn get(uint32_t type, int action) { return reinterpret_cast<Fn>(lookup(type, action)); }
+// The handler of the action for the type, as the action's signature (raises like lookup).
+template <int N>
+inline SignatureOf<N> get(uint32_t type, ActionTag<N>) { return reinterpret_cast<SignatureOf<N>>(lookup(type, N)); }
+// The registered handler as the action's signature, nullptr when the type has none.
+template <int N>
+inline SignatureOf<N> handler_of(uint32_t type, ActionTag<N>) { return reinterpret_cast<SignatureOf<N>>(table[type][N]); }
 
 // ---- the action dispatchers (action! values call these; refs as natives get them) ----
 using Dispatcher = void (*)(const int32_t* refs);

@@ -43,12 +43,17 @@ enum TypeId : uint32_t {
 };
 constexpr int TYPE_TABLE_SIZE = 57;
 
-enum ActionId : int {
-#define ZEL_ACTION(n, word, cname) ACT_##cname = n,
+// An action number with its own type, so that a registration can check the handler's shape
+// against the action's signature (actions::put); it converts to the plain number anywhere else.
+template <int N>
+struct ActionTag {
+    static constexpr int number = N;
+    constexpr operator int() const { return N; }
+};
+#define ZEL_ACTION(n, word, cname, signature, refinements) inline constexpr ActionTag<n> ACT_##cname{};
 #include "core/actions.def"
 #undef ZEL_ACTION
-    ACTION_COUNT = 62,
-};
+constexpr int ACTION_COUNT = 62;
 
 constexpr uint32_t HEADER_TYPE_MASK = 0xFF;
 constexpr uint32_t HEADER_NEW_LINE = 0x40000000u;

@@ -262,6 +262,24 @@ void raise_expect_arg(const Cell* calling_word, uint32_t value_type, const Cell*
     raise(ERR_SCRIPT_EXPECT_ARG, calling_word, &dt, arg_word);
 }
 
+void raise_expect_arg_n(const Cell* calling_word, const Cell* fn, int32_t n, uint32_t value_type) {
+    Cell arg_word;
+    set_none(&arg_word);
+    if (fn && is_any_function_type(type_of(fn))) {
+        Cell f = *fn;
+        // An op! keeps its source's type in its header; its spec is the source's.
+        if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+        callable::argument_word(&arg_word, &f, n);
+    }
+    raise_expect_arg(calling_word, value_type, &arg_word);
+}
+
+void raise_expect_arg_n(int32_t n, uint32_t value_type) {
+    Cell calling;
+    stack::calling_word(&calling);
+    raise_expect_arg_n(&calling, word::value_or_null(&calling), n, value_type);
+}
+
 void record_stack(const Cell* err) {
     int32_t level = stack_trace_level();
     record_stack_at(err, level > 0 ? level : 1);

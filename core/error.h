@@ -51,6 +51,11 @@ constexpr int UNCAUGHT_STATUS = 254;
 [[noreturn]] void raise_type(Id id, uint32_t type, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 // expect-arg: the calling word, the value's datatype, the argument's spec word.
 [[noreturn]] void raise_expect_arg(const Cell* calling_word, uint32_t value_type, const Cell* arg_word);
+// expect-arg for argument n (0-based, spec order, refinements counted) of the callable fn
+// called as calling_word; the argument word is none when fn is no function.
+[[noreturn]] void raise_expect_arg_n(const Cell* calling_word, const Cell* fn, int32_t n, uint32_t value_type);
+// The same for the innermost named call, with the function its word holds now.
+[[noreturn]] void raise_expect_arg_n(int32_t n, uint32_t value_type);
 
 // `error/make-from-ids`: writes a new error value (not raised) into out, near included.
 void make(Cell* out, Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);

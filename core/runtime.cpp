@@ -19,6 +19,7 @@
 #include "core/ownership.h"
 #include "core/print_hooks.h"
 #include "core/runtime_words.h"
+#include "core/spec_check.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/type_registry.h"
@@ -144,6 +145,16 @@ void build_core() {
     collector::stress_point();
 }
 
+// The library's action and native specs must match the lists the C++ code dispatches by.
+void check_callable_specs() {
+    std::string mismatches = spec_check::check(TYPE_ACTION, spec_check::actions()) +
+                             spec_check::check(TYPE_NATIVE, natives::expected_specs());
+    if (mismatches.empty()) return;
+    std::fprintf(stderr, "*** Start-up error: the library's specs differ from actions.def / natives.def:\n%s",
+                 mismatches.c_str());
+    std::exit(1);
+}
+
 void build(const std::vector<std::string>& args) {
     build_core();
     // The library's code is evaluated with the collector on: its safe points collect when
@@ -154,6 +165,7 @@ void build(const std::vector<std::string>& args) {
         std::fputs("*** Start-up error: the library defines no error catalog\n", stderr);
         std::exit(1);
     }
+    check_callable_specs();
     collector::state.active = true;
     (void)args;
     started = true;

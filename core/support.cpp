@@ -6,6 +6,7 @@
 #include "core/context.h"
 #include "core/error.h"
 #include "core/memory.h"
+#include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
@@ -14,19 +15,8 @@ namespace zel::support {
 
 namespace {
 
-// expect-arg for argument n of the innermost named call: its word, the datatype, and the
-// spec word of that argument (none when the word no longer holds a function).
-[[noreturn]] void raise_expect_arg(int32_t arg_number, uint32_t type) {
-    Cell calling, spec_word;
-    stack::calling_word(&calling);
-    set_none(&spec_word);
-    if (const Cell* fn = word::value_or_null(&calling); fn && is_any_function_type(type_of(fn))) {
-        Cell f = *fn;
-        if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-        callable::argument_word(&spec_word, &f, arg_number);
-    }
-    error::raise_expect_arg(&calling, type, &spec_word);
-}
+// expect-arg for argument n of the innermost named call.
+[[noreturn]] void raise_expect_arg(int32_t arg_number, uint32_t type) { error::raise_expect_arg_n(arg_number, type); }
 
 // The word-list entry of a context's slot (its word, bound to the context), or nullptr.
 Cell* slot_entry(uint32_t ctx, int32_t index) {
@@ -137,31 +127,41 @@ void set_slot_reset(uint32_t ctx, int32_t index) {
 
 Cell* get_slot_checked(uint32_t ctx, int32_t index) { return checked_slot(ctx, index); }
 
+int32_t part_count(const Cell* s, const Cell* part, bool positions) {
+    if (type_of(part) == TYPE_INTEGER) return int_value(part);
+    if (positions && type_of(part) == type_of(s) && series_node(part) == series_node(s))
+        return series_head(part) - series_head(s);
+    Cell w;
+    word::make_global(&w, TYPE_REFINEMENT, sym(SYM_PART));
+    error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, part);
+}
+
+int32_t switch_lookup(const Cell* value, const Cell* cases, uint32_t step, bool skip_to_block, bool* matched) {
+    if (matched) *matched = false;
+    if (type_of(value) == TYPE_BLOCK) return -1;
+    uint32_t node = series_node(cases);
+    int32_t head = series_head(cases);
+    for (uint32_t i = head < 0 ? 0 : uint32_t(head); i < memory::buf(node)->length(); i += step) {
+        Cell c = memory::buf(node)->cells()[i];
+        if (type_of(&c) != type_of(value) || !actions::compare(value, &c, actions::OP_EQUAL)) continue;
+        if (matched) *matched = true;
+        uint32_t len = memory::buf(node)->length();
+        if (!skip_to_block) return int32_t(i + 1 < len ? i + 1 : i);
+        for (uint32_t k = i + 1; k < len; k++)
+            if (type_of(&memory::buf(node)->cells()[k]) == TYPE_BLOCK) return int32_t(k);
+        return -1;
+    }
+    return -1;
+}
+
 void block_access(int mode, bool skip_to_block) {
     Cell value = *stack::arg(0);
     Cell cases = *stack::arg(1);
     Cell answer;
     set_none(&answer);
-    if (type_of(&value) != TYPE_BLOCK && is_any_block_type(type_of(&cases))) {
-        uint32_t node = series_node(&cases);
-        int32_t head = series_head(&cases);
-        uint32_t step = mode == 1 ? 1 : 2;
-        for (uint32_t i = head < 0 ? 0 : uint32_t(head); i < memory::buf(node)->length(); i += step) {
-            Cell c = memory::buf(node)->cells()[i];
-            if (type_of(&c) != type_of(&value) || !actions::compare(&value, &c, actions::OP_EQUAL)) continue;
-            uint32_t len = memory::buf(node)->length();
-            const Cell* cells = memory::buf(node)->cells();
-            if (skip_to_block) {
-                for (uint32_t k = i + 1; k < len; k++)
-                    if (type_of(&cells[k]) == TYPE_BLOCK) {
-                        answer = cells[k];
-                        break;
-                    }
-            } else {
-                answer = i + 1 < len ? cells[i + 1] : cells[i];
-            }
-            break;
-        }
+    if (is_any_block_type(type_of(&cases))) {
+        int32_t at = switch_lookup(&value, &cases, mode == 1 ? 1 : 2, skip_to_block);
+        if (at >= 0) answer = memory::buf(series_node(&cases))->cells()[at];
     }
     if (mode == 1) {
         stack::push_copy(&answer);

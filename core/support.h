@@ -56,6 +56,13 @@ void set_slot_reset(uint32_t ctx, int32_t index);
 // not running) raises script/not-defined with the slot's word.
 Cell* get_slot_checked(uint32_t ctx, int32_t index);
 
+// ---- /part ----
+
+// The count a /part argument gives for the series s: an integer as it stands, or a position in
+// the same series (when positions is true) as the distance from s's head. Anything else raises
+// script/invalid-refine-arg with /part.
+int32_t part_count(const Cell* s, const Cell* part, bool positions = true);
+
 // ---- switch ----
 
 // `support/block-access`: the switch lookup. The value is the first argument of the running
@@ -66,5 +73,11 @@ Cell* get_slot_checked(uint32_t ctx, int32_t index);
 // it is the last cell). No match answers none. Mode 1 pushes the answer; mode 0 stores it in
 // the result slot (top := base + 1).
 void block_access(int mode, bool skip_to_block);
+// The lookup itself, shared with the switch native: walks the cases from their head (clipped
+// to their tail) by step cells for a cell of the value's type that compares equal, and
+// answers the index of the answer cell in the cases' buffer as above, -1 for none. A block!
+// value finds nothing. *matched (when given) tells whether a case matched at all.
+int32_t switch_lookup(const Cell* value, const Cell* cases, uint32_t step, bool skip_to_block,
+                      bool* matched = nullptr);
 
 }  // namespace zel::support

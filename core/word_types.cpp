@@ -197,14 +197,14 @@ void word_index_q() {
 }
 
 // A word type whose handlers are those of word! except mold (and, for refinement!, index?).
-void register_word_kind(uint32_t id, const char* name, Handler mold, bool has_index) {
+void register_word_kind(uint32_t id, const char* name, MoldFn mold, bool has_index) {
     TypeSpec spec{id, TYPE_WORD, name, {}};
-    spec.handlers[ACT_MAKE - 1] = INHERIT;
-    spec.handlers[ACT_TO - 1] = INHERIT;
-    spec.handlers[ACT_FORM - 1] = INHERIT;
-    spec.handlers[ACT_MOLD - 1] = mold;
-    spec.handlers[ACT_COMPARE - 1] = INHERIT;
-    if (has_index) spec.handlers[ACT_INDEX_Q - 1] = INHERIT;
+    put(spec, ACT_MAKE, INHERIT);
+    put(spec, ACT_TO, INHERIT);
+    put(spec, ACT_FORM, INHERIT);
+    put(spec, ACT_MOLD, mold);
+    put(spec, ACT_COMPARE, INHERIT);
+    if (has_index) put(spec, ACT_INDEX_Q, INHERIT);
     register_type(spec);
 }
 
@@ -214,26 +214,26 @@ namespace datatypes {
 
 void register_words() {
     TypeSpec word{TYPE_WORD, TYPE_SYMBOL, "word!", {}};
-    word.handlers[ACT_MAKE - 1] = handler(&word_make);
-    word.handlers[ACT_TO - 1] = handler(&word_make);
-    word.handlers[ACT_FORM - 1] = handler(&word_form);
-    word.handlers[ACT_MOLD - 1] = handler(&word_mold);
-    word.handlers[ACT_COMPARE - 1] = handler(&word_compare);
-    word.handlers[ACT_INDEX_Q - 1] = handler(&word_index_q);
+    put(word, ACT_MAKE, &word_make);
+    put(word, ACT_TO, &word_make);
+    put(word, ACT_FORM, &word_form);
+    put(word, ACT_MOLD, &word_mold);
+    put(word, ACT_COMPARE, &word_compare);
+    put(word, ACT_INDEX_Q, &word_index_q);
     register_type(word);
-    register_word_kind(TYPE_SET_WORD, "set-word!", handler(&set_word_mold), true);
-    register_word_kind(TYPE_LIT_WORD, "lit-word!", handler(&lit_word_mold), true);
-    register_word_kind(TYPE_GET_WORD, "get-word!", handler(&get_word_mold), true);
-    register_word_kind(TYPE_REFINEMENT, "refinement!", handler(&refinement_mold), false);
+    register_word_kind(TYPE_SET_WORD, "set-word!", &set_word_mold, true);
+    register_word_kind(TYPE_LIT_WORD, "lit-word!", &lit_word_mold, true);
+    register_word_kind(TYPE_GET_WORD, "get-word!", &get_word_mold, true);
+    register_word_kind(TYPE_REFINEMENT, "refinement!", &refinement_mold, false);
 }
 
 void register_issue() {
     TypeSpec issue{TYPE_ISSUE, TYPE_WORD, "issue!", {}};
-    issue.handlers[ACT_MAKE - 1] = handler(&issue_make);
-    issue.handlers[ACT_TO - 1] = handler(&issue_make);
-    issue.handlers[ACT_FORM - 1] = INHERIT;
-    issue.handlers[ACT_MOLD - 1] = handler(&issue_mold);
-    issue.handlers[ACT_COMPARE - 1] = handler(&issue_compare);
+    put(issue, ACT_MAKE, &issue_make);
+    put(issue, ACT_TO, &issue_make);
+    put(issue, ACT_FORM, INHERIT);
+    put(issue, ACT_MOLD, &issue_mold);
+    put(issue, ACT_COMPARE, &issue_compare);
     register_type(issue);
 }
 

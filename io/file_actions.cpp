@@ -162,7 +162,7 @@ Cell* url_open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* all
 
 template <typename Fn>
 void put(uint32_t type, int action, Fn fn) {
-    actions::table[type][action] = actions::handler(fn);
+    actions::table[type][action] = reinterpret_cast<actions::Handler>(fn);
 }
 
 }  // namespace

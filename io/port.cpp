@@ -90,7 +90,7 @@ Cell none() {
 
 const char* const ACTION_NAMES[] = {
     "",
-#define ZEL_ACTION(n, word, cname) word,
+#define ZEL_ACTION(n, word, ...) word,
 #include "core/actions.def"
 #undef ZEL_ACTION
 };

@@ -11,8 +11,7 @@ namespace {
 
 enum CaseRef { R_PART };
 
-void change_case(int slot, bool check, const int32_t* refs, int direction) {
-    if (check) check_arguments(slot, refs);
+void change_case(int slot, const int32_t* refs, int direction) {
     Cell* value = arg(0);
     uint32_t t = type_of(value);
     if (t != TYPE_CHAR && !is_text_type(t)) raise_arg_type(slot, 0, t);
@@ -20,14 +19,14 @@ void change_case(int slot, bool check, const int32_t* refs, int direction) {
     stack::keep_result_slot();
 }
 
-void uppercase(bool check, const int32_t* refs) { change_case(SLOT_uppercase, check, refs, case_map::UPPER); }
-void lowercase(bool check, const int32_t* refs) { change_case(SLOT_lowercase, check, refs, case_map::LOWER); }
+void uppercase(const int32_t* refs) { change_case(SLOT_uppercase, refs, case_map::UPPER); }
+void lowercase(const int32_t* refs) { change_case(SLOT_lowercase, refs, case_map::LOWER); }
 
 }  // namespace
 
 void register_case() {
-    set(SLOT_uppercase, uppercase);
-    set(SLOT_lowercase, lowercase);
+    set<SLOT_uppercase, uppercase>();
+    set<SLOT_lowercase, lowercase>();
 }
 
 }  // namespace zel::natives

@@ -127,8 +127,7 @@ void set_result_digest(const Bytes& data, int method, const Cell* method_word, c
     stack::set_result(&r);
 }
 
-void checksum_native(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_checksum, refs);
+void checksum_native(const int32_t* refs) {
     const Cell* data = arg(0);
     const Cell* method_word = arg(1);
     const Cell* spec = ref_arg(refs, 0);
@@ -161,6 +160,6 @@ void checksum_native(bool check, const int32_t* refs) {
 
 }  // namespace
 
-void register_checksum() { set(SLOT_checksum, checksum_native); }
+void register_checksum() { set<SLOT_checksum, checksum_native>(); }
 
 }  // namespace zel::natives

@@ -21,7 +21,7 @@ void set_logic_result(bool v) {
 // The comparison natives hand both arguments and their operator to the compare action of the
 // first value's type; they check no argument type of their own.
 template <int Op>
-void compare_native(bool, const int32_t*) {
+void compare_native(const int32_t*) {
     set_logic_result(actions::compare(arg(0), arg(1), Op));
 }
 
@@ -63,18 +63,15 @@ bool same_values(const Cell* a, const Cell* b) {
     }
 }
 
-void same_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_same_q, refs);
+void same_q(const int32_t* refs) {
     set_logic_result(same_values(arg(0), arg(1)));
 }
 
-void not_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_not_, refs);
+void not_(const int32_t* refs) {
     set_logic_result(is_falsy(arg(0)));
 }
 
-void type_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_type_q, refs);
+void type_q(const int32_t* refs) {
     uint32_t t = type_of(arg(0));
     Cell r;
     if (used(refs, 0)) word::make_global(&r, TYPE_WORD, actions::type_word_symbol(t));
@@ -82,8 +79,7 @@ void type_q(bool check, const int32_t* refs) {
     stack::set_result(&r);
 }
 
-void complement_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_complement_q, refs);
+void complement_q(const int32_t* refs) {
     const Cell* bits = arg(0);
     if (type_of(bits) != TYPE_BITSET) raise_arg_type(SLOT_complement_q, 0, type_of(bits));
     set_logic_result((memory::buf(series_node(bits))->flags & F_BITSET_COMPLEMENT) != 0);
@@ -92,17 +88,17 @@ void complement_q(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_compare() {
-    set(SLOT_equal_q, compare_native<actions::OP_EQUAL>);
-    set(SLOT_not_equal_q, compare_native<actions::OP_NOT_EQUAL>);
-    set(SLOT_strict_equal_q, compare_native<actions::OP_STRICT_EQUAL>);
-    set(SLOT_lesser_q, compare_native<actions::OP_LESSER>);
-    set(SLOT_greater_q, compare_native<actions::OP_GREATER>);
-    set(SLOT_lesser_or_equal_q, compare_native<actions::OP_LESSER_EQUAL>);
-    set(SLOT_greater_or_equal_q, compare_native<actions::OP_GREATER_EQUAL>);
-    set(SLOT_same_q, same_q);
-    set(SLOT_not_, not_);
-    set(SLOT_type_q, type_q);
-    set(SLOT_complement_q, complement_q);
+    set<SLOT_equal_q, compare_native<actions::OP_EQUAL>>();
+    set<SLOT_not_equal_q, compare_native<actions::OP_NOT_EQUAL>>();
+    set<SLOT_strict_equal_q, compare_native<actions::OP_STRICT_EQUAL>>();
+    set<SLOT_lesser_q, compare_native<actions::OP_LESSER>>();
+    set<SLOT_greater_q, compare_native<actions::OP_GREATER>>();
+    set<SLOT_lesser_or_equal_q, compare_native<actions::OP_LESSER_EQUAL>>();
+    set<SLOT_greater_or_equal_q, compare_native<actions::OP_GREATER_EQUAL>>();
+    set<SLOT_same_q, same_q>();
+    set<SLOT_not_, not_>();
+    set<SLOT_type_q, type_q>();
+    set<SLOT_complement_q, complement_q>();
 }
 
 }  // namespace zel::natives

@@ -46,8 +46,7 @@ void set_binary_result(uint32_t node, size_t length) {
 
 // compress: a string as its UTF-8 bytes, a binary from its index. The first buffer is large
 // enough for any input; a smaller answer is still retried with the size asked for.
-void compress_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_compress, refs);
+void compress_(const int32_t* refs) {
     compress::Framing method = method_of(arg(1));
     std::string text;
     const uint8_t* in;
@@ -107,8 +106,7 @@ uint32_t read_le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) <<
 
 // decompress: the first buffer is sized from /size, or for gzip from the trailer's size, or
 // else a guess; none of them is trusted beyond what the input could expand to.
-void decompress(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_decompress, refs);
+void decompress(const int32_t* refs) {
     compress::Framing method = method_of(arg(1));
     const Cell* size = ref_arg(refs, 0);
     if (size && int_value(size) < 0) error::raise(error::ERR_SCRIPT_INVALID_ARG, size);
@@ -136,8 +134,8 @@ void decompress(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_compression() {
-    set(SLOT_compress, compress_);
-    set(SLOT_decompress, decompress);
+    set<SLOT_compress, compress_>();
+    set<SLOT_decompress, decompress>();
 }
 
 }  // namespace zel::natives

@@ -13,6 +13,7 @@
 #include "core/object.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
+#include "core/support.h"
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
@@ -75,18 +76,15 @@ void put_into(Cell* out, const Cell* value) {
 
 // ---- if unless either ----
 
-void if_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_if_, refs);
+void if_(const int32_t* refs) {
     run_conditional(SLOT_if_);
 }
 
-void unless(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_unless, refs);
+void unless(const int32_t* refs) {
     run_conditional(SLOT_unless);
 }
 
-void either(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_either, refs);
+void either(const int32_t* refs) {
     run_conditional(SLOT_either);
 }
 
@@ -112,44 +110,23 @@ void any_all(const Cell* conds, bool any) {
     stack::set_result(result);
 }
 
-void any(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_any, refs);
+void any(const int32_t* refs) {
     any_all(arg(0), true);
 }
 
-void all(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_all, refs);
+void all(const int32_t* refs) {
     any_all(arg(0), false);
 }
 
 // ---- switch case ----
 
-void switch_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_switch_, refs);
+void switch_(const int32_t* refs) {
     Cell* value = arg(0);
     Cell* cases = arg(1);
-    Cell* fallback = ref_arg(refs, 0);
+    Cell* fallback = ref_arg(refs, ref::switch_::default_);
     uint32_t node = series_node(cases);
-    uint32_t index = clipped_index(cases);
-    int32_t found = -1;   // index of the block to evaluate
     bool matched = false;
-    if (type_of(value) != TYPE_BLOCK) {
-        for (; index < buf(node)->length(); index++) {
-            Cell c = buf(node)->cells()[index];
-            if (type_of(&c) != type_of(value)) continue;
-            if (actions::compare(value, &c, actions::OP_EQUAL)) {
-                matched = true;
-                break;
-            }
-        }
-        if (matched) {
-            for (index++; index < buf(node)->length(); index++)
-                if (type_of(&buf(node)->cells()[index]) == TYPE_BLOCK) {
-                    found = int32_t(index);
-                    break;
-                }
-        }
-    }
+    int32_t found = support::switch_lookup(value, cases, 1, true, &matched);   // the block to evaluate
     if (found >= 0) {
         Cell* block = stack::push_copy(&buf(node)->cells()[found]);
         interp::eval_block(block, true);
@@ -161,8 +138,7 @@ void switch_(bool check, const int32_t* refs) {
     }
 }
 
-void case_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_case_, refs);
+void case_(const int32_t* refs) {
     bool every = used(refs, 0);
     Cell* cases = arg(0);
     Cell* result = stack::push_none();
@@ -308,8 +284,7 @@ void do_value(Cell* value, bool expand, const Cell* script_args, const Cell* nex
     }
 }
 
-void do_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_do_, refs);
+void do_(const int32_t* refs) {
     Cell* value = arg(0);
     bool expand = used(refs, 0);
     Cell* script_args = ref_arg(refs, 1);
@@ -389,8 +364,7 @@ void reduce_block(const Cell* block, uint32_t out_node, Cell* into) {
     }
 }
 
-void reduce(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_reduce, refs);
+void reduce(const int32_t* refs) {
     Cell* value = arg(0);
     Cell* out = ref_arg(refs, 0);
     Cell* into = nullptr;
@@ -477,8 +451,7 @@ void compose_block(const Cell* block, uint32_t out_node, Cell* into, bool deep, 
     stack::top = held;
 }
 
-void compose(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_compose, refs);
+void compose(const int32_t* refs) {
     Cell* value = arg(0);
     if (type_of(value) != TYPE_BLOCK) {
         Cell expected, got;
@@ -505,16 +478,16 @@ void compose(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_control() {
-    set(SLOT_if_, if_);
-    set(SLOT_unless, unless);
-    set(SLOT_either, either);
-    set(SLOT_any, any);
-    set(SLOT_all, all);
-    set(SLOT_switch_, switch_);
-    set(SLOT_case_, case_);
-    set(SLOT_do_, do_);
-    set(SLOT_reduce, reduce);
-    set(SLOT_compose, compose);
+    set<SLOT_if_, if_>();
+    set<SLOT_unless, unless>();
+    set<SLOT_either, either>();
+    set<SLOT_any, any>();
+    set<SLOT_all, all>();
+    set<SLOT_switch_, switch_>();
+    set<SLOT_case_, case_>();
+    set<SLOT_do_, do_>();
+    set<SLOT_reduce, reduce>();
+    set<SLOT_compose, compose>();
 }
 
 }  // namespace zel::natives

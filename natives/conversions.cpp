@@ -30,8 +30,7 @@ Family family_of(uint32_t t) {
 }
 
 // as: the same series buffer and position under another type of its family.
-void as(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_as, refs);
+void as(const int32_t* refs) {
     const Cell* type = arg(0);
     const Cell* spec = arg(1);
     uint32_t target = type_of(type) == TYPE_DATATYPE ? datatype_value(type) : type_of(type);
@@ -70,8 +69,7 @@ double point_coordinate(int slot, int32_t n) {
     }
 }
 
-void as_pair(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_as_pair, refs);
+void as_pair(const int32_t* refs) {
     for (int32_t n = 0; n < 2; n++) {
         uint32_t t = type_of(arg(n));
         if (t != TYPE_INTEGER && t != TYPE_FLOAT) raise_arg_type(SLOT_as_pair, n, t);
@@ -83,8 +81,7 @@ void as_pair(bool check, const int32_t* refs) {
     stack::set_result(&r);
 }
 
-void as_point2d(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_as_point2d, refs);
+void as_point2d(const int32_t* refs) {
     double x = point_coordinate(SLOT_as_point2d, 0);
     double y = point_coordinate(SLOT_as_point2d, 1);
     Cell r;
@@ -92,8 +89,7 @@ void as_point2d(bool check, const int32_t* refs) {
     stack::set_result(&r);
 }
 
-void as_point3d(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_as_point3d, refs);
+void as_point3d(const int32_t* refs) {
     double x = point_coordinate(SLOT_as_point3d, 0);
     double y = point_coordinate(SLOT_as_point3d, 1);
     double z = point_coordinate(SLOT_as_point3d, 2);
@@ -103,8 +99,7 @@ void as_point3d(bool check, const int32_t* refs) {
 }
 
 // as-money: a currency code and an amount.
-void as_money(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_as_money, refs);
+void as_money(const int32_t* refs) {
     Cell* code = arg(0);
     Cell* amount = arg(1);
     if (type_of(code) != TYPE_WORD) raise_arg_type(SLOT_as_money, 0, type_of(code));
@@ -126,8 +121,7 @@ bool is_list_type(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t =
 
 // new-line: sets or clears the marker at the position, to the tail with /all, or on every
 // size-th cell from the position with /skip.
-void new_line(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_new_line, refs);
+void new_line(const int32_t* refs) {
     const Cell* position = arg(0);
     if (!is_list_type(type_of(position))) raise_arg_type(SLOT_new_line, 0, type_of(position));
     bool on = !is_falsy(arg(1));
@@ -150,8 +144,7 @@ void new_line(bool check, const int32_t* refs) {
     stack::keep_result_slot();
 }
 
-void new_line_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_new_line_q, refs);
+void new_line_q(const int32_t* refs) {
     const Cell* position = arg(0);
     if (!is_list_type(type_of(position))) raise_arg_type(SLOT_new_line_q, 0, type_of(position));
     SeriesBuf* b = buf(series_node(position));
@@ -165,13 +158,13 @@ void new_line_q(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_conversions() {
-    set(SLOT_as, as);
-    set(SLOT_as_pair, as_pair);
-    set(SLOT_as_point2d, as_point2d);
-    set(SLOT_as_point3d, as_point3d);
-    set(SLOT_as_money, as_money);
-    set(SLOT_new_line, new_line);
-    set(SLOT_new_line_q, new_line_q);
+    set<SLOT_as, as>();
+    set<SLOT_as_pair, as_pair>();
+    set<SLOT_as_point2d, as_point2d>();
+    set<SLOT_as_point3d, as_point3d>();
+    set<SLOT_as_money, as_money>();
+    set<SLOT_new_line, new_line>();
+    set<SLOT_new_line_q, new_line_q>();
 }
 
 }  // namespace zel::natives

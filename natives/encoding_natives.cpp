@@ -29,8 +29,7 @@ int base_of(int slot, const int32_t* refs) {
 }
 
 // dehex: a new string! with the argument's %XX escapes decoded.
-void dehex(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_dehex, refs);
+void dehex(const int32_t* refs) {
     const Cell* value = arg(0);
     uint32_t unit = buf(series_node(value))->unit();
     Cell r;
@@ -41,8 +40,7 @@ void dehex(bool check, const int32_t* refs) {
 
 // enhex: a new string! with the argument percent-encoded: a string! keeps only the unreserved
 // characters bare, a file!, url! or other text every character a url may show bare.
-void enhex(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_enhex, refs);
+void enhex(const int32_t* refs) {
     const Cell* value = arg(0);
     Cell r;
     string::init_cell(&r, size_t(string::length(value)) + 16);
@@ -51,8 +49,7 @@ void enhex(bool check, const int32_t* refs) {
 }
 
 // debase: the bytes a base-2, 16, 58 or 64 text stands for, or none when the text is invalid.
-void debase(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_debase, refs);
+void debase(const int32_t* refs) {
     int base = base_of(SLOT_debase, refs);
     const Cell* value = arg(0);
     uint32_t node = series_node(value);
@@ -65,8 +62,7 @@ void debase(bool check, const int32_t* refs) {
 }
 
 // enbase: the base-2, 16, 58 or 64 text of a binary! (from its index) or of a string's UTF-8.
-void enbase(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_enbase, refs);
+void enbase(const int32_t* refs) {
     int base = base_of(SLOT_enbase, refs);
     const Cell* value = arg(0);
     std::string utf8;
@@ -95,8 +91,7 @@ void enbase(bool check, const int32_t* refs) {
 
 // to-local-file: the path as the operating system spells it; with /full a relative path gets
 // the current directory in front.
-void to_local_file(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_to_local_file, refs);
+void to_local_file(const int32_t* refs) {
     std::string path = url::to_local_path(arg(0), used(refs, 0));
     Cell r;
     string::from_utf8(&r, path);
@@ -106,11 +101,11 @@ void to_local_file(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_encodings() {
-    set(SLOT_dehex, dehex);
-    set(SLOT_enhex, enhex);
-    set(SLOT_debase, debase);
-    set(SLOT_enbase, enbase);
-    set(SLOT_to_local_file, to_local_file);
+    set<SLOT_dehex, dehex>();
+    set<SLOT_enhex, enhex>();
+    set<SLOT_debase, debase>();
+    set<SLOT_enbase, enbase>();
+    set<SLOT_to_local_file, to_local_file>();
 }
 
 }  // namespace zel::natives

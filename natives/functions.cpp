@@ -61,13 +61,11 @@ Cell* push_spec(const Cell* from, bool local_first) {
     return spec;
 }
 
-void func(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_func, refs);
+void func(const int32_t* refs) {
     make_func(arg(0), arg(1));
 }
 
-void function(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_function, refs);
+void function(const int32_t* refs) {
     Cell* body = arg(1);
     clip_to_tail(arg(0));
     clip_to_tail(body);
@@ -76,14 +74,12 @@ void function(bool check, const int32_t* refs) {
     make_func(spec, body);
 }
 
-void does(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_does, refs);
+void does(const int32_t* refs) {
     Cell* spec = push_spec(nullptr, false);
     make_func(spec, arg(0));
 }
 
-void has(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_has, refs);
+void has(const int32_t* refs) {
     clip_to_tail(arg(0));
     Cell* spec = push_spec(arg(0), true);
     make_func(spec, arg(1));
@@ -92,8 +88,7 @@ void has(bool check, const int32_t* refs) {
 // ---- objects and maps ----
 
 // object/build-for-construct with the block, the prototype (or none) and the /only flag.
-void construct(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_construct, refs);
+void construct(const int32_t* refs) {
     Cell* proto = ref_arg(refs, 0);
     Cell* obj = stack::push();
     set_none(obj);
@@ -113,8 +108,7 @@ void map_put(const Cell* map, const Cell* key, const Cell* value, bool case_sens
     stack::close_frame_drop();
 }
 
-void extend(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_extend, refs);
+void extend(const int32_t* refs) {
     Cell* target = arg(0);
     Cell* spec = arg(1);
     bool case_sensitive = used(refs, 0);
@@ -161,8 +155,7 @@ uint32_t context_of_value(const Cell* v) {
     }
 }
 
-void bind(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_bind, refs);
+void bind(const int32_t* refs) {
     Cell* target = arg(0);
     Cell* where = arg(1);
     bool copy = used(refs, 0);
@@ -191,8 +184,7 @@ void bind(bool check, const int32_t* refs) {
     stack::set_result(block);
 }
 
-void in(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_in, refs);
+void in(const int32_t* refs) {
     uint32_t ctx = context_of_value(arg(0));
     Cell w = *arg(1);
     int32_t i = ctx ? context::index_of(ctx, word_symbol(&w), true) : -1;
@@ -205,8 +197,7 @@ void in(bool check, const int32_t* refs) {
     stack::set_result(&w);
 }
 
-void context_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_context_q, refs);
+void context_q(const int32_t* refs) {
     uint32_t ctx = word_context(arg(0));
     Cell r;
     set_none(&r);
@@ -283,8 +274,7 @@ void walk_path(const Cell* path_in, const Cell* value, bool case_sensitive, bool
     stack::set_result(value ? setv : cur);
 }
 
-void get_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_get, refs);
+void get_(const int32_t* refs) {
     Cell* w = arg(0);
     bool any = used(refs, 0);
     bool case_sensitive = used(refs, 1);
@@ -344,8 +334,7 @@ void set_block_of_words(Cell* words, Cell* value, bool any, bool only, bool some
     }
 }
 
-void set_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_set, refs);
+void set_(const int32_t* refs) {
     Cell* target = arg(0);
     Cell* value = arg(1);
     bool any = used(refs, 0), case_sensitive = used(refs, 1), only = used(refs, 2), some = used(refs, 3);
@@ -367,8 +356,7 @@ void set_(bool check, const int32_t* refs) {
     stack::set_result(value);
 }
 
-void value_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_value_q, refs);
+void value_q(const int32_t* refs) {
     const Cell* v = arg(0);
     bool has;
     if (is_any_word_type(type_of(v))) {
@@ -382,8 +370,7 @@ void value_q(bool check, const int32_t* refs) {
     stack::set_result(&r);
 }
 
-void unset_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_unset, refs);
+void unset_(const int32_t* refs) {
     Cell* target = arg(0);
     Cell nothing;
     set_unset(&nothing);
@@ -403,8 +390,7 @@ void unset_(bool check, const int32_t* refs) {
 
 // ---- apply ----
 
-void apply(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_apply, refs);
+void apply(const int32_t* refs) {
     Cell* given = arg(0);
     Cell* args = arg(1);
     bool all_mode = used(refs, 0), safer = used(refs, 1);
@@ -438,20 +424,20 @@ void apply(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_functions() {
-    set(SLOT_func, func);
-    set(SLOT_function, function);
-    set(SLOT_does, does);
-    set(SLOT_has, has);
-    set(SLOT_construct, construct);
-    set(SLOT_extend, extend);
-    set(SLOT_bind, bind);
-    set(SLOT_in, in);
-    set(SLOT_context_q, context_q);
-    set(SLOT_get, get_);
-    set(SLOT_set, set_);
-    set(SLOT_value_q, value_q);
-    set(SLOT_unset, unset_);
-    set(SLOT_apply, apply);
+    set<SLOT_func, func>();
+    set<SLOT_function, function>();
+    set<SLOT_does, does>();
+    set<SLOT_has, has>();
+    set<SLOT_construct, construct>();
+    set<SLOT_extend, extend>();
+    set<SLOT_bind, bind>();
+    set<SLOT_in, in>();
+    set<SLOT_context_q, context_q>();
+    set<SLOT_get, get_>();
+    set<SLOT_set, set_>();
+    set<SLOT_value_q, value_q>();
+    set<SLOT_unset, unset_>();
+    set<SLOT_apply, apply>();
 }
 
 }  // namespace zel::natives

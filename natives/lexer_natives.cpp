@@ -24,8 +24,7 @@ void type_answer(Cell* out, uint32_t type) {
     else set_datatype(out, type);
 }
 
-void transcode(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_transcode, refs);
+void transcode(const int32_t* refs) {
     Cell* src = arg(0);
     bool binary = type_of(src) == TYPE_BINARY;
     SeriesBuf* b = buf(series_node(src));
@@ -104,6 +103,6 @@ void transcode(bool check, const int32_t* refs) {
 
 }  // namespace
 
-void register_lexer() { set(SLOT_transcode, transcode); }
+void register_lexer() { set<SLOT_transcode, transcode>(); }
 
 }  // namespace zel::natives

@@ -228,8 +228,7 @@ bool at_tail(const Cell* s) { return remaining(s) <= 0; }
 
 // ---- the natives ----
 
-void while_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_while_, refs);
+void while_(const int32_t* refs) {
     Cell* cond = arg(0);
     Cell* body = arg(1);
     LoopFrame loop;
@@ -244,8 +243,7 @@ void while_(bool check, const int32_t* refs) {
     loop.finish();
 }
 
-void until(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_until, refs);
+void until(const int32_t* refs) {
     Cell* body = arg(0);
     LoopFrame loop;
     for (;;) {
@@ -258,8 +256,7 @@ void until(bool check, const int32_t* refs) {
     loop.finish();
 }
 
-void loop(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_loop, refs);
+void loop(const int32_t* refs) {
     int32_t count = loop_count(arg(0));
     Cell* body = arg(1);
     if (no_rounds(count)) return;
@@ -272,8 +269,7 @@ void loop(bool check, const int32_t* refs) {
     frame.finish();
 }
 
-void repeat(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_repeat, refs);
+void repeat(const int32_t* refs) {
     Cell* word = arg(0);
     int32_t count = loop_count(arg(1));
     Cell* body = arg(2);
@@ -293,8 +289,7 @@ void repeat(bool check, const int32_t* refs) {
     loop.finish();
 }
 
-void forever(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_forever, refs);
+void forever(const int32_t* refs) {
     Cell* body = arg(0);
     LoopFrame loop;
     for (;;) {
@@ -305,8 +300,7 @@ void forever(bool check, const int32_t* refs) {
     loop.finish();
 }
 
-void foreach(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_foreach, refs);
+void foreach(const int32_t* refs) {
     Cell* words_arg = arg(0);
     Cell* series = arg(1);
     Cell* body = arg(2);
@@ -330,8 +324,7 @@ void foreach(bool check, const int32_t* refs) {
     loop.finish();
 }
 
-void forall(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_forall, refs);
+void forall(const int32_t* refs) {
     Cell* word = arg(0);
     Cell* body = arg(1);
     const Cell* v = word::get(word);
@@ -363,8 +356,7 @@ void forall(bool check, const int32_t* refs) {
     loop.finish();
 }
 
-void remove_each(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_remove_each, refs);
+void remove_each(const int32_t* refs) {
     Cell* words_arg = arg(0);
     Cell* data = arg(1);
     Cell* body = arg(2);
@@ -397,14 +389,14 @@ void remove_each(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_loops() {
-    set(SLOT_while_, while_);
-    set(SLOT_until, until);
-    set(SLOT_loop, loop);
-    set(SLOT_repeat, repeat);
-    set(SLOT_forever, forever);
-    set(SLOT_foreach, foreach);
-    set(SLOT_forall, forall);
-    set(SLOT_remove_each, remove_each);
+    set<SLOT_while_, while_>();
+    set<SLOT_until, until>();
+    set<SLOT_loop, loop>();
+    set<SLOT_repeat, repeat>();
+    set<SLOT_forever, forever>();
+    set<SLOT_foreach, foreach>();
+    set<SLOT_forall, forall>();
+    set<SLOT_remove_each, remove_each>();
 }
 
 }  // namespace zel::natives

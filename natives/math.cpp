@@ -77,23 +77,19 @@ int32_t sign_of(int slot) {
     }
 }
 
-void negative_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_negative_q, refs);
+void negative_q(const int32_t* refs) {
     set_result_logic(sign_of(SLOT_negative_q) < 0);
 }
 
-void positive_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_positive_q, refs);
+void positive_q(const int32_t* refs) {
     set_result_logic(sign_of(SLOT_positive_q) > 0);
 }
 
-void sign_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_sign_q, refs);
+void sign_q(const int32_t* refs) {
     set_result_integer(sign_of(SLOT_sign_q));
 }
 
-void zero_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_zero_q, refs);
+void zero_q(const int32_t* refs) {
     const Cell* v = arg(0);
     bool zero;
     switch (type_of(v)) {
@@ -113,8 +109,7 @@ void zero_q(bool check, const int32_t* refs) {
 }
 
 // NaN?: the 64-bit payload read as a double (an integer! is not converted, and is never NaN).
-void nan_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_nan_q, refs);
+void nan_q(const int32_t* refs) {
     const Cell* v = arg(0);
     bool nan = (type_of(v) == TYPE_FLOAT || type_of(v) == TYPE_PERCENT) && std::isnan(float_value(v));
     set_result_logic(nan);
@@ -213,8 +208,7 @@ bool min_max_tuples(const Cell* a, const Cell* b, bool want_max, Cell* out) {
 }
 
 // `natives/min-max`.
-void min_max(int slot, bool want_max, bool check, const int32_t* refs) {
-    if (check) check_arguments(slot, refs);
+void min_max(int slot, bool want_max, const int32_t* refs) {
     const Cell* a = arg(0);
     const Cell* b = arg(1);
     uint32_t ta = type_of(a), tb = type_of(b);
@@ -235,13 +229,12 @@ void min_max(int slot, bool want_max, bool check, const int32_t* refs) {
     else stack::keep_result_slot();
 }
 
-void max(bool check, const int32_t* refs) { min_max(SLOT_max, true, check, refs); }
-void min(bool check, const int32_t* refs) { min_max(SLOT_min, false, check, refs); }
+void max(const int32_t* refs) { min_max(SLOT_max, true, refs); }
+void min(const int32_t* refs) { min_max(SLOT_min, false, refs); }
 
 // ---- bits ----
 
-void shift(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_shift, refs);
+void shift(const int32_t* refs) {
     int32_t data = int_value(arg(0));
     int32_t bits = int_value(arg(1));
     if (bits < 0) bits = 0;
@@ -253,8 +246,7 @@ void shift(bool check, const int32_t* refs) {
 }
 
 // to-hex: the 32-bit value as eight upper-case hex digits (two's complement), or its last n.
-void to_hex(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_to_hex, refs);
+void to_hex(const int32_t* refs) {
     std::string digits = string::hex_digits(uint32_t(int_value(arg(0))), false);
     if (Cell* size = ref_arg(refs, 0)) {
         int32_t n = int_value(size);
@@ -282,8 +274,7 @@ double reduce_degrees(double a, Trig kind) {
     return a * PI / 180.0;
 }
 
-void trig(int slot, Trig kind, bool check, const int32_t* refs) {
-    if (check) check_arguments(slot, refs);
+void trig(int slot, Trig kind, const int32_t* refs) {
     double a = math_arg(slot, 0);
     if (!used(refs, 0)) a = reduce_degrees(a, kind);
     double r;
@@ -298,25 +289,23 @@ void trig(int slot, Trig kind, bool check, const int32_t* refs) {
     set_result_float(r);
 }
 
-void sine(bool check, const int32_t* refs) { trig(SLOT_sine, Trig::SINE, check, refs); }
-void cosine(bool check, const int32_t* refs) { trig(SLOT_cosine, Trig::COSINE, check, refs); }
-void tangent(bool check, const int32_t* refs) { trig(SLOT_tangent, Trig::TANGENT, check, refs); }
+void sine(const int32_t* refs) { trig(SLOT_sine, Trig::SINE, refs); }
+void cosine(const int32_t* refs) { trig(SLOT_cosine, Trig::COSINE, refs); }
+void tangent(const int32_t* refs) { trig(SLOT_tangent, Trig::TANGENT, refs); }
 
 // arcsine, arccosine, arctangent: the result in degrees unless /radians.
-void arc(int slot, double (*fn)(double), bool check, const int32_t* refs) {
-    if (check) check_arguments(slot, refs);
+void arc(int slot, double (*fn)(double), const int32_t* refs) {
     double r = fn(math_arg(slot, 0));
     if (!used(refs, 0)) r = r * 180.0 / PI;
     set_result_float(r);
 }
 
-void arcsine(bool check, const int32_t* refs) { arc(SLOT_arcsine, std::asin, check, refs); }
-void arccosine(bool check, const int32_t* refs) { arc(SLOT_arccosine, std::acos, check, refs); }
-void arctangent(bool check, const int32_t* refs) { arc(SLOT_arctangent, std::atan, check, refs); }
+void arcsine(const int32_t* refs) { arc(SLOT_arcsine, std::asin, refs); }
+void arccosine(const int32_t* refs) { arc(SLOT_arccosine, std::acos, refs); }
+void arctangent(const int32_t* refs) { arc(SLOT_arctangent, std::atan, refs); }
 
 // arctangent2: the angle of (x, y), in degrees within (-180, 180] unless /radians.
-void arctangent2(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_arctangent2, refs);
+void arctangent2(const int32_t* refs) {
     double y = math_arg(SLOT_arctangent2, 0);
     double x = math_arg(SLOT_arctangent2, 1);
     double r = std::atan2(y, x);
@@ -329,8 +318,7 @@ void arctangent2(bool check, const int32_t* refs) {
 
 // ---- logarithms, exp, square-root ----
 
-void unary(int slot, double (*fn)(double), bool check, const int32_t* refs) {
-    if (check) check_arguments(slot, refs);
+void unary(int slot, double (*fn)(double), const int32_t* refs) {
     set_result_float(fn(math_arg(slot, 0)));
 }
 
@@ -340,36 +328,36 @@ double log10_of(double x) { return std::log10(x); }
 double log_of(double x) { return std::log(x); }
 double sqrt_of(double x) { return std::sqrt(x); }
 
-void log_2(bool check, const int32_t* refs) { unary(SLOT_log_2, log2_of, check, refs); }
-void log_10(bool check, const int32_t* refs) { unary(SLOT_log_10, log10_of, check, refs); }
-void log_e(bool check, const int32_t* refs) { unary(SLOT_log_e, log_of, check, refs); }
-void exp(bool check, const int32_t* refs) { unary(SLOT_exp, exp_of, check, refs); }
-void square_root(bool check, const int32_t* refs) { unary(SLOT_square_root, sqrt_of, check, refs); }
+void log_2(const int32_t* refs) { unary(SLOT_log_2, log2_of, refs); }
+void log_10(const int32_t* refs) { unary(SLOT_log_10, log10_of, refs); }
+void log_e(const int32_t* refs) { unary(SLOT_log_e, log_of, refs); }
+void exp(const int32_t* refs) { unary(SLOT_exp, exp_of, refs); }
+void square_root(const int32_t* refs) { unary(SLOT_square_root, sqrt_of, refs); }
 
 }  // namespace
 
 void register_math() {
-    set(SLOT_negative_q, negative_q);
-    set(SLOT_positive_q, positive_q);
-    set(SLOT_sign_q, sign_q);
-    set(SLOT_zero_q, zero_q);
-    set(SLOT_nan_q, nan_q);
-    set(SLOT_max, max);
-    set(SLOT_min, min);
-    set(SLOT_shift, shift);
-    set(SLOT_to_hex, to_hex);
-    set(SLOT_sine, sine);
-    set(SLOT_cosine, cosine);
-    set(SLOT_tangent, tangent);
-    set(SLOT_arcsine, arcsine);
-    set(SLOT_arccosine, arccosine);
-    set(SLOT_arctangent, arctangent);
-    set(SLOT_arctangent2, arctangent2);
-    set(SLOT_log_2, log_2);
-    set(SLOT_log_10, log_10);
-    set(SLOT_log_e, log_e);
-    set(SLOT_exp, exp);
-    set(SLOT_square_root, square_root);
+    set<SLOT_negative_q, negative_q>();
+    set<SLOT_positive_q, positive_q>();
+    set<SLOT_sign_q, sign_q>();
+    set<SLOT_zero_q, zero_q>();
+    set<SLOT_nan_q, nan_q>();
+    set<SLOT_max, max>();
+    set<SLOT_min, min>();
+    set<SLOT_shift, shift>();
+    set<SLOT_to_hex, to_hex>();
+    set<SLOT_sine, sine>();
+    set<SLOT_cosine, cosine>();
+    set<SLOT_tangent, tangent>();
+    set<SLOT_arcsine, arcsine>();
+    set<SLOT_arccosine, arccosine>();
+    set<SLOT_arctangent, arctangent>();
+    set<SLOT_arctangent2, arctangent2>();
+    set<SLOT_log_2, log_2>();
+    set<SLOT_log_10, log_10>();
+    set<SLOT_log_e, log_e>();
+    set<SLOT_exp, exp>();
+    set<SLOT_square_root, square_root>();
 }
 
 }  // namespace zel::natives

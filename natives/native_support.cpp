@@ -16,7 +16,7 @@ namespace {
 
 const char* const names[SLOT_COUNT + 1] = {
     nullptr,
-#define ZEL_NATIVE(n, word, fn) word,
+#define ZEL_NATIVE(n, word, ...) word,
 #include "natives/natives.def"
 #undef ZEL_NATIVE
 };
@@ -45,11 +45,9 @@ std::string_view native_name(int slot) {
 void global_word(Cell* out, std::string_view spelling, uint32_t type) { word::make_global(out, type, spelling); }
 
 void raise_arg_type(int slot, int32_t n, uint32_t type) {
-    Cell calling, spec_word;
+    Cell calling;
     global_word(&calling, native_name(slot));
-    set_none(&spec_word);
-    if (const Cell* fn = native_value(slot)) callable::argument_word(&spec_word, fn, n);
-    error::raise_expect_arg(&calling, type, &spec_word);
+    error::raise_expect_arg_n(&calling, native_value(slot), n, type);
 }
 
 void check_arguments(int slot, const int32_t* refs) {

@@ -40,11 +40,7 @@ inline bool arg_true(const Cell* v) {
 // The word a native is defined under (natives.def), by slot.
 std::string_view native_name(int slot);
 
-// The check flag's type check: every argument of the call (mandatory ones, and the arguments
-// of used refinements) must be in the typeset of its spec entry, else script/expect-arg with
-// the native's word, the value's datatype and the spec word. Does nothing when the native's
-// word no longer holds the native of that slot.
-void check_arguments(int slot, const int32_t* refs);
+// check_arguments: see natives.h.
 
 // Raises script/expect-arg for argument n (0-based, spec order, refinements counted) of the
 // native in slot, holding a value of the given type.

@@ -4,8 +4,11 @@
 
 namespace zel::natives {
 
-// Stores a native's code in its slot.
+// Stores a table entry in its slot.
 void set(int slot, NativeFn fn);
+// Stores a native's body in its slot, behind the argument-check wrapper.
+template <int Slot, NativeBody Body>
+inline void set() { set(Slot, &checked<Slot, Body>); }
 
 void register_control();     // if unless either any all switch case do reduce compose
 void register_loops();       // while until loop repeat forever foreach forall remove-each

@@ -36,4 +36,14 @@ void init() {
     register_parse();
 }
 
+std::vector<spec_check::Expected> expected_specs() {
+    return {
+#define ZEL_STRINGIFY(...) #__VA_ARGS__
+#define ZEL_NATIVE(n, word, fn, ...) {word, n, ZEL_STRINGIFY(__VA_ARGS__)},
+#include "natives/natives.def"
+#undef ZEL_NATIVE
+#undef ZEL_STRINGIFY
+    };
+}
+
 }  // namespace zel::natives

@@ -84,13 +84,11 @@ void print_value(bool new_line) {
     stack::set_result(&nothing);
 }
 
-void print(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_print, refs);
+void print(const int32_t* refs) {
     print_value(true);
 }
 
-void prin(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_prin, refs);
+void prin(const int32_t* refs) {
     print_value(false);
 }
 
@@ -160,8 +158,7 @@ uint64_t bytes_in_use() {
     return uint64_t(memory::bytes_in_use()) + uint64_t(memory::nodes_in_use()) * sizeof(SeriesBuf*);
 }
 
-void stats(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_stats, refs);
+void stats(const int32_t* refs) {
     bool show = used(refs, 0), info = used(refs, 1);
     Cell r;
     if (show || info) {
@@ -188,8 +185,7 @@ void stats(bool check, const int32_t* refs) {
     stack::set_result(&r);
 }
 
-void recycle(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_recycle, refs);
+void recycle(const int32_t* refs) {
     Cell r;
     if (used(refs, 0) || used(refs, 1)) {
         collector::state.active = used(refs, 0);
@@ -206,10 +202,10 @@ void recycle(bool check, const int32_t* refs) {
 bool last_line_feed() { return last_lf; }
 
 void register_output() {
-    set(SLOT_print, print);
-    set(SLOT_prin, prin);
-    set(SLOT_stats, stats);
-    set(SLOT_recycle, recycle);
+    set<SLOT_print, print>();
+    set<SLOT_prin, prin>();
+    set<SLOT_stats, stats>();
+    set<SLOT_recycle, recycle>();
 }
 
 }  // namespace zel::natives

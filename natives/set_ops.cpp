@@ -24,8 +24,7 @@ enum Code : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFE
 inline bool block_like(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 
 // `natives/set-op`.
-void set_op(int slot, int32_t code, bool check, const int32_t* refs) {
-    if (check) check_arguments(slot, refs);
+void set_op(int slot, int32_t code, const int32_t* refs) {
     bool unary = code == UNIQUE;
     Cell* a = arg(0);
     Cell* b = unary ? arg(0) : arg(1);
@@ -74,20 +73,20 @@ void set_op(int slot, int32_t code, bool check, const int32_t* refs) {
     }
 }
 
-void union_(bool check, const int32_t* refs) { set_op(SLOT_union_, UNION, check, refs); }
-void intersect(bool check, const int32_t* refs) { set_op(SLOT_intersect, INTERSECT, check, refs); }
-void unique(bool check, const int32_t* refs) { set_op(SLOT_unique, UNIQUE, check, refs); }
-void difference(bool check, const int32_t* refs) { set_op(SLOT_difference, DIFFERENCE, check, refs); }
-void exclude(bool check, const int32_t* refs) { set_op(SLOT_exclude, EXCLUDE, check, refs); }
+void union_(const int32_t* refs) { set_op(SLOT_union_, UNION, refs); }
+void intersect(const int32_t* refs) { set_op(SLOT_intersect, INTERSECT, refs); }
+void unique(const int32_t* refs) { set_op(SLOT_unique, UNIQUE, refs); }
+void difference(const int32_t* refs) { set_op(SLOT_difference, DIFFERENCE, refs); }
+void exclude(const int32_t* refs) { set_op(SLOT_exclude, EXCLUDE, refs); }
 
 }  // namespace
 
 void register_set_ops() {
-    set(SLOT_union_, union_);
-    set(SLOT_intersect, intersect);
-    set(SLOT_unique, unique);
-    set(SLOT_difference, difference);
-    set(SLOT_exclude, exclude);
+    set<SLOT_union_, union_>();
+    set<SLOT_intersect, intersect>();
+    set<SLOT_unique, unique>();
+    set<SLOT_difference, difference>();
+    set<SLOT_exclude, exclude>();
 }
 
 }  // namespace zel::natives

@@ -13,8 +13,7 @@ namespace {
 enum NowRef { R_YEAR, R_MONTH, R_DAY, R_TIME, R_ZONE, R_DATE, R_WEEKDAY, R_YEARDAY, R_PRECISE, R_UTC };
 
 // now: the current date and time, or one part of it.
-void now(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_now, refs);
+void now(const int32_t* refs) {
     int parts = 0;
     for (int k = R_YEAR; k <= R_PRECISE; k++) parts += used(refs, k);
     // /time and /precise go together; otherwise at most one part.
@@ -41,7 +40,7 @@ void now(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_time() {
-    set(SLOT_now, now);
+    set<SLOT_now, now>();
 }
 
 }  // namespace zel::natives

@@ -59,8 +59,7 @@ void record_stack(Cell* err) {
     }
 }
 
-void try_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_try_, refs);
+void try_(const int32_t* refs) {
     Cell* block = arg(0);
     bool all = used(refs, 0), keep = used(refs, 1);
     stack::open_frame(sym(SYM_TRY), 0, all ? stack::FRAME_TRY_ALL : stack::FRAME_TRY);
@@ -94,8 +93,7 @@ bool name_matches(const Cell* wanted, const Cell* thrown) {
     return false;
 }
 
-void catch_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_catch_, refs);
+void catch_(const int32_t* refs) {
     Cell* block = arg(0);
     Cell* names = ref_arg(refs, 0);
     stack::open_frame(sym(SYM_ANON), 0, stack::FRAME_CATCH);
@@ -127,43 +125,38 @@ void catch_(bool check, const int32_t* refs) {
     stack::start_throw(&v, type_of(&n) == TYPE_UNSET ? nullptr : &n);
 }
 
-void throw_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_throw_, refs);
+void throw_(const int32_t* refs) {
     tracer::send(tracer::EV_THROW, nullptr, -1, arg(0), nullptr);
     if (stack::unwinding()) return;
     stack::start_throw(arg(0), ref_arg(refs, 0));
 }
 
-void break_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_break_, refs);
+void break_(const int32_t* refs) {
     stack::start_break(ref_arg(refs, 0), false);
 }
 
-void continue_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_continue_, refs);
+void continue_(const int32_t* refs) {
     stack::start_break(nullptr, true);
 }
 
-void exit(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_exit, refs);
+void exit(const int32_t* refs) {
     stack::start_return(nullptr);
 }
 
-void return_(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_return_, refs);
+void return_(const int32_t* refs) {
     stack::start_return(arg(0));
 }
 
 }  // namespace
 
 void register_unwind() {
-    set(SLOT_try_, try_);
-    set(SLOT_catch_, catch_);
-    set(SLOT_throw_, throw_);
-    set(SLOT_break_, break_);
-    set(SLOT_continue_, continue_);
-    set(SLOT_exit, exit);
-    set(SLOT_return_, return_);
+    set<SLOT_try_, try_>();
+    set<SLOT_catch_, catch_>();
+    set<SLOT_throw_, throw_>();
+    set<SLOT_break_, break_>();
+    set<SLOT_continue_, continue_>();
+    set<SLOT_exit, exit>();
+    set<SLOT_return_, return_>();
 }
 
 }  // namespace zel::natives

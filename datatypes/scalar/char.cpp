@@ -160,7 +160,7 @@ void register_char() {
     actions::put(spec, ACT_AND_T, &and_);
     actions::put(spec, ACT_OR_T, &or_);
     actions::put(spec, ACT_XOR_T, &xor_);
-    for (int a : {ACT_RANDOM, ACT_ABSOLUTE, ACT_EVEN_Q, ACT_ODD_Q}) spec.handlers[a - 1] = actions::INHERIT;
+    for (int a : std::initializer_list<int>{ACT_RANDOM, ACT_ABSOLUTE, ACT_EVEN_Q, ACT_ODD_Q}) spec.handlers[a - 1] = actions::INHERIT;
     actions::register_type(spec);
 }
 

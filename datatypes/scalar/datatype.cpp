@@ -26,7 +26,7 @@ namespace scalar {
 namespace {
 const char* const action_words[ACTION_COUNT + 1] = {
     "",
-#define ZEL_ACTION(n, word, cname) word,
+#define ZEL_ACTION(n, word, ...) word,
 #include "core/actions.def"
 #undef ZEL_ACTION
 };
@@ -37,13 +37,7 @@ int32_t emit(uint32_t buffer, std::string_view text, int32_t budget) {
     return budget - int32_t(text.size());
 }
 
-void raise_expect_arg(int32_t arg_index, uint32_t value_type) {
-    Cell calling, arg_word;
-    stack::calling_word(&calling);
-    set_none(&arg_word);
-    if (const Cell* fn = word::value_or_null(&calling)) callable::argument_word(&arg_word, fn, arg_index);
-    error::raise_expect_arg(&calling, value_type, &arg_word);
-}
+void raise_expect_arg(int32_t arg_index, uint32_t value_type) { error::raise_expect_arg_n(arg_index, value_type); }
 
 void raise_not_related_calling(uint32_t type) {
     Cell calling, dt;

@@ -458,7 +458,7 @@ void register_float() {
 
     // percent! takes float!'s handlers but for its own text.
     actions::TypeSpec pct{TYPE_PERCENT, TYPE_FLOAT, "percent!", {}};
-    for (int a : {ACT_MAKE, ACT_RANDOM, ACT_TO, ACT_COMPARE}) pct.handlers[a - 1] = actions::INHERIT;
+    for (int a : std::initializer_list<int>{ACT_MAKE, ACT_RANDOM, ACT_TO, ACT_COMPARE}) pct.handlers[a - 1] = actions::INHERIT;
     for (int a = ACT_ABSOLUTE; a <= ACT_ODD_Q; a++) pct.handlers[a - 1] = actions::INHERIT;
     actions::put(pct, ACT_FORM, &form_percent);
     actions::put(pct, ACT_MOLD, &mold_percent);

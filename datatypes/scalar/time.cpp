@@ -286,7 +286,7 @@ namespace zel::datatypes {
 void register_time() {
     using namespace time;
     actions::TypeSpec spec{TYPE_TIME, TYPE_FLOAT, "time!", {}};
-    for (int a : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
+    for (int a : std::initializer_list<int>{ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
         spec.handlers[a - 1] = actions::INHERIT;
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_TO, &make);

@@ -470,10 +470,10 @@ namespace zel::datatypes {
 
 void register_binary() {
     using namespace zel::binary;
-    const actions::Handler I = actions::INHERIT;
+    constexpr auto I = actions::INHERIT;
     actions::TypeSpec spec{TYPE_BINARY, TYPE_STRING, "binary!", {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
-    for (int a : {ACT_MAKE, ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_FIND,
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
+    for (int a : std::initializer_list<int>{ACT_MAKE, ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_FIND,
                   ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE,
                   ACT_REVERSE, ACT_SELECT, ACT_SORT, ACT_SKIP, ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY})
         set(a, I);

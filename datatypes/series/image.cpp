@@ -555,7 +555,7 @@ namespace zel::datatypes {
 void register_image() {
     using namespace image;
     actions::TypeSpec spec{TYPE_IMAGE, TYPE_SERIES, "image!", {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     auto inherit = [&](int action) { spec.handlers[action - 1] = actions::INHERIT; };
     set(ACT_MAKE, &image::make);
     set(ACT_TO, &to);

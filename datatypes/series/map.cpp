@@ -488,7 +488,7 @@ namespace zel::datatypes {
 void register_map() {
     using namespace zel::map;
     actions::TypeSpec spec{TYPE_MAP, 0, "map!", {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_MAKE, &zel::map::make);
     set(ACT_TO, &to);
     set(ACT_REFLECT, &reflect);

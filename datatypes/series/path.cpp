@@ -133,7 +133,7 @@ actions::TypeSpec inheriting(uint32_t id, uint32_t parent, const char* name) {
     for (auto& h : spec.handlers) h = actions::INHERIT;
     spec.handlers[ACT_SET_PATH - 1] = nullptr;
     for (int a = ACT_ABSOLUTE; a <= ACT_XOR_T; a++) spec.handlers[a - 1] = nullptr;
-    for (int a : {ACT_CREATE, ACT_CLOSE, ACT_DELETE, ACT_OPEN, ACT_OPEN_Q, ACT_QUERY, ACT_READ, ACT_RENAME,
+    for (int a : std::initializer_list<int>{ACT_CREATE, ACT_CLOSE, ACT_DELETE, ACT_OPEN, ACT_OPEN_Q, ACT_QUERY, ACT_READ, ACT_RENAME,
                   ACT_UPDATE, ACT_WRITE})
         spec.handlers[a - 1] = nullptr;
     return spec;

@@ -17,6 +17,7 @@
 #include "core/hashtable.h"
 #include "core/ownership.h"
 #include "core/stack.h"
+#include "core/support.h"
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
@@ -54,12 +55,7 @@ void raise_invalid_refine(SymId refinement, const Cell* value) {
     error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, value);
 }
 
-int32_t part_count(const Cell* s, const Cell* part) {
-    if (type_of(part) == TYPE_INTEGER) return int_value(part);
-    if (type_of(part) == type_of(s) && series_node(part) == series_node(s))
-        return series_head(part) - series_head(s);
-    raise_invalid_refine(SYM_PART, part);
-}
+int32_t part_count(const Cell* s, const Cell* part) { return support::part_count(s, part); }
 
 namespace {
 
@@ -753,7 +749,7 @@ namespace zel::datatypes {
 
 void register_series() {
     actions::TypeSpec spec{TYPE_SERIES, 0, "series!", {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_RANDOM, series::random);
     set(ACT_REFLECT, series::reflect);
     set(ACT_AT, series::at);

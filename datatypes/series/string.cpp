@@ -383,9 +383,9 @@ namespace zel::datatypes {
 
 void register_string() {
     using namespace zel::string;
-    const actions::Handler I = actions::INHERIT;
+    constexpr auto I = actions::INHERIT;
     actions::TypeSpec spec{TYPE_STRING, TYPE_SERIES, "string!", {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_MAKE, &string_make);
     set(ACT_RANDOM, I);
     set(ACT_REFLECT, I);
@@ -403,7 +403,7 @@ void register_string() {
     set(ACT_SWAP, &string_swap);
     set(ACT_TAKE, &string_take);
     set(ACT_TRIM, &string_trim);
-    for (int a : {ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
+    for (int a : std::initializer_list<int>{ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
                   ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
         set(a, I);
     actions::register_type(spec);
@@ -411,17 +411,18 @@ void register_string() {
 
 void register_text_type(uint32_t id, const char* name, actions::FormFn form, actions::MoldFn mold,
                         actions::EvalPathFn eval_path, bool paths) {
-    const actions::Handler I = actions::INHERIT;
+    constexpr auto I = actions::INHERIT;
     actions::TypeSpec spec{id, TYPE_STRING, name, {}};
-    auto set = [&](int action, auto fn) { actions::put(spec, action, fn); };
-    for (int a : {ACT_MAKE, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_COMPARE, ACT_APPEND, ACT_AT,
+    auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
+    for (int a : std::initializer_list<int>{ACT_MAKE, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_COMPARE, ACT_APPEND, ACT_AT,
                   ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
                   ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP,
                   ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY})
         set(a, I);
     if (form) set(ACT_FORM, form);
     if (mold) set(ACT_MOLD, mold);
-    if (paths) set(ACT_EVAL_PATH, eval_path ? actions::handler(eval_path) : I);
+    if (paths && eval_path) set(ACT_EVAL_PATH, eval_path);
+    else if (paths) set(ACT_EVAL_PATH, I);
     actions::register_type(spec);
 }
 

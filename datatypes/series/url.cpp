@@ -317,10 +317,10 @@ Cell* not_done_port(Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
 Cell* not_done_rename(Cell*, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
 
 void register_url_like(uint32_t id, uint32_t parent, const char* name) {
-    const Handler I = INHERIT;
+    constexpr auto I = INHERIT;
     TypeSpec spec{id, parent, name, {}};
-    auto set = [&](int action, auto fn) { put(spec, action, fn); };
-    for (int a : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,
+    auto set = [&](auto action, auto fn) { put(spec, action, fn); };
+    for (int a : std::initializer_list<int>{ACT_MAKE, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,
                   ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
                   ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SKIP,
                   ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_MODIFY})
