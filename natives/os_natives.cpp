@@ -25,8 +25,7 @@ using memory::buf;
 namespace {
 
 // wait: a duration in seconds (integer!, float!) or a time!; the result is none.
-void wait(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_wait, refs);
+void wait(const int32_t* refs) {
     Cell* value = arg(0);
     uint32_t t = type_of(value);
     if (t != TYPE_INTEGER && t != TYPE_FLOAT && t != TYPE_TIME) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
@@ -45,8 +44,7 @@ std::string variable_name(const Cell* var) {
     return string::to_utf8(var);
 }
 
-void set_env(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_set_env, refs);
+void set_env(const int32_t* refs) {
     std::string name = variable_name(arg(0));
     const Cell* value = arg(1);
     if (type_of(value) == TYPE_STRING) platform::write_env_var(name, string::to_utf8(value));
@@ -54,8 +52,7 @@ void set_env(bool check, const int32_t* refs) {
     stack::set_result(value);
 }
 
-void get_env(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_get_env, refs);
+void get_env(const int32_t* refs) {
     std::optional<std::string> value = platform::read_env_var(variable_name(arg(0)));
     Cell r;
     if (value) string::from_utf8(&r, *value);
@@ -64,8 +61,7 @@ void get_env(bool check, const int32_t* refs) {
 }
 
 // list-env: a map! of name strings to value strings.
-void list_env(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_list_env, refs);
+void list_env(const int32_t* refs) {
     auto vars = platform::list_env_vars();
     // The strings live on the stack (rooted) until the map is made from them.
     Cell* first = stack::top;
@@ -116,8 +112,7 @@ void append_captured(const Cell* target, const std::string& bytes) {
 }
 
 // call: runs a command; the exit code when waited for, else the process id; -1 on failure.
-void call(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_call, refs);
+void call(const int32_t* refs) {
     const Cell* cmd = arg(0);
     if (used(refs, R_CONSOLE)) error::raise(error::ERR_INTERNAL_NOT_DONE);
     Cell r;
@@ -151,8 +146,7 @@ void call(bool check, const int32_t* refs) {
 }
 
 // browse: opens a URL or file in the desktop's default application; the result is unset.
-void browse(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_browse, refs);
+void browse(const int32_t* refs) {
     platform::open_with_default_application(string::to_utf8(arg(0)));
     Cell nothing;
     set_unset(&nothing);
@@ -163,8 +157,7 @@ void browse(bool check, const int32_t* refs) {
 
 // size?: the size of a file; none for a directory or a file that cannot be opened. Sizes
 // beyond the integer range come back as float!.
-void size_q(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_size_q, refs);
+void size_q(const int32_t* refs) {
     std::optional<uint64_t> size = platform::file_size(string::to_utf8(arg(0)));
     Cell r;
     if (!size) set_none(&r);
@@ -176,13 +169,13 @@ void size_q(bool check, const int32_t* refs) {
 }  // namespace
 
 void register_os() {
-    set(SLOT_wait, wait);
-    set(SLOT_set_env, set_env);
-    set(SLOT_get_env, get_env);
-    set(SLOT_list_env, list_env);
-    set(SLOT_call, call);
-    set(SLOT_browse, browse);
-    set(SLOT_size_q, size_q);
+    set<SLOT_wait, wait>();
+    set<SLOT_set_env, set_env>();
+    set<SLOT_get_env, get_env>();
+    set<SLOT_list_env, list_env>();
+    set<SLOT_call, call>();
+    set<SLOT_browse, browse>();
+    set<SLOT_size_q, size_q>();
 }
 
 }  // namespace zel::natives

@@ -1639,8 +1639,7 @@ namespace zel::natives {
 namespace {
 
 // `parse`: input, rules, /case, /part length, /trace callback.
-void parse_native(bool check, const int32_t* refs) {
-    if (check) check_arguments(SLOT_parse, refs);
+void parse_native(const int32_t* refs) {
     Cell* input = arg(0);
     int case_mode = used(refs, 0) ? 2 : 0;
     int64_t limit = -1;
@@ -1674,7 +1673,7 @@ void parse_native(bool check, const int32_t* refs) {
 
 void register_parse() {
     parse::init();
-    set(SLOT_parse, parse_native);
+    set<SLOT_parse, parse_native>();
 }
 
 }  // namespace zel::natives
