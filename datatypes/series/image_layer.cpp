@@ -51,6 +51,15 @@ void binary_from(Cell* out, const uint8_t* data, size_t n) {
     set_series(out, TYPE_BINARY, node);
 }
 
+// The bytes of a binary from its head to its tail; count is 0 (and the result null) when the
+// head is at or past the tail.
+const uint8_t* bytes_from_head(const Cell* binary, size_t& count) {
+    SeriesBuf* b = buf(series_node(binary));
+    uint32_t head = series_head(binary) < 0 ? 0 : uint32_t(series_head(binary));
+    count = head < b->tail ? b->tail - head : 0;
+    return count ? b->data() + head : nullptr;
+}
+
 }  // namespace
 
 void register_kind() { kind(); }
@@ -81,26 +90,10 @@ uint32_t make_bitmap(uint32_t w, uint32_t h, const Cell* rgb, const Cell* alpha,
         for (size_t i = 0; i < n; i++) px[i] = word;
         return node;
     }
-    const uint8_t* rgb_bytes = nullptr;
-    size_t triples = 0;
-    if (rgb) {
-        SeriesBuf* b = buf(series_node(rgb));
-        uint32_t head = series_head(rgb) < 0 ? 0 : uint32_t(series_head(rgb));
-        if (head < b->tail) {
-            rgb_bytes = b->data() + head;
-            triples = (b->tail - head) / 3;
-        }
-    }
-    const uint8_t* alpha_bytes = nullptr;
-    size_t alphas = 0;
-    if (alpha) {
-        SeriesBuf* b = buf(series_node(alpha));
-        uint32_t head = series_head(alpha) < 0 ? 0 : uint32_t(series_head(alpha));
-        if (head < b->tail) {
-            alpha_bytes = b->data() + head;
-            alphas = b->tail - head;
-        }
-    }
+    size_t triples = 0, alphas = 0;
+    const uint8_t* rgb_bytes = rgb ? bytes_from_head(rgb, triples) : nullptr;
+    triples /= 3;
+    const uint8_t* alpha_bytes = alpha ? bytes_from_head(alpha, alphas) : nullptr;
     for (size_t i = 0; i < n; i++) {
         uint32_t r = 255, g = 255, bl = 255, a = 255;
         if (i < triples) {
