@@ -196,6 +196,10 @@ inline void set_object(Cell* c, uint32_t t, uint32_t ctx, int32_t class_id, uint
     c->header = t; c->d1 = ctx; c->d2 = (uint32_t)class_id; c->d3 = info;
 }
 
+// The context of a value that carries one in word 1: object!, error!, port!, function!,
+// routine!, and an op! made from a function.
+inline uint32_t value_context(const Cell* c) { return c->d1; }
+
 // ---- callables: native!, action!, function!, routine! (and op!, which copies its source) ----
 // Word 1: the natives-table slot (native!), the action number (action!) or the context node
 // (function!, routine!).
