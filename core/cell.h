@@ -180,6 +180,10 @@ inline void set_ctx_table(Cell* c, uint32_t table) { c->d1 = table; }
 // The values node, or with HEADER_CTX_ON_STACK the value-stack index + 1 (0: not running).
 inline uint32_t ctx_values(const Cell* c) { return c->d2; }
 inline void set_ctx_values(Cell* c, uint32_t v) { c->d2 = v; }
+// Word 3: 0 in the record itself; the context's own node in the copy a native's or action's
+// auxiliary series keeps (so that the record stays reachable).
+inline uint32_t ctx_self(const Cell* c) { return c->d3; }
+inline void set_ctx_self(Cell* c, uint32_t ctx) { c->d3 = ctx; }
 inline uint32_t ctx_kind(const Cell* c) { return (c->header & HEADER_CTX_KIND_MASK) >> HEADER_CTX_KIND_SHIFT; }
 inline bool ctx_on_stack(const Cell* c) { return (c->header & HEADER_CTX_ON_STACK) != 0; }
 inline bool ctx_owner_flag(const Cell* c) { return (c->header & HEADER_CTX_OWNER) != 0; }
