@@ -1,5 +1,5 @@
 // The mold cycle stack.
-#include "datatypes/series/cycle_stack.h"
+#include "core/cycle_stack.h"
 
 #include "core/error.h"
 #include "datatypes/series/string.h"

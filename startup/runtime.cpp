@@ -1,5 +1,5 @@
 // Start-up, in the runtime's fixed order (see runtime.h).
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "io/os_services.h"
 
 #include <cstdio>
@@ -24,7 +24,7 @@
 #include "core/symbol.h"
 #include "core/type_registry.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "io/zelbin.h"

@@ -15,7 +15,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/pair.h"
 #include "datatypes/scalar/tuple.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 

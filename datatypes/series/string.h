@@ -17,7 +17,7 @@
 
 #include "core/cell.h"
 #include "core/memory.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 
 namespace zel::string {
 
