@@ -2,7 +2,7 @@
 #include "core/cycle_stack.h"
 
 #include "core/error.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::cycle {
 

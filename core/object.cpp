@@ -23,7 +23,7 @@
 #include "core/block.h"
 #include "core/block_ops.h"
 #include "core/cycle_stack.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::object {
 
