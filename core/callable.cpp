@@ -10,6 +10,7 @@
 #include "core/context.h"
 #include "core/error.h"
 #include "core/memory.h"
+#include "core/native_table.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
@@ -19,7 +20,6 @@
 #include "core/block_ops.h"
 #include "core/cycle_stack.h"
 #include "core/text.h"
-#include "natives/natives.h"
 
 namespace zel::callable {
 

@@ -21,7 +21,7 @@
 #include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
-#include "natives/conditionals.h"
+#include "core/conditionals.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
