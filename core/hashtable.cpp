@@ -911,7 +911,9 @@ bool map_key_matches(const Cell* stored, const Cell* key, int32_t op) {
     return keys_equal(stored, key, op);
 }
 
-// Re-places every occupied bucket in new buckets, from the stored hashes.
+// Re-places every occupied bucket in twice as many buckets, from the stored hashes. A map
+// never deletes a key from its buckets, so every occupied bucket holds a key and the new
+// table starts half as full as the growth limit.
 void map_grow(uint32_t table) {
     Record* r = record(table);
     uint32_t n = r->buckets;
@@ -920,7 +922,7 @@ void map_grow(uint32_t table) {
     const MapSlot* slots = map_slots(r);
     for (uint32_t i = 0; i < n; i++)
         if (slots[i].position1) placed.push_back(slots[i]);
-    make_buckets(table, buckets_for(placed.size() + 1));
+    make_buckets(table, n * 2);
     for (const MapSlot& s : placed) map_place(table, s.position1 - 1, s.hash);
 }
 

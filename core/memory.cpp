@@ -63,6 +63,8 @@ uint32_t new_node_frame() {
     nf = NodeFrame{};
     nf.live = true;
     if (f + 1 > frames.node_frame_count) frames.node_frame_count = f + 1;
+    // The free list about to be threaded writes every entry of the frame.
+    platform::commit_pages(&node_table[f * NODES_PER_FRAME + 1], NODES_PER_FRAME * sizeof(SeriesBuf*));
     thread_free_nodes(f);
     frames.total_reserved += NODES_PER_FRAME * sizeof(SeriesBuf*);
     return f;
