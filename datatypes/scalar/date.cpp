@@ -656,7 +656,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         switch (op) {
             case actions::OP_SAME:
                 return same_zone && day_count_of(wa) == day_count_of(wb) &&
-                               std::memcmp(&a->d2, &b->d2, 8) == 0 ? 0 : 1;
+                               same_seconds(a, b) ? 0 : 1;
             case actions::OP_STRICT_EQUAL: case actions::OP_STRICT_LIT:
                 return same_zone && float_::almost_equal(x, sb) ? 0 : 1;
             case actions::OP_EQUAL: case actions::OP_NOT_EQUAL: case actions::OP_FIND: case actions::OP_EQUAL_LIT:
@@ -669,7 +669,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     int32_t da = int32_t(wa & ~(HAS_TIME | ZONE_MASK)), db = int32_t(wb & ~(HAS_TIME | ZONE_MASK));
     switch (op) {
         case actions::OP_SAME:
-            return da == db && std::memcmp(&a->d2, &b->d2, 8) == 0 ? 0 : 1;
+            return da == db && same_seconds(a, b) ? 0 : 1;
         case actions::OP_EQUAL: case actions::OP_NOT_EQUAL: case actions::OP_STRICT_EQUAL:
         case actions::OP_FIND: case actions::OP_STRICT_LIT: case actions::OP_EQUAL_LIT:
             return da == db && float_::almost_equal(sa, sb) ? 0 : 1;

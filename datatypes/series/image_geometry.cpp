@@ -7,6 +7,8 @@
 #include <initializer_list>
 
 #include "core/stack.h"
+#include "datatypes/scalar/pair.h"
+#include "datatypes/scalar/point.h"
 #include "datatypes/series/image.h"
 #include "datatypes/series/series.h"
 
@@ -21,11 +23,8 @@ struct Point { float x, y; };
 
 // A corner from a pair! (integers) or, for any other type, a point2D! (32-bit floats).
 Point point_of(const Cell* c) {
-    if (type_of(c) == TYPE_PAIR) return {float(int32_t(c->d2)), float(int32_t(c->d3))};
-    Point p;
-    std::memcpy(&p.x, &c->d2, 4);
-    std::memcpy(&p.y, &c->d3, 4);
-    return p;
+    if (type_of(c) == TYPE_PAIR) return {float(pair::x_of(c)), float(pair::y_of(c))};
+    return {point::component(c, 0), point::component(c, 1)};
 }
 
 // |cross(P - A, E)| for a unit edge direction E.
@@ -242,10 +241,10 @@ void transform(const Cell* img_in, Cell* out, const Cell* crop, const Cell* firs
     Point v0 = first ? point_of(first) : Point{0, 0};
     int32_t cx = 0, cy = 0, cw = W, ch = H;
     if (crop) {
-        cx = int32_t(crop[0].d2);
-        cy = int32_t(crop[0].d3);
-        cw = int32_t(crop[1].d2);
-        ch = int32_t(crop[1].d3);
+        cx = pair::x_of(&crop[0]);
+        cy = pair::y_of(&crop[0]);
+        cw = pair::x_of(&crop[1]);
+        ch = pair::y_of(&crop[1]);
         // A crop must start inside the source and keep a pixel after clamping.
         if (cx < 0 || cy < 0 || cx >= W || cy >= H) return;
         if (int64_t(cx) + cw > W) cw = W - cx;
