@@ -570,9 +570,9 @@ void draw_random(Cell* v, bool seed, bool secure, bool) {
         zone = uint32_t(secure ? random::secure_draw() : random::draw()) & ZONE_MASK;
         double h;
         if (secure) {
-            double d1 = random::secure_draw();
-            double d2 = random::secure_draw();
-            h = (d2 + d1 / 2147483647.0) / (2147483648.0 / 3600.0);
+            double fine = random::secure_draw();
+            double coarse = random::secure_draw();
+            h = (coarse + fine / 2147483647.0) / (2147483648.0 / 3600.0);
         } else {
             h = 3600.0 * double(random::draw()) / 2147483647.0;
         }

@@ -174,11 +174,11 @@ uint32_t* warp_to_quad(const uint32_t* src, int32_t sw, int32_t sh, const WarpQu
         for (int32_t i = 0; i < bw; i++) {
             float px = float(bx + i), py = float(by + j);
             if (!contains(q, px, py)) continue;
-            double d0 = edge_distance(px, py, xs[0], ys[0], e[0]);
-            double d1 = edge_distance(px, py, xs[1], ys[1], e[1]);
-            double d2 = edge_distance(px, py, xs[2], ys[2], e[2]);
-            double d3 = edge_distance(px, py, xs[3], ys[3], e[3]);
-            float sx = float(d3 / (d1 + d3) * sw), sy = float(d0 / (d0 + d2) * sh);
+            double to0 = edge_distance(px, py, xs[0], ys[0], e[0]);
+            double to1 = edge_distance(px, py, xs[1], ys[1], e[1]);
+            double to2 = edge_distance(px, py, xs[2], ys[2], e[2]);
+            double to3 = edge_distance(px, py, xs[3], ys[3], e[3]);
+            float sx = float(to3 / (to1 + to3) * sw), sy = float(to0 / (to0 + to2) * sh);
             // Positions truncating outside the source (NaN included) leave the pixel 0.
             if (!(sx > -1.0f) || !(sy > -1.0f) || !(sx < float(sw)) || !(sy < float(sh))) continue;
             int32_t ix = int32_t(sx), iy = int32_t(sy);
