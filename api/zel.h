@@ -37,7 +37,7 @@ void publish_command_line(const CommandLine& line);
 // ---- values ----
 
 // A handle on one Zel value, kept alive by the runtime while the handle exists. Starts as
-// unset!. Move-only.
+// unset!. Move-only; a moved-from handle may only be destroyed or assigned to.
 class Value {
 public:
     Value();
@@ -78,16 +78,17 @@ Outcome evaluate(const Value& code, Value& out);
 // Loads and evaluates text.
 Outcome evaluate_text(std::string_view text, Value& out);
 
-// The character that opens the construct the text ends inside of ('[', '(', '{', '"'), or 0
+// The character that opens the construct the text ends inside of ('[', '(' or '{'), or 0
 // when the text is complete (or wrong in a way that more lines cannot mend).
 char open_delimiter(std::string_view text);
 
 // ---- molding and forming ----
 
-// mold and form of the value, at most limit characters (limit < 0: no limit). An error
-// raised while molding (by a value's own handler) gives the formed error instead.
-std::string mold(const Value& v, int32_t limit = -1);
-std::string form(const Value& v, int32_t limit = -1);
+// mold and form of the value into out. With limit >= 0 the text holds at most limit
+// characters: a longer one is cut to limit - 3 characters (at least 1) followed by "...".
+// False when molding raised an error (a value's own handler): out then holds the formed error.
+bool mold(const Value& v, std::string& out, int32_t limit = -1);
+bool form(const Value& v, std::string& out, int32_t limit = -1);
 // The error as the console shows it ("*** Script Error: ..." with its where and near lines).
 std::string form_error(const Value& error);
 
