@@ -194,7 +194,7 @@ bool script_body(const Value& code_in, Value& body) {
         type_of(head + 1) != TYPE_BLOCK)
         return false;
     Cell rest = *code;
-    rest.d1 = uint32_t(series_head(code) + 2);
+    set_series_head(&rest, series_head(code) + 2);
     *cell(body) = rest;
     return true;
 }

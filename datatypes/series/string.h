@@ -22,6 +22,10 @@
 
 namespace zel::string {
 
+// Word 3 of a text cell: the node of its encoded-copy scratch buffer (0 while none).
+inline uint32_t scratch_node(const Cell* c) { return series_extra(c); }
+inline void set_scratch_node(Cell* c, uint32_t node) { set_series_extra(c, node); }
+
 // The storage primitives (construction, access, appending) are declared in core/text.h.
 
 // ---- decoding and encoding ----
@@ -32,6 +36,11 @@ namespace zel::string {
 // to *remaining when given (untouched on a full decode). Raises access/invalid-utf8 with the
 // offending bytes on a malformed sequence. Returns the buffer's node.
 uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32_t* remaining, bool cr);
+// The same decoding of the n bytes that fill the start of node's own buffer (a new unit-1
+// buffer, as from memory::new_series(n, 1)), done in place: no second buffer while the text
+// stays below U+0100. The content becomes the decoded text; on a malformed sequence the
+// buffer holds garbage (the error still shows the bytes). Returns node.
+uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool cr);
 // Raises access/invalid-utf8 with the bytes of a malformed sequence (at most four of the n
 // bytes at p).
 [[noreturn]] void raise_invalid_utf8(const uint8_t* p, size_t n);
