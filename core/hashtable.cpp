@@ -13,7 +13,7 @@
 #include "core/hashtable_buckets.h"
 #include "core/memory.h"
 #include "core/symbol.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 
 namespace zel::hashtable {
 

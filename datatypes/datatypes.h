@@ -1,5 +1,5 @@
 // Registration entry points of the datatype units, called in the fixed order of
-// core/type_registry.cpp.
+// startup/type_registry.cpp.
 #pragma once
 
 namespace zel::datatypes {

@@ -9,7 +9,7 @@
 #include "core/memory.h"
 #include "core/routines.h"
 #include "core/stack.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
 

@@ -10,10 +10,10 @@
 
 #include "core/actions.h"
 #include "core/hashtable.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/string.h"

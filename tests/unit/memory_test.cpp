@@ -8,10 +8,10 @@
 #include "core/hashtable.h"
 #include "core/memory.h"
 #include "core/memory_frames.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
 

@@ -10,7 +10,7 @@
 
 #include "core/actions.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/typeset_bits.h"
@@ -19,7 +19,7 @@
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
 #include "datatypes/scalar/typeset.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "test_support.h"
 
 using namespace zel;

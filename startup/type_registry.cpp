@@ -1,6 +1,6 @@
 // The datatype registration order. A datatype whose unit is not built yet registers its
 // name alone, so that its type word exists and every action on it reports itself unsupported.
-#include "core/type_registry.h"
+#include "startup/type_registry.h"
 
 #include "core/actions.h"
 #include "core/callable.h"
