@@ -40,6 +40,23 @@ namespace {
 
 char* native_stack_floor = nullptr;   // below this address the guard raises stack-overflow
 
+[[gnu::noinline, gnu::cold]] void raise_native_overflow() { error::raise(error::ERR_INTERNAL_STACK_OVERFLOW); }
+
+// The native stack guard, inline: taken once per call (every native recursion through Zel
+// code passes a call) and per paren (parens nest without one), not per block.
+// The stack pointer is read directly: taking a local's address would force a stack slot, and
+// the frame address would force a frame pointer into every caller.
+[[gnu::always_inline]] inline void guard_native_stack() {
+#if defined(__x86_64__)
+    char* sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    char here;
+    char* volatile sp = &here;
+#endif
+    if (sp < native_stack_floor) raise_native_overflow();
+}
+
 inline Cell* code_at(uint32_t node, uint32_t i) { return buf(node)->cells() + i; }
 
 // The value cell of a word, with the common cases inline.
@@ -100,7 +117,7 @@ enum PathMode { PATH_EVAL = 0, PATH_GET = 1, PATH_SET = 2 };
 // The position in a function's spec cache of the refinement spelled as word (compared
 // canonically); raises script/no-refine with the function's name when there is none.
 uint32_t refinement_position(uint32_t cache, const Cell* name, const Cell* word) {
-    uint32_t n = buf(cache)->length();
+    uint32_t n = buf(cache)->cell_count();
     for (uint32_t k = 0; k < n; k++) {
         const Cell* c = code_at(cache, k);
         if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(word))) return k;
@@ -123,6 +140,7 @@ int32_t spec_position(uint32_t cache, uint32_t at) {
 
 // Pushes the value of a paren (evaluated under a native frame named by sym).
 void eval_paren(const Cell* paren, uint32_t name_sym) {
+    guard_native_stack();
     stack::open_frame(name_sym, 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     eval_block(paren, true);
     stack::close_frame_keep();
@@ -132,7 +150,7 @@ void eval_paren(const Cell* paren, uint32_t name_sym) {
 template <bool G>
 uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool infix_call,
                         const Cell* fn, const Cell* name, int32_t arg_no, const Cell* typeset) {
-    if (pos >= site.end || pos >= buf(site.node)->length()) {
+    if (pos >= site.end || pos >= buf(site.node)->cell_count()) {
         if (kind == callable::ARG_LIT && typeset_bits::has(typeset, TYPE_UNSET)) {
             stack::push_unset();
             return pos;
@@ -328,17 +346,21 @@ enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_
     return false;
 }
 
+// The types that do not evaluate to themselves (words, paths, parens, callables), and those
+// of a word's value that stop it being a plain operand; one bit per type id (all below 64),
+// so each classification is a shift and a test.
+constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
+constexpr uint64_t ACTIVE_TYPES =
+    type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_GET_WORD) |
+    type_bit(TYPE_PAREN) | type_bit(TYPE_PATH) | type_bit(TYPE_GET_PATH) | type_bit(TYPE_LIT_PATH) |
+    type_bit(TYPE_SET_PATH) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+    type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+constexpr uint64_t NOT_PLAIN_VALUE_TYPES = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_NATIVE) |
+                                           type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+static_assert(TYPE_TABLE_SIZE <= 64, "type masks hold one bit per type id");
+
 // True for the types that evaluate to themselves.
-inline bool is_inert_type(uint32_t t) {
-    switch (t) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
-        case TYPE_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_ISSUE:
-        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default:
-            return true;
-    }
-}
+[[gnu::always_inline]] inline bool is_inert_type(uint32_t t) { return !((ACTIVE_TYPES >> t) & 1); }
 
 // Pushes the local cells of a function: false for /local, then none for each local word
 // (n counts /local itself; 0 when there are no locals).
@@ -353,7 +375,7 @@ inline void push_locals(int32_t n) {
 [[gnu::always_inline]] inline const Cell* plain_value(const Cell* c) {
     if (type_of(c) == TYPE_WORD) {
         const Cell* v = word_value_or_null(c);
-        if (v && (type_of(v) == TYPE_UNSET || type_of(v) == TYPE_OP || is_callable_type(type_of(v)))) return nullptr;
+        if (v && ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return nullptr;
         return v;
     }
     return is_inert_type(type_of(c)) ? c : nullptr;
@@ -365,7 +387,7 @@ inline void push_locals(int32_t n) {
 // Fast route only.
 inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
     SeriesBuf* b = buf(node);
-    if (end > b->length()) end = b->length();
+    if (end > b->cell_count()) end = b->cell_count();
     if (pos >= end) return 0;
     const Cell* cells = b->cells();
     const Cell* v = plain_value(cells + pos);
@@ -417,7 +439,7 @@ template <bool G>
                 check(0, type_of(stack::base));
                 continue;
             }
-            if (pos >= site.end || pos >= buf(site.node)->length()) {
+            if (pos >= site.end || pos >= buf(site.node)->cell_count()) {
                 Cell ts = *code_at(callable::args_cache(fn), i);
                 fetch_argument<G>(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
             }
@@ -446,7 +468,7 @@ template <bool G>
     int32_t refs[64];
     int32_t nrefs = 0;
     uint32_t cache = callable::args_cache(fn);
-    uint32_t count = buf(cache)->length();
+    uint32_t count = buf(cache)->cell_count();
     if (!is_function) {
         const Cell* last = code_at(cache, count - 1);
         nrefs = int32_t(int_value(last));
@@ -497,7 +519,7 @@ template <bool G>
 
     // Refinements named in a path, in the path's order.
     if (site.path_node) {
-        uint32_t plen = buf(site.path_node)->length();
+        uint32_t plen = buf(site.path_node)->cell_count();
         for (uint32_t pi = site.path_index; pi < plen; pi++) {
             Cell el = *code_at(site.path_node, pi);
             bool truth = true;
@@ -521,7 +543,7 @@ template <bool G>
             // Its arguments follow the refinement in the cache.
             int32_t k = 0;
             int32_t ref_arg_no = spec_position(cache, uint32_t(at));
-            for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
+            for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->cell_count(); q++) {
                 Cell e = *code_at(cache, q);
                 if (type_of(&e) != TYPE_TYPESET) break;
                 uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
@@ -560,7 +582,7 @@ inline bool is_conditional_native(uint32_t slot) {
     uint32_t blocks = fn->d1 == natives::SLOT_either ? 2 : 1;
     for (uint32_t i = 0; i <= blocks; i++) {
         SeriesBuf* b = buf(site.node);
-        uint32_t len = b->length();
+        uint32_t len = b->cell_count();
         if (pos >= site.end || pos >= len) {
             Cell ts = *code_at(callable::args_cache(fn), i);
             fetch_argument<false>(callable::ARG_NORMAL, site, pos, false, fn, name, int32_t(i), &ts);   // raises no-arg
@@ -603,6 +625,7 @@ template <bool G>
         word::make_global(&name_word, TYPE_WORD, name_sym);
     }
     if (G && tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
+    guard_native_stack();
     // The callable stays alive during the call without a copy on the stack: a function's
     // frame holds its context (whose owner cell is the function), and natives, actions and
     // routines are permanent.
@@ -691,11 +714,11 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
 // must not be a code cell: the code may move while the paren runs, so callers pass a copy.
 template <bool G>
 [[gnu::always_inline]] inline void eval_paren_inline(const Cell* paren) {
-    check_native_stack();
+    guard_native_stack();
     uint32_t node = series_node(paren);
     int32_t head = series_head(paren);
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
-    uint32_t end = buf(node)->length();
+    uint32_t end = buf(node)->cell_count();
     Cell* start = stack::top;
     if (G || pos >= end) {
         eval_block(paren, false);
@@ -708,7 +731,7 @@ template <bool G>
         if (user_code) error::set_position(paren->header, pos, node, paren->d3);
         pos = eval_expr<G>(node, pos, end, false);
         if (stack::unwinding()) return;
-        uint32_t len = buf(node)->length();
+        uint32_t len = buf(node)->cell_count();
         if (len < end) end = len;
     }
     error::current_position = saved_position;
@@ -823,14 +846,14 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 template <bool G>
 [[gnu::always_inline]] inline uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     while (!stack::unwinding()) {
-        if (pos >= end || pos >= buf(node)->length()) break;
+        if (pos >= end || pos >= buf(node)->cell_count()) break;
         const Cell* next = code_at(node, pos);
         if (type_of(next) != TYPE_WORD) break;
         Cell* v = word_value_or_null(next);
         if (!v || type_of(v) != TYPE_OP) break;
         stack::top = start + 1;
         FastOp k = G ? FAST_NONE : fast_op_of(v);
-        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->length()) {
+        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->cell_count()) {
             // A right operand that needs no evaluation (a literal, or a word holding a plain
             // value) with numbers on both sides is computed in place: nothing can be raised
             // or evaluated, so the op's frame is not even opened.
@@ -856,7 +879,7 @@ template <bool G>
 [[gnu::always_inline]] inline uint32_t continue_infix(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     if (stack::unwinding() || pos >= end) return pos;
     SeriesBuf* b = buf(node);
-    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
+    if (pos >= b->cell_count() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
     return infix_loop<G>(node, pos, end, start);
 }
 
@@ -920,7 +943,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     collector::RootGuard keep_path(&path);
     uint32_t pnode = series_node(&path);
     uint32_t head = uint32_t(series_head(&path) < 0 ? 0 : series_head(&path));
-    uint32_t plen = buf(pnode)->length();
+    uint32_t plen = buf(pnode)->cell_count();
     if (head >= plen) error::raise(error::ERR_SCRIPT_EMPTY_PATH);
     Cell first = *code_at(pnode, head);
     if (type_of(&first) != TYPE_WORD) error::raise(error::ERR_SCRIPT_WORD_FIRST, &path);
@@ -987,9 +1010,8 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
 }  // namespace
 
 void check_native_stack() {
-    char here;
     // The floor leaves a margin below it: raising and reporting the error fits there.
-    if (&here < native_stack_floor) error::raise(error::ERR_INTERNAL_STACK_OVERFLOW);
+    guard_native_stack();
 }
 
 void set_native_stack_base(void* base, size_t usable) {
@@ -1018,13 +1040,13 @@ template <bool G>
             pos = eval_top_expr<G>(node, pos, end);
             if (stack::unwinding()) break;
             if (G && tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
-            uint32_t len = buf(node)->length();
+            uint32_t len = buf(node)->cell_count();
             if (len < end) end = len;
         }
     }
     error::current_position = saved_position;
     if (G && tracer::active && !stack::unwinding())
-        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->length()), stack::top - 1, nullptr);
+        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->cell_count()), stack::top - 1, nullptr);
     Cell* result = stack::base;
     stack::base = caller_base;
     if (pass) {
@@ -1042,7 +1064,6 @@ template <bool G>
 }  // namespace
 
 void eval_block(const Cell* block_in, bool pass) {
-    check_native_stack();
     // Field by field: the block cell was usually just pushed, and a 16-byte load of it
     // would wait for those stores to retire (volatile keeps the loads apart).
     const volatile Cell* fields = block_in;
@@ -1053,7 +1074,7 @@ void eval_block(const Cell* block_in, bool pass) {
     block.d3 = fields->d3;
     uint32_t node = series_node(&block);
     int32_t head = series_head(&block);
-    uint32_t end = buf(node)->length();
+    uint32_t end = buf(node)->cell_count();
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
     // The route is chosen once for the whole block.
     if (general_route()) {
@@ -1074,7 +1095,7 @@ void eval_block(const Cell* block_in, bool pass) {
 uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     Cell block = *block_in;
     uint32_t node = series_node(&block);
-    uint32_t end = buf(node)->length();
+    uint32_t end = buf(node)->cell_count();
     if (index >= end) {
         if (keep) stack::push_unset();
         else { set_unset(stack::base); stack::top = stack::base + 1; }
@@ -1112,6 +1133,7 @@ void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int3
 void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* args, int32_t argc) {
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    guard_native_stack();
     collector::RootGuard keep(&fn);
     Cell* slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
@@ -1123,7 +1145,7 @@ void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* 
     bool active = true;
     int32_t refs[64];
     for (int i = 0; i < 64; i++) refs[i] = -1;
-    for (uint32_t i = 0; i < buf(cache)->length(); i++) {
+    for (uint32_t i = 0; i < buf(cache)->cell_count(); i++) {
         Cell e = *code_at(cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
             if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
@@ -1167,7 +1189,7 @@ struct ApplySite {
     bool safer;
     bool is_function;
     int32_t* refs;
-    uint32_t end() const { return buf(node)->length(); }
+    uint32_t end() const { return buf(node)->cell_count(); }
 };
 
 // Marks the refinement at cache index at as used (truth) or not, and gathers its arguments
@@ -1187,7 +1209,7 @@ void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit
     }
     int32_t arg_no = spec_position(a.cache, at);
     int32_t k = 0;
-    for (uint32_t q = at + 1; q < buf(a.cache)->length(); q++) {
+    for (uint32_t q = at + 1; q < buf(a.cache)->cell_count(); q++) {
         Cell e = *code_at(a.cache, q);
         if (type_of(&e) != TYPE_TYPESET) break;
         if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
@@ -1231,7 +1253,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
     ApplySite a{fn, name, callable::args_cache(fn), series_node(block),
                 uint32_t(series_head(block) < 0 ? 0 : series_head(block)), safer,
                 t == TYPE_FUNCTION || t == TYPE_ROUTINE, refs};
-    uint32_t path_len = path ? buf(series_node(path))->length() : 0;
+    uint32_t path_len = path ? buf(series_node(path))->cell_count() : 0;
     // Whether the path names the refinement with this symbol (its truth in *truth).
     auto named_in_path = [&](uint32_t symbol, bool* truth) {
         for (uint32_t pi = path_index; pi < path_len; pi++) {
@@ -1253,7 +1275,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
     }
     bool active = true;
     int32_t arg_no = 0;
-    for (uint32_t i = 0; i < buf(a.cache)->length(); i++) {
+    for (uint32_t i = 0; i < buf(a.cache)->cell_count(); i++) {
         Cell e = *code_at(a.cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
             if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
@@ -1333,6 +1355,7 @@ void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer,
     else word::make_global(&name, TYPE_WORD, sym(SYM_APPLIED));
     Cell path;
     if (path_in) path = *path_in; else set_none(&path);
+    guard_native_stack();
     collector::RootGuard g1(&fn), g2(&block), g3(&name), g4(&path);
     Cell* slot = stack::push_copy(&fn);
     if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), fn.d1, FRAME_INTERPRETER);
