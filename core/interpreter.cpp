@@ -61,26 +61,26 @@ inline Cell* code_at(uint32_t node, uint32_t i) { return buf(node)->cells() + i;
 
 // The value cell of a word, with the common cases inline.
 inline Cell* word_value(const Cell* w) {
-    uint32_t ctx = w->d1;
-    int32_t idx = int32_t(w->d3);
+    uint32_t ctx = word_context(w);
+    int32_t idx = word_index(w);
     if (ctx && idx >= 0) {
         const Cell* rec = buf(ctx)->cells();
-        if (rec->header & context::ON_STACK) {
-            if (rec->d2) return stack::bottom + (rec->d2 - 1) + idx;
+        if (ctx_on_stack(rec)) {
+            if (ctx_values(rec)) return stack::bottom + (ctx_values(rec) - 1) + idx;
         } else {
-            return buf(rec->d2)->cells() + idx;
+            return buf(ctx_values(rec))->cells() + idx;
         }
     }
     return word::value_cell(w);
 }
 
 inline Cell* word_value_or_null(const Cell* w) {
-    uint32_t ctx = w->d1;
-    int32_t idx = int32_t(w->d3);
+    uint32_t ctx = word_context(w);
+    int32_t idx = word_index(w);
     if (ctx && idx >= 0) {
         const Cell* rec = buf(ctx)->cells();
-        if (rec->header & context::ON_STACK) return rec->d2 ? stack::bottom + (rec->d2 - 1) + idx : nullptr;
-        return buf(rec->d2)->cells() + idx;
+        if (ctx_on_stack(rec)) return ctx_values(rec) ? stack::bottom + (ctx_values(rec) - 1) + idx : nullptr;
+        return buf(ctx_values(rec))->cells() + idx;
     }
     return word::value_or_null(w);
 }
@@ -131,7 +131,7 @@ int32_t spec_position(uint32_t cache, uint32_t at) {
     for (uint32_t q = 0; q < at; q++) {
         const Cell* c = code_at(cache, q);
         uint32_t qt = type_of(c);
-        if ((qt == TYPE_TYPESET && ((c->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
+        if ((qt == TYPE_TYPESET && arg_kind(c) != callable::ARG_RETURN) ||
             qt == TYPE_REFINEMENT)
             n++;
     }
@@ -186,10 +186,10 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
 [[gnu::noinline, gnu::cold]] void land_return(const Cell* fn) {
     if (stack::pending != stack::LEVEL_RETURN && stack::pending != stack::LEVEL_EXIT) throw;
     stack::Frame* self = stack::ftop - 1;
-    while (self >= stack::fbottom && !(self->kind() == stack::FRAME_CALL && self->func_ctx == fn->d1)) self--;
+    while (self >= stack::fbottom && !(self->kind() == stack::FRAME_CALL && self->func_ctx == callable_ctx(fn))) self--;
     if (self < stack::fbottom) throw;
     stack::unwind_frames_to(self + 1);
-    stack::base = stack::bottom + (context::record(fn->d1)->d2 - 1);
+    stack::base = stack::bottom + (ctx_values(context::record(callable_ctx(fn))) - 1);
     stack::top = stack::base + 1;
 }
 
@@ -220,8 +220,8 @@ struct TraceFlagScope {
 // Runs fn with arguments already gathered in the current frame.
 [[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
-        case TYPE_NATIVE: natives::table[fn->d1](false, refs); break;
-        case TYPE_ACTION: actions::dispatchers[fn->d1](refs); break;
+        case TYPE_NATIVE: natives::table[callable_slot(fn)](false, refs); break;
+        case TYPE_ACTION: actions::dispatchers[callable_slot(fn)](refs); break;
         case TYPE_ROUTINE: {
             routines::RoutineFn code = routines::code(fn);
             if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
@@ -230,9 +230,9 @@ struct TraceFlagScope {
             break;
         }
         case TYPE_FUNCTION: {
-            stack::enter_function_context(fn->d1);
+            stack::enter_function_context(callable_ctx(fn));
             (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
-            Cell body = buf(fn->d3)->cells()[callable::AUX_BODY];
+            Cell body = buf(callable_aux(fn))->cells()[callable::AUX_BODY];
             bool traced = false;
             // The trace and no-trace attributes change the tracing flag for the body only:
             // restored however the body ends, an error or thrown unwinding included.
@@ -275,9 +275,9 @@ struct TraceFlagScope {
 enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
 [[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) {
-    uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    uint32_t source = op_source_type(op);
     if (source == TYPE_ACTION) {
-        switch (op->d1) {
+        switch (callable_slot(op)) {
             case ACT_ADD: return FAST_ADD;
             case ACT_SUBTRACT: return FAST_SUB;
             case ACT_MULTIPLY: return FAST_MUL;
@@ -287,7 +287,7 @@ enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_
         }
     }
     if (source == TYPE_NATIVE) {
-        switch (op->d1) {
+        switch (callable_slot(op)) {
             case natives::SLOT_equal_q: return FAST_EQ;
             case natives::SLOT_not_equal_q: return FAST_NE;
             case natives::SLOT_lesser_q: return FAST_LT;
@@ -481,7 +481,7 @@ template <bool G>
         Cell e = *code_at(cache, i);
         switch (type_of(&e)) {
             case TYPE_TYPESET: {
-                uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
+                uint32_t kind = arg_kind(&e);
                 if (kind == callable::ARG_RETURN) break;
                 int32_t this_arg = arg_no++;
                 if (!active) {
@@ -530,8 +530,8 @@ template <bool G>
             }
             int32_t at = int32_t(refinement_position(cache, name, &el));
             Cell ref = *code_at(cache, uint32_t(at));
-            int32_t slot = int32_t(ref.d1);
-            int32_t ordinal = int32_t(ref.d3);
+            int32_t slot = int32_t(cache_ref_slot(&ref));
+            int32_t ordinal = cache_ref_ordinal(&ref);
             if (is_function) {
                 Cell* flag = stack::base + slot;
                 if (logic_value(flag)) error::raise(error::ERR_SCRIPT_DUP_REFINE, site.path);
@@ -546,7 +546,7 @@ template <bool G>
             for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->cell_count(); q++) {
                 Cell e = *code_at(cache, q);
                 if (type_of(&e) != TYPE_TYPESET) break;
-                uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
+                uint32_t kind = arg_kind(&e);
                 if (kind == callable::ARG_RETURN) continue;
                 k++;
                 int32_t this_arg = ref_arg_no + k;
@@ -579,7 +579,7 @@ inline bool is_conditional_native(uint32_t slot) {
 }
 
 [[gnu::always_inline]] inline uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
-    uint32_t blocks = fn->d1 == natives::SLOT_either ? 2 : 1;
+    uint32_t blocks = callable_slot(fn) == natives::SLOT_either ? 2 : 1;
     for (uint32_t i = 0; i <= blocks; i++) {
         SeriesBuf* b = buf(site.node);
         uint32_t len = b->cell_count();
@@ -605,7 +605,7 @@ inline bool is_conditional_native(uint32_t slot) {
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
     }
     // The natives' own work, done here: one native frame less.
-    natives::run_conditional(fn->d1);
+    natives::run_conditional(callable_slot(fn));
     return pos;
 }
 
@@ -614,7 +614,7 @@ inline bool is_conditional_native(uint32_t slot) {
 template <bool G>
 [[gnu::always_inline]] inline uint32_t dispatch_call_inline(const Cell* fn_in, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
     Cell fn = *fn_in;
-    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
     Cell name_word;
     uint32_t name_sym = sym(SYM_ANON), name_ctx = 0;
     if (name && type_of(name) == TYPE_WORD) {
@@ -630,10 +630,10 @@ template <bool G>
     // frame holds its context (whose owner cell is the function), and natives, actions and
     // routines are permanent.
     uint32_t t = type_of(&fn);
-    if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
+    if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, callable_ctx(&fn), FRAME_INTERPRETER);
     else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     if (left) stack::base = left;
-    if (!G && t == TYPE_NATIVE && !left && !site.path_node && is_conditional_native(fn.d1))
+    if (!G && t == TYPE_NATIVE && !left && !site.path_node && is_conditional_native(callable_slot(&fn)))
         pos = gather_conditional(&fn, &name_word, site, pos);
     else
         pos = gather_and_run<G>(&fn, &name_word, site, pos, left != nullptr);
@@ -697,11 +697,11 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     // Words of the global context and of running functions take the value directly; object
     // fields go through word::set for their change flags and handlers (the general route
     // always does).
-    const Cell* rec = c.d1 ? buf(c.d1)->cells() : nullptr;
+    const Cell* rec = word_context(&c) ? buf(word_context(&c))->cells() : nullptr;
     int32_t index = word_index(&c);
-    if (!G && rec && index >= 0 && ((rec->header >> context::KIND_SHIFT) & 3) != context::KIND_OBJECT &&
-        (!(rec->header & context::ON_STACK) || rec->d2)) {
-        *context::value_at(c.d1, index) = *v;
+    if (!G && rec && index >= 0 && ctx_kind(rec) != context::KIND_OBJECT &&
+        (!ctx_on_stack(rec) || ctx_values(rec))) {
+        *context::value_at(word_context(&c), index) = *v;
     } else {
         word::set(&c, v);
     }
@@ -728,7 +728,7 @@ template <bool G>
     bool user_code = error::is_user_code(node);
     while (pos < end) {
         stack::top = start;
-        if (user_code) error::set_position(paren->header, pos, node, paren->d3);
+        if (user_code) error::set_position(paren->header, pos, node, series_extra(paren));
         pos = eval_expr<G>(node, pos, end, false);
         if (stack::unwinding()) return;
         uint32_t len = buf(node)->cell_count();
@@ -776,7 +776,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             return eval_path<G>(node, pos + 1, end, &c, PATH_GET);
         case TYPE_LIT_PATH:
             retype(&c, TYPE_PATH);
-            c.d3 = 0;
+            set_series_extra(&c, 0);
             stack::push_copy(&c);
             return pos + 1;
         case TYPE_SET_PATH: {
@@ -811,7 +811,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 // An infix call of a fast op whose left operand is at left; returns the next position.
 [[gnu::noinline]] uint32_t fast_infix(FastOp k, const Cell* op_in, const Cell* name, uint32_t node, uint32_t pos, uint32_t end, Cell* left) {
     Cell fn = *op_in;
-    fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    set_header(&fn, op_source_type(&fn));
     stack::top = left + 1;
     stack::open_frame(word_symbol(name), word_context(name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     stack::base = left;
@@ -1036,7 +1036,7 @@ template <bool G>
         while (pos < end) {
             stack::top = stack::base;
             collector::safe_point();
-            if (user_code) error::set_position(block.header, pos, node, block.d3);
+            if (user_code) error::set_position(block.header, pos, node, series_extra(&block));
             pos = eval_top_expr<G>(node, pos, end);
             if (stack::unwinding()) break;
             if (G && tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
@@ -1105,7 +1105,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     Cell saved_position = error::current_position;
     if (error::is_user_code(node)) {
         error::current_position = block;
-        error::current_position.d1 = index;
+        set_series_head(&error::current_position, int32_t(index));
     }
     index = general_route() ? eval_expr<true>(node, index, end, false) : eval_expr<false>(node, index, end, false);
     error::current_position = saved_position;
@@ -1132,12 +1132,12 @@ void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int3
 
 void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* args, int32_t argc) {
     Cell fn = *fn_in;
-    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
     guard_native_stack();
     collector::RootGuard keep(&fn);
     Cell* slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
-    if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, fn.d1, 0);
+    if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, callable_ctx(&fn), 0);
     else stack::open_frame(name_symbol, 0, stack::FRAME_NATIVE, 0);
     // Arguments are pushed directly; refinements and locals as unused.
     uint32_t cache = callable::args_cache(&fn);
@@ -1148,7 +1148,7 @@ void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* 
     for (uint32_t i = 0; i < buf(cache)->cell_count(); i++) {
         Cell e = *code_at(cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
-            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            if (arg_kind(&e) == callable::ARG_RETURN) continue;
             if (active && given < argc) stack::push_copy(&args[given++]);
             else if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) stack::push_none();
             else if (active) stack::push_none();
@@ -1197,8 +1197,8 @@ struct ApplySite {
 // without evaluation in safer mode. A refinement already set raises dup-refine with culprit.
 void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit) {
     Cell ref = *code_at(a.cache, at);
-    int32_t slot = int32_t(ref.d1);
-    int32_t ordinal = int32_t(ref.d3);
+    int32_t slot = int32_t(cache_ref_slot(&ref));
+    int32_t ordinal = cache_ref_ordinal(&ref);
     if (a.is_function) {
         Cell* flag = stack::base + slot;
         if (truth && logic_value(flag)) error::raise(error::ERR_SCRIPT_DUP_REFINE, culprit);
@@ -1212,7 +1212,7 @@ void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit
     for (uint32_t q = at + 1; q < buf(a.cache)->cell_count(); q++) {
         Cell e = *code_at(a.cache, q);
         if (type_of(&e) != TYPE_TYPESET) break;
-        if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+        if (arg_kind(&e) == callable::ARG_RETURN) continue;
         k++;
         if (!truth && a.safer) {
             if (a.pos < a.end()) a.pos++;
@@ -1278,7 +1278,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
     for (uint32_t i = 0; i < buf(a.cache)->cell_count(); i++) {
         Cell e = *code_at(a.cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
-            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            if (arg_kind(&e) == callable::ARG_RETURN) continue;
             int32_t this_arg = arg_no++;
             if (active) {
                 if (a.pos >= a.end()) stack::push_none();
@@ -1308,9 +1308,9 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
                 stack::top--;
             }
             bool path_truth = false;
-            if (all_mode && named_in_path(e.d2, &path_truth)) truth = truth || path_truth;
+            if (all_mode && named_in_path(word_symbol(&e), &path_truth)) truth = truth || path_truth;
             if (a.is_function) set_logic(stack::push(), truth);
-            else refs[e.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
+            else refs[cache_ref_ordinal(&e) - 1] = truth ? int32_t(stack::top - stack::base) : -1;
             active = all_mode && truth;
         } else if (type_of(&e) == TYPE_INTEGER && a.is_function) {
             push_locals(int_value(&e));
@@ -1348,7 +1348,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
 void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer, const Cell* name_in,
            const Cell* path_in) {
     Cell fn = *fn_in;
-    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
     Cell block = *args_block;
     Cell name;
     if (name_in && type_of(name_in) == TYPE_WORD) name = *name_in;
@@ -1358,7 +1358,7 @@ void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer,
     guard_native_stack();
     collector::RootGuard g1(&fn), g2(&block), g3(&name), g4(&path);
     Cell* slot = stack::push_copy(&fn);
-    if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), fn.d1, FRAME_INTERPRETER);
+    if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), callable_ctx(&fn), FRAME_INTERPRETER);
     else stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     int32_t refs[64];
     for (int32_t& r : refs) r = -1;
