@@ -274,29 +274,32 @@ struct TraceFlagScope {
 // stack traces name it, but argument gathering and action dispatch are skipped.
 enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
+// The fast op of each action number and native slot (FAST_NONE for the others), so that
+// classifying an op is one table read.
+struct FastOpTables {
+    FastOp by_action[ACTION_COUNT + 1] = {};
+    FastOp by_native[natives::SLOT_COUNT + 1] = {};
+    constexpr FastOpTables() {
+        by_action[ACT_ADD] = FAST_ADD;
+        by_action[ACT_SUBTRACT] = FAST_SUB;
+        by_action[ACT_MULTIPLY] = FAST_MUL;
+        by_action[ACT_DIVIDE] = FAST_DIV;
+        by_action[ACT_REMAINDER] = FAST_REM;
+        by_native[natives::SLOT_equal_q] = FAST_EQ;
+        by_native[natives::SLOT_not_equal_q] = FAST_NE;
+        by_native[natives::SLOT_lesser_q] = FAST_LT;
+        by_native[natives::SLOT_greater_q] = FAST_GT;
+        by_native[natives::SLOT_lesser_or_equal_q] = FAST_LE;
+        by_native[natives::SLOT_greater_or_equal_q] = FAST_GE;
+    }
+};
+constexpr FastOpTables FAST_OPS;
+
 [[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) {
     uint32_t source = op_source_type(op);
-    if (source == TYPE_ACTION) {
-        switch (callable_slot(op)) {
-            case ACT_ADD: return FAST_ADD;
-            case ACT_SUBTRACT: return FAST_SUB;
-            case ACT_MULTIPLY: return FAST_MUL;
-            case ACT_DIVIDE: return FAST_DIV;
-            case ACT_REMAINDER: return FAST_REM;
-            default: return FAST_NONE;
-        }
-    }
-    if (source == TYPE_NATIVE) {
-        switch (callable_slot(op)) {
-            case natives::SLOT_equal_q: return FAST_EQ;
-            case natives::SLOT_not_equal_q: return FAST_NE;
-            case natives::SLOT_lesser_q: return FAST_LT;
-            case natives::SLOT_greater_q: return FAST_GT;
-            case natives::SLOT_lesser_or_equal_q: return FAST_LE;
-            case natives::SLOT_greater_or_equal_q: return FAST_GE;
-            default: return FAST_NONE;
-        }
-    }
+    uint32_t slot = callable_slot(op);
+    if (source == TYPE_ACTION) return slot <= uint32_t(ACTION_COUNT) ? FAST_OPS.by_action[slot] : FAST_NONE;
+    if (source == TYPE_NATIVE) return slot <= uint32_t(natives::SLOT_COUNT) ? FAST_OPS.by_native[slot] : FAST_NONE;
     return FAST_NONE;
 }
 
@@ -381,11 +384,16 @@ inline void push_locals(int32_t n) {
     return is_inert_type(type_of(c)) ? c : nullptr;
 }
 
-// Evaluates, without recursion, an expression made only of plain operands joined by the
-// fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the position after
-// it, or 0 with nothing pushed when the expression needs the general evaluator.
-// Fast route only.
-inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
+template <bool G> uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start);
+
+// Evaluates, without recursion, the longest head of an expression made only of plain operands
+// joined by the fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the
+// position after that head, or 0 with nothing pushed when even the first operand needs the
+// general evaluator. *complete tells whether the expression ends there; when not, the
+// position is that of an op word whose right operand or operand types need the infix loop,
+// which takes over with the value so far in place (it would have computed the same head the
+// same way). Fast route only.
+[[gnu::always_inline]] inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end, bool* complete) {
     SeriesBuf* b = buf(node);
     if (end > b->cell_count()) end = b->cell_count();
     if (pos >= end) return 0;
@@ -394,17 +402,36 @@ inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
     if (!v) return 0;
     Cell acc = *v;
     uint32_t p = pos + 1;
+    *complete = false;
     while (p < end && type_of(cells + p) == TYPE_WORD) {
         const Cell* op = word_value_or_null(cells + p);
         if (!op || type_of(op) != TYPE_OP) break;   // the expression ends at a word that is no op
         FastOp k = fast_op_of(op);
-        if (k == FAST_NONE || p + 1 >= end) return 0;
+        if (k == FAST_NONE || p + 1 >= end) {
+            stack::push_copy(&acc);
+            return p;
+        }
         const Cell* r = plain_value(cells + p + 1);
-        if (!r || !fast_compute(k, &acc, r)) return 0;
+        if (!r || !fast_compute(k, &acc, r)) {
+            stack::push_copy(&acc);
+            return p;
+        }
         p += 2;
     }
+    *complete = true;
     stack::push_copy(&acc);
     return p;
+}
+
+// One whole expression on the fast route (infix calls included): its plain head without
+// recursion, the rest by the general evaluator. Pushes the value; returns the next position.
+[[gnu::always_inline]] inline uint32_t eval_full_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    Cell* start = stack::top;
+    bool complete;
+    uint32_t after = plain_expr(node, pos, end, &complete);
+    if (!after) return eval_expr<false>(node, pos, end, false);
+    if (complete) return after;
+    return infix_loop<false>(node, after, end, start);
 }
 
 template <bool G>
@@ -443,13 +470,8 @@ template <bool G>
                 Cell ts = *code_at(callable::args_cache(fn), i);
                 fetch_argument<G>(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
             }
-            uint32_t after = infix ? 0 : plain_expr(site.node, pos, site.end);
-            if (after) {
-                pos = after;
-            } else {
-                pos = eval_expr<G>(site.node, pos, site.end, infix);
-                if (stack::unwinding()) return pos;
-            }
+            pos = infix ? eval_expr<G>(site.node, pos, site.end, true) : eval_full_expr(site.node, pos, site.end);
+            if (stack::unwinding()) return pos;
             check(i, type_of(stack::top - 1));
         }
         if (is_function) push_locals(locals);
@@ -595,13 +617,8 @@ inline bool is_conditional_native(uint32_t slot) {
             pos++;
             continue;
         }
-        uint32_t after = plain_expr(site.node, pos, site.end);
-        if (after) {
-            pos = after;
-        } else {
-            pos = eval_expr<false>(site.node, pos, site.end, false);
-            if (stack::unwinding()) return pos;
-        }
+        pos = eval_full_expr(site.node, pos, site.end);
+        if (stack::unwinding()) return pos;
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
     }
     // The natives' own work, done here: one native frame less.
@@ -681,15 +698,10 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
     stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     stack::push_copy(&c);
-    uint32_t after = G ? 0 : plain_expr(node, pos + 1, end);
-    if (after) {
-        pos = after;
-    } else {
-        pos = eval_expr<G>(node, pos + 1, end, false);
-        if (stack::unwinding()) {
-            stack::close_frame_keep();
-            return pos;
-        }
+    pos = G ? eval_expr<G>(node, pos + 1, end, false) : eval_full_expr(node, pos + 1, end);
+    if (stack::unwinding()) {
+        stack::close_frame_keep();
+        return pos;
     }
     Cell* v = stack::base + 1;
     if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
