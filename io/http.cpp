@@ -14,7 +14,7 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"

@@ -8,10 +8,10 @@
 
 #include "core/actions.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
 
