@@ -17,8 +17,8 @@
 #include "core/tracer.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
-#include "natives/conditionals.h"
-#include "natives/natives.h"
+#include "core/conditionals.h"
+#include "core/native_table.h"
 
 namespace zel::interp {
 
@@ -285,12 +285,12 @@ struct FastOpTables {
         by_action[ACT_MULTIPLY] = FAST_MUL;
         by_action[ACT_DIVIDE] = FAST_DIV;
         by_action[ACT_REMAINDER] = FAST_REM;
-        by_native[natives::SLOT_equal_q] = FAST_EQ;
-        by_native[natives::SLOT_not_equal_q] = FAST_NE;
-        by_native[natives::SLOT_lesser_q] = FAST_LT;
-        by_native[natives::SLOT_greater_q] = FAST_GT;
-        by_native[natives::SLOT_lesser_or_equal_q] = FAST_LE;
-        by_native[natives::SLOT_greater_or_equal_q] = FAST_GE;
+        by_native[natives::CORE_SLOT_EQUAL] = FAST_EQ;
+        by_native[natives::CORE_SLOT_NOT_EQUAL] = FAST_NE;
+        by_native[natives::CORE_SLOT_LESSER] = FAST_LT;
+        by_native[natives::CORE_SLOT_GREATER] = FAST_GT;
+        by_native[natives::CORE_SLOT_LESSER_OR_EQUAL] = FAST_LE;
+        by_native[natives::CORE_SLOT_GREATER_OR_EQUAL] = FAST_GE;
     }
 };
 constexpr FastOpTables FAST_OPS;
@@ -586,11 +586,11 @@ template <bool G>
 // if, unless and either: the commonest natives, with a condition and block arguments. Their
 // arguments are gathered here without the general walk: a block literal is pushed as it is.
 inline bool is_conditional_native(uint32_t slot) {
-    return slot == natives::SLOT_if_ || slot == natives::SLOT_unless || slot == natives::SLOT_either;
+    return slot == natives::CORE_SLOT_IF || slot == natives::CORE_SLOT_UNLESS || slot == natives::CORE_SLOT_EITHER;
 }
 
 [[gnu::always_inline]] inline uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
-    uint32_t blocks = callable_slot(fn) == natives::SLOT_either ? 2 : 1;
+    uint32_t blocks = callable_slot(fn) == natives::CORE_SLOT_EITHER ? 2 : 1;
     for (uint32_t i = 0; i <= blocks; i++) {
         SeriesBuf* b = buf(site.node);
         uint32_t len = b->cell_count();
