@@ -725,17 +725,18 @@ template <bool G>
         eval_block(paren, false);
         return;
     }
-    Cell saved_position = error::current_position;
+    __m128i saved_position = error::saved_position();
     bool user_code = error::is_user_code(node);
+    __m128i position = error::position_base(paren->header, node, series_extra(paren));
     while (pos < end) {
         stack::top = start;
-        if (user_code) error::set_position(paren->header, pos, node, series_extra(paren));
+        if (user_code) error::set_position_at(position, pos);
         pos = eval_expr<G>(node, pos, end, false);
         if (stack::unwinding()) return;
         uint32_t len = buf(node)->cell_count();
         if (len < end) end = len;
     }
-    error::current_position = saved_position;
+    error::restore_position(saved_position);
     if (stack::top - 1 != start) {
         *start = *(stack::top - 1);
         stack::top = start + 1;
@@ -1035,8 +1036,9 @@ namespace {
 // The expressions of a block from pos, by one route (see eval_expr).
 template <bool G>
 [[gnu::always_inline]] inline void run_block(const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
-    Cell saved_position = error::current_position;
+    __m128i saved_position = error::saved_position();
     bool user_code = error::is_user_code(node);   // library code never becomes error `near`
+    __m128i position = error::position_base(block.header, node, series_extra(&block));
     // The block's values are evaluated above the current top; no frame is needed, since
     // nothing searches for a block evaluation (catch sites restore the base they saved).
     Cell* caller_base = stack::base;
@@ -1048,7 +1050,7 @@ template <bool G>
         while (pos < end) {
             stack::top = stack::base;
             collector::safe_point();
-            if (user_code) error::set_position(block.header, pos, node, series_extra(&block));
+            if (user_code) error::set_position_at(position, pos);
             pos = eval_top_expr<G>(node, pos, end);
             if (stack::unwinding()) break;
             if (G && tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
@@ -1056,7 +1058,7 @@ template <bool G>
             if (len < end) end = len;
         }
     }
-    error::current_position = saved_position;
+    error::restore_position(saved_position);
     if (G && tracer::active && !stack::unwinding())
         tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->cell_count()), stack::top - 1, nullptr);
     Cell* result = stack::base;
