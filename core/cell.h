@@ -139,6 +139,14 @@ inline void set_float(Cell* c, double v) { set_float_bits(c, TYPE_FLOAT, v); }
 // Changes the double only (the header and word 1 are kept).
 inline void set_float_value(Cell* c, double v) { std::memcpy(&c->d2, &v, 8); }
 
+// pair! (also the core's own small records: the tracer's stack range, an object's on-change
+// info): x in word 2, y in word 3, word 1 0. datatypes/scalar/pair.h builds on these.
+inline void set_pair(Cell* c, int32_t x, int32_t y) { c->header = TYPE_PAIR; c->d1 = 0; c->d2 = (uint32_t)x; c->d3 = (uint32_t)y; }
+inline int32_t pair_x(const Cell* c) { return (int32_t)c->d2; }
+inline int32_t pair_y(const Cell* c) { return (int32_t)c->d3; }
+inline void set_pair_x(Cell* c, int32_t x) { c->d2 = (uint32_t)x; }
+inline void set_pair_y(Cell* c, int32_t y) { c->d3 = (uint32_t)y; }
+
 // Falsy values are none! and false; everything else (unset! included) is truthy.
 inline bool is_falsy(const Cell* c) {
     uint32_t t = type_of(c);
