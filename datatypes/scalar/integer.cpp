@@ -2,6 +2,7 @@
 #include "datatypes/scalar/integer.h"
 
 #include <climits>
+#include <cstring>
 #include <utility>
 
 #include "core/actions.h"
@@ -73,18 +74,31 @@ int32_t abs_checked(int32_t n) {
     return n < 0 ? -n : n;
 }
 
+// Two digits a step, from a table of the pairs "00" to "99".
 DecimalText to_decimal_text(int32_t n) {
+    static constexpr char pairs[201] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     DecimalText t;
     char buf[12];
     int i = 12;
     uint32_t m = n < 0 ? 0u - uint32_t(n) : uint32_t(n);
-    do {
-        buf[--i] = char('0' + m % 10);
-        m /= 10;
-    } while (m);
+    while (m >= 100) {
+        uint32_t r = m % 100;
+        m /= 100;
+        buf[--i] = pairs[2 * r + 1];
+        buf[--i] = pairs[2 * r];
+    }
+    if (m >= 10) {
+        buf[--i] = pairs[2 * m + 1];
+        buf[--i] = pairs[2 * m];
+    } else {
+        buf[--i] = char('0' + m);
+    }
     if (n < 0) buf[--i] = '-';
     t.length = uint8_t(12 - i);
-    for (int k = 0; k < t.length; k++) t.text[k] = buf[i + k];
+    std::memcpy(t.text, buf + i, t.length);
     return t;
 }
 
