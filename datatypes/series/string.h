@@ -37,9 +37,10 @@ inline void set_scratch_node(Cell* c, uint32_t node) { set_series_extra(c, node)
 // offending bytes on a malformed sequence. Returns the buffer's node.
 uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32_t* remaining, bool cr);
 // The same decoding of the n bytes that fill the start of node's own buffer (a new unit-1
-// buffer, as from memory::new_series(n, 1)), done in place: no second buffer while the text
-// stays below U+0100. The content becomes the decoded text; on a malformed sequence the
-// buffer holds garbage (the error still shows the bytes). Returns node.
+// buffer, as from memory::new_series(n, 1)), done in place while the text stays below
+// U+0100, so that no second buffer is needed. Returns node holding the decoded text, or a
+// new buffer of a wider unit once a code point needs one (node is then left unused). On a
+// malformed sequence node holds garbage (the error still shows the bytes as read).
 uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool cr);
 // Raises access/invalid-utf8 with the bytes of a malformed sequence (at most four of the n
 // bytes at p).
