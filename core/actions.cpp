@@ -116,7 +116,7 @@ void mold_value(Cell* out, const Cell* value, bool only, bool all, bool flat) {
     set_series(out, TYPE_STRING, node);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     uint32_t t = type_of(parent);
     auto fn = reinterpret_cast<EvalPathFn>(t < TYPE_TABLE_SIZE ? table[t][ACT_EVAL_PATH] : nullptr);
     if (!fn) {
@@ -125,7 +125,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) 
         if (!step.path) error::raise(error::ERR_SCRIPT_BAD_PATH_TYPE2, element, &dt);
         error::raise(error::ERR_SCRIPT_BAD_PATH_TYPE, step.path, &dt);
     }
-    return fn(parent, element, value, step);
+    fn(out, parent, element, value, step);
 }
 
 }  // namespace zel::actions

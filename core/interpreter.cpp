@@ -938,6 +938,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     Cell* grand = stack::push_none();
     Cell* prev = stack::push_none();   // the element that reached cur (scalar fields write back through it)
     Cell* elem = stack::push_none();
+    Cell* step_out = stack::push_none();   // what each step reaches (none of the cells above)
     for (uint32_t i = head + 1; i < plen; i++) {
         *elem = *code_at(pnode, i);
         if (type_of(elem) == TYPE_GET_WORD) {
@@ -958,9 +959,9 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
         step.index = int32_t(i - head);
         step.miss_error = true;
         step.last = last;
-        Cell* r = actions::eval_path(cur, elem, (mode == PATH_SET && last) ? &set_value : nullptr, step);
+        actions::eval_path(step_out, cur, elem, (mode == PATH_SET && last) ? &set_value : nullptr, step);
         *grand = *cur;
-        *cur = *r;
+        *cur = *step_out;
         *prev = *elem;
         if (mode == PATH_EVAL && !last && is_callable_type(type_of(cur))) {
             // A function reached inside the path takes the remaining elements as refinements.

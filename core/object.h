@@ -52,7 +52,7 @@ int32_t index_of_word(const Cell* o, uint32_t symbol);
 // Value cell of a field by symbol (case-insensitive), nullptr when absent.
 Cell* field(const Cell* o, uint32_t symbol);
 // The same, but a none cell when absent (`object/select-word-value`).
-const Cell* select_word_value(const Cell* o, uint32_t symbol);
+void select_word_value(Cell* out, const Cell* o, uint32_t symbol);
 // The word-list entry whose value cell is cell, nullptr when cell is not one of o's values.
 Cell* word_of_value_cell(const Cell* o, const Cell* cell);
 // True when the word's value (or value #index of ctx) is an object! of that class.

@@ -165,9 +165,9 @@ void wrap_all(std::integer_sequence<int, A...>) {
      ...);
 }
 
-Cell* port_make(Cell* proto, Cell* spec, uint32_t) {
+void port_make(Cell* out, Cell* proto, Cell* spec, uint32_t) {
     make(proto, spec);
-    return proto;
+    *out = *proto;
 }
 
 int32_t port_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,

@@ -35,7 +35,7 @@ void rejoin_reduced(Cell* args) {
     Cell first = memory::buf(node)->cells()[head];
     uint32_t ft = type_of(&first);
     Cell result;
-    if (is_series_type(ft)) actions::get<actions::CopyFn>(ft, ACT_COPY)(&first, &result, nullptr, false, nullptr);
+    if (is_series_type(ft)) actions::get<actions::CopyFn>(ft, ACT_COPY)(&result, &first, nullptr, false, nullptr);
     else actions::form_value(&result, &first);
     for (uint32_t i = head + 1; i < memory::buf(node)->length(); i++) {
         Cell value = memory::buf(node)->cells()[i];

@@ -736,9 +736,9 @@ void copy_range(Walk& w, int32_t from, int32_t to, Cell* out) {
     src->d1 = uint32_t(from);
     Cell* part = stack::push();
     set_integer(part, to - from);
-    Cell* fresh = stack::push_unset();
-    Cell* r = actions::get<actions::CopyFn>(type_of(src), ACT_COPY)(src, fresh, part, false, nullptr);
-    *out = *r;
+    Cell* copied = stack::push_unset();
+    actions::get<actions::CopyFn>(type_of(src), ACT_COPY)(copied, src, part, false, nullptr);
+    *out = *copied;
     stack::drop(3);
 }
 

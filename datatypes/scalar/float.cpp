@@ -31,7 +31,6 @@ using integer::OP_MULTIPLY;
 using integer::OP_REMAINDER;
 using integer::OP_SUBTRACT;
 
-Cell result_cell;   // what make/to hand back to the dispatcher
 
 uint64_t bits_of(double x) {
     uint64_t b;
@@ -317,7 +316,7 @@ double from_block(const Cell* blk, uint32_t target) {
     return number_of(&m[0]) * std::pow(10.0, std::trunc(number_of(&m[1])));
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t target) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t target) {
     double d = 0.0;
     uint32_t t = type_of(spec);
     switch (t) {
@@ -334,8 +333,7 @@ Cell* make(Cell*, Cell* spec, uint32_t target) {
             }
             scalar::raise_bad_to(target, spec);
     }
-    set_float_bits(&result_cell, target, d);
-    return &result_cell;
+    set_float_bits(out, target, d);
 }
 
 // ---- random, form, mold ----

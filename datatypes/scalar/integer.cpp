@@ -25,7 +25,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to hand back to the dispatcher
 
 [[noreturn]] void overflow() { error::raise(error::ERR_MATH_OVERFLOW); }
 
@@ -224,7 +223,7 @@ int32_t from_binary(const Cell* bin) {
     return int32_t(v);
 }
 
-Cell* convert(Cell* spec, bool make) {
+void convert(Cell* out, Cell* spec, bool make) {
     int32_t n = 0;
     uint32_t t = type_of(spec);
     switch (t) {
@@ -247,12 +246,11 @@ Cell* convert(Cell* spec, bool make) {
             }
             scalar::raise_bad_to(TYPE_INTEGER, spec);
     }
-    set_integer(&result_cell, n);
-    return &result_cell;
+    set_integer(out, n);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) { return convert(spec, true); }
-Cell* to(Cell*, Cell* spec, uint32_t) { return convert(spec, false); }
+void make(Cell* out, Cell*, Cell* spec, uint32_t) { convert(out, spec, true); }
+void to(Cell* out, Cell*, Cell* spec, uint32_t) { convert(out, spec, false); }
 
 // ---- random, form, mold, compare ----
 

@@ -243,29 +243,29 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
 
 }  // namespace
 
-Cell* string_find(const FindArgs& a) {
+void string_find(Cell* result, const FindArgs& a) {
     uint32_t len = 0;
     int64_t p = search(a, &len);
     Cell* out = stack::push();
     if (p < 0) {
         set_none(out);
-        return out;
+        *result = *out; return;
     }
     *out = *a.series;
     out->d1 = uint32_t(a.tail ? p + len : p);
-    return out;
+    *result = *out;
 }
 
 // select: the element just past the matched text (the needle's own length, also for a
 // needle formed from another value), none when the match ends at the tail.
-Cell* string_select(const FindArgs& a) {
+void string_select(Cell* result, const FindArgs& a) {
     uint32_t len = 0;
     int64_t p = search(a, &len);
     Cell* out = stack::push();
     int64_t next = p + len;
     if (p < 0 || next >= int64_t(total_length(a.series))) set_none(out);
     else series::element_value(out, a.series, uint32_t(next));
-    return out;
+    *result = *out;
 }
 
 // ---- text comparison and matching ----

@@ -169,22 +169,22 @@ Cell* make_from_typed_spec(const Cell* spec) {
     return build(elem, unit, count, values ? &vals : nullptr);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int32_t n = make::spec_to_size(spec);
-        return build(TYPE_INTEGER, 4, n < 0 ? 0 : n, nullptr);
+        *out = *build(TYPE_INTEGER, 4, n < 0 ? 0 : n, nullptr); return;
     }
     if (st != TYPE_BLOCK) error::raise(error::ERR_INTERNAL_NOT_DONE);
     Cell s = *spec;
     uint32_t node = series_node(&s), head = series::clipped_head(&s);
-    if (head >= buf(node)->length()) return build(TYPE_INTEGER, 4, 0, nullptr);
+    if (head >= buf(node)->length()) { *out = *build(TYPE_INTEGER, 4, 0, nullptr); return; }
     Cell first = buf(node)->cells()[head];
-    if (type_of(&first) == TYPE_WORD) return make_from_typed_spec(&s);
+    if (type_of(&first) == TYPE_WORD) { *out = *make_from_typed_spec(&s); return; }
     uint32_t elem = type_of(&first);
     if (elem != TYPE_INTEGER && elem != TYPE_CHAR && elem != TYPE_FLOAT && elem != TYPE_PERCENT)
         error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, elem);
-    return build(elem, default_unit(elem), 0, &s);
+    *out = *build(elem, default_unit(elem), 0, &s);
 }
 
 // ---- form and mold ----
@@ -593,32 +593,35 @@ int64_t search(const actions::FindArgs& a) {
     return -1;
 }
 
-Cell* find(const actions::FindArgs& a) {
+void find(Cell* result, const actions::FindArgs& a) {
     int64_t p = search(a);
     Cell* out = stack::push();
     if (p < 0) {
         set_none(out);
-        return out;
+        *result = *out; return;
     }
     *out = *a.series;
     out->d1 = uint32_t(a.tail || a.match ? p + 1 : p);
-    return out;
+    *result = *out;
 }
 
-Cell* select(const actions::FindArgs& a) {
+void select(Cell* result, const actions::FindArgs& a) {
     int64_t p = search(a);
     Cell* out = stack::push();
     if (p < 0 || p + 1 >= int64_t(buf(series_node(a.series))->length())) set_none(out);
     else series::element_value(out, a.series, uint32_t(p + 1));
-    return out;
+    *result = *out;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     if (type_of(element) != TYPE_INTEGER)
         error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-    if (!value) return actions::get<actions::PickFn>(TYPE_VECTOR, ACT_PICK)(parent, int_value(element), element);
-    actions::get<actions::PokeFn>(TYPE_VECTOR, ACT_POKE)(parent, int_value(element), value, element);
-    return value;
+    if (!value) {
+        actions::get<actions::PickFn>(TYPE_VECTOR, ACT_PICK)(out, parent, int_value(element), element);
+        return;
+    }
+    actions::get<actions::PokeFn>(TYPE_VECTOR, ACT_POKE)(out, parent, int_value(element), value, element);
+    *out = *value;
 }
 
 }  // namespace
