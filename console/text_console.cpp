@@ -244,7 +244,7 @@ int run_script(const Options& opt) {
         print_line("*** Error: not a Zel program!");
         return 1;
     }
-    code->d1 = uint32_t(series_head(&code) + 2);
+    set_series_head(&code, series_head(&code) + 2);
     collector::RootedCell result;
     int status = 0;
     if (try_eval(&code, &result) == Outcome::Error) {

@@ -14,7 +14,7 @@ namespace zel::routines {
 
 namespace {
 std::vector<RoutineFn> registry{nullptr};
-constexpr uint32_t CELLS_ARGUMENTS = 1u << 15;
+constexpr uint32_t CELLS_ARGUMENTS = HEADER_ROUTINE_CELLS;
 }  // namespace
 
 void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
@@ -38,7 +38,7 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
     for (uint32_t i = 0; i < sb->length(); i++)
         if (type_of(&sb->cells()[i]) == TYPE_WORD) arity++;
     Cell r;
-    r.header = TYPE_ROUTINE | CELLS_ARGUMENTS | ((arity & 31) << 25);
+    r.header = TYPE_ROUTINE | CELLS_ARGUMENTS | ((arity & 31) << HEADER_ROUTINE_ARITY_SHIFT);
     r.d1 = ctx;
     r.d2 = series_node(&spec);
     r.d3 = aux;

@@ -21,6 +21,10 @@
 
 namespace zel::string {
 
+// Word 3 of a text cell: the node of its encoded-copy scratch buffer (0 while none).
+inline uint32_t scratch_node(const Cell* c) { return series_extra(c); }
+inline void set_scratch_node(Cell* c, uint32_t node) { set_series_extra(c, node); }
+
 // ---- construction ----
 // A new empty string buffer of the given byte size (0 gives 16) and unit.
 uint32_t new_node(size_t bytes, uint32_t unit = 1);
