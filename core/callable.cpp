@@ -553,7 +553,7 @@ int32_t function_compare(const Cell* a, const Cell* b, int32_t op) {
     return three_way(a->d3, b->d3);
 }
 
-void native_make(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
+void native_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     Cell dt;
     set_datatype(&dt, type);
     if (type_of(spec) != TYPE_BLOCK || block::length(spec) != 2) error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
@@ -563,44 +563,36 @@ void native_make(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
     if (type_of(&s) != TYPE_BLOCK || type_of(&n) != TYPE_INTEGER || int_value(&n) < 1 || int_value(&n) > max ||
         (type == TYPE_ACTION && (int_value(&n) == ACT_SET_PATH || int_value(&n) == ACT_COMPARE)))
         error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
-    Cell* out = stack::push();
     make_native(out, type, &s, int_value(&n));
-    *result = *out;
 }
-void op_make(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
-    Cell* out = stack::push();
+void op_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     make_op(out, spec);
-    *result = *out;
 }
-void function_make(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
+void function_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     if (type_of(spec) != TYPE_BLOCK || block::length(spec) < 2 || type_of(block::head(spec)) != TYPE_BLOCK ||
         type_of(block::head(spec) + 1) != TYPE_BLOCK)
         error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, spec);
     Cell s = block::head(spec)[0], body = block::head(spec)[1];
     uint32_t flags = check_spec(&s);
-    Cell* out = stack::push();
     make_function(out, &s, &body, flags);
-    *result = *out;
 }
 
-void native_reflect(Cell* result, Cell* v, uint32_t field) {
-    Cell* out = stack::push();
+void native_reflect(Cell* out, Cell* v, uint32_t field) {
     if (symbol::same_canonical(field, sym(SYM_SPEC))) {
         set_series(out, TYPE_BLOCK, v->d2);
-        *result = *out; return;
+        return;
     }
     if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) {
         uint32_t source = type_of(v) == TYPE_OP ? (v->header >> OP_SOURCE_SHIFT) & 0xFF : type_of(v);
         if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) *out = buf(v->d3)->cells()[AUX_BODY];
         else set_integer(out, int32_t(v->d1));
-        *result = *out; return;
+        return;
     }
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }
-void function_reflect(Cell* result, Cell* v, uint32_t field) {
-    Cell* out = stack::push();
-    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, v->d2); *result = *out; return; }
-    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(v->d3)->cells()[AUX_BODY]; *result = *out; return; }
+void function_reflect(Cell* out, Cell* v, uint32_t field) {
+    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, v->d2); return; }
+    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(v->d3)->cells()[AUX_BODY]; return; }
     if (symbol::same_canonical(field, sym(SYM_WORDS))) {
         uint32_t ctx = v->d1;
         uint32_t n = context::word_count(ctx);
@@ -610,7 +602,7 @@ void function_reflect(Cell* result, Cell* v, uint32_t field) {
             Cell w = *context::word_at(ctx, i);
             block::append(node, &w);
         }
-        *result = *out; return;
+        return;
     }
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }

@@ -188,8 +188,7 @@ bool convert_common(Cell* out, const Cell* spec, uint32_t t) {
 
 // `block/make`: room for a number of cells, or a copy of another any-block's cells, or the
 // body of an object!, map! or vector!.
-void make(Cell* result, Cell*, Cell* spec, uint32_t t) {
-    Cell* out = stack::push();
+void make(Cell* out, Cell*, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         init_cell(out, make::spec_to_size(spec), t);
@@ -198,15 +197,13 @@ void make(Cell* result, Cell*, Cell* spec, uint32_t t) {
         set_datatype(&dt, t);
         error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
     }
-    *result = *out;
 }
 
 // `block/to`: a string! is loaded as source text, a typeset! gives its datatypes, and any
 // other single value becomes a one-cell block.
-void to(Cell* result, Cell*, Cell* spec, uint32_t t) {
-    Cell* out = stack::push();
+void to(Cell* out, Cell*, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
-    if (convert_common(out, spec, t)) { *result = *out; return; }
+    if (convert_common(out, spec, t)) return;
     if (st == TYPE_STRING) {
         std::string text = string::to_utf8(spec);
         lexer::load_utf8(out, text);
@@ -225,7 +222,6 @@ void to(Cell* result, Cell*, Cell* spec, uint32_t t) {
         init_cell(out, 1, t);
         append(series_node(out), &v);
     }
-    *result = *out;
 }
 
 }  // namespace zel::block

@@ -156,30 +156,26 @@ Found locate(const actions::FindArgs& a) {
 }  // namespace
 
 // `block/find`: the series at the match (after it with /tail), or none.
-void find(Cell* result, const actions::FindArgs& a) {
+void find(Cell* out, const actions::FindArgs& a) {
     Found f = locate(a);
-    Cell* out = stack::push();
     set_none(out);
-    if (f.position < 0) { *result = *out; return; }
+    if (f.position < 0) return;
     *out = *a.series;
     int64_t pos = f.position + (a.tail ? f.tail_step : 0);
     int64_t len = buf(series_node(out))->length();
     out->d1 = uint32_t(pos > len ? len : pos);
-    *result = *out;
 }
 
 // `block/select`: the value after the match (after the whole matched sequence), or none.
-void select(Cell* result, const actions::FindArgs& a_in) {
+void select(Cell* out, const actions::FindArgs& a_in) {
     actions::FindArgs a = a_in;
     a.tail = a.match = false;
     Found f = locate(a);
-    Cell* out = stack::push();
     set_none(out);
-    if (f.position < 0) { *result = *out; return; }
+    if (f.position < 0) return;
     int64_t next = f.position + f.width;
     const SeriesBuf* b = buf(series_node(a.series));
     if (next < int64_t(b->length())) *out = buf(series_node(a.series))->cells()[next];
-    *result = *out;
 }
 
 // `block/put`: the value goes after the key (an any-block key is searched as a sequence and

@@ -353,13 +353,11 @@ int32_t mold(const Cell* value, uint32_t buffer, bool only, bool, bool flat, con
     return mold_text(value, buffer, only, flat, part, limit, indent + 1);
 }
 
-void pick(Cell* result, Cell* img, int32_t index, Cell* index_cell) {
+void pick(Cell* out, Cell* img, int32_t index, Cell* index_cell) {
     bool outside = false;
     uint32_t offset = pixel_index(img, index_cell, index, 1, &outside);
-    Cell* out = stack::push();
     if (outside) set_none(out);
     else pixel_tuple(out, img, offset);
-    *result = *out;
 }
 
 void poke(Cell* out, Cell* img_in, int32_t index, Cell* value, Cell* index_cell) {

@@ -270,12 +270,10 @@ int64_t pick_position(const Cell* s, int32_t i) {
     return p;
 }
 
-void pick(Cell* result, Cell* s, int32_t index, Cell*) {
+void pick(Cell* out, Cell* s, int32_t index, Cell*) {
     int64_t p = pick_position(s, index);
-    Cell* out = stack::push();
     if (p < 0) set_none(out);
     else element_value(out, s, uint32_t(p));
-    *result = *out;
 }
 
 void poke(Cell* out, Cell* s, int32_t index, Cell* value, Cell*) {
@@ -471,11 +469,9 @@ void random(Cell* s, bool seed, bool secure, bool only) {
     notify_owner(s, Change::RANDOMIZED, nullptr, h, n);
 }
 
-void reflect(Cell* result, Cell* s, uint32_t field) {
-    Cell* out = stack::push();
+void reflect(Cell* out, Cell* s, uint32_t field) {
     if (!symbol::same_canonical(field, sym(SYM_OWNED))) error::raise(error::ERR_INTERNAL_NOT_DONE);
     owner_of(out, s);
-    *result = *out;
 }
 
 void modify(Cell* out, Cell* s, Cell* field, Cell* value, bool) {

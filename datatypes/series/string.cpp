@@ -146,9 +146,8 @@ uint32_t decode_binary(const Cell* bin) {
     return node;
 }
 
-void string_to(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
+void string_to(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = type_of(spec);
-    Cell* out = stack::push();
     if (is_text_type(st)) {
         Run r = run_of_string(spec);
         set_series(out, type, memory::copy_range(r.node, r.from, r.count));
@@ -168,7 +167,6 @@ void string_to(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
         else form_into(spec, series_node(out));
     }
     retype(out, type);
-    *result = *out;
 }
 
 int32_t string_form(const Cell* value, uint32_t buffer, const Cell* part, int32_t limit) {

@@ -243,29 +243,25 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
 
 }  // namespace
 
-void string_find(Cell* result, const FindArgs& a) {
+void string_find(Cell* out, const FindArgs& a) {
     uint32_t len = 0;
     int64_t p = search(a, &len);
-    Cell* out = stack::push();
     if (p < 0) {
         set_none(out);
-        *result = *out; return;
+        return;
     }
     *out = *a.series;
     out->d1 = uint32_t(a.tail ? p + len : p);
-    *result = *out;
 }
 
 // select: the element just past the matched text (the needle's own length, also for a
 // needle formed from another value), none when the match ends at the tail.
-void string_select(Cell* result, const FindArgs& a) {
+void string_select(Cell* out, const FindArgs& a) {
     uint32_t len = 0;
     int64_t p = search(a, &len);
-    Cell* out = stack::push();
     int64_t next = p + len;
     if (p < 0 || next >= int64_t(total_length(a.series))) set_none(out);
     else series::element_value(out, a.series, uint32_t(next));
-    *result = *out;
 }
 
 // ---- text comparison and matching ----

@@ -286,7 +286,7 @@ void url_to(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- eval-path ----
 
-void url_eval_path(Cell* result, Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+void url_eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     if (value) error::raise(error::ERR_SCRIPT_BAD_PATH_SET, step.path ? step.path : element, element);
     Cell p = *parent;
     uint32_t ptype = type_of(&p);
@@ -296,14 +296,12 @@ void url_eval_path(Cell* result, Cell* parent, Cell* element, Cell* value, const
     uint32_t flen = buf(formed)->length();
     bool a = pr.count > 0 && string::char_at(buf(pr.node), pr.from + pr.count - 1) == '/';
     bool b = flen > 0 && string::char_at(buf(formed), 0) == '/';
-    Cell* out = stack::push();
     string::init_cell_unit(out, size_t(pr.count + flen + 1) * buf(formed)->unit(), buf(pr.node)->unit(), ptype);
     uint32_t node = series_node(out);
     // Both slashes: keep one (the parent's last is left out of the copy).
     string::append_range(node, pr.node, pr.from, pr.from + pr.count - (a && b ? 1 : 0));
     if (!a && !b) string::append_char(node, '/');
     string::append_range(node, formed, 0, flen);
-    *result = *out;
 }
 
 // ---- file-system and network actions (connected by the operating-system services) ----

@@ -593,24 +593,20 @@ int64_t search(const actions::FindArgs& a) {
     return -1;
 }
 
-void find(Cell* result, const actions::FindArgs& a) {
+void find(Cell* out, const actions::FindArgs& a) {
     int64_t p = search(a);
-    Cell* out = stack::push();
     if (p < 0) {
         set_none(out);
-        *result = *out; return;
+        return;
     }
     *out = *a.series;
     out->d1 = uint32_t(a.tail || a.match ? p + 1 : p);
-    *result = *out;
 }
 
-void select(Cell* result, const actions::FindArgs& a) {
+void select(Cell* out, const actions::FindArgs& a) {
     int64_t p = search(a);
-    Cell* out = stack::push();
     if (p < 0 || p + 1 >= int64_t(buf(series_node(a.series))->length())) set_none(out);
     else series::element_value(out, a.series, uint32_t(p + 1));
-    *result = *out;
 }
 
 void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
