@@ -174,7 +174,7 @@ void keyword_word(Cell* out, uint8_t k) { runtime_words::make_word(out, KEYWORD_
 uint8_t keyword_at(const Walk& w, int32_t i, int32_t n) {
     if (i >= n) return K_UNKNOWN;
     const Cell* c = rule_at(w, i);
-    return type_of(c) == TYPE_WORD ? keyword_of(word_symbol(c)) : K_UNKNOWN;
+    return type_of(c) == TYPE_WORD ? keyword_of(word_symbol(c)) : uint8_t(K_UNKNOWN);
 }
 // Steps i over the optional modifier keyword k (only, pick) standing there; true when it did.
 bool skip_keyword(const Walk& w, int32_t& i, int32_t n, uint8_t k) {
