@@ -44,12 +44,6 @@ const char* type_name(uint32_t type) {
 uint32_t type_word_symbol(uint32_t type) { return type < TYPE_TABLE_SIZE ? name_symbols[type] : 0; }
 uint32_t highest_type() { return highest; }
 
-uint32_t type_by_symbol(uint32_t symbol) {
-    for (uint32_t t = 1; t <= highest; t++)
-        if (name_symbols[t] && symbol::same_canonical(name_symbols[t], symbol)) return t;
-    return 0;
-}
-
 Handler lookup(uint32_t type, int action) {
     Handler h = type < TYPE_TABLE_SIZE ? table[type][action] : nullptr;
     if (h) return h;

@@ -139,7 +139,6 @@ void make_type_words();
 const char* type_name(uint32_t type);   // "integer!"
 uint32_t type_word_symbol(uint32_t type);
 uint32_t highest_type();
-uint32_t type_by_symbol(uint32_t symbol);   // 0 when the symbol names no datatype
 
 extern Handler table[TYPE_TABLE_SIZE][ACTION_COUNT + 1];
 inline Handler handler_of(uint32_t type, int action) { return table[type][action]; }

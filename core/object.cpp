@@ -248,8 +248,6 @@ void wrap(Cell* out, uint32_t ctx, int32_t class_id, uint32_t t) {
 
 uint32_t field_count(const Cell* o) { return context::word_count(o->d1); }
 
-int32_t index_of_word(const Cell* o, uint32_t s) { return context::index_of(o->d1, s, true); }
-
 Cell* field(const Cell* o, uint32_t s) {
     int32_t i = context::index_of(o->d1, s, true);
     return i < 0 ? nullptr : context::value_at(o->d1, i);
@@ -258,27 +256,6 @@ Cell* field(const Cell* o, uint32_t s) {
 void select_word_value(Cell* out, const Cell* o, uint32_t s) {
     if (const Cell* f = field(o, s)) *out = *f;
     else set_none(out);
-}
-
-Cell* word_of_value_cell(const Cell* o, const Cell* cell) {
-    uint32_t ctx = o->d1;
-    uint32_t vals = context::values_node(ctx);
-    if (!vals) return nullptr;
-    const Cell* first = buf(vals)->cells();
-    if (cell < first || cell >= first + buf(vals)->length()) return nullptr;
-    int32_t index = int32_t(cell - first);
-    int32_t pos = entry_position(ctx, index, 0);
-    return pos < 0 ? nullptr : context::word_at(ctx, uint32_t(pos));
-}
-
-bool slot_holds_class(uint32_t ctx, int32_t index, int32_t class_id) {
-    const Cell* v = context::value_at(ctx, index);
-    return type_of(v) == TYPE_OBJECT && int32_t(v->d2) == class_id;
-}
-
-bool word_holds_class(const Cell* w, int32_t class_id) {
-    const Cell* v = word::value_or_null(w);
-    return v && type_of(v) == TYPE_OBJECT && int32_t(v->d2) == class_id;
 }
 
 void clear_cells_bit30(uint32_t block_node) {
@@ -375,23 +352,6 @@ void set_field_notify(uint32_t ctx, int32_t index, const Cell* w, const Cell* va
     Cell o = *context::owner(ctx);
     call_on_change(&o, &word, old_value, new_value);
     stack::top = saved_top;
-}
-
-void fire_on_change_by_index(const Cell* o, int32_t index, const Cell* old_value, const Cell* new_value) {
-    uint32_t ctx = o->d1;
-    int32_t pos = entry_position(ctx, index, 0);
-    if (pos < 0) return;
-    Cell w;
-    field_word(&w, ctx, uint32_t(pos));
-    call_on_change(o, &w, old_value, new_value);
-}
-
-void fire_on_change_of_word(const Cell* object_word, const Cell* field_word_in, const Cell* old_value,
-                            const Cell* new_value) {
-    const Cell* v = word::value_or_null(object_word);
-    if (!v || type_of(v) != TYPE_OBJECT) return;
-    Cell o = *v;
-    call_on_change(&o, field_word_in, old_value, new_value);
 }
 
 void call_on_deep_change(const Cell* o, const Cell* w, const Cell* target, const Cell* action,
@@ -569,35 +529,6 @@ void assign_values(const Cell* target_in, const Cell* value_in, bool any, bool o
         if (some && type_of(&v) == TYPE_NONE) continue;
         word::set(&w, &v, true);
         if (stack::unwinding()) return;
-    }
-}
-
-void copy_values_by_name(const Cell* target_in, const Cell* source_in) {
-    Cell target = *target_in, source = *source_in;
-    collector::RootGuard keep_target(&target), keep_source(&source);
-    uint32_t tctx = target.d1, sctx = source.d1;
-    uint32_t n = context::word_count(sctx);
-    // Every source word must exist in the target: checked before anything is stored.
-    for (uint32_t k = 0; k < n; k++) {
-        uint32_t s = word_symbol(context::word_at(sctx, k));
-        if (context::index_of(tctx, s, true) < 0) {
-            Cell w;
-            field_word(&w, sctx, k);
-            error::raise(error::ERR_SCRIPT_NOT_IN_CONTEXT, &w);
-        }
-    }
-    for (uint32_t k = 0; k < n; k++) {
-        uint32_t s = word_symbol(context::word_at(sctx, k));
-        int32_t i = context::index_of(tctx, s, true);
-        Cell v = *value_of_entry(sctx, k);
-        uint32_t t = type_of(&v);
-        if (is_any_block_type(t) || is_text_type(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE) {
-            Cell c;
-            deep_copy_value(&c, &v);
-            v = c;
-        }
-        *context::value_at(tctx, i) = v;
-        flag_changed(tctx, i);
     }
 }
 

@@ -287,7 +287,6 @@ void take(Cell* out, Cell*, Cell*, bool, bool) { *out = none_constant; }
 // ---- logic! ----
 namespace logic {
 
-const Cell* true_cell() { return &true_constant; }
 const Cell* false_cell() { return &false_constant; }
 
 Cell* push(bool flag) {

@@ -29,7 +29,6 @@ namespace {
 
 using stack::arg;
 
-
 int64_t floor_div(int64_t a, int64_t b) {
     int64_t q = a / b;
     return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
@@ -161,12 +160,6 @@ void write_cell(Cell* c, int64_t year, int32_t month, int32_t day, double second
     uint32_t zone = pack_zone(zone_hours < 0 ? -zone_hours : zone_hours, zone_minutes < 0 ? -zone_minutes : zone_minutes,
                               west);
     set_cell(c, pack(year, month, day, zone, true), seconds - zone_seconds(zone));
-}
-
-void write_cell_hmsn(Cell* c, int64_t year, int32_t month, int32_t day, int32_t hours, int32_t minutes,
-                     int32_t seconds, int32_t nanoseconds) {
-    double s = 3600.0 * hours + 60.0 * minutes + seconds + 1e-9 * nanoseconds;
-    set_cell(c, pack(year, month, day, 0, true), s);
 }
 
 Cell* push(uint32_t word, double seconds) {

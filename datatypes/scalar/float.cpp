@@ -19,7 +19,6 @@
 #include "datatypes/series/block.h"
 #include "io/lexer.h"
 
-
 namespace zel::float_ {
 
 namespace {
@@ -30,7 +29,6 @@ using integer::OP_DIVIDE;
 using integer::OP_MULTIPLY;
 using integer::OP_REMAINDER;
 using integer::OP_SUBTRACT;
-
 
 uint64_t bits_of(double x) {
     uint64_t b;
@@ -56,15 +54,6 @@ Cell* push(double x) {
     return c;
 }
 
-Cell* push_halves(uint32_t low, uint32_t high) {
-    Cell* c = stack::push();
-    c->header = TYPE_FLOAT;
-    c->d1 = 0;
-    c->d2 = low;
-    c->d3 = high;
-    return c;
-}
-
 Cell* append_new(uint32_t block_node, double x) {
     Cell* c = memory::append_cell(block_node);
     set_float(c, x);
@@ -80,10 +69,6 @@ void set_result(double x) {
 // ---- predicates ----
 
 double abs(double x) { return std::fabs(x); }
-bool is_nan(double x) { return std::isnan(x); }
-bool inf_or_nan(double x) { return !std::isfinite(x); }
-bool is_nan32(float f) { return f != f; }
-int32_t to_integer_rounded(double x) { return integer::from_double_checked(x + 0.49999999999999994); }
 
 bool almost_equal(double x, double y) {
     if (std::isnan(x) || std::isnan(y)) return false;

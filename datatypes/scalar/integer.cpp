@@ -18,13 +18,11 @@
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 
-
 namespace zel::integer {
 
 namespace {
 
 using stack::arg;
-
 
 [[noreturn]] void overflow() { error::raise(error::ERR_MATH_OVERFLOW); }
 
@@ -56,9 +54,6 @@ void set_result(int32_t n) {
     set_integer(&c, n);
     stack::set_result(&c);
 }
-
-int32_t arg_value() { return int_value(stack::result()); }
-int32_t arg_value_or_zero() { return type_of(stack::result()) == TYPE_INTEGER ? int_value(stack::result()) : 0; }
 
 bool float_out_of_range(double x) { return !(x > -2147483649.0 && x < 2147483648.0); }
 

@@ -33,7 +33,6 @@ namespace {
 
 using stack::arg;
 
-
 // A magnitude: DIGITS decimal digits, least significant first.
 struct Mag {
     uint8_t d[DIGITS];
@@ -319,12 +318,6 @@ void write_cell_raw(Cell* c, bool negative, uint32_t currency, const uint8_t* di
     std::memcpy(b + 5, digit_bytes, 11);
 }
 
-Cell* push_raw(bool negative, uint32_t currency, const uint8_t* digit_bytes) {
-    Cell* c = stack::push();
-    write_cell_raw(c, negative, currency, digit_bytes);
-    return c;
-}
-
 void from_integer(Cell* out, int32_t n) {
     // In 64 bits, so that -2147483648 has its magnitude too.
     int64_t v = n;
@@ -336,12 +329,6 @@ void from_integer(Cell* out, int32_t n) {
         v /= 10;
     }
     store(out, negative, 0, m);
-}
-
-Cell* push_from_integer(int32_t n) {
-    Cell* c = stack::push();
-    from_integer(c, n);
-    return c;
 }
 
 void from_float(Cell* out, double x, bool strict) {
@@ -364,12 +351,6 @@ void from_float(Cell* out, double x, bool strict) {
         }
     }
     store(out, x < 0, 0, m);
-}
-
-Cell* push_from_float(double x, bool strict) {
-    Cell c;
-    from_float(&c, x, strict);
-    return stack::push_copy(&c);
 }
 
 int32_t sign_of(const Cell* c) {

@@ -186,11 +186,6 @@ int32_t compare_bytes(const Cell* a, const Cell* b, int32_t op, bool match) {
     return la < lb ? -1 : la > lb ? 1 : 0;
 }
 
-bool match_at_head(const Cell* bin, const Cell* value) {
-    if (type_of(value) == TYPE_CHAR) return length(bin) > 0 && *head_address(bin) == char_value(value);
-    return compare_bytes(bin, value, OP_EQUAL, true) == 0;
-}
-
 bool head_in_bitset(const Cell* bin, const Cell* bitset) {
     if (length(bin) == 0) return false;
     return string::bitset_has(bitset, *head_address(bin));

@@ -105,8 +105,6 @@ inline uint32_t char_at_index(const Cell* str, uint32_t index) {
 }
 // Offset from the head of the first occurrence of cp (exact), -1 when absent.
 int32_t find_char(const Cell* str, uint32_t cp);
-// True when the 8-bit text is a prefix of the string from its head.
-bool starts_with_cstr(const Cell* str, std::string_view text);
 
 // ---- writing ----
 // Stores cp at index (inside the content), widening the buffer first when needed (0x80-0xFF
@@ -126,8 +124,6 @@ void empty_reset(Cell* str);
 // 0x00-0x7F; decode_rule widens only past 0xFF (decoding, poking, inserting at an index).
 void append_char(uint32_t node, uint32_t cp, bool decode_rule = false);
 void append_ascii(uint32_t node, std::string_view text);
-// Appends each byte as one code point (`string/append-c-bytes`).
-void append_latin1(uint32_t node, std::string_view bytes);
 void append_utf8(uint32_t node, std::string_view text);
 // Appends code points [from, to) of another string buffer.
 void append_range(uint32_t node, uint32_t src_node, uint32_t from, uint32_t to);
@@ -169,8 +165,6 @@ bool match_at(const Cell* str, const Cell* value, bool case_sensitive);
 bool head_in_bitset(const Cell* str, const Cell* bitset);
 // Whether the bitset holds the code point (a complemented bitset holds everything past its end).
 bool bitset_has(const Cell* bitset, uint32_t cp);
-// Whether "<" stands at the head and ">" right after the tag's length.
-bool tag_delimited(const Cell* str, const Cell* tag);
 // Whether cp occurs at any step-th code point from the head.
 bool contains_char(const Cell* str, uint32_t cp, int32_t step, bool case_sensitive);
 // unique (8), union (9), intersect (10), exclude (11), difference (12) of two strings, record by

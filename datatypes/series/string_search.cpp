@@ -313,12 +313,6 @@ bool head_in_bitset(const Cell* str, const Cell* bitset) {
     return bitset_has(bitset, char_at_index(str, head_index(str)));
 }
 
-bool tag_delimited(const Cell* str, const Cell* tag) {
-    uint32_t h = head_index(str), n = total_length(str);
-    uint64_t close = uint64_t(h) + 1 + uint32_t(length(tag));
-    return h < n && char_at_index(str, h) == '<' && close < n && char_at_index(str, uint32_t(close)) == '>';
-}
-
 bool match_at(const Cell* str, const Cell* value, bool case_sensitive) {
     Run r = text_of(value, -1);
     Needle n{NEEDLE_RUN};

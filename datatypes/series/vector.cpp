@@ -51,31 +51,12 @@ void init_cell(Cell* c, uint32_t count, uint32_t elem, uint32_t unit) {
     set_series(c, TYPE_VECTOR, memory::new_series(count ? count : 1, unit), 0, elem);
 }
 
-void append_int32(Cell* v, int32_t x) {
-    SeriesBuf* b = memory::ensure_room(series_node(v), 4);
-    put_int(b->tail_ptr(), 4, x);
-    b->tail += 4;
-}
-
 void append_value(Cell* v, const Cell* value) {
     if (type_of(value) != elem_type(v)) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
     uint32_t unit = unit_of(v);
     SeriesBuf* b = memory::ensure_room(series_node(v), unit);
     set_element(b->tail_ptr(), value, unit);
     b->tail += unit;
-}
-
-void to_block(const Cell* v_in, Cell* out) {
-    Cell v = *v_in;
-    int32_t n = length(&v);
-    uint32_t node = block::new_node(uint32_t(n));
-    set_series(out, TYPE_BLOCK, node);
-    uint32_t h = series::clipped_head(&v);
-    for (int32_t i = 0; i < n; i++) {
-        Cell e;
-        series::element_value(&e, &v, h + uint32_t(i));
-        block::append(node, &e);
-    }
 }
 
 namespace {
