@@ -9,7 +9,7 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::actions {
 

@@ -124,6 +124,5 @@ template <typename Visit>
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 
-void register_types();
 
 }  // namespace zel::callable

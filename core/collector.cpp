@@ -14,7 +14,6 @@
 #include "core/hashtable.h"
 #include "core/memory_frames.h"
 #include "core/ownership.h"
-#include "datatypes/series/image.h"
 
 namespace zel::collector {
 
@@ -28,6 +27,7 @@ std::vector<Cell*> static_cells;
 std::vector<std::pair<uint32_t*, NodeRootKind>> node_roots;
 std::vector<void (*)()> root_markers;
 std::vector<void (*)()> external_roots;
+void (*image_buffer_marker)(uint32_t node) = nullptr;
 // The RootGuard stack: an array indexed by depth (guards nest strictly).
 std::vector<Cell*> guards(4096);
 size_t guard_count = 0;
@@ -116,7 +116,7 @@ void verify_heap() {
     for (uint32_t f = 0; f < frames.node_frame_count; f++) {
         if (!frames.node_frames[f].live) continue;
         uint32_t first = f * NODES_PER_FRAME + 1;
-        for (uint32_t node = first; node < first + NODES_PER_FRAME; node++) {
+        for (uint32_t node = first; node < first + frames.node_frames[f].fresh; node++) {
             uintptr_t v = reinterpret_cast<uintptr_t>(node_table[node]);
             if (node_is_free_link(v)) continue;
             if (v == 0) heap_fault("a node in use names no buffer", node);
@@ -261,7 +261,7 @@ void mark_cell(const Cell* c) {
             // The buffer, then its externals record (an image without pixels has no buffer).
             if (c->d2) {
                 mark_node_bytes(c->d2);
-                image::collect_hook(c->d2);
+                if (image_buffer_marker) image_buffer_marker(c->d2);
             }
             break;
         case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
@@ -340,6 +340,7 @@ void register_static_cell(Cell* c) { static_cells.push_back(c); }
 void register_node_root(uint32_t* node, NodeRootKind kind) { node_roots.emplace_back(node, kind); }
 void add_root_marker(void (*marker)()) { root_markers.push_back(marker); }
 void add_external_root(void (*callback)()) { external_roots.push_back(callback); }
+void set_image_buffer_marker(void (*marker)(uint32_t node)) { image_buffer_marker = marker; }
 void remove_external_root(void (*callback)()) {
     for (auto& m : external_roots)
         if (m == callback) { m = nullptr; break; }

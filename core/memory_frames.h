@@ -33,11 +33,11 @@ static_assert(sizeof(BigBlock) % 16 == 0);
 
 struct NodeFrame {
     bool live = false;
-    uint32_t free_head = 0;   // first free node id, 0 when full
+    uint32_t free_head = 0;   // first free node id, 0 when the free list is empty
+    uint32_t fresh = 0;       // nodes from the frame's start taken at least once; none after
+                              // them is in use (their entries read as 0 or as free links)
     uint32_t in_use = 0;
-    uint32_t made_at_cycle = 0;
-    uint32_t previous_in_use = 0;
-    uint32_t history = 0;
+    bool taken = false;       // a node was taken since the last review
 };
 
 struct FrameLists {
@@ -57,6 +57,7 @@ struct FrameLists {
 extern FrameLists frames;
 
 inline bool node_is_free_link(uintptr_t v) { return (v & 1) != 0; }
+inline bool has_free_node(const NodeFrame& nf) { return nf.free_head != 0 || nf.fresh < NODES_PER_FRAME; }
 inline uint32_t node_frame_of(uint32_t node) { return (node - 1) / NODES_PER_FRAME; }
 inline size_t footprint(const SeriesBuf* b) { return sizeof(SeriesBuf) + b->size; }
 
@@ -84,7 +85,8 @@ bool is_heap_buffer(const SeriesBuf* b);
 // released buffers go to release_node. Released blocks are kept as spares for later big
 // buffers when keep_spares is set, else returned to the OS.
 void sweep_big_buffers(void (*release_node)(uint32_t node), bool keep_spares);
-// Returns node frames without nodes in use; picks the current frame.
+// Returns node frames without nodes in use from which no node was taken since the previous
+// review; picks the current frame.
 void review_node_frames(uint32_t cycle);
 // Fills freed memory with a poison byte (stress mode), so stale pointers read garbage.
 void poison(void* p, size_t n);

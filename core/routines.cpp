@@ -6,20 +6,24 @@
 #include "core/callable.h"
 #include "core/collector.h"
 #include "core/context.h"
+#include "core/error.h"
 #include "core/memory.h"
 #include "core/word.h"
-#include "io/lexer.h"
 
 namespace zel::routines {
 
 namespace {
 std::vector<RoutineFn> registry{nullptr};
+SpecLoader spec_loader = nullptr;
 constexpr uint32_t CELLS_ARGUMENTS = HEADER_ROUTINE_CELLS;
 }  // namespace
 
+void set_spec_loader(SpecLoader load) { spec_loader = load; }
+
 void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
+    if (!spec_loader) error::raise(error::ERR_INTERNAL_NOT_DONE);
     Cell spec;
-    lexer::load_utf8(&spec, spec_text);
+    spec_loader(&spec, spec_text);
     collector::RootGuard keep(&spec);
     uint32_t aux = memory::new_cell_series(5);
     Cell auxc;

@@ -14,8 +14,8 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
+#include "core/block.h"
+#include "core/block_ops.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 

@@ -4,7 +4,7 @@
 
 #include "core/memory.h"
 #include "core/stack.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "natives/native_support.h"

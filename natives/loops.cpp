@@ -14,7 +14,7 @@
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"

@@ -31,7 +31,7 @@
 #include "core/typeset_bits.h"
 #include "core/word.h"
 #include "datatypes/scalar/triple.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"

@@ -14,7 +14,7 @@
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 

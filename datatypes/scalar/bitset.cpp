@@ -14,8 +14,8 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/datatype.h"
 #include "datatypes/scalar/integer.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 
@@ -274,7 +274,7 @@ void build(Cell* out, Cell* spec, Origin origin) {
     bool negated = false;
     if (type_of(spec) == TYPE_BLOCK && block::length(spec) >= 1 && is_word(block::head(spec), sym_not, "not")) {
         negated = true;
-        body.d1 = uint32_t(series_head(spec) + 1);
+        set_series_head(&body, int32_t(series_head(spec) + 1));
     }
     uint32_t t = type_of(&body);
     if (!negated && (t == TYPE_INTEGER || t == TYPE_FLOAT)) {

@@ -16,7 +16,7 @@
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/money.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/lexer.h"
 
 namespace zel::float_ {
@@ -41,7 +41,7 @@ bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || 
 // The double of an integer!, char! or float-like operand.
 double number_of(const Cell* c) {
     uint32_t t = type_of(c);
-    return (t == TYPE_INTEGER || t == TYPE_CHAR) ? double(int32_t(c->d2)) : float_value(c);
+    return (t == TYPE_INTEGER || t == TYPE_CHAR) ? double(int_value(c)) : float_value(c);
 }
 
 }  // namespace
@@ -325,7 +325,7 @@ void make(Cell* out, Cell*, Cell* spec, uint32_t target) {
 
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(v->d2 ^ v->d3);
+        random::seed(data_word(v, 1) ^ data_word(v, 2));
         set_unset(v);
         return;
     }
@@ -364,7 +364,7 @@ void remainder() { float_::math(OP_REMAINDER); }
 
 void absolute() {
     Cell* v = arg(0);
-    v->d3 &= 0x7FFFFFFFu;
+    set_data_word(v, 2, data_word(v, 2) & 0x7FFFFFFFu);   // the sign bit of the double's high word
     stack::keep_result_slot();
 }
 void negate(Cell* v) { set_float_bits(v, type_of(v), 0.0 - float_value(v)); }

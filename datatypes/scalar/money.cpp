@@ -22,8 +22,8 @@
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 
@@ -636,7 +636,7 @@ void to(Cell* out, Cell*, Cell* spec, uint32_t) { convert(out, spec); }
 
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed((v->header & SIGN) ^ v->d1 ^ v->d2 ^ v->d3);
+        random::seed((v->header & SIGN) ^ data_word(v, 0) ^ data_word(v, 1) ^ data_word(v, 2));
         set_unset(v);
         return;
     }

@@ -251,7 +251,7 @@ void string_find(Cell* out, const FindArgs& a) {
         return;
     }
     *out = *a.series;
-    out->d1 = uint32_t(a.tail ? p + len : p);
+    set_series_head(out, int32_t(a.tail ? p + len : p));
 }
 
 // select: the element just past the matched text (the needle's own length, also for a

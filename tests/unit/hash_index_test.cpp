@@ -10,10 +10,10 @@
 
 #include "core/actions.h"
 #include "core/hashtable.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/string.h"
@@ -361,20 +361,20 @@ TEST_F(HashIndexTest, HeadInsertsLeaveOneRebuildForTheNextLookup) {
     expect_positions(hash::table_node(&t));
 }
 
-// A map keeps each bucket's key hash beside it: after growth every occupied bucket holds the
-// hash of its key, and text keys are found through it.
+// A map keeps each bucket's key hash beside the key's position (one slot a bucket, position
+// plus one, 0 when empty): after growth every occupied bucket holds the hash of its key, and
+// text keys are found through it.
 TEST_F(HashIndexTest, MapBucketsKeepTheirKeysHashes) {
     Cell m = test::eval_source("m: make map! []  repeat i 3000 [put m rejoin [\"k\" i] i]  put m 'w 1  m");
     const Record* r = hashtable::record(map::table_node(&m));
-    const uint32_t* keys = reinterpret_cast<const uint32_t*>(memory::buf(r->keys)->data());
-    const uint32_t* bits = reinterpret_cast<const uint32_t*>(memory::buf(r->aux)->data());
-    const uint8_t* flags = memory::buf(r->flags)->data();
+    const uint32_t* slots = reinterpret_cast<const uint32_t*>(memory::buf(r->keys)->data());
+    ASSERT_EQ(memory::buf(r->keys)->tail, r->buckets * 8);
     uint32_t occupied = 0;
     for (uint32_t b = 0; b < r->buckets; b++) {
-        if (((flags[b >> 2] >> ((b & 3) * 2)) & 3) != 0) continue;
+        if (slots[2 * b] == 0) continue;
         occupied++;
-        Cell key = memory::buf(r->values)->cells()[keys[b]];
-        EXPECT_EQ(bits[b], hashtable::map_key_hash(&key)) << b;
+        Cell key = memory::buf(r->values)->cells()[slots[2 * b] - 1];
+        EXPECT_EQ(slots[2 * b + 1], hashtable::map_key_hash(&key)) << b;
     }
     EXPECT_EQ(occupied, 3001u);
     Cell k = text("K2999");

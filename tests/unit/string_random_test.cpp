@@ -9,7 +9,7 @@
 
 #include "core/actions.h"
 #include "core/stack.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/context.h"
 #include "core/memory.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/zelbin.h"
 #include "test_support.h"
 

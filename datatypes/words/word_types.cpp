@@ -12,7 +12,7 @@
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 
@@ -79,7 +79,7 @@ void word_make(Cell* out, Cell* proto, Cell* spec, uint32_t target) {
             if (!scan_single_value(symbol::spelling(word_symbol(spec)), &scanned) || !is_plain_word(type_of(&scanned)))
                 bad_to_arg(target, spec);
             *out = *spec;
-            out->d2 = word_symbol(&scanned);
+            set_word_symbol(out, word_symbol(&scanned));
             context::bind_word(context::global, out);
             break;
         }

@@ -1,5 +1,5 @@
 // Start-up, in the runtime's fixed order (see runtime.h).
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "io/os_services.h"
 
 #include <cstdio>
@@ -18,13 +18,14 @@
 #include "core/object.h"
 #include "core/ownership.h"
 #include "core/print_hooks.h"
+#include "core/routines.h"
 #include "core/runtime_words.h"
 #include "core/spec_check.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "core/type_registry.h"
+#include "startup/type_registry.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "io/zelbin.h"
@@ -110,7 +111,9 @@ void load_library() {
 
 // Everything before the library.
 void build_core() {
-    platform::arm_stack_guard();
+    // The interpreter's native stack guard, armed below this frame.
+    char here;
+    interp::set_native_stack_base(&here, platform::native_stack_budget());
     print_hooks::init();
     memory::init();
     externals::init();
@@ -135,6 +138,7 @@ void build_core() {
     stack::init();
     collector::stress_point();
     lexer::init();
+    routines::set_spec_loader(&lexer::load_utf8);
     error::init();
     collector::stress_point();
     set_type_words();
