@@ -90,7 +90,7 @@ enum class CacheEntry { ARGUMENT, REFINEMENT, COUNT };
 template <typename Visit>
 [[gnu::always_inline]] inline bool walk_args_cache(uint32_t cache, Visit&& visit) {
     int32_t n = 0;
-    for (uint32_t i = 0; i < memory::buf(cache)->length(); i++) {
+    for (uint32_t i = 0; i < memory::buf(cache)->cell_count(); i++) {
         Cell e = memory::buf(cache)->cells()[i];
         uint32_t t = type_of(&e);
         bool go = true;
@@ -112,7 +112,7 @@ template <typename Visit>
 template <typename Visit>
 [[gnu::always_inline]] inline bool walk_refinement_args(uint32_t cache, uint32_t at, Visit&& visit) {
     int32_t k = 0;
-    for (uint32_t q = at + 1; q < memory::buf(cache)->length(); q++) {
+    for (uint32_t q = at + 1; q < memory::buf(cache)->cell_count(); q++) {
         Cell e = memory::buf(cache)->cells()[q];
         if (type_of(&e) != TYPE_TYPESET) break;
         if (arg_kind(&e) == ARG_RETURN) continue;
