@@ -79,6 +79,50 @@ inline uint32_t call_info(const Cell* fn) {
     }
     return cache_call_info(slot);
 }
+// ---- walking the arguments cache ----
+// What a walk of the arguments cache meets: an argument (a typeset! entry, its kind in
+// arg_kind), a refinement, or the closing count (the local cell count or refinement count).
+enum class CacheEntry { ARGUMENT, REFINEMENT, COUNT };
+
+// Walks the arguments cache node in spec order, leaving out return: entries. For each entry
+// visit(kind, entry, n) gets a copy of the cell (the cache is re-read at every step, so visit
+// may evaluate) and n, the entry's number in spec order with refinements counted (for the
+// count, the number of arguments and refinements). visit returns false to stop the walk;
+// the walk then returns false.
+template <typename Visit>
+[[gnu::always_inline]] inline bool walk_args_cache(uint32_t cache, Visit&& visit) {
+    int32_t n = 0;
+    for (uint32_t i = 0; i < memory::buf(cache)->cell_count(); i++) {
+        Cell e = memory::buf(cache)->cells()[i];
+        uint32_t t = type_of(&e);
+        bool go = true;
+        if (t == TYPE_TYPESET) {
+            if (arg_kind(&e) == ARG_RETURN) continue;
+            go = visit(CacheEntry::ARGUMENT, e, n++);
+        } else if (t == TYPE_REFINEMENT) {
+            go = visit(CacheEntry::REFINEMENT, e, n++);
+        } else if (t == TYPE_INTEGER) {
+            go = visit(CacheEntry::COUNT, e, n);
+        }
+        if (!go) return false;
+    }
+    return true;
+}
+
+// Walks the arguments of the refinement at cache index at (the typeset! entries after it,
+// return: entries left out): visit(entry, k) with k from 1, as walk_args_cache does.
+template <typename Visit>
+[[gnu::always_inline]] inline bool walk_refinement_args(uint32_t cache, uint32_t at, Visit&& visit) {
+    int32_t k = 0;
+    for (uint32_t q = at + 1; q < memory::buf(cache)->cell_count(); q++) {
+        Cell e = memory::buf(cache)->cells()[q];
+        if (type_of(&e) != TYPE_TYPESET) break;
+        if (arg_kind(&e) == ARG_RETURN) continue;
+        if (!visit(e, ++k)) return false;
+    }
+    return true;
+}
+
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 

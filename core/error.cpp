@@ -202,28 +202,9 @@ bool catalog_ready() { return ready; }
 
 Cell* field(const Cell* err, Field f) { return context::values(object_ctx(err)) + f; }
 
-uint32_t type_symbol(const Cell* err) {
-    const Cell* t = field(err, F_TYPE);
-    return is_any_word_type(type_of(t)) ? word_symbol(t) : 0;
-}
-
 uint32_t id_symbol(const Cell* err) {
     const Cell* t = field(err, F_ID);
     return is_any_word_type(type_of(t)) ? word_symbol(t) : 0;
-}
-
-void set_where_if_none(const Cell* err, const Cell* value) {
-    if (type_of(field(err, F_WHERE)) == TYPE_NONE) *field(err, F_WHERE) = *value;
-}
-
-void argument_spec_word(Cell* out, int32_t n, const Cell* callee) {
-    Cell f = *callee;
-    if (type_of(&f) == TYPE_OP) f.header = op_source_type(&f);
-    if (!is_callable_type(type_of(&f))) {
-        set_none(out);
-        return;
-    }
-    callable::argument_word(out, &f, n);
 }
 
 void make(Cell* out, Id id, const Cell* a1, const Cell* a2, const Cell* a3) {

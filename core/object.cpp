@@ -92,9 +92,7 @@ void deep_copy_value(Cell* out, const Cell* value) {
         block_ops::copy_deep(out, &v);
         return;
     }
-    Cell fresh;
-    set_unset(&fresh);
-    *out = *fn(&v, &fresh, nullptr, true, nullptr);
+    fn(out, &v, nullptr, true, nullptr);
 }
 
 // Replaces the value of slot k by its deep copy, rebinding a copied any-block to ctx.
@@ -191,9 +189,9 @@ void copy_object(Cell* out, const Cell* o_in, bool deep, const Cell* types, bool
             if (!wanted || !copyable_kind(t)) continue;
             auto fn = reinterpret_cast<actions::CopyFn>(actions::handler_of(t, ACT_COPY));
             if (!fn) continue;
-            Cell fresh;
-            set_unset(&fresh);
-            Cell c = *fn(&v, &fresh, nullptr, deep, deep ? &ts : nullptr);
+            Cell c;
+            set_unset(&c);
+            fn(&c, &v, nullptr, deep, deep ? &ts : nullptr);
             c.header = (c.header & ~HEADER_NEW_LINE) | (v.header & HEADER_NEW_LINE);
             *value_of_entry(ctx, k) = c;
         }
@@ -203,13 +201,6 @@ void copy_object(Cell* out, const Cell* o_in, bool deep, const Cell* types, bool
     }
     if (attach) attach_on_change_info(&obj);
     *out = obj;
-}
-
-
-const Cell* none_cell() {
-    static Cell none{TYPE_NONE, 0, 0, 0};
-    none = Cell{TYPE_NONE, 0, 0, 0};
-    return &none;
 }
 
 
@@ -249,11 +240,6 @@ uint32_t info_of(uint32_t ctx) {
     error::raise(error::ERR_SCRIPT_UNSET_PATH, path, element);
 }
 
-Cell* unset_cell() {
-    static Cell unset{TYPE_UNSET, 0, 0, 0};
-    unset = Cell{TYPE_UNSET, 0, 0, 0};
-    return &unset;
-}
 
 // ---- values and fields ----
 
@@ -269,37 +255,14 @@ void wrap(Cell* out, uint32_t ctx, int32_t class_id, uint32_t t) {
 
 uint32_t field_count(const Cell* o) { return context::word_count(object_ctx(o)); }
 
-int32_t index_of_word(const Cell* o, uint32_t s) { return context::index_of(object_ctx(o), s, true); }
-
 Cell* field(const Cell* o, uint32_t s) {
     int32_t i = context::index_of(object_ctx(o), s, true);
     return i < 0 ? nullptr : context::value_at(object_ctx(o), i);
 }
 
-const Cell* select_word_value(const Cell* o, uint32_t s) {
-    const Cell* f = field(o, s);
-    return f ? f : none_cell();
-}
-
-Cell* word_of_value_cell(const Cell* o, const Cell* cell) {
-    uint32_t ctx = object_ctx(o);
-    uint32_t vals = context::values_node(ctx);
-    if (!vals) return nullptr;
-    const Cell* first = buf(vals)->cells();
-    if (cell < first || cell >= first + buf(vals)->length()) return nullptr;
-    int32_t index = int32_t(cell - first);
-    int32_t pos = entry_position(ctx, index, 0);
-    return pos < 0 ? nullptr : context::word_at(ctx, uint32_t(pos));
-}
-
-bool slot_holds_class(uint32_t ctx, int32_t index, int32_t class_id) {
-    const Cell* v = context::value_at(ctx, index);
-    return type_of(v) == TYPE_OBJECT && object_class(v) == class_id;
-}
-
-bool word_holds_class(const Cell* w, int32_t class_id) {
-    const Cell* v = word::value_or_null(w);
-    return v && type_of(v) == TYPE_OBJECT && object_class(v) == class_id;
+void select_word_value(Cell* out, const Cell* o, uint32_t s) {
+    if (const Cell* f = field(o, s)) *out = *f;
+    else set_none(out);
 }
 
 void clear_cells_bit30(uint32_t block_node) {
@@ -390,23 +353,6 @@ void set_field_notify(uint32_t ctx, int32_t index, const Cell* w, const Cell* va
     Cell o = *context::owner(ctx);
     call_on_change(&o, &word, old_value, new_value);
     stack::top = saved_top;
-}
-
-void fire_on_change_by_index(const Cell* o, int32_t index, const Cell* old_value, const Cell* new_value) {
-    uint32_t ctx = object_ctx(o);
-    int32_t pos = entry_position(ctx, index, 0);
-    if (pos < 0) return;
-    Cell w;
-    field_word(&w, ctx, uint32_t(pos));
-    call_on_change(o, &w, old_value, new_value);
-}
-
-void fire_on_change_of_word(const Cell* object_word, const Cell* field_word_in, const Cell* old_value,
-                            const Cell* new_value) {
-    const Cell* v = word::value_or_null(object_word);
-    if (!v || type_of(v) != TYPE_OBJECT) return;
-    Cell o = *v;
-    call_on_change(&o, field_word_in, old_value, new_value);
 }
 
 void call_on_deep_change(const Cell* o, const Cell* w, const Cell* target, const Cell* action,
@@ -584,35 +530,6 @@ void assign_values(const Cell* target_in, const Cell* value_in, bool any, bool o
         if (some && type_of(&v) == TYPE_NONE) continue;
         word::set(&w, &v, true);
         if (stack::unwinding()) return;
-    }
-}
-
-void copy_values_by_name(const Cell* target_in, const Cell* source_in) {
-    Cell target = *target_in, source = *source_in;
-    collector::RootGuard keep_target(&target), keep_source(&source);
-    uint32_t tctx = object_ctx(&target), sctx = object_ctx(&source);
-    uint32_t n = context::word_count(sctx);
-    // Every source word must exist in the target: checked before anything is stored.
-    for (uint32_t k = 0; k < n; k++) {
-        uint32_t s = word_symbol(context::word_at(sctx, k));
-        if (context::index_of(tctx, s, true) < 0) {
-            Cell w;
-            field_word(&w, sctx, k);
-            error::raise(error::ERR_SCRIPT_NOT_IN_CONTEXT, &w);
-        }
-    }
-    for (uint32_t k = 0; k < n; k++) {
-        uint32_t s = word_symbol(context::word_at(sctx, k));
-        int32_t i = context::index_of(tctx, s, true);
-        Cell v = *value_of_entry(sctx, k);
-        uint32_t t = type_of(&v);
-        if (is_any_block_type(t) || is_text_type(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE) {
-            Cell c;
-            deep_copy_value(&c, &v);
-            v = c;
-        }
-        *context::value_at(tctx, i) = v;
-        flag_changed(tctx, i);
     }
 }
 

@@ -140,12 +140,6 @@ void record_owner_walk(const Cell* value, const Cell* owner_in, const Cell* word
     record_walk(&v, &owner, &word);
 }
 
-void take_object_values(const Cell* value, const Cell* owner_in, const Cell* word) {
-    Cell owner = *owner_in;
-    record_owner_walk(value, &owner, word);
-    if (type_of(&owner) == TYPE_OBJECT) set_ctx_owner_flag(context::record(object_ctx(&owner)));
-}
-
 void own_fields(const Cell* object_in) {
     Cell o = *object_in;
     uint32_t ctx = object_ctx(&o);

@@ -159,7 +159,6 @@ inline void close_frame_drop() {
     top = old_base;
 }
 
-inline Frame* topmost_frame() { return ftop > fbottom ? ftop - 1 : nullptr; }
 uint32_t frame_depth();
 
 // Unwinds frames down to (excluding) the given frame position, restoring function contexts.

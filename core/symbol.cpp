@@ -25,15 +25,6 @@ uint32_t intern(const char* text, size_t len) {
 
 uint32_t intern(std::string_view text) { return intern(text.data(), text.size()); }
 
-uint32_t intern_folded(std::string_view text) {
-    return hashtable::intern_symbol(table_node, text.data(), text.size(), true);
-}
-
-uint32_t from_string_value(const Cell* str) {
-    std::string utf8 = string::to_utf8(str);
-    return intern(utf8.data(), utf8.size());
-}
-
 const Cell* entry(uint32_t id) { return &memory::buf(block_node)->cells()[id - 1]; }
 
 uint32_t canonical(uint32_t id) {

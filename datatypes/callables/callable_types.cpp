@@ -97,7 +97,7 @@ int32_t function_compare(const Cell* a, const Cell* b, int32_t op) {
     return three_way(callable_aux(a), callable_aux(b));
 }
 
-Cell* native_make(Cell* proto, Cell* spec, uint32_t type) {
+void native_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     Cell dt;
     set_datatype(&dt, type);
     if (type_of(spec) != TYPE_BLOCK || block::length(spec) != 2) error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
@@ -107,44 +107,36 @@ Cell* native_make(Cell* proto, Cell* spec, uint32_t type) {
     if (type_of(&s) != TYPE_BLOCK || type_of(&n) != TYPE_INTEGER || int_value(&n) < 1 || int_value(&n) > max ||
         (type == TYPE_ACTION && (int_value(&n) == ACT_SET_PATH || int_value(&n) == ACT_COMPARE)))
         error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
-    Cell* out = stack::push();
     make_native(out, type, &s, int_value(&n));
-    return out;
 }
-Cell* op_make(Cell* proto, Cell* spec, uint32_t type) {
-    Cell* out = stack::push();
+void op_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     make_op(out, spec);
-    return out;
 }
-Cell* function_make(Cell* proto, Cell* spec, uint32_t type) {
+void function_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     if (type_of(spec) != TYPE_BLOCK || block::length(spec) < 2 || type_of(block::head(spec)) != TYPE_BLOCK ||
         type_of(block::head(spec) + 1) != TYPE_BLOCK)
         error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, spec);
     Cell s = block::head(spec)[0], body = block::head(spec)[1];
     uint32_t flags = check_spec(&s);
-    Cell* out = stack::push();
     make_function(out, &s, &body, flags);
-    return out;
 }
 
-Cell* native_reflect(Cell* v, uint32_t field) {
-    Cell* out = stack::push();
+void native_reflect(Cell* out, Cell* v, uint32_t field) {
     if (symbol::same_canonical(field, sym(SYM_SPEC))) {
         set_series(out, TYPE_BLOCK, callable_spec(v));
-        return out;
+        return;
     }
     if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) {
         uint32_t source = callable_kind(v);
         if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) *out = buf(callable_aux(v))->cells()[AUX_BODY];
         else set_integer(out, int32_t(callable_slot(v)));
-        return out;
+        return;
     }
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }
-Cell* function_reflect(Cell* v, uint32_t field) {
-    Cell* out = stack::push();
-    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, callable_spec(v)); return out; }
-    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(callable_aux(v))->cells()[AUX_BODY]; return out; }
+void function_reflect(Cell* out, Cell* v, uint32_t field) {
+    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, callable_spec(v)); return; }
+    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(callable_aux(v))->cells()[AUX_BODY]; return; }
     if (symbol::same_canonical(field, sym(SYM_WORDS))) {
         uint32_t ctx = callable_ctx(v);
         uint32_t n = context::word_count(ctx);
@@ -154,7 +146,7 @@ Cell* function_reflect(Cell* v, uint32_t field) {
             Cell w = *context::word_at(ctx, i);
             block::append(node, &w);
         }
-        return out;
+        return;
     }
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }

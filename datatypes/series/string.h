@@ -74,8 +74,6 @@ void from_c_buffer(Cell* out, const uint8_t* text, size_t len, int encoding);
 // ---- access ----
 // Offset from the head of the first occurrence of cp (exact), -1 when absent.
 int32_t find_char(const Cell* str, uint32_t cp);
-// True when the 8-bit text is a prefix of the string from its head.
-bool starts_with_cstr(const Cell* str, std::string_view text);
 
 // ---- writing ----
 // Stores cp at index (inside the content), widening the buffer first when needed (0x80-0xFF
@@ -122,8 +120,6 @@ bool match_at(const Cell* str, const Cell* value, bool case_sensitive);
 bool head_in_bitset(const Cell* str, const Cell* bitset);
 // Whether the bitset holds the code point (a complemented bitset holds everything past its end).
 bool bitset_has(const Cell* bitset, uint32_t cp);
-// Whether "<" stands at the head and ">" right after the tag's length.
-bool tag_delimited(const Cell* str, const Cell* tag);
 // Whether cp occurs at any step-th code point from the head.
 bool contains_char(const Cell* str, uint32_t cp, int32_t step, bool case_sensitive);
 // unique (8), union (9), intersect (10), exclude (11), difference (12) of two strings, record by

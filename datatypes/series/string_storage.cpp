@@ -185,12 +185,7 @@ void append_escaped(uint32_t node, uint32_t c, int mode, bool all) {
     append_char(node, c);
 }
 
-
 // ---- more storage operations ----
-
-void append_latin1(uint32_t node, std::string_view bytes) {
-    for (char ch : bytes) append_char(node, uint8_t(ch), true);
-}
 
 int32_t find_char(const Cell* str, uint32_t cp) {
     const SeriesBuf* b = buf(series_node(str));
@@ -198,15 +193,6 @@ int32_t find_char(const Cell* str, uint32_t cp) {
     for (uint32_t i = h; i < n; i++)
         if (char_at(b, i) == cp) return int32_t(i - h);
     return -1;
-}
-
-bool starts_with_cstr(const Cell* str, std::string_view text) {
-    const SeriesBuf* b = buf(series_node(str));
-    uint32_t h = head_index(str), n = b->length();
-    if (n - h < text.size()) return false;
-    for (size_t i = 0; i < text.size(); i++)
-        if (char_at(b, h + uint32_t(i)) != uint8_t(text[i])) return false;
-    return true;
 }
 
 // Buffers never exceed what a 32-bit size can describe; the allocator refuses more.
