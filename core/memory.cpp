@@ -9,6 +9,7 @@
 
 #include "core/error.h"
 #include "core/memory_frames.h"
+#include "platform/console_io.h"
 #include "platform/os_memory.h"
 
 namespace zel::memory {
@@ -26,7 +27,7 @@ namespace {
 size_t round_up(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
 
 [[noreturn]] void fatal_out_of_memory() {
-    std::fputs("*** Runtime Error 94: out of memory\n", stderr);
+    platform::write_stderr("*** Runtime Error 94: out of memory\n");
     std::exit(94);
 }
 

@@ -13,6 +13,8 @@ void register_block();
 void register_string();
 void register_binary();     // binary! (after string!)
 void register_integer();
+void register_callables();  // native! action! op! function! routine!
+void register_objects();    // object! error!
 void register_words();      // word! set-word! lit-word! get-word! refinement!
 void register_issue();
 void register_url();        // url!

@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "core/actions.h"
+#include "core/block.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
 #include "core/routines.h"
 #include "core/stack.h"
 #include "core/text.h"
 #include "datatypes/scalar/integer.h"
-#include "core/block.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
 

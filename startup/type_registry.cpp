@@ -30,13 +30,13 @@ void register_all() {
     name_only(TYPE_CONTEXT, 0, "context!");
     datatypes::register_words();      // word! lit-word! set-word! get-word! refinement!
     datatypes::register_char();
-    callable::register_types();       // native! action! op! function! routine!
+    datatypes::register_callables();   // native! action! op! function! routine!
     datatypes::register_paths();      // path! lit-path! set-path! get-path!
     datatypes::register_paren();
     datatypes::register_issue();
     datatypes::register_url();
     datatypes::register_file();       // after url!, its parent
-    object::register_types();         // object! error!
+    datatypes::register_objects();     // object! error!
     datatypes::register_bitset();
     datatypes::register_triple();
     datatypes::register_float();      // float! percent!
