@@ -384,8 +384,6 @@ inline void push_locals(int32_t n) {
     return is_inert_type(type_of(c)) ? c : nullptr;
 }
 
-template <bool G> uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start);
-
 // Evaluates, without recursion, the longest head of an expression made only of plain operands
 // joined by the fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the
 // position after that head, or 0 with nothing pushed when even the first operand needs the
@@ -423,16 +421,7 @@ template <bool G> uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end,
     return p;
 }
 
-// One whole expression on the fast route (infix calls included): its plain head without
-// recursion, the rest by the general evaluator. Pushes the value; returns the next position.
-[[gnu::always_inline]] inline uint32_t eval_full_expr(uint32_t node, uint32_t pos, uint32_t end) {
-    Cell* start = stack::top;
-    bool complete;
-    uint32_t after = plain_expr(node, pos, end, &complete);
-    if (!after) return eval_expr<false>(node, pos, end, false);
-    if (complete) return after;
-    return infix_loop<false>(node, after, end, start);
-}
+inline uint32_t eval_full_expr(uint32_t node, uint32_t pos, uint32_t end);
 
 template <bool G>
 uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix);
@@ -884,6 +873,17 @@ template <bool G>
         pos = dispatch_call<G>(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
     }
     return pos;
+}
+
+// One whole expression on the fast route (infix calls included): its plain head without
+// recursion, the rest by the general evaluator. Pushes the value; returns the next position.
+[[gnu::always_inline]] inline uint32_t eval_full_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    Cell* start = stack::top;
+    bool complete;
+    uint32_t after = plain_expr(node, pos, end, &complete);
+    if (!after) return eval_expr<false>(node, pos, end, false);
+    if (complete) return after;
+    return infix_loop<false>(node, after, end, start);
 }
 
 // The rest of an expression whose value so far is at start: the infix calls that follow.

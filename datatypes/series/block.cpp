@@ -19,6 +19,7 @@
 #include "core/word.h"
 #include "datatypes/datatypes.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "core/cycle_stack.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/series.h"

@@ -18,6 +18,7 @@
 #include "core/typeset_bits.h"
 #include "core/block.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/sort.h"

@@ -11,6 +11,7 @@
 #include "datatypes/datatypes.h"
 #include "core/block.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "datatypes/series/string.h"
 
 namespace zel::hash {
