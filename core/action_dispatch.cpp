@@ -22,6 +22,15 @@ inline Cell* ref_arg(const int32_t* refs, int k) { return refs[k] >= 0 ? arg(ref
 inline bool flag(const int32_t* refs, int k) { return refs[k] >= 0; }
 inline void store(const Cell* r) { stack::set_result(r); }
 
+// Calls a stored handler with a fresh value-stack slot as its `out` (the collector sees it, and it
+// is none of the arguments), then makes what the handler wrote there the action's result.
+template <typename Fn, typename... Args>
+inline void stored(Fn fn, const Args&... args) {
+    Cell* out = stack::push_unset();
+    fn(out, args...);
+    store(out);
+}
+
 template <typename Fn>
 Fn first_arg_handler(int action) { return get<Fn>(type_of(arg(0)), action); }
 // The handler of the first argument's type, as the action's signature in actions.def.
@@ -40,11 +49,11 @@ uint32_t make_target(const Cell* first) {
 
 void d_make(const int32_t*) {
     uint32_t t = make_target(arg(0));
-    store(get(t, ACT_MAKE)(arg(0), arg(1), t));
+    stored(get(t, ACT_MAKE), arg(0), arg(1), t);
 }
 void d_to(const int32_t*) {
     uint32_t t = make_target(arg(0));
-    store(get(t, ACT_TO)(arg(0), arg(1), t));
+    stored(get(t, ACT_TO), arg(0), arg(1), t);
 }
 
 void d_random(const int32_t* refs) {
@@ -53,7 +62,7 @@ void d_random(const int32_t* refs) {
 }
 void d_reflect(const int32_t*) {
     if (!is_any_word_type(type_of(arg(1)))) error::raise(error::ERR_SCRIPT_INVALID_ARG, arg(1));
-    store(first_arg_handler(ACT_REFLECT)(arg(0), word_symbol(arg(1))));
+    stored(first_arg_handler(ACT_REFLECT), arg(0), word_symbol(arg(1)));
 }
 
 // form and mold share the /part handling.
@@ -88,7 +97,9 @@ void d_mold(const int32_t* refs) {
 
 void d_eval_path(const int32_t*) {
     PathStep step;
-    store(eval_path(arg(0), arg(1), nullptr, step));
+    Cell* out = stack::push_unset();
+    eval_path(out, arg(0), arg(1), nullptr, step);
+    store(out);
 }
 
 void d_stack_handler(int action) { first_arg_handler<StackFn>(action)(); }
@@ -144,7 +155,7 @@ void append_insert(const int32_t* refs, bool append) {
         uint32_t vt = type_of(value);
         if (!has_buffer(vt)) error::raise(error::ERR_SCRIPT_INVALID_PART, part);
         int32_t vlen = int32_t(memory::buf(series_node(value))->length());
-        if (series_head(value) > vlen) value->d1 = uint32_t(vlen);
+        if (series_head(value) > vlen) set_series_head(value, vlen);
         length = support::part_count(value, part, vt != TYPE_PORT);
         if (length == 0 || (length < 0 && series_head(value) == 0)) {
             stack::keep_result_slot();
@@ -152,7 +163,7 @@ void append_insert(const int32_t* refs, bool append) {
         }
         if (length < 0) {
             int32_t back = back_count(length, series_head(value));
-            value->d1 = uint32_t(series_head(value) - back);
+            set_series_head(value, series_head(value) - back);
             length = back;
         }
     }
@@ -166,7 +177,7 @@ void append_insert(const int32_t* refs, bool append) {
     }
     if (!append && type_of(series) != TYPE_PORT && is_series_type(type_of(series))) {
         int32_t len = int32_t(memory::buf(series_node(series))->length());
-        if (series_head(series) > len) series->d1 = uint32_t(len);
+        if (series_head(series) > len) set_series_head(series, len);
     }
     InsertFn insert = append ? get(type_of(series), ACT_APPEND) : get(type_of(series), ACT_INSERT);
     insert(series, value, length, flag(refs, R::only), dup, append);
@@ -184,7 +195,7 @@ void d_change(const int32_t* refs) {
     if (part) {
         if (st != TYPE_PORT && st != TYPE_IMAGE && is_series_type(st)) {
             int32_t len = int32_t(memory::buf(series_node(series))->length());
-            if (series_head(series) > len) series->d1 = uint32_t(len);
+            if (series_head(series) > len) set_series_head(series, len);
         }
         length = support::part_count(series, part, st != TYPE_PORT && st != TYPE_IMAGE);
         if (length < 0) {
@@ -192,7 +203,7 @@ void d_change(const int32_t* refs) {
                 length = 0;
             } else {
                 int32_t back = back_count(length, series_head(series));
-                series->d1 = uint32_t(series_head(series) - back);
+                set_series_head(series, series_head(series) - back);
                 length = back;
             }
         }
@@ -231,8 +242,7 @@ void d_copy(const int32_t* refs) {
         word::make_global(&w, TYPE_WORD, "kind");
         error::raise_expect_arg(&calling, type_of(types), &w);
     }
-    Cell* fresh = stack::push_unset();
-    store(first_arg_handler(ACT_COPY)(arg(0), fresh, ref_arg(refs, R::part), flag(refs, R::deep), types));
+    stored(first_arg_handler(ACT_COPY), arg(0), ref_arg(refs, R::part), flag(refs, R::deep), types);
 }
 
 void d_find(const int32_t* refs) {
@@ -241,7 +251,7 @@ void d_find(const int32_t* refs) {
                flag(refs, R::only), flag(refs, R::case_), flag(refs, R::same), flag(refs, R::any),
                ref_arg(refs, R::with), ref_arg(refs, R::skip),
                flag(refs, R::last), flag(refs, R::reverse), flag(refs, R::tail), flag(refs, R::match)};
-    store(first_arg_handler(ACT_FIND)(a));
+    stored(first_arg_handler(ACT_FIND), a);
 }
 void d_select(const int32_t* refs) {
     namespace R = ref::SELECT;
@@ -249,7 +259,7 @@ void d_select(const int32_t* refs) {
                flag(refs, R::only), flag(refs, R::case_), flag(refs, R::same), flag(refs, R::any),
                ref_arg(refs, R::with), ref_arg(refs, R::skip),
                flag(refs, R::last), flag(refs, R::reverse), false, false};
-    store(first_arg_handler(ACT_SELECT)(a));
+    stored(first_arg_handler(ACT_SELECT), a);
 }
 
 void d_length(const int32_t*) {
@@ -260,7 +270,7 @@ void d_length(const int32_t*) {
 }
 
 void d_move(const int32_t* refs) {
-    store(first_arg_handler(ACT_MOVE)(arg(0), arg(1), ref_arg(refs, ref::MOVE::part)));
+    stored(first_arg_handler(ACT_MOVE), arg(0), arg(1), ref_arg(refs, ref::MOVE::part));
 }
 
 int32_t pick_index(const Cell* c) {
@@ -271,13 +281,14 @@ int32_t pick_index(const Cell* c) {
         default: return 0;
     }
 }
-void d_pick(const int32_t*) { store(first_arg_handler(ACT_PICK)(arg(0), pick_index(arg(1)), arg(1))); }
+void d_pick(const int32_t*) { stored(first_arg_handler(ACT_PICK), arg(0), pick_index(arg(1)), arg(1)); }
 void d_poke(const int32_t*) {
-    first_arg_handler(ACT_POKE)(arg(0), pick_index(arg(1)), arg(2), arg(1));
+    Cell* out = stack::push_unset();
+    first_arg_handler(ACT_POKE)(out, arg(0), pick_index(arg(1)), arg(2), arg(1));
     store(arg(2));
 }
 void d_put(const int32_t* refs) {
-    store(first_arg_handler(ACT_PUT)(arg(0), arg(1), arg(2), flag(refs, ref::PUT::case_)));
+    stored(first_arg_handler(ACT_PUT), arg(0), arg(1), arg(2), flag(refs, ref::PUT::case_));
 }
 void d_remove(const int32_t* refs) {
     namespace R = ref::REMOVE;
@@ -291,15 +302,15 @@ void d_reverse(const int32_t* refs) {
 }
 void d_sort(const int32_t* refs) {
     namespace R = ref::SORT;
-    store(first_arg_handler(ACT_SORT)(arg(0), flag(refs, R::case_), ref_arg(refs, R::skip),
+    stored(first_arg_handler(ACT_SORT), arg(0), flag(refs, R::case_), ref_arg(refs, R::skip),
                                       ref_arg(refs, R::compare), ref_arg(refs, R::part), flag(refs, R::all),
-                                      flag(refs, R::reverse), flag(refs, R::stable)));
+                                      flag(refs, R::reverse), flag(refs, R::stable));
 }
 void d_swap(const int32_t*) { first_arg_handler(ACT_SWAP)(arg(0), arg(1)); stack::keep_result_slot(); }
 void d_take(const int32_t* refs) {
     namespace R = ref::TAKE;
-    store(first_arg_handler(ACT_TAKE)(arg(0), ref_arg(refs, R::part), flag(refs, R::deep),
-                                      flag(refs, R::last)));
+    stored(first_arg_handler(ACT_TAKE), arg(0), ref_arg(refs, R::part), flag(refs, R::deep),
+                                      flag(refs, R::last));
 }
 void d_trim(const int32_t* refs) {
     namespace R = ref::TRIM;
@@ -307,7 +318,7 @@ void d_trim(const int32_t* refs) {
                                 flag(refs, R::lines), flag(refs, R::all), ref_arg(refs, R::with));
     stack::keep_result_slot();
 }
-void d_port1(int action) { store(first_arg_handler<PortFn>(action)(arg(0))); }
+void d_port1(int action) { stored(first_arg_handler<PortFn>(action), arg(0)); }
 void d_create(const int32_t*) { d_port1(ACT_CREATE); }
 void d_close(const int32_t*) { d_port1(ACT_CLOSE); }
 void d_delete(const int32_t*) { d_port1(ACT_DELETE); }
@@ -316,27 +327,28 @@ void d_query(const int32_t*) { d_port1(ACT_QUERY); }
 void d_update(const int32_t*) { d_port1(ACT_UPDATE); }
 void d_modify(const int32_t* refs) {
     namespace R = ref::MODIFY;
-    first_arg_handler(ACT_MODIFY)(arg(0), arg(1), arg(2), flag(refs, R::case_));
+    Cell* out = stack::push_unset();
+    first_arg_handler(ACT_MODIFY)(out, arg(0), arg(1), arg(2), flag(refs, R::case_));
     stack::keep_result_slot();
 }
 void d_open(const int32_t* refs) {
     namespace R = ref::OPEN;
-    store(first_arg_handler(ACT_OPEN)(arg(0), flag(refs, R::new_), flag(refs, R::read), flag(refs, R::write),
-                                      flag(refs, R::seek), ref_arg(refs, R::allow)));
+    stored(first_arg_handler(ACT_OPEN), arg(0), flag(refs, R::new_), flag(refs, R::read), flag(refs, R::write),
+                                      flag(refs, R::seek), ref_arg(refs, R::allow));
 }
 void d_read(const int32_t* refs) {
     namespace R = ref::READ;
-    store(first_arg_handler(ACT_READ)(arg(0), ref_arg(refs, R::part), ref_arg(refs, R::seek),
+    stored(first_arg_handler(ACT_READ), arg(0), ref_arg(refs, R::part), ref_arg(refs, R::seek),
                                       flag(refs, R::binary), flag(refs, R::lines), flag(refs, R::info),
-                                      ref_arg(refs, R::as)));
+                                      ref_arg(refs, R::as));
 }
-void d_rename(const int32_t*) { store(first_arg_handler(ACT_RENAME)(arg(0), arg(1))); }
+void d_rename(const int32_t*) { stored(first_arg_handler(ACT_RENAME), arg(0), arg(1)); }
 void d_write(const int32_t* refs) {
     namespace R = ref::WRITE;
-    store(first_arg_handler(ACT_WRITE)(arg(0), arg(1), flag(refs, R::binary), flag(refs, R::lines),
+    stored(first_arg_handler(ACT_WRITE), arg(0), arg(1), flag(refs, R::binary), flag(refs, R::lines),
                                        flag(refs, R::info), flag(refs, R::append), ref_arg(refs, R::part),
                                        ref_arg(refs, R::seek), ref_arg(refs, R::allow),
-                                       ref_arg(refs, R::as)));
+                                       ref_arg(refs, R::as));
 }
 
 }  // namespace

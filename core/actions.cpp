@@ -44,12 +44,6 @@ const char* type_name(uint32_t type) {
 uint32_t type_word_symbol(uint32_t type) { return type < TYPE_TABLE_SIZE ? name_symbols[type] : 0; }
 uint32_t highest_type() { return highest; }
 
-uint32_t type_by_symbol(uint32_t symbol) {
-    for (uint32_t t = 1; t <= highest; t++)
-        if (name_symbols[t] && symbol::same_canonical(name_symbols[t], symbol)) return t;
-    return 0;
-}
-
 Handler lookup(uint32_t type, int action) {
     Handler h = type < TYPE_TABLE_SIZE ? table[type][action] : nullptr;
     if (h) return h;
@@ -63,7 +57,7 @@ int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
     if (!fn) {
         // Types without a compare handler are equal only to themselves.
         if (ta != type_of(b)) return -2;
-        return (a->d1 == b->d1 && a->d2 == b->d2 && a->d3 == b->d3) ? 0 : -2;
+        return std::memcmp(payload_bytes(a), payload_bytes(b), 12) == 0 ? 0 : -2;
     }
     return fn(a, b, op);
 }
@@ -116,7 +110,7 @@ void mold_value(Cell* out, const Cell* value, bool only, bool all, bool flat) {
     set_series(out, TYPE_STRING, node);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     uint32_t t = type_of(parent);
     auto fn = reinterpret_cast<EvalPathFn>(t < TYPE_TABLE_SIZE ? table[t][ACT_EVAL_PATH] : nullptr);
     if (!fn) {
@@ -125,7 +119,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) 
         if (!step.path) error::raise(error::ERR_SCRIPT_BAD_PATH_TYPE2, element, &dt);
         error::raise(error::ERR_SCRIPT_BAD_PATH_TYPE, step.path, &dt);
     }
-    return fn(parent, element, value, step);
+    fn(out, parent, element, value, step);
 }
 
 }  // namespace zel::actions

@@ -5,10 +5,12 @@
 // its first argument (make and to: the type a datatype! argument names). A handler entry of
 // INHERIT takes the parent's handler; nullptr means the type does not support the action.
 //
-// Handlers get their arguments as the signatures below say. "Stored" handlers return the
-// cell the dispatcher copies into the result slot; the others write the result slot (the
-// first argument's cell) themselves. Refinement arguments arrive as cell pointers, nullptr
-// when the refinement is absent.
+// Handlers get their arguments as the signatures below say. "Stored" handlers take `out` first:
+// a value-stack slot of its own (never one of the arguments, so a handler may write it at any
+// time) that the dispatcher then makes the action's result; the collector sees it, and nothing
+// the handler returns points at scratch. The others write the result slot (the first
+// argument's cell) themselves. Refinement arguments arrive as cell pointers, nullptr when the
+// refinement is absent.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -45,13 +47,13 @@ struct FindArgs {
     bool last, reverse, tail, match;
 };
 
-using MakeFn = Cell* (*)(Cell* proto, Cell* spec, uint32_t type);
+using MakeFn = void (*)(Cell* out, Cell* proto, Cell* spec, uint32_t type);
 using RandomFn = void (*)(Cell* value, bool seed, bool secure, bool only);
-using ReflectFn = Cell* (*)(Cell* value, uint32_t field_symbol);
+using ReflectFn = void (*)(Cell* out, Cell* value, uint32_t field_symbol);
 using FormFn = int32_t (*)(const Cell* value, uint32_t buffer, const Cell* part, int32_t limit);
 using MoldFn = int32_t (*)(const Cell* value, uint32_t buffer, bool only, bool all, bool flat,
                            const Cell* part, int32_t limit, int32_t indent);
-using EvalPathFn = Cell* (*)(Cell* parent, Cell* element, Cell* value, const PathStep& step);
+using EvalPathFn = void (*)(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step);
 using CompareFn = int32_t (*)(const Cell* a, const Cell* b, int32_t op);
 using StackFn = void (*)();                 // reads its arguments from the stack
 using UnaryFn = void (*)(Cell* value);      // negate, complement, clear
@@ -60,26 +62,26 @@ using RoundFn = void (*)(Cell* value, Cell* scale, bool even, bool down, bool ha
 using TestFn = bool (*)(const Cell* value);  // even?, odd?
 using InsertFn = void (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 using ChangeFn = void (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-using CopyFn = Cell* (*)(Cell* value, Cell* new_cell, Cell* part, bool deep, Cell* types);
-using FindFn = Cell* (*)(const FindArgs& args);
+using CopyFn = void (*)(Cell* out, Cell* value, Cell* part, bool deep, Cell* types);
+using FindFn = void (*)(Cell* out, const FindArgs& args);
 using LengthFn = int32_t (*)(const Cell* series);
-using MoveFn = Cell* (*)(Cell* origin, Cell* target, Cell* part);
-using PickFn = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
-using PokeFn = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-using PutFn = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+using MoveFn = void (*)(Cell* out, Cell* origin, Cell* target, Cell* part);
+using PickFn = void (*)(Cell* out, Cell* series, int32_t index, Cell* index_cell);
+using PokeFn = void (*)(Cell* out, Cell* series, int32_t index, Cell* value, Cell* index_cell);
+using PutFn = void (*)(Cell* out, Cell* series, Cell* key, Cell* value, bool case_sensitive);
 using RemoveFn = void (*)(Cell* series, Cell* part, Cell* key);
 using ReverseFn = void (*)(Cell* series, Cell* part, Cell* skip);
-using SortFn = Cell* (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part,
+using SortFn = void (*)(Cell* out, Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part,
                          bool all, bool reverse, bool stable);
 using SwapFn = void (*)(Cell* a, Cell* b);
-using TakeFn = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+using TakeFn = void (*)(Cell* out, Cell* series, Cell* part, bool deep, bool last);
 using TrimFn = void (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-using PortFn = Cell* (*)(Cell* value);       // create, close, delete, open?, query, update
-using ModifyFn = Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
-using OpenFn = Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-using ReadFn = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-using RenameFn = Cell* (*)(Cell* from, Cell* to);
-using WriteFn = Cell* (*)(Cell* dest, Cell* data, bool binary, bool lines, bool info, bool append,
+using PortFn = void (*)(Cell* out, Cell* value);       // create, close, delete, open?, query, update
+using ModifyFn = void (*)(Cell* out, Cell* target, Cell* field, Cell* value, bool case_sensitive);
+using OpenFn = void (*)(Cell* out, Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+using ReadFn = void (*)(Cell* out, Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+using RenameFn = void (*)(Cell* out, Cell* from, Cell* to);
+using WriteFn = void (*)(Cell* out, Cell* dest, Cell* data, bool binary, bool lines, bool info, bool append,
                           Cell* part, Cell* seek, Cell* allow, Cell* as);
 
 // One datatype's registration: 62 entries in action order (index 0 = action 1).
@@ -137,7 +139,6 @@ void make_type_words();
 const char* type_name(uint32_t type);   // "integer!"
 uint32_t type_word_symbol(uint32_t type);
 uint32_t highest_type();
-uint32_t type_by_symbol(uint32_t symbol);   // 0 when the symbol names no datatype
 
 extern Handler table[TYPE_TABLE_SIZE][ACTION_COUNT + 1];
 inline Handler handler_of(uint32_t type, int action) { return table[type][action]; }
@@ -179,6 +180,6 @@ void form_value(Cell* out, const Cell* value);
 void mold_value(Cell* out, const Cell* value, bool only = false, bool all = false, bool flat = false);
 
 // eval-path of one step through the parent's type (path errors as the interpreter raises them).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step);
 
 }  // namespace zel::actions

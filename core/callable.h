@@ -1,17 +1,19 @@
 // Function, native, action, op and routine values.
 //
-// native!/action!: d1 the natives-table slot or action number, d2 the spec node, d3 a two-cell
-// auxiliary series (cell 0 a context made from the spec, cell 1 the arguments cache).
-// function!: d1 the function context, d2 the spec node, d3 a five-cell auxiliary series
-// (0 the body bound to the context, 1 the arguments cache, 2 unset (no machine code here),
-// 3 a copy of the function once an op! was made from it, 4 integer! the object context of a
-// function defined inside an object, or unset). Header bit 9: no-trace; bit 10: trace.
+// Cells (accessors callable_* in core/cell.h):
+// native!/action!: word 1 the natives-table slot or action number, word 2 the spec node,
+// word 3 a two-cell auxiliary series (cell 0 a context made from the spec, cell 1 the
+// arguments cache).
+// function!: word 1 the function context, word 2 the spec node, word 3 a five-cell auxiliary
+// series (0 the body bound to the context, 1 the arguments cache, 2 unset (no machine code
+// here), 3 a copy of the function once an op! was made from it, 4 integer! the object context
+// of a function defined inside an object, or unset). Header bit 9: no-trace; bit 10: trace.
 // op!: a copy of its source with type 23 and the source type in header bits 16-23.
 //
 // The arguments cache, built at the first call: one typeset! per argument (header bits 20-21:
 // 0 evaluated, 1 get-word, 2 lit-word, 3 the return: entry), a refinement! per refinement but
-// /local (d1 its slot for functions, d3 its ordinal from 1), then an integer!: the local cell
-// count of a function (from /local) or the refinement count of a native or action.
+// /local (word 1 its slot for functions, word 3 its ordinal from 1), then an integer!: the
+// local cell count of a function (from /local) or the refinement count of a native or action.
 #pragma once
 #include <cstdint>
 
@@ -27,7 +29,7 @@ constexpr uint32_t ARG_KIND_SHIFT = HEADER_ARG_KIND_SHIFT;
 enum ArgKind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
 constexpr uint32_t OP_SOURCE_SHIFT = HEADER_OP_SOURCE_SHIFT;
 
-// Header flag of the arguments cache's refinement! entries, whose d1 holds a stack slot, not
+// Header flag of the arguments cache's refinement! entries, whose word 1 holds a stack slot, not
 // a context: the collector must not follow it.
 constexpr uint32_t CACHE_REFINEMENT = HEADER_CACHE_REFINEMENT;
 
@@ -52,11 +54,11 @@ int32_t count_locals(uint32_t spec_node);
 // The arguments cache node of a callable (built on first use).
 uint32_t build_args_cache(const Cell* fn);
 inline uint32_t args_cache(const Cell* fn) {
-    const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    const Cell* slot = &memory::buf(callable_aux(fn))->cells()[AUX_CACHE];
     return type_of(slot) == TYPE_BLOCK ? series_node(slot) : build_args_cache(fn);
 }
 
-// A summary of the arguments cache kept in its cell's spare word (d3), so that the common
+// A summary of the arguments cache kept in its cell's spare word (word 3), so that the common
 // call needs no walk of the cache: CALL_SIMPLE when every entry is a plain evaluated
 // argument (at most 255 of them) or a return: entry after them; CALL_PLAIN_HEAD for a
 // native or action whose arguments before its first refinement are all plain (a call
@@ -70,13 +72,57 @@ constexpr uint32_t CALL_PLAIN_HEAD = 4;
 inline uint32_t call_arity(uint32_t info) { return (info >> 8) & 0xFF; }
 inline int32_t call_locals(uint32_t info) { return int32_t(info >> 16); }
 inline uint32_t call_info(const Cell* fn) {
-    const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    const Cell* slot = &memory::buf(callable_aux(fn))->cells()[AUX_CACHE];
     if (type_of(slot) != TYPE_BLOCK) {
         build_args_cache(fn);
-        slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+        slot = &memory::buf(callable_aux(fn))->cells()[AUX_CACHE];
     }
-    return slot->d3;
+    return cache_call_info(slot);
 }
+// ---- walking the arguments cache ----
+// What a walk of the arguments cache meets: an argument (a typeset! entry, its kind in
+// arg_kind), a refinement, or the closing count (the local cell count or refinement count).
+enum class CacheEntry { ARGUMENT, REFINEMENT, COUNT };
+
+// Walks the arguments cache node in spec order, leaving out return: entries. For each entry
+// visit(kind, entry, n) gets a copy of the cell (the cache is re-read at every step, so visit
+// may evaluate) and n, the entry's number in spec order with refinements counted (for the
+// count, the number of arguments and refinements). visit returns false to stop the walk;
+// the walk then returns false.
+template <typename Visit>
+[[gnu::always_inline]] inline bool walk_args_cache(uint32_t cache, Visit&& visit) {
+    int32_t n = 0;
+    for (uint32_t i = 0; i < memory::buf(cache)->cell_count(); i++) {
+        Cell e = memory::buf(cache)->cells()[i];
+        uint32_t t = type_of(&e);
+        bool go = true;
+        if (t == TYPE_TYPESET) {
+            if (arg_kind(&e) == ARG_RETURN) continue;
+            go = visit(CacheEntry::ARGUMENT, e, n++);
+        } else if (t == TYPE_REFINEMENT) {
+            go = visit(CacheEntry::REFINEMENT, e, n++);
+        } else if (t == TYPE_INTEGER) {
+            go = visit(CacheEntry::COUNT, e, n);
+        }
+        if (!go) return false;
+    }
+    return true;
+}
+
+// Walks the arguments of the refinement at cache index at (the typeset! entries after it,
+// return: entries left out): visit(entry, k) with k from 1, as walk_args_cache does.
+template <typename Visit>
+[[gnu::always_inline]] inline bool walk_refinement_args(uint32_t cache, uint32_t at, Visit&& visit) {
+    int32_t k = 0;
+    for (uint32_t q = at + 1; q < memory::buf(cache)->cell_count(); q++) {
+        Cell e = memory::buf(cache)->cells()[q];
+        if (type_of(&e) != TYPE_TYPESET) break;
+        if (arg_kind(&e) == ARG_RETURN) continue;
+        if (!visit(e, ++k)) return false;
+    }
+    return true;
+}
+
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 

@@ -70,14 +70,8 @@ void report(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const
 
 // The field cell of an error value.
 Cell* field(const Cell* err, Field f);
-// `error/type-symbol`, `error/id-symbol`: the symbol of type, of id (0 when not a word).
-uint32_t type_symbol(const Cell* err);
+// `error/id-symbol`: the symbol of the error's id (0 when it is not a word).
 uint32_t id_symbol(const Cell* err);
-// `error/set-where-if-none`.
-void set_where_if_none(const Cell* err, const Cell* value);
-// `error/argument-spec-word`: the n-th argument word (0-based, spec order, refinements
-// counted) of a native!, action!, op!, function! or routine!; none for any other value.
-void argument_spec_word(Cell* out, int32_t n, const Cell* callee);
 // `error/record-stack`: when stack holds the frame position the error was raised at, replaces
 // it with the block of calling words (at the system/state/stack-trace level, 1 when that is
 // not a positive integer) and copies system/state/source-files into files when that is not

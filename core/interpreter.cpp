@@ -486,47 +486,36 @@ template <bool G>
         for (int32_t i = 0; i < nrefs && i < 64; i++) refs[i] = -1;
     }
     bool active = true;
-    int32_t arg_no = 0;
     bool first = true;
-    for (uint32_t i = 0; i < count; i++) {
-        Cell e = *code_at(cache, i);
-        switch (type_of(&e)) {
-            case TYPE_TYPESET: {
-                uint32_t kind = arg_kind(&e);
-                if (kind == callable::ARG_RETURN) break;
-                int32_t this_arg = arg_no++;
+    bool walked = callable::walk_args_cache(cache, [&](callable::CacheEntry entry, Cell& e, int32_t this_arg) {
+        switch (entry) {
+            case callable::CacheEntry::ARGUMENT:
                 if (!active) {
                     if (is_function) stack::push_none();
-                    break;
+                    return true;
                 }
                 if (infix && first) {
                     first = false;
                     if (!typeset_bits::has(&e, type_of(stack::base)))
                         raise_arg_type(fn, name, this_arg, type_of(stack::base));
-                    break;
+                    return true;
                 }
                 first = false;
-                pos = fetch_argument<G>(kind, site, pos, infix, fn, name, this_arg, &e);
-                if (stack::unwinding()) return pos;
-                const Cell* v = stack::top - 1;
-                if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(fn, name, this_arg, type_of(v));
-                break;
-            }
-            case TYPE_REFINEMENT:
-                arg_no++;
-                if (is_function) {
-                    Cell* c = stack::push();
-                    set_logic(c, false);
-                }
+                pos = fetch_argument<G>(arg_kind(&e), site, pos, infix, fn, name, this_arg, &e);
+                if (stack::unwinding()) return false;
+                if (!typeset_bits::has(&e, type_of(stack::top - 1))) raise_arg_type(fn, name, this_arg, type_of(stack::top - 1));
+                return true;
+            case callable::CacheEntry::REFINEMENT:
+                if (is_function) set_logic(stack::push(), false);
                 active = false;
-                break;
-            case TYPE_INTEGER:
+                return true;
+            case callable::CacheEntry::COUNT:
                 if (is_function) push_locals(int_value(&e));
-                break;
-            default:
-                break;
+                return true;
         }
-    }
+        return true;
+    });
+    if (!walked) return pos;
 
     // Refinements named in a path, in the path's order.
     if (site.path_node) {
@@ -552,17 +541,11 @@ template <bool G>
                 refs[ordinal - 1] = int32_t(stack::top - stack::base);
             }
             // Its arguments follow the refinement in the cache.
-            int32_t k = 0;
             int32_t ref_arg_no = spec_position(cache, uint32_t(at));
-            for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->cell_count(); q++) {
-                Cell e = *code_at(cache, q);
-                if (type_of(&e) != TYPE_TYPESET) break;
-                uint32_t kind = arg_kind(&e);
-                if (kind == callable::ARG_RETURN) continue;
-                k++;
+            bool fetched = callable::walk_refinement_args(cache, uint32_t(at), [&](Cell& e, int32_t k) {
                 int32_t this_arg = ref_arg_no + k;
-                pos = fetch_argument<G>(kind, site, pos, false, fn, name, this_arg, &e);
-                if (stack::unwinding()) return pos;
+                pos = fetch_argument<G>(arg_kind(&e), site, pos, false, fn, name, this_arg, &e);
+                if (stack::unwinding()) return false;
                 Cell* v = stack::top - 1;
                 if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(fn, name, this_arg, type_of(v));
                 if (is_function) {
@@ -570,7 +553,9 @@ template <bool G>
                     if (truth) *dst = *v; else set_none(dst);
                     stack::top--;
                 }
-            }
+                return true;
+            });
+            if (!fetched) return pos;
             if (!is_function && !truth) {
                 stack::top = stack::base + refs[ordinal - 1];
                 refs[ordinal - 1] = -1;
@@ -974,6 +959,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     Cell* grand = stack::push_none();
     Cell* prev = stack::push_none();   // the element that reached cur (scalar fields write back through it)
     Cell* elem = stack::push_none();
+    Cell* step_out = stack::push_none();   // what each step reaches (none of the cells above)
     for (uint32_t i = head + 1; i < plen; i++) {
         *elem = *code_at(pnode, i);
         if (type_of(elem) == TYPE_GET_WORD) {
@@ -994,9 +980,9 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
         step.index = int32_t(i - head);
         step.miss_error = true;
         step.last = last;
-        Cell* r = actions::eval_path(cur, elem, (mode == PATH_SET && last) ? &set_value : nullptr, step);
+        actions::eval_path(step_out, cur, elem, (mode == PATH_SET && last) ? &set_value : nullptr, step);
         *grand = *cur;
-        *cur = *r;
+        *cur = *step_out;
         *prev = *elem;
         if (mode == PATH_EVAL && !last && is_callable_type(type_of(cur))) {
             // A function reached inside the path takes the remaining elements as refinements.
@@ -1154,25 +1140,27 @@ void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* 
     if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, callable_ctx(&fn), 0);
     else stack::open_frame(name_symbol, 0, stack::FRAME_NATIVE, 0);
     // Arguments are pushed directly; refinements and locals as unused.
-    uint32_t cache = callable::args_cache(&fn);
+    bool is_function = t == TYPE_FUNCTION || t == TYPE_ROUTINE;
     int32_t given = 0;
     bool active = true;
     int32_t refs[64];
     for (int i = 0; i < 64; i++) refs[i] = -1;
-    for (uint32_t i = 0; i < buf(cache)->cell_count(); i++) {
-        Cell e = *code_at(cache, i);
-        if (type_of(&e) == TYPE_TYPESET) {
-            if (arg_kind(&e) == callable::ARG_RETURN) continue;
-            if (active && given < argc) stack::push_copy(&args[given++]);
-            else if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) stack::push_none();
-            else if (active) stack::push_none();
-        } else if (type_of(&e) == TYPE_REFINEMENT) {
-            active = false;
-            if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) set_logic(stack::push(), false);
-        } else if (type_of(&e) == TYPE_INTEGER && (t == TYPE_FUNCTION || t == TYPE_ROUTINE)) {
-            push_locals(int_value(&e));
+    callable::walk_args_cache(callable::args_cache(&fn), [&](callable::CacheEntry entry, Cell& e, int32_t) {
+        switch (entry) {
+            case callable::CacheEntry::ARGUMENT:
+                if (active && given < argc) stack::push_copy(&args[given++]);
+                else if (is_function || active) stack::push_none();
+                break;
+            case callable::CacheEntry::REFINEMENT:
+                active = false;
+                if (is_function) set_logic(stack::push(), false);
+                break;
+            case callable::CacheEntry::COUNT:
+                if (is_function) push_locals(int_value(&e));
+                break;
         }
-    }
+        return true;
+    });
     run_gathered(&fn, refs);
     stack::close_frame_keep();
     *slot = *(slot + 1);
@@ -1222,20 +1210,15 @@ void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit
         a.refs[ordinal - 1] = truth ? int32_t(stack::top - stack::base) : -1;
     }
     int32_t arg_no = spec_position(a.cache, at);
-    int32_t k = 0;
-    for (uint32_t q = at + 1; q < buf(a.cache)->cell_count(); q++) {
-        Cell e = *code_at(a.cache, q);
-        if (type_of(&e) != TYPE_TYPESET) break;
-        if (arg_kind(&e) == callable::ARG_RETURN) continue;
-        k++;
+    callable::walk_refinement_args(a.cache, at, [&](Cell& e, int32_t k) {
         if (!truth && a.safer) {
             if (a.pos < a.end()) a.pos++;
-            continue;
+            return true;
         }
         if (a.pos >= a.end()) stack::push_none();
         else {
             a.pos = apply_value(a.node, a.pos, a.end(), a.safer);
-            if (stack::unwinding()) return;
+            if (stack::unwinding()) return false;
         }
         if (truth && !typeset_bits::has(&e, type_of(stack::top - 1))) raise_arg_type(a.fn, a.name, arg_no + k, type_of(stack::top - 1));
         if (a.is_function) {
@@ -1245,7 +1228,8 @@ void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit
         } else if (!truth) {
             stack::top--;
         }
-    }
+        return true;
+    });
 }
 
 // The truth of a refinement named by a path element: a word! names it used, a get-word! by
@@ -1288,48 +1272,50 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
         }
     }
     bool active = true;
-    int32_t arg_no = 0;
-    for (uint32_t i = 0; i < buf(a.cache)->cell_count(); i++) {
-        Cell e = *code_at(a.cache, i);
-        if (type_of(&e) == TYPE_TYPESET) {
-            if (arg_kind(&e) == callable::ARG_RETURN) continue;
-            int32_t this_arg = arg_no++;
-            if (active) {
-                if (a.pos >= a.end()) stack::push_none();
-                else {
-                    a.pos = apply_value(a.node, a.pos, a.end(), safer);
-                    if (stack::unwinding()) return;
-                }
-                if (!typeset_bits::has(&e, type_of(stack::top - 1))) raise_arg_type(fn, name, this_arg, type_of(stack::top - 1));
-            } else {
-                if (all_mode && a.pos < a.end()) {
-                    if (safer) a.pos++;
+    bool walked = callable::walk_args_cache(a.cache, [&](callable::CacheEntry entry, Cell& e, int32_t this_arg) {
+        switch (entry) {
+            case callable::CacheEntry::ARGUMENT:
+                if (active) {
+                    if (a.pos >= a.end()) stack::push_none();
                     else {
-                        a.pos = apply_value(a.node, a.pos, a.end(), false);
-                        if (stack::unwinding()) return;
-                        stack::top--;
+                        a.pos = apply_value(a.node, a.pos, a.end(), safer);
+                        if (stack::unwinding()) return false;
                     }
+                    if (!typeset_bits::has(&e, type_of(stack::top - 1))) raise_arg_type(fn, name, this_arg, type_of(stack::top - 1));
+                } else {
+                    if (all_mode && a.pos < a.end()) {
+                        if (safer) a.pos++;
+                        else {
+                            a.pos = apply_value(a.node, a.pos, a.end(), false);
+                            if (stack::unwinding()) return false;
+                            stack::top--;
+                        }
+                    }
+                    if (a.is_function) stack::push_none();
                 }
-                if (a.is_function) stack::push_none();
+                return true;
+            case callable::CacheEntry::REFINEMENT: {
+                bool truth = false;
+                if (all_mode && a.pos < a.end()) {
+                    a.pos = apply_value(a.node, a.pos, a.end(), safer);
+                    if (stack::unwinding()) return false;
+                    truth = !is_falsy(stack::top - 1);
+                    stack::top--;
+                }
+                bool path_truth = false;
+                if (all_mode && named_in_path(word_symbol(&e), &path_truth)) truth = truth || path_truth;
+                if (a.is_function) set_logic(stack::push(), truth);
+                else refs[cache_ref_ordinal(&e) - 1] = truth ? int32_t(stack::top - stack::base) : -1;
+                active = all_mode && truth;
+                return true;
             }
-        } else if (type_of(&e) == TYPE_REFINEMENT) {
-            arg_no++;
-            bool truth = false;
-            if (all_mode && a.pos < a.end()) {
-                a.pos = apply_value(a.node, a.pos, a.end(), safer);
-                if (stack::unwinding()) return;
-                truth = !is_falsy(stack::top - 1);
-                stack::top--;
-            }
-            bool path_truth = false;
-            if (all_mode && named_in_path(word_symbol(&e), &path_truth)) truth = truth || path_truth;
-            if (a.is_function) set_logic(stack::push(), truth);
-            else refs[cache_ref_ordinal(&e) - 1] = truth ? int32_t(stack::top - stack::base) : -1;
-            active = all_mode && truth;
-        } else if (type_of(&e) == TYPE_INTEGER && a.is_function) {
-            push_locals(int_value(&e));
+            case callable::CacheEntry::COUNT:
+                if (a.is_function) push_locals(int_value(&e));
+                return true;
         }
-    }
+        return true;
+    });
+    if (!walked) return;
     if (all_mode) return;
     // Refinements named by the path, in the path's order.
     for (uint32_t pi = path_index; pi < path_len; pi++) {

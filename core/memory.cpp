@@ -251,43 +251,11 @@ void init() {
     frames.next_frame_size = INITIAL_FRAME_SIZE * 2;
 }
 
-void release_all() {
-    while (frames.first) {
-        SeriesFrame* n = frames.first->next;
-        os_release(frames.first, frames.first->total);
-        frames.first = n;
-    }
-    frames.last = frames.current = nullptr;
-    while (frames.big) {
-        BigBlock* n = frames.big->next;
-        os_release(frames.big, frames.big->total);
-        frames.big = n;
-    }
-    release_spares();
-    release_spare_frames();
-    if (spare_frame) os_release(spare_frame, spare_frame->total);
-    spare_frame = nullptr;
-}
-
 uint32_t new_series(size_t count, uint32_t unit) {
     return attach(allocate_buffer(count * unit, unit, false));
 }
 
 uint32_t new_cell_series(size_t n) { return new_series(n, 16); }
-
-uint32_t new_cell_series_cleared(size_t n) {
-    uint32_t node = new_cell_series(n);
-    SeriesBuf* b = buf(node);
-    Cell* c = b->cells();
-    for (uint32_t i = 0; i < b->capacity(); i++) set_unset(&c[i]);
-    return node;
-}
-
-uint32_t new_external_series(size_t count, uint32_t unit) {
-    uint32_t node = attach(allocate_buffer(count * unit, unit, true));
-    frames.external_nodes.push_back(node);
-    return node;
-}
 
 SeriesBuf* grow(uint32_t node, size_t new_size) {
     SeriesBuf* old = buf(node);

@@ -61,16 +61,10 @@ extern SeriesBuf** node_table;
 inline SeriesBuf* buf(uint32_t node) { return node_table[node]; }
 
 void init();
-// Returns every frame and block to the system (embedding hosts only).
-void release_all();
 
 // A new series of count elements of unit bytes (rounded up to 16 bytes, 16 at least).
 uint32_t new_series(size_t count, uint32_t unit);
 uint32_t new_cell_series(size_t n);
-// n cells whose whole data area reads as unset!; the tail stays at the head.
-uint32_t new_cell_series_cleared(size_t n);
-// The same, allocated outside the frames (never moved or freed by the collector).
-uint32_t new_external_series(size_t count, uint32_t unit);
 
 // Grows the node's buffer to at least new_size data bytes (0: double), keeping the
 // contents. Returns the new buffer.

@@ -1,10 +1,11 @@
 // Object values: a context (kind 2, values in a block) wrapped in a value; the context's words
 // are the object's fields.
 //
-// Cell: d1 the context node, d2 the class id (signed), d3 the node of the on-change info (0
-// when the object has neither on-change* nor on-deep-change*). The context's owner cell
-// (cell 1) holds a copy of the object cell; it is the authority for the on-change info, so a
-// copy of the object taken before its info was built still reaches the handlers.
+// Cell (accessors object_* in core/cell.h): word 1 the context node, word 2 the class id
+// (signed), word 3 the node of the on-change info (0 when the object has neither on-change*
+// nor on-deep-change*). The context's owner cell (cell 1) holds a copy of the object cell; it
+// is the authority for the on-change info, so a copy of the object taken before its info was
+// built still reaches the handlers.
 //
 // On-change info: a block of two pair! cells, the first for on-change*, the second for
 // on-deep-change*: x = (field index << 16) | argument count (x >= 0xFFFF0000: absent), y = the
@@ -29,7 +30,7 @@ int32_t next_class_id();
 // context's owner value.
 void wrap(Cell* out, uint32_t ctx, int32_t class_id, uint32_t t = TYPE_OBJECT);
 
-inline uint32_t context_of(const Cell* o) { return o->d1; }
+inline uint32_t context_of(const Cell* o) { return object_ctx(o); }
 
 // make: from a prototype (an object, or nullptr) and a spec (a block, evaluated, or an
 // object). Raises malconstruct for another spec. May evaluate.
@@ -42,23 +43,13 @@ void build_for_construct(Cell* out, const Cell* block, const Cell* proto, bool o
 // The set operation on an object (`object/assign-values`): from an object by name, from a
 // block in order, else every field gets the value. May evaluate (on-change*).
 void assign_values(const Cell* target, const Cell* value, bool any, bool only, bool some);
-// For each field of source, stores into target's field of the same name a copy of the value
-// (series deep-copied); every source field must exist in target (`object/copy-values-by-name`).
-void copy_values_by_name(const Cell* target, const Cell* source);
 
 // ---- fields ----
 uint32_t field_count(const Cell* o);
-// Slot index of a field (case-insensitive), -1 when absent.
-int32_t index_of_word(const Cell* o, uint32_t symbol);
 // Value cell of a field by symbol (case-insensitive), nullptr when absent.
 Cell* field(const Cell* o, uint32_t symbol);
 // The same, but a none cell when absent (`object/select-word-value`).
-const Cell* select_word_value(const Cell* o, uint32_t symbol);
-// The word-list entry whose value cell is cell, nullptr when cell is not one of o's values.
-Cell* word_of_value_cell(const Cell* o, const Cell* cell);
-// True when the word's value (or value #index of ctx) is an object! of that class.
-bool word_holds_class(const Cell* word, int32_t class_id);
-bool slot_holds_class(uint32_t ctx, int32_t index, int32_t class_id);
+void select_word_value(Cell* out, const Cell* o, uint32_t symbol);
 // Clears the new-line flag of every cell of a block; the changed flag of every field.
 void clear_cells_bit30(uint32_t block_node);
 void clear_changed_flags(uint32_t ctx);
@@ -80,10 +71,6 @@ void attach_on_change_info(Cell* o);
 void set_field_notify(uint32_t ctx, int32_t index, const Cell* word, const Cell* value);
 // Runs the object's on-change* with (word, old, new) when it has one. May evaluate.
 void call_on_change(const Cell* o, const Cell* word, const Cell* old_value, const Cell* new_value);
-// The same for the field at index / for the object held by a word.
-void fire_on_change_by_index(const Cell* o, int32_t index, const Cell* old_value, const Cell* new_value);
-void fire_on_change_of_word(const Cell* object_word, const Cell* field_word, const Cell* old_value,
-                            const Cell* new_value);
 // Runs on-deep-change* with (owner, word, target, action, new or none, index, part). An object
 // without on-change info raises invalid-obj-evt. May evaluate.
 void call_on_deep_change(const Cell* o, const Cell* word, const Cell* target, const Cell* action,
@@ -108,7 +95,5 @@ uint32_t info_of(uint32_t ctx);
 // Raises the error of a path step that names no field: invalid-path when the step asks for an
 // error on a miss, else unset-path.
 [[noreturn]] void raise_path_miss(const actions::PathStep& step, const Cell* element);
-// A cell reading unset! (a path step's result for a missing field when the step allows it).
-Cell* unset_cell();
 
 }  // namespace zel::object

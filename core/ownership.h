@@ -34,8 +34,6 @@ bool is_owned(const Cell* value);
 // Records owner (an object) and its field word as the owner of the value's series and of
 // every series inside it (`ownership/record-owner-walk`). May allocate; never evaluates.
 void record_owner_walk(const Cell* value, const Cell* owner, const Cell* word);
-// record_owner_walk, then marks the owner object as an owner (`ownership/take-object-values`).
-void take_object_values(const Cell* value, const Cell* owner, const Cell* word);
 // Makes the object the owner of the series of all its fields (an object with
 // on-deep-change*): each field's value is recorded under that field's word.
 void own_fields(const Cell* object);

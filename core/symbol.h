@@ -15,10 +15,6 @@ void init();
 
 uint32_t intern(const char* text, size_t len);
 uint32_t intern(std::string_view text);
-// Returns an existing symbol matching case-insensitively, else makes a canonical one.
-uint32_t intern_folded(std::string_view text);
-// Interns the text of a string! value (any unit size) as UTF-8.
-uint32_t from_string_value(const Cell* str);
 
 uint32_t canonical(uint32_t id);
 int32_t alias_of(uint32_t id);

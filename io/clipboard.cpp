@@ -24,10 +24,9 @@ Cell* slot() {
 
 // A copy of a series value through its copy action (from its head).
 void copy_value(Cell* out, const Cell* v) {
-    Cell fresh;
-    set_none(&fresh);
     Cell source = *v;
-    *out = *actions::get<actions::CopyFn>(type_of(v), ACT_COPY)(&source, &fresh, nullptr, false, nullptr);
+    set_none(out);
+    actions::get<actions::CopyFn>(type_of(&source), ACT_COPY)(out, &source, nullptr, false, nullptr);
 }
 
 }  // namespace

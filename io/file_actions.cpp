@@ -46,67 +46,65 @@ void open_port(Cell* out, const Cell* url) {
 
 // ---- file! ----
 
-Cell* file_read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
+void file_read(Cell* out, Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
     if (as) not_done();
     Cell r;
     simple_io::read(&r, source, part, seek, binary, lines);
     *source = r;
-    return source;
+    *out = *source;
 }
 
-Cell* file_write(Cell* dest, Cell* data, bool, bool lines, bool, bool append, Cell* part, Cell* seek, Cell* allow,
-                 Cell* as) {
+void file_write(Cell* out, Cell* dest, Cell* data, bool, bool lines, bool, bool append, Cell* part, Cell* seek, Cell* allow, Cell* as) {
     if (allow || as) not_done();
     simple_io::write(dest, data, part, seek, append, lines);
     set_unset(dest);
-    return dest;
+    *out = *dest;
 }
 
-Cell* file_delete(Cell* file) {
+void file_delete(Cell* out, Cell* file) {
     set_logic(file, simple_io::delete_path(file));
-    return file;
+    *out = *file;
 }
 
-Cell* file_rename(Cell* from, Cell* to) {
+void file_rename(Cell* out, Cell* from, Cell* to) {
     set_logic(from, simple_io::rename(from, to));
-    return from;
+    *out = *from;
 }
 
-Cell* file_query(Cell* file) {
+void file_query(Cell* out, Cell* file) {
     Cell r;
     simple_io::query(&r, file);
     *file = r;
-    return file;
+    *out = *file;
 }
 
 // ---- url! ----
 
-Cell* url_read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+void url_read(Cell* out, Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     if (http::is_http_url(source)) {
         if (part || seek || as) not_done();
         Cell r;
         if (!http::request(&r, "get", source, nullptr, nullptr, binary, lines, info))
             error::raise(error::ERR_ACCESS_NO_CONNECT, source);
         *source = r;
-        return source;
+        *out = *source; return;
     }
     Cell* p = stack::push();
     open_port(p, source);
     Cell r;
     port::read(&r, p, part);
     *source = r;
-    return source;
+    *out = *source;
 }
 
-Cell* url_write(Cell* dest, Cell* value, bool binary, bool lines, bool info, bool, Cell*, Cell* seek, Cell* allow,
-                Cell* as) {
+void url_write(Cell* out, Cell* dest, Cell* value, bool binary, bool lines, bool info, bool, Cell*, Cell* seek, Cell* allow, Cell* as) {
     if (!http::is_http_url(dest)) {
         Cell* p = stack::push();
         open_port(p, dest);
         Cell r;
         port::write(&r, p, value);
         *dest = r;
-        return dest;
+        *out = *dest; return;
     }
     if (seek || allow || as) not_done();
     std::string method = "post";
@@ -131,10 +129,10 @@ Cell* url_write(Cell* dest, Cell* value, bool binary, bool lines, bool info, boo
     if (!http::request(&r, method, dest, headers, data, binary, lines, info))
         error::raise(error::ERR_ACCESS_NO_CONNECT, dest);
     *dest = r;
-    return dest;
+    *out = *dest;
 }
 
-Cell* url_open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* allow) {
+void url_open(Cell* out, Cell* url, bool new_, bool read, bool write, bool seek, Cell* allow) {
     Cell* p = stack::push();
     open_port(p, url);
     // open on the port itself goes to its actor, with the refinements as flags.
@@ -157,7 +155,7 @@ Cell* url_open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* all
     collector::RootGuard keep(&f);
     interp::call_with_args(&f, symbol::intern("open"), first, 7);
     *url = *stack::at_index(pi);
-    return url;
+    *out = *url;
 }
 
 template <typename Fn>

@@ -107,31 +107,26 @@ const Cell* action_value(int a) {
 // the actor's function of the action's name.
 void forward(int a, const int32_t* refs) {
     const Cell* fn = action_value(a);
-    uint32_t cache = callable::args_cache(fn);
-    uint32_t n = memory::buf(cache)->length();
     Cell* first = stack::top;
     int32_t positional = 0;
     int32_t ref = -1, ref_arg = 0;
-    for (uint32_t i = 0; i < n; i++) {
-        const Cell* e = &memory::buf(cache)->cells()[i];
-        uint32_t t = type_of(e);
-        if (t == TYPE_REFINEMENT) {
-            ref = cache_ref_ordinal(e) - 1;
+    callable::walk_args_cache(callable::args_cache(fn), [&](callable::CacheEntry entry, Cell& e, int32_t) {
+        if (entry == callable::CacheEntry::REFINEMENT) {
+            ref = cache_ref_ordinal(&e) - 1;
             ref_arg = 0;
             Cell flag = logic(refs[ref] >= 0);
             stack::push_copy(&flag);
-            continue;
+        } else if (entry == callable::CacheEntry::ARGUMENT) {
+            if (ref < 0) {
+                stack::push_copy(arg(positional++));
+            } else {
+                if (refs[ref] >= 0) stack::push_copy(arg(refs[ref] + ref_arg));
+                else stack::push_none();
+                ref_arg++;
+            }
         }
-        if (t != TYPE_TYPESET) continue;
-        if (arg_kind(e) == callable::ARG_RETURN) continue;
-        if (ref < 0) {
-            stack::push_copy(arg(positional++));
-        } else {
-            if (refs[ref] >= 0) stack::push_copy(arg(refs[ref] + ref_arg));
-            else stack::push_none();
-            ref_arg++;
-        }
-    }
+        return true;
+    });
     Cell r;
     call_actor(&r, symbol::intern(ACTION_NAMES[a]), first, int32_t(stack::top - first));
     stack::set_result(&r);
@@ -165,9 +160,9 @@ void wrap_all(std::integer_sequence<int, A...>) {
      ...);
 }
 
-Cell* port_make(Cell* proto, Cell* spec, uint32_t) {
+void port_make(Cell* out, Cell* proto, Cell* spec, uint32_t) {
     make(proto, spec);
-    return proto;
+    *out = *proto;
 }
 
 int32_t port_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,

@@ -85,7 +85,7 @@ void join_values(Cell* out, uint32_t node, uint32_t first, uint32_t count) {
     Cell head = value_at(0);
     uint32_t ft = type_of(&head);
     Cell result;
-    if (is_series_type(ft)) actions::get<actions::CopyFn>(ft, ACT_COPY)(&head, &result, nullptr, false, nullptr);
+    if (is_series_type(ft)) actions::get<actions::CopyFn>(ft, ACT_COPY)(&result, &head, nullptr, false, nullptr);
     else actions::form_value(&result, &head);
     auto append = actions::get<actions::InsertFn>(type_of(&result), ACT_APPEND);
     for (uint32_t i = 1; i < count; i++) {

@@ -104,7 +104,8 @@ void map_put(const Cell* map, const Cell* key, const Cell* value, bool case_sens
     Cell* m = stack::push_copy(map);
     Cell* k = stack::push_copy(key);
     Cell* v = stack::push_copy(value);
-    put(m, k, v, case_sensitive);
+    Cell* ignored = stack::push();
+    put(ignored, m, k, v, case_sensitive);
     stack::close_frame_drop();
 }
 
@@ -241,6 +242,7 @@ void walk_path(const Cell* path_in, const Cell* value, bool case_sensitive, bool
     Cell* grand = stack::push_none();
     Cell* prev = stack::push_none();
     Cell* elem = stack::push_none();
+    Cell* step_out = stack::push_none();   // what each step reaches
     Cell* mark = stack::top;
     for (uint32_t i = head + 1; i < buf(pnode)->length(); i++) {
         *elem = buf(pnode)->cells()[i];
@@ -264,10 +266,9 @@ void walk_path(const Cell* path_in, const Cell* value, bool case_sensitive, bool
         step.miss_error = true;
         step.miss_unset = miss_unset && !value;
         step.last = last;
-        Cell* r = actions::eval_path(cur, elem, (value && last) ? setv : nullptr, step);
-        Cell next = *r;
+        actions::eval_path(step_out, cur, elem, (value && last) ? setv : nullptr, step);
         *grand = *cur;
-        *cur = next;
+        *cur = *step_out;
         *prev = *elem;
         stack::top = mark;
     }

@@ -65,8 +65,9 @@ void image_pick(Cell* out, const Cell* s, int32_t k) {
     Cell* c = stack::push_copy(s);
     Cell* index = stack::push();
     set_integer(index, k);
-    Cell* r = pick(c, k, index);
-    *out = *r;
+    Cell* picked = stack::push();
+    pick(picked, c, k, index);
+    *out = *picked;
     stack::close_frame_drop();
 }
 

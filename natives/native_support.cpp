@@ -54,26 +54,19 @@ void check_arguments(int slot, const int32_t* refs) {
     const Cell* found = native_value(slot);
     if (!found) return;
     Cell fn = *found;
-    uint32_t cache = callable::args_cache(&fn);
-    uint32_t count = buf(cache)->length();
-    int32_t spec_no = 0;     // argument number in spec order (refinements counted)
     int32_t cell = 0;        // the stack cell of the next argument
     bool active = true;
-    for (uint32_t i = 0; i < count; i++) {
-        Cell e = buf(cache)->cells()[i];
-        if (type_of(&e) == TYPE_TYPESET) {
-            if (arg_kind(&e) == callable::ARG_RETURN) continue;
-            int32_t this_no = spec_no++;
-            if (!active) continue;
+    callable::walk_args_cache(callable::args_cache(&fn), [&](callable::CacheEntry entry, Cell& e, int32_t spec_no) {
+        if (entry == callable::CacheEntry::ARGUMENT && active) {
             const Cell* v = stack::arg(cell++);
-            if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(slot, this_no, type_of(v));
-        } else if (type_of(&e) == TYPE_REFINEMENT) {
-            spec_no++;
+            if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(slot, spec_no, type_of(v));
+        } else if (entry == callable::CacheEntry::REFINEMENT) {
             int32_t ordinal = cache_ref_ordinal(&e);
             active = refs[ordinal - 1] >= 0;
             if (active) cell = refs[ordinal - 1];
         }
-    }
+        return true;
+    });
 }
 
 // ---- loops ----

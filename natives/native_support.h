@@ -101,7 +101,4 @@ private:
 
 // ---- output ----
 
-// Whether the last print or prin ended its text with a line end (read by `last-lf?`).
-bool last_line_feed();
-
 }  // namespace zel::natives

@@ -199,8 +199,6 @@ void recycle(const int32_t* refs) {
 
 }  // namespace
 
-bool last_line_feed() { return last_lf; }
-
 void register_output() {
     set<SLOT_print, print>();
     set<SLOT_prin, prin>();

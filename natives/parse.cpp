@@ -17,6 +17,7 @@
 #include "natives/parse.h"
 
 #include <algorithm>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,26 @@ void keyword_word(Cell* out, uint8_t k) { runtime_words::make_word(out, KEYWORD_
 [[noreturn]] void raise_rule(const Cell* v) {
     Cell c = *v;
     error::raise(error::ERR_SCRIPT_PARSE_RULE, &c);
+}
+
+// ---- a keyword's arguments in the rule block ----
+// The keyword the word at rule position i names (K_RULE_WORD for another word), K_UNKNOWN
+// when the rule ends before i (n is the rule block's length) or the cell there is no word.
+uint8_t keyword_at(const Walk& w, int32_t i, int32_t n) {
+    if (i >= n) return K_UNKNOWN;
+    const Cell* c = rule_at(w, i);
+    return type_of(c) == TYPE_WORD ? keyword_of(word_symbol(c)) : uint8_t(K_UNKNOWN);
+}
+// Steps i over the optional modifier keyword k (only, pick) standing there; true when it did.
+bool skip_keyword(const Walk& w, int32_t& i, int32_t n, uint8_t k) {
+    if (keyword_at(w, i, n) != k) return false;
+    i++;
+    return true;
+}
+// The argument of keyword k at rule position i; raises parse-end for k when the rule ends first.
+Cell argument_at(const Walk& w, int32_t i, int32_t n, uint8_t k) {
+    if (i >= n) raise_end(k);
+    return *rule_at(w, i);
 }
 
 // ---- stacks ----
@@ -667,6 +688,18 @@ bool marker_of(const Walk& w, const Cell* v, Cell* out) {
     return true;
 }
 
+// The input between a marker's position and the current one (either may come first), as
+// [from, to) clipped to the input.
+std::pair<int32_t, int32_t> marker_span(const Walk& w, const Cell* marker) {
+    int32_t mp = series_head(marker), p = pos(w);
+    int32_t lo = std::min(mp, p), hi = std::max(mp, p);
+    int32_t len = in_len(w);
+    if (lo < 0) lo = 0;
+    if (hi > len) hi = len;
+    if (lo > hi) lo = hi;
+    return {lo, hi};
+}
+
 // The value an insert or change puts in, into w.aux: a paren's value, a word's value, or the
 // value itself. False when an unwinding is pending.
 bool edit_value(Walk& w, const Cell* v_in, bool& fired_paren) {
@@ -733,9 +766,9 @@ void copy_range(Walk& w, int32_t from, int32_t to, Cell* out) {
     set_series_head(src, from);
     Cell* part = stack::push();
     set_integer(part, to - from);
-    Cell* fresh = stack::push_unset();
-    Cell* r = actions::get<actions::CopyFn>(type_of(src), ACT_COPY)(src, fresh, part, false, nullptr);
-    *out = *r;
+    Cell* copied = stack::push_unset();
+    actions::get<actions::CopyFn>(type_of(src), ACT_COPY)(copied, src, part, false, nullptr);
+    *out = *copied;
     stack::drop(3);
 }
 
@@ -945,17 +978,15 @@ Outcome run(Walk& w) {
                                 break;
                             }
                             case K_QUOTE: {
-                                if (kw + 1 >= n) raise_end(K_QUOTE);
+                                *w.val = argument_at(w, kw + 1, n, K_QUOTE);
                                 w.rpos = kw + 1;
-                                *w.val = *rule_at(w, w.rpos);
                                 literal_match(w, w.val);
                                 FIRE(EV_MATCH);
                                 st = S_AFTER;
                                 break;
                             }
                             case K_CASE: {
-                                if (kw + 1 >= n) raise_end(K_CASE);
-                                Cell flag = *rule_at(w, kw + 1);
+                                Cell flag = argument_at(w, kw + 1, n, K_CASE);
                                 if (type_of(&flag) == TYPE_WORD) flag = *word::get(&flag);
                                 Cell c0;
                                 triple::write_cell(&c0, 0, w.case_mode, 1);
@@ -978,8 +1009,7 @@ Outcome run(Walk& w) {
                                     Cell in = *w.input;
                                     error::raise(error::ERR_SCRIPT_PARSE_BLOCK, &in);
                                 }
-                                if (kw + 1 >= n) raise_end(K_INTO);
-                                Cell sub = *rule_at(w, kw + 1);
+                                Cell sub = argument_at(w, kw + 1, n, K_INTO);
                                 if (type_of(&sub) == TYPE_WORD) {
                                     const Cell* v = word::value_or_null(&sub);
                                     if (!v || type_of(v) != TYPE_BLOCK) raise_end(K_INTO);
@@ -1011,17 +1041,11 @@ Outcome run(Walk& w) {
                                 break;
                             }
                             case K_REMOVE: {
-                                if (kw + 1 >= n) raise_end(K_REMOVE);
-                                Cell a = *rule_at(w, kw + 1);
+                                Cell a = argument_at(w, kw + 1, n, K_REMOVE);
                                 if (type_of(&a) == TYPE_PATH) raise_rule(&a);
                                 Cell m;
                                 if (marker_of(w, &a, &m)) {
-                                    int32_t mp = series_head(&m), p = pos(w);
-                                    int32_t lo = std::min(mp, p), hi = std::max(mp, p);
-                                    int32_t len = in_len(w);
-                                    if (lo < 0) lo = 0;
-                                    if (hi > len) hi = len;
-                                    if (lo > hi) lo = hi;
+                                    auto [lo, hi] = marker_span(w, &m);
                                     remove_from_input(w, lo, hi - lo);
                                     set_pos(w, std::min(lo, in_len(w)));
                                     w.rpos = kw + 1;
@@ -1037,14 +1061,8 @@ Outcome run(Walk& w) {
                             }
                             case K_INSERT: {
                                 int32_t i = kw + 1;
-                                bool only = false;
-                                if (i < n && type_of(rule_at(w, i)) == TYPE_WORD &&
-                                    keyword_of(word_symbol(rule_at(w, i))) == K_ONLY) {
-                                    only = true;
-                                    i++;
-                                }
-                                if (i >= n) raise_end(K_INSERT);
-                                Cell a = *rule_at(w, i);
+                                bool only = skip_keyword(w, i, n, K_ONLY);
+                                Cell a = argument_at(w, i, n, K_INSERT);
                                 Cell m;
                                 int32_t at = pos(w);
                                 bool marker = marker_of(w, &a, &m);
@@ -1074,14 +1092,11 @@ Outcome run(Walk& w) {
                                 bool only = false;
                                 Cell chg;
                                 keyword_word(&chg, K_CHANGE);
-                                if (i < n && type_of(rule_at(w, i)) == TYPE_WORD &&
-                                    keyword_of(word_symbol(rule_at(w, i))) == K_ONLY) {
+                                if (skip_keyword(w, i, n, K_ONLY)) {
                                     only = true;
-                                    i++;
                                     if (i >= n) error::raise(error::ERR_SCRIPT_PARSE_RULE, &chg);
                                 }
-                                if (i >= n) raise_end(K_CHANGE);
-                                Cell a = *rule_at(w, i);
+                                Cell a = argument_at(w, i, n, K_CHANGE);
                                 if (type_of(&a) == TYPE_PATH) raise_rule(&a);
                                 Cell m;
                                 if (marker_of(w, &a, &m)) {
@@ -1093,12 +1108,7 @@ Outcome run(Walk& w) {
                                     if (!edit_value(w, &v, fired)) return R_UNWIND;
                                     settle_after_eval(w);
                                     if (fired) FIRE(EV_PAREN);
-                                    int32_t mp = series_head(&m), p = pos(w);
-                                    int32_t lo = std::min(mp, p), hi = std::max(mp, p);
-                                    int32_t len = in_len(w);
-                                    if (lo < 0) lo = 0;
-                                    if (hi > len) hi = len;
-                                    if (lo > hi) lo = hi;
+                                    auto [lo, hi] = marker_span(w, &m);
                                     change_input(w, lo, hi - lo, only);
                                     w.match = true;
                                     st = S_AFTER;
@@ -1114,11 +1124,8 @@ Outcome run(Walk& w) {
                                 Cell c0;
                                 triple::write_cell(&c0, 0, -1, 1);
                                 w.collect_depth++;
-                                uint8_t sub = K_RULE_WORD;
-                                if (i < n && type_of(rule_at(w, i)) == TYPE_WORD) {
-                                    uint8_t k2 = keyword_of(word_symbol(rule_at(w, i)));
-                                    if (k2 == K_SET || k2 == K_INTO || k2 == K_AFTER) sub = k2;
-                                }
+                                uint8_t sub = keyword_at(w, i, n);
+                                if (sub != K_SET && sub != K_INTO && sub != K_AFTER) sub = K_RULE_WORD;
                                 if (sub == K_RULE_WORD) {
                                     Cell* b = stack::push();
                                     block::init_cell(b, 8);
@@ -1150,12 +1157,7 @@ Outcome run(Walk& w) {
                             case K_KEEP: {
                                 if (w.collect_depth <= 0) error::raise(error::ERR_SCRIPT_PARSE_KEEP);
                                 int32_t i = kw + 1;
-                                int32_t flag = 0;
-                                if (i < n && type_of(rule_at(w, i)) == TYPE_WORD &&
-                                    keyword_of(word_symbol(rule_at(w, i))) == K_PICK) {
-                                    flag = 1;
-                                    i++;
-                                }
+                                int32_t flag = skip_keyword(w, i, n, K_PICK) ? 1 : 0;
                                 int32_t c = (i < n && type_of(rule_at(w, i)) == TYPE_PAREN) ? C_KEEP_PAREN : C_KEEP;
                                 Cell c0;
                                 triple::write_cell(&c0, 0, -1, 1);

@@ -6,58 +6,21 @@
 // try/all frame lies in the way) and return; the status then passes up through every native
 // that evaluates until the loop, function or catch that takes it. try takes errors, catch
 // takes throws; both accept them as a status or as an exception.
-#include "core/collector.h"
 #include "core/context.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
-#include "core/object.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
 #include "core/block.h"
-#include "core/block_ops.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
 namespace zel::natives {
 
 namespace {
-
-// A field of system/state, or nullptr.
-const Cell* system_state_field(const char* name) {
-    const Cell* system = word::global_value("system");
-    if (!system || type_of(system) != TYPE_OBJECT) return nullptr;
-    const Cell* state = object::field(system, symbol::intern("state"));
-    if (!state || type_of(state) != TYPE_OBJECT) return nullptr;
-    return object::field(state, symbol::intern(name));
-}
-
-// error/record-stack: while the error's stack field still holds the frame position it was
-// raised at, replaces it with a block of the calling words up to there (functions only, or
-// every named frame when system/state/stack-trace asks for more than 1), and keeps a copy of
-// system/state/source-files in files when that is not empty. Runs before the frames of the
-// failed evaluation are dropped.
-void record_stack(Cell* err) {
-    Cell* stack_field = error::field(err, error::F_STACK);
-    if (type_of(stack_field) != TYPE_INTEGER) return;
-    uint32_t end = uint32_t(int_value(stack_field) < 0 ? 0 : int_value(stack_field));
-    int32_t mode = 1;
-    const Cell* level = system_state_field("stack-trace");
-    if (level && type_of(level) == TYPE_INTEGER && int_value(level) > 0) mode = int_value(level);
-    Cell trace;
-    block::init_cell(&trace, 8);
-    collector::RootGuard keep(&trace);
-    stack::append_stack_trace(series_node(&trace), mode, end);
-    *error::field(err, error::F_STACK) = trace;
-    const Cell* files = system_state_field("source-files");
-    if (files && type_of(files) == TYPE_BLOCK && block::length(files) > 0) {
-        Cell copy;
-        block_ops::copy_deep(&copy, files);
-        *error::field(err, error::F_FILES) = copy;
-    }
-}
 
 void try_(const int32_t* refs) {
     Cell* block = arg(0);
@@ -68,7 +31,7 @@ void try_(const int32_t* refs) {
         interp::eval_block(block, true);
     } catch (stack::Unwind&) {
         if (stack::pending != stack::LEVEL_ERROR) throw;
-        if (keep && type_of(&stack::unwind_value) == TYPE_ERROR) record_stack(&stack::unwind_value);
+        if (keep && type_of(&stack::unwind_value) == TYPE_ERROR) error::record_stack(&stack::unwind_value);
         saved.restore();
         stack::pending = stack::LEVEL_NONE;
         stack::set_result(&stack::unwind_value);

@@ -15,7 +15,8 @@ void* reserve_address_space(size_t size);
 // (one call instead of a fault a page). Nothing when the system cannot: the pages then commit
 // on first touch as before.
 void commit_pages(void* address, size_t size);
-// Gives the pages of a committed range back to the system; they read as zero afterwards.
+// Gives the whole pages inside a committed range back to the system; they read as zero
+// afterwards (the partial pages at the ends of an unaligned range stay as they are).
 void discard_pages(void* address, size_t size);
 // Moves pages from allocate_pages to a new address without copying their contents; the old
 // addresses are unmapped afterwards (a stale pointer into them faults). Returns the new

@@ -43,7 +43,14 @@ void commit_pages(void* address, size_t size) {
 #endif
 }
 
-void discard_pages(void* address, size_t size) { madvise(address, size, MADV_DONTNEED); }
+void discard_pages(void* address, size_t size) {
+    // Only the whole pages inside the range go: the system refuses a range that does not
+    // start on a page, and the partial pages at its ends may hold what lies beside it.
+    uintptr_t page = page_size();
+    uintptr_t from = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
+    uintptr_t to = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
 
 void* move_pages(void* address, size_t size) {
     // A fresh reservation is the destination: the move cannot land where the pages were.

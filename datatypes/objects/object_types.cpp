@@ -26,7 +26,7 @@ namespace {
 
 // Whether the object writes any field when molded.
 bool writes_fields(const Cell* o, bool all) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     uint32_t n = context::word_count(ctx);
     for (uint32_t k = 0; k < n; k++)
         if (all || !is_handler_symbol(word_symbol(context::word_at(ctx, k)))) return true;
@@ -75,42 +75,44 @@ int32_t error_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, co
 
 // ---- path access, comparison ----
 
-Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void object_eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     uint32_t et = type_of(element);
     if (!(et == TYPE_WORD || et == TYPE_SET_WORD || et == TYPE_GET_WORD || et == TYPE_LIT_WORD))
         error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-    uint32_t ctx = parent->d1;
+    uint32_t ctx = object_ctx(parent);
     bool is_self = word_context(element) == ctx && word_index(element) == -1;
     if (is_self) {
         // self bound to the object reads the object itself and cannot be set.
         if (value) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-        return context::owner(ctx);
+        *out = *context::owner(ctx);
+        return;
     }
     int32_t i = context::index_of(ctx, word_symbol(element), true);
-    auto miss = [&]() -> Cell* {
-        if (step.miss_unset && step.miss_error) return unset_cell();
-        raise_path_miss(step, element);
+    auto miss = [&] {
+        if (step.miss_unset && step.miss_error) set_unset(out);
+        else raise_path_miss(step, element);
     };
     if (i < 0) return miss();
     if (!value) {
         Cell* v = context::value_at(ctx, i);
         if (type_of(v) == TYPE_UNSET) return miss();
-        return v;
+        *out = *v;
+        return;
     }
     Cell w;
     set_word(&w, TYPE_WORD, ctx, word_symbol(element), i);
     word::set(&w, value, true);
-    return value;
+    *out = *value;
 }
 
 int32_t object_compare(const Cell* a, const Cell* b, int32_t op) {
     if (type_of(b) != type_of(a)) return -2;
-    if (a->d1 == b->d1) return 0;
+    if (object_ctx(a) == object_ctx(b)) return 0;
     if (op == actions::OP_SAME) return -1;
-    if (cycle::contains(a->d1)) return cycle::contains(b->d1) ? 0 : -1;
-    uint32_t na = context::word_count(a->d1), nb = context::word_count(b->d1);
+    if (cycle::contains(object_ctx(a))) return cycle::contains(object_ctx(b)) ? 0 : -1;
+    uint32_t na = context::word_count(object_ctx(a)), nb = context::word_count(object_ctx(b));
     if (na != nb) return na < nb ? -1 : 1;
-    uint32_t ca = a->d1, cb = b->d1;
+    uint32_t ca = object_ctx(a), cb = object_ctx(b);
     cycle::Scope sa(ca), sb(cb);
     for (uint32_t k = 0; k < na; k++) {
         uint32_t s1 = symbol::canonical(word_symbol(context::word_at(ca, k)));
@@ -128,18 +130,14 @@ int32_t object_compare(const Cell* a, const Cell* b, int32_t op) {
 
 // ---- the other actions ----
 
-Cell* object_make(Cell* proto, Cell* spec, uint32_t) {
-    Cell* out = stack::push();
+void object_make(Cell* out, Cell* proto, Cell* spec, uint32_t) {
     set_none(out);
     make(out, type_of(proto) == TYPE_OBJECT ? proto : nullptr, spec);
-    return out;
 }
 
-Cell* error_make(Cell*, Cell* spec, uint32_t) {
-    Cell* out = stack::push();
+void error_make(Cell* out, Cell*, Cell* spec, uint32_t) {
     set_none(out);
     error::make_from_spec(out, spec);
-    return out;
 }
 
 // A new block cell on the stack.
@@ -149,8 +147,8 @@ Cell* push_block(uint32_t n) {
     return out;
 }
 
-Cell* object_reflect(Cell* o, uint32_t f) {
-    uint32_t ctx = o->d1;
+void object_reflect(Cell* result, Cell* o, uint32_t f) {
+    uint32_t ctx = object_ctx(o);
     uint32_t n = context::word_count(ctx);
     auto is = [f](SymId id) { return symbol::same_canonical(f, sym(id)); };
     Cell* out;
@@ -181,17 +179,17 @@ Cell* object_reflect(Cell* o, uint32_t f) {
         }
     } else if (is(SYM_CLASS)) {
         out = stack::push();
-        set_integer(out, int32_t(o->d2));
+        set_integer(out, object_class(o));
     } else if (is(SYM_OWNER)) {
         out = stack::push();
-        set_logic(out, (context::record(ctx)->header & context::OWNER_BIT) != 0);
+        set_logic(out, ctx_owner_flag(context::record(ctx)));
     } else if (is(SYM_EVENTS_Q)) {
         out = stack::push();
         set_logic(out, info_of(ctx) != 0);
     } else if (is(SYM_CHANGED)) {
         out = push_block(n);
         for (uint32_t k = 0; k < n; k++) {
-            if (!(context::word_at(ctx, k)->header & context::WORD_CHANGED)) continue;
+            if (!word_changed(context::word_at(ctx, k))) continue;
             Cell w;
             field_word(&w, ctx, k);
             block::append(series_node(out), &w);
@@ -199,38 +197,35 @@ Cell* object_reflect(Cell* o, uint32_t f) {
     } else {
         error::raise(error::ERR_INTERNAL_NOT_DONE);
     }
-    return out;
+    *result = *out;
 }
 
-Cell* object_copy(Cell* v, Cell* new_cell, Cell* part, bool deep, Cell* types) {
+void object_copy(Cell* new_cell, Cell* v, Cell* part, bool deep, Cell* types) {
     if (part) {
         Cell w;
         word::make_global(&w, TYPE_REFINEMENT, sym(SYM_PART));
         error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, part);
     }
     copy(new_cell, v, deep, types);
-    return new_cell;
 }
 
-Cell* object_select(const actions::FindArgs& a) {
+void object_select(Cell* out, const actions::FindArgs& a) {
     if (!is_any_word_type(type_of(a.value))) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(a.value));
-    Cell* out = stack::push();
-    *out = *select_word_value(a.series, word_symbol(a.value));
-    return out;
+    select_word_value(out, a.series, word_symbol(a.value));
 }
 
-Cell* object_put(Cell* o, Cell* key, Cell* value, bool) {
+void object_put(Cell* out, Cell* o, Cell* key, Cell* value, bool) {
     if (type_of(key) != TYPE_WORD) error::raise_type(error::ERR_SCRIPT_INVALID_KEY_TYPE, type_of(key));
     actions::PathStep step;
     step.miss_error = true;
-    object_eval_path(o, key, value, step);
-    return value;
+    object_eval_path(out, o, key, value, step);
+    *out = *value;
 }
 
-Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
-    if (!is_any_word_type(type_of(f))) return o;
+void object_modify(Cell* out, Cell* o, Cell* f, Cell* value, bool) {
+    if (!is_any_word_type(type_of(f))) { *out = *o; return; }
     uint32_t s = word_symbol(f);
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     if (symbol::same_canonical(s, sym(SYM_CHANGED))) {
         if (type_of(value) != TYPE_NONE) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
         clear_changed_flags(ctx);
@@ -245,7 +240,7 @@ Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
             if (type_of(&owner) == TYPE_OBJECT) ownership::record_owner_walk(o, &owner, &w);
         }
     }
-    return o;
+    *out = *o;
 }
 
 }  // namespace

@@ -26,7 +26,6 @@ namespace {
 using stack::arg;
 using series::Change;
 
-Cell result_cell;   // what make/to, pick, find, copy and reflect hand back
 
 uint32_t sym_not, sym_dash;
 
@@ -270,7 +269,7 @@ namespace {
 
 // ---- make and to ----
 
-Cell* build(Cell* spec, Origin origin) {
+void build(Cell* out, Cell* spec, Origin origin) {
     Cell body = *spec;
     bool negated = false;
     if (type_of(spec) == TYPE_BLOCK && block::length(spec) >= 1 && is_word(block::head(spec), sym_not, "not")) {
@@ -282,12 +281,12 @@ Cell* build(Cell* spec, Origin origin) {
         if (origin == Origin::TO) scalar::raise_bad_to(TYPE_BITSET, spec);
         int32_t bits = make::spec_to_size(spec);
         if (bits < 0 || bits > MAX_BIT + 1) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, spec);
-        init_cell(&result_cell, uint32_t((int64_t(bits) + 7) / 8), false);
-        return &result_cell;
+        init_cell(out, uint32_t((int64_t(bits) + 7) / 8), false);
+        return;
     }
     if (!negated && t == TYPE_BITSET) {
-        set_series(&result_cell, TYPE_BITSET, memory::duplicate_series(series_node(spec)));
-        return &result_cell;
+        set_series(out, TYPE_BITSET, memory::duplicate_series(series_node(spec)));
+        return;
     }
     const Cell* bin = nullptr;
     if (!negated && t == TYPE_BINARY) bin = &body;
@@ -298,25 +297,24 @@ Cell* build(Cell* spec, Origin origin) {
         uint32_t total = memory::buf(series_node(&source))->length();
         uint32_t n = head < total ? total - head : 0;
         if (n > uint32_t(MAX_BIT / 8 + 1)) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, bin);
-        init_cell(&result_cell, n, false);
-        std::memcpy(data_start(&result_cell), memory::buf(series_node(&source))->data() + head, n);
+        init_cell(out, n, false);
+        std::memcpy(data_start(out), memory::buf(series_node(&source))->data() + head, n);
         if (negated) {
-            invert_bytes(series_node(&result_cell));
-            memory::buf(series_node(&result_cell))->flags |= F_BITSET_COMPLEMENT;
+            invert_bytes(series_node(out));
+            memory::buf(series_node(out))->flags |= F_BITSET_COMPLEMENT;
         }
-        return &result_cell;
+        return;
     }
     int64_t highest = process_spec(&body, nullptr, OP_MEASURE, origin);
     uint32_t bytes = highest < 0 ? 1 : uint32_t((highest + 8) / 8);
     Cell bs;
     init_cell(&bs, bytes, negated);
     process_spec(&body, &bs, negated ? OP_CLEAR : OP_SET, origin);
-    result_cell = bs;
-    return &result_cell;
+    *out = bs;
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) { return build(spec, Origin::MAKE); }
-Cell* to(Cell*, Cell* spec, uint32_t) { return build(spec, Origin::TO); }
+void make(Cell* out, Cell*, Cell* spec, uint32_t) { build(out, spec, Origin::MAKE); }
+void to(Cell* out, Cell*, Cell* spec, uint32_t) { build(out, spec, Origin::TO); }
 
 // ---- form and mold (the same text) ----
 
@@ -383,22 +381,19 @@ void clear(Cell* bs) {
     series::notify_owner(bs, Change::CLEARED, nullptr, 0, 0);
 }
 
-Cell* copy(Cell* v, Cell* out, Cell*, bool, Cell*) {
+void copy(Cell* out, Cell* v, Cell*, bool, Cell*) {
     set_series(out, TYPE_BITSET, memory::duplicate_series(series_node(v)));
-    return out;
 }
 
-Cell* find(const actions::FindArgs& a) {
-    if (process_spec(a.value, a.series, OP_TEST, Origin::OTHER)) set_logic(&result_cell, true);
-    else set_none(&result_cell);
-    return &result_cell;
+void find(Cell* out, const actions::FindArgs& a) {
+    if (process_spec(a.value, a.series, OP_TEST, Origin::OTHER)) set_logic(out, true);
+    else set_none(out);
 }
 
 int32_t length(const Cell* bs) { return int32_t(int64_t(byte_length(bs)) * 8); }
 
-Cell* pick(Cell* bs, int32_t, Cell* spec) {
-    set_logic(&result_cell, process_spec(spec, bs, OP_TEST, Origin::OTHER) != 0);
-    return &result_cell;
+void pick(Cell* out, Cell* bs, int32_t, Cell* spec) {
+    set_logic(out, process_spec(spec, bs, OP_TEST, Origin::OTHER) != 0);
 }
 
 bool is_clearing(const Cell* v) {
@@ -411,11 +406,11 @@ bool is_clearing(const Cell* v) {
     }
 }
 
-Cell* poke(Cell* bs, int32_t, Cell* value, Cell* spec) {
+void poke(Cell* out, Cell* bs, int32_t, Cell* value, Cell* spec) {
     series::notify_owner(bs, Change::POKE, value, 0, 0);
     process_spec(spec, bs, is_clearing(value) ? OP_CLEAR : OP_SET, Origin::OTHER);
     series::notify_owner(bs, Change::POKED, value, 0, 0);
-    return value;
+    *out = *value;
 }
 
 // remove/part: the part's bits stop being members.
@@ -426,32 +421,31 @@ void remove(Cell* bs, Cell* part, Cell*) {
     series::notify_owner(bs, Change::REMOVED, nullptr, 0, 0);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep&) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep&) {
     uint32_t t = type_of(element);
     if (t != TYPE_INTEGER && t != TYPE_CHAR) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, t);
-    if (!value) return pick(parent, 0, element);
-    return poke(parent, 0, value, element);
+    if (!value) { pick(out, parent, 0, element); return; }
+    poke(out, parent, 0, value, element);
 }
 
-Cell* reflect(Cell* bs, uint32_t field) {
+void reflect(Cell* out, Cell* bs, uint32_t field) {
     if (!symbol::same_canonical(field, sym(SYM_OWNED))) error::raise(error::ERR_INTERNAL_NOT_DONE);
-    series::owner_of(&result_cell, bs);
-    return &result_cell;
+    series::owner_of(out, bs);
 }
 
 // modify bs 'owned none drops the owner; modify bs 'owned [object word] records that field.
-Cell* modify(Cell* bs, Cell* field, Cell* value, bool) {
-    if (!scalar::is_field_word(field) || !symbol::same_canonical(word_symbol(field), sym(SYM_OWNED))) return value;
+void modify(Cell* out, Cell* bs, Cell* field, Cell* value, bool) {
+    if (!scalar::is_field_word(field) || !symbol::same_canonical(word_symbol(field), sym(SYM_OWNED))) { *out = *value; return; }
     if (type_of(value) == TYPE_NONE) {
         series::set_owner(bs, nullptr, nullptr);
-        return value;
+        *out = *value; return;
     }
     if (type_of(value) == TYPE_BLOCK && block::length(value) >= 2 && type_of(block::head(value)) == TYPE_OBJECT &&
         scalar::is_field_word(block::head(value) + 1)) {
         Cell owner = block::head(value)[0];
         Cell word = block::head(value)[1];
         series::set_owner(bs, &owner, &word);
-        return value;
+        *out = *value; return;
     }
     error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
 }

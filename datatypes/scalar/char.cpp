@@ -19,7 +19,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to hand back to the dispatcher
 
 }  // namespace
 
@@ -72,7 +71,7 @@ uint32_t checked(int64_t n, const Cell* value) {
     return uint32_t(n);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     uint32_t cp = 0;
     uint32_t t = type_of(spec);
     switch (t) {
@@ -102,8 +101,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
                 cp = string::char_at(b, uint32_t(head));
             }
     }
-    set_char(&result_cell, cp);
-    return &result_cell;
+    set_char(out, cp);
 }
 
 // ---- form, mold, compare ----

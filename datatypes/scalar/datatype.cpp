@@ -128,7 +128,7 @@ void path_value_at(Cell* out, const Cell* path, int32_t k) {
         step.miss_error = true;
         step.last = false;
         Cell cur = *out;
-        *out = *actions::eval_path(&cur, &el, nullptr, step);
+        actions::eval_path(out, &cur, &el, nullptr, step);
     }
 }
 
@@ -159,7 +159,8 @@ void store_back(const Cell* value, const actions::PathStep& step) {
     up.case_sensitive = step.case_sensitive;
     up.miss_error = true;
     up.last = true;
-    actions::eval_path(&container, &key, &v, up);
+    Cell ignored;
+    actions::eval_path(&ignored, &container, &key, &v, up);
 }
 
 }  // namespace scalar
@@ -228,8 +229,6 @@ int32_t compare_empty(const Cell* a, const Cell* b, int32_t op) {
     return is_ordering(op) ? -2 : 0;
 }
 
-Cell result_cell;   // what make/to handlers hand back to the dispatcher
-
 }  // namespace
 
 namespace unset {
@@ -245,7 +244,7 @@ void set_result() { stack::set_result(&unset_constant); }
 
 namespace {
 
-Cell* make(Cell*, Cell*, uint32_t) { return &unset_constant; }
+void make(Cell* out, Cell*, Cell*, uint32_t) { *out = unset_constant; }
 int32_t form(const Cell*, uint32_t, const Cell*, int32_t budget) { return budget; }
 int32_t mold(const Cell*, uint32_t buffer, bool, bool all, bool, const Cell*, int32_t budget, int32_t) {
     return scalar::emit(buffer, all ? "#(unset)" : "unset", budget);
@@ -267,7 +266,7 @@ void set_result() { stack::set_result(&none_constant); }
 
 namespace {
 
-Cell* make(Cell*, Cell*, uint32_t) { return &none_constant; }
+void make(Cell* out, Cell*, Cell*, uint32_t) { *out = none_constant; }
 int32_t form(const Cell*, uint32_t buffer, const Cell*, int32_t budget) {
     return scalar::emit(buffer, "none", budget);
 }
@@ -277,10 +276,10 @@ int32_t mold(const Cell*, uint32_t buffer, bool, bool all, bool, const Cell*, in
 
 // none answers the series actions with none: there is nothing in it.
 void clear(Cell*) {}
-Cell* find(const actions::FindArgs&) { return &none_constant; }
+void find(Cell* out, const actions::FindArgs&) { *out = none_constant; }
 int32_t length(const Cell*) { return -1; }
 void remove(Cell*, Cell*, Cell*) {}
-Cell* take(Cell*, Cell*, bool, bool) { return &none_constant; }
+void take(Cell* out, Cell*, Cell*, bool, bool) { *out = none_constant; }
 
 }  // namespace
 }  // namespace none
@@ -288,7 +287,6 @@ Cell* take(Cell*, Cell*, bool, bool) { return &none_constant; }
 // ---- logic! ----
 namespace logic {
 
-const Cell* true_cell() { return &true_constant; }
 const Cell* false_cell() { return &false_constant; }
 
 Cell* push(bool flag) {
@@ -321,21 +319,23 @@ bool stack_top_true() { return !stack_top_falsy(); }
 
 namespace {
 
-Cell* to(Cell*, Cell* spec, uint32_t) {
+void to(Cell* out, Cell*, Cell* spec, uint32_t) {
     switch (type_of(spec)) {
-        case TYPE_LOGIC: result_cell = *spec; result_cell.header = TYPE_LOGIC; return &result_cell;
-        case TYPE_NONE: return &false_constant;
-        default: return &true_constant;
+        case TYPE_LOGIC: *out = *spec; out->header = TYPE_LOGIC; return;
+        case TYPE_NONE: *out = false_constant; return;
+        default: *out = true_constant; return;
     }
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+void make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     switch (type_of(spec)) {
-        case TYPE_INTEGER: return int_value(spec) != 0 ? &true_constant : &false_constant;
-        case TYPE_FLOAT: case TYPE_PERCENT:
-            return float_value(spec) != 0.0 || float_value(spec) != float_value(spec) ? &true_constant
-                                                                                        : &false_constant;
-        default: return to(proto, spec, type);
+        case TYPE_INTEGER: set_logic(out, int_value(spec) != 0); return;
+        case TYPE_FLOAT: case TYPE_PERCENT: {
+            double x = float_value(spec);
+            set_logic(out, x != 0.0 || x != x);
+            return;
+        }
+        default: to(out, proto, spec, type); return;
     }
 }
 

@@ -44,8 +44,6 @@ void set_result();
 
 namespace zel::logic {
 
-// The two constant logic! cells that to logic! returns.
-const Cell* true_cell();
 const Cell* false_cell();
 
 Cell* push(bool flag);

@@ -29,8 +29,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make, to, eval-path and pick hand back to the dispatcher
-
 int64_t floor_div(int64_t a, int64_t b) {
     int64_t q = a / b;
     return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
@@ -162,12 +160,6 @@ void write_cell(Cell* c, int64_t year, int32_t month, int32_t day, double second
     uint32_t zone = pack_zone(zone_hours < 0 ? -zone_hours : zone_hours, zone_minutes < 0 ? -zone_minutes : zone_minutes,
                               west);
     set_cell(c, pack(year, month, day, zone, true), seconds - zone_seconds(zone));
-}
-
-void write_cell_hmsn(Cell* c, int64_t year, int32_t month, int32_t day, int32_t hours, int32_t minutes,
-                     int32_t seconds, int32_t nanoseconds) {
-    double s = 3600.0 * hours + 60.0 * minutes + seconds + 1e-9 * nanoseconds;
-    set_cell(c, pack(year, month, day, 0, true), s);
 }
 
 Cell* push(uint32_t word, double seconds) {
@@ -428,7 +420,7 @@ void write_field(Cell* d, int32_t n, const Cell* v) {
 // Reads a date spec block: [day month year], [year month day], then a time (a time! or
 // hour minute second) and a zone (a time! or hours minutes). strict checks that no field
 // rolled over.
-Cell* from_spec(const Cell* spec, bool strict) {
+void from_spec(Cell* out, const Cell* spec, bool strict) {
     int32_t count = block::length(spec);
     const Cell* v = block::head(spec);
     int state = 0;
@@ -503,7 +495,6 @@ Cell* from_spec(const Cell* spec, bool strict) {
     carry_month(y, m);
     if (y < YEAR_MIN || y > YEAR_MAX) raise_limit();
     if (day <= -DAY_LIMIT || day >= DAY_LIMIT) raise_limit();
-    Cell* out = &result_cell;
     set_cell(out, word_from_day_count(day_count(y, int32_t(m), 0) + day, 0, with_time), 0.0);
     if (with_time) normalize(out, seconds, false);
 
@@ -523,29 +514,26 @@ Cell* from_spec(const Cell* spec, bool strict) {
         set_cell(out, word_of(out) | zone, 0.0);
         normalize(out, seconds, true);
     }
-    return out;
 }
 
-Cell* from_unix_time(int32_t n) {
-    Cell* out = &result_cell;
+void from_unix_time(Cell* out, int32_t n) {
     set_cell(out, word_from_day_count(day_count(1970, 1, 1) + n / 86400, 0, true), 0.0);
     normalize(out, double(n % 86400), false);
-    return out;
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     switch (type_of(spec)) {
-        case TYPE_DATE: result_cell = *spec; return &result_cell;
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: return from_spec(spec, true);
+        case TYPE_DATE: *out = *spec; return;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: from_spec(out, spec, true); return;
         default: scalar::raise_bad_to(TYPE_DATE, spec);
     }
 }
 
-Cell* to(Cell*, Cell* spec, uint32_t) {
+void to(Cell* out, Cell*, Cell* spec, uint32_t) {
     switch (type_of(spec)) {
-        case TYPE_DATE: result_cell = *spec; return &result_cell;
-        case TYPE_INTEGER: return from_unix_time(int_value(spec));
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: return from_spec(spec, false);
+        case TYPE_DATE: *out = *spec; return;
+        case TYPE_INTEGER: from_unix_time(out, int_value(spec)); return;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: from_spec(out, spec, false); return;
         default: scalar::raise_bad_to(TYPE_DATE, spec);
     }
 }
@@ -721,23 +709,22 @@ void subtract() { math(true); }
 
 // ---- paths ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     int32_t n = field_of(element);
     if (!n) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
     if (!value) {
-        read_field(&result_cell, parent, n);
-        return &result_cell;
+        read_field(out, parent, n);
+        return;
     }
     write_field(parent, n, value);
     scalar::store_back(parent, step);
-    return value;
+    *out = *value;
 }
 
-Cell* pick(Cell* d, int32_t, Cell* index) {
+void pick(Cell* out, Cell* d, int32_t, Cell* index) {
     int32_t n = field_of(index);
     if (!n) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, index);
-    read_field(&result_cell, d, n);
-    return &result_cell;
+    read_field(out, d, n);
 }
 
 }  // namespace

@@ -93,9 +93,6 @@ int32_t iso_week_of(uint32_t w);
 // zone offset (no day carry); without it the seconds are 0. Raises type-limit/out-of-range.
 void write_cell(Cell* c, int64_t year, int32_t month, int32_t day, double seconds, int32_t zone_hours,
                 int32_t zone_minutes, bool has_time);
-// `date/write-cell-hmsn`: has-time, zone 0, 3600 h + 60 m + s + 1e-9 n seconds.
-void write_cell_hmsn(Cell* c, int64_t year, int32_t month, int32_t day, int32_t hours, int32_t minutes,
-                     int32_t seconds, int32_t nanoseconds);
 Cell* push(uint32_t word, double seconds);
 Cell* append_new(uint32_t block_node, uint32_t word, double seconds);
 

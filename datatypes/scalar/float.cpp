@@ -19,7 +19,6 @@
 #include "core/block.h"
 #include "io/lexer.h"
 
-
 namespace zel::float_ {
 
 namespace {
@@ -30,8 +29,6 @@ using integer::OP_DIVIDE;
 using integer::OP_MULTIPLY;
 using integer::OP_REMAINDER;
 using integer::OP_SUBTRACT;
-
-Cell result_cell;   // what make/to hand back to the dispatcher
 
 uint64_t bits_of(double x) {
     uint64_t b;
@@ -57,15 +54,6 @@ Cell* push(double x) {
     return c;
 }
 
-Cell* push_halves(uint32_t low, uint32_t high) {
-    Cell* c = stack::push();
-    c->header = TYPE_FLOAT;
-    set_data_word(c, 0, 0);
-    set_data_word(c, 1, low);
-    set_data_word(c, 2, high);
-    return c;
-}
-
 Cell* append_new(uint32_t block_node, double x) {
     Cell* c = memory::append_cell(block_node);
     set_float(c, x);
@@ -81,10 +69,6 @@ void set_result(double x) {
 // ---- predicates ----
 
 double abs(double x) { return std::fabs(x); }
-bool is_nan(double x) { return std::isnan(x); }
-bool inf_or_nan(double x) { return !std::isfinite(x); }
-bool is_nan32(float f) { return f != f; }
-int32_t to_integer_rounded(double x) { return integer::from_double_checked(x + 0.49999999999999994); }
 
 bool almost_equal(double x, double y) {
     if (std::isnan(x) || std::isnan(y)) return false;
@@ -317,7 +301,7 @@ double from_block(const Cell* blk, uint32_t target) {
     return number_of(&m[0]) * std::pow(10.0, std::trunc(number_of(&m[1])));
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t target) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t target) {
     double d = 0.0;
     uint32_t t = type_of(spec);
     switch (t) {
@@ -334,8 +318,7 @@ Cell* make(Cell*, Cell* spec, uint32_t target) {
             }
             scalar::raise_bad_to(target, spec);
     }
-    set_float_bits(&result_cell, target, d);
-    return &result_cell;
+    set_float_bits(out, target, d);
 }
 
 // ---- random, form, mold ----

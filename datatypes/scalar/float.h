@@ -14,7 +14,6 @@ namespace zel::float_ {
 
 // ---- constructors and readers ----
 Cell* push(double x);
-Cell* push_halves(uint32_t low, uint32_t high);
 Cell* append_new(uint32_t block_node, double x);
 inline void write_cell(Cell* c, double x) { set_float(c, x); }
 void set_result(double x);
@@ -23,11 +22,6 @@ inline double cell_value(const Cell* c) { return float_value(c); }
 
 // ---- predicates ----
 double abs(double x);
-bool is_nan(double x);
-bool inf_or_nan(double x);
-bool is_nan32(float f);
-// x + 0.49999999999999994 truncated toward zero (pixel rounding).
-int32_t to_integer_rounded(double x);
 // `float/almost-equal`: equal, or within 2^-52 absolutely, or within 10 units in the last
 // place; NaN is never equal.
 bool almost_equal(double x, double y);

@@ -29,7 +29,6 @@ inline void write_cell(Cell* c, uint32_t value, uint32_t subtype) {
 void set_result(uint32_t value, uint32_t subtype);
 Cell* append_new(uint32_t block_node, uint32_t value, uint32_t subtype);
 Cell* push(uint32_t value, uint32_t subtype);
-inline Cell* push_plain(uint32_t value) { return push(value, PLAIN); }
 inline uint32_t cell_value(const Cell* c) { return data_word(c, 1); }
 inline uint32_t subtype_of(const Cell* c) { return data_word(c, 0); }
 

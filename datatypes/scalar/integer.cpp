@@ -19,14 +19,11 @@
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 
-
 namespace zel::integer {
 
 namespace {
 
 using stack::arg;
-
-Cell result_cell;   // what make/to hand back to the dispatcher
 
 [[noreturn]] void overflow() { error::raise(error::ERR_MATH_OVERFLOW); }
 
@@ -58,9 +55,6 @@ void set_result(int32_t n) {
     set_integer(&c, n);
     stack::set_result(&c);
 }
-
-int32_t arg_value() { return int_value(stack::result()); }
-int32_t arg_value_or_zero() { return type_of(stack::result()) == TYPE_INTEGER ? int_value(stack::result()) : 0; }
 
 bool float_out_of_range(double x) { return !(x > -2147483649.0 && x < 2147483648.0); }
 
@@ -238,7 +232,7 @@ int32_t from_binary(const Cell* bin) {
     return int32_t(v);
 }
 
-Cell* convert(Cell* spec, bool make) {
+void convert(Cell* out, Cell* spec, bool make) {
     int32_t n = 0;
     uint32_t t = type_of(spec);
     switch (t) {
@@ -261,12 +255,11 @@ Cell* convert(Cell* spec, bool make) {
             }
             scalar::raise_bad_to(TYPE_INTEGER, spec);
     }
-    set_integer(&result_cell, n);
-    return &result_cell;
+    set_integer(out, n);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) { return convert(spec, true); }
-Cell* to(Cell*, Cell* spec, uint32_t) { return convert(spec, false); }
+void make(Cell* out, Cell*, Cell* spec, uint32_t) { convert(out, spec, true); }
+void to(Cell* out, Cell*, Cell* spec, uint32_t) { convert(out, spec, false); }
 
 // ---- random, form, mold, compare ----
 

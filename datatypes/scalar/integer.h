@@ -26,9 +26,6 @@ Cell* append_new(uint32_t block_node, int32_t n);
 inline void write_cell(Cell* c, int32_t n) { set_integer(c, n); }
 void set_result(int32_t n);
 inline int32_t cell_value(const Cell* c) { return int_value(c); }
-int32_t arg_value();
-// The result slot's value when it is integer!, else 0.
-int32_t arg_value_or_zero();
 
 // `integer/float-out-of-range`: true when the double truncated toward zero does not fit in
 // 32 signed bits, or is NaN.

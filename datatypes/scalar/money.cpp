@@ -33,8 +33,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make, to, eval-path and pick hand back to the dispatcher
-
 // A magnitude: DIGITS decimal digits, least significant first.
 struct Mag {
     uint8_t d[DIGITS];
@@ -320,12 +318,6 @@ void write_cell_raw(Cell* c, bool negative, uint32_t currency, const uint8_t* di
     std::memcpy(b + 5, digit_bytes, 11);
 }
 
-Cell* push_raw(bool negative, uint32_t currency, const uint8_t* digit_bytes) {
-    Cell* c = stack::push();
-    write_cell_raw(c, negative, currency, digit_bytes);
-    return c;
-}
-
 void from_integer(Cell* out, int32_t n) {
     // In 64 bits, so that -2147483648 has its magnitude too.
     int64_t v = n;
@@ -337,12 +329,6 @@ void from_integer(Cell* out, int32_t n) {
         v /= 10;
     }
     store(out, negative, 0, m);
-}
-
-Cell* push_from_integer(int32_t n) {
-    Cell* c = stack::push();
-    from_integer(c, n);
-    return c;
 }
 
 void from_float(Cell* out, double x, bool strict) {
@@ -365,12 +351,6 @@ void from_float(Cell* out, double x, bool strict) {
         }
     }
     store(out, x < 0, 0, m);
-}
-
-Cell* push_from_float(double x, bool strict) {
-    Cell c;
-    from_float(&c, x, strict);
-    return stack::push_copy(&c);
 }
 
 int32_t sign_of(const Cell* c) {
@@ -581,30 +561,29 @@ void round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floo
 
 // ---- make and to ----
 
-Cell* from_text(Cell* spec) {
+void from_text(Cell* out, Cell* spec) {
     const SeriesBuf* b = memory::buf(series_node(spec));
     int32_t head = series_head(spec);
     int32_t count = int32_t(b->length()) - head;
     int32_t err = lexer::SCAN_INVALID;
-    if (count > 0) lexer::scan_money_string(&result_cell, b->data() + size_t(head) * b->unit(), size_t(count), b->unit(), &err);
+    if (count > 0) lexer::scan_money_string(out, b->data() + size_t(head) * b->unit(), size_t(count), b->unit(), &err);
     if (err != lexer::SCAN_OK) scalar::raise_bad_to(TYPE_MONEY, spec);
-    return &result_cell;
 }
 
-Cell* convert(Cell* spec) {
+void convert(Cell* out, Cell* spec) {
     uint32_t t = type_of(spec);
     switch (t) {
-        case TYPE_MONEY: result_cell = *spec; return &result_cell;
-        case TYPE_INTEGER: from_integer(&result_cell, int_value(spec)); return &result_cell;
-        case TYPE_FLOAT: from_float(&result_cell, float_value(spec), true); return &result_cell;
+        case TYPE_MONEY: *out = *spec; return;
+        case TYPE_INTEGER: from_integer(out, int_value(spec)); return;
+        case TYPE_FLOAT: from_float(out, float_value(spec), true); return;
         default:
-            if (is_text_type(t)) return from_text(spec);
+            if (is_text_type(t)) return from_text(out, spec);
             scalar::raise_bad_to(TYPE_MONEY, spec);
     }
 }
 
 // [currency amount fraction]: see make.
-Cell* from_spec(Cell* spec) {
+void from_spec(Cell* out, Cell* spec) {
     int32_t n = block::length(spec);
     const Cell* v = block::head(spec);
     int32_t i = 0;
@@ -618,41 +597,40 @@ Cell* from_spec(Cell* spec) {
     const Cell* amount = v + i;
     if (type_of(amount) == TYPE_FLOAT) {
         if (n - i != 1) raise_bad_make(spec);
-        from_float(&result_cell, float_value(amount), true);
+        from_float(out, float_value(amount), true);
     } else if (type_of(amount) == TYPE_INTEGER) {
-        from_integer(&result_cell, int_value(amount));
+        from_integer(out, int_value(amount));
         if (n - i == 2) {
             const Cell* f = amount + 1;
             if (type_of(f) != TYPE_INTEGER || int_value(f) < 0 || int_value(f) > MAX_FRACTION) raise_bad_make(spec);
-            Mag m = unpack(&result_cell);
+            Mag m = unpack(out);
             int32_t fraction = int_value(f);
             for (int k = 0; k < FRAC_DIGITS; k++) {
                 m.d[k] = uint8_t(fraction % 10);
                 fraction /= 10;
             }
-            store(&result_cell, int_value(amount) < 0, 0, m);
+            store(out, int_value(amount) < 0, 0, m);
         }
     } else {
         raise_bad_make(spec);
     }
-    set_currency(&result_cell, currency);
-    return &result_cell;
+    set_currency(out, currency);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     switch (type_of(spec)) {
         case TYPE_WORD: {
             uint32_t index = currency_index_of_symbol(word_symbol(spec));
             if (!index) raise_bad_make(spec);
-            store(&result_cell, false, index, Mag{});
-            return &result_cell;
+            store(out, false, index, Mag{});
+            return;
         }
-        case TYPE_BLOCK: return from_spec(spec);
-        default: return convert(spec);
+        case TYPE_BLOCK: from_spec(out, spec); return;
+        default: convert(out, spec); return;
     }
 }
 
-Cell* to(Cell*, Cell* spec, uint32_t) { return convert(spec); }
+void to(Cell* out, Cell*, Cell* spec, uint32_t) { convert(out, spec); }
 
 // ---- random ----
 
@@ -834,20 +812,18 @@ void read_field(Cell* out, const Cell* v, int32_t n) {
     set_currency(out, 0);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     const Cell* where = step.path ? step.path : parent;
     int32_t n = field_of(element);
     if (!n) error::raise(error::ERR_SCRIPT_INVALID_PATH, where, element);
     if (value) error::raise(error::ERR_SCRIPT_BAD_PATH_SET, where, element);
-    read_field(&result_cell, parent, n);
-    return &result_cell;
+    read_field(out, parent, n);
 }
 
-Cell* pick(Cell* v, int32_t, Cell* index) {
+void pick(Cell* out, Cell* v, int32_t, Cell* index) {
     int32_t n = field_of(index);
     if (!n) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, index);
-    read_field(&result_cell, v, n);
-    return &result_cell;
+    read_field(out, v, n);
 }
 
 }  // namespace

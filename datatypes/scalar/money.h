@@ -46,23 +46,19 @@ bool write_cell_from_digits(Cell* c, bool negative, std::string_view currency, s
 // `money/write-cell-raw`: the sign, the currency index and the 11 bytes of packed digits
 // (the serializer's form). Digit nibbles above 9 are not checked here.
 void write_cell_raw(Cell* c, bool negative, uint32_t currency, const uint8_t* digit_bytes);
-Cell* push_raw(bool negative, uint32_t currency, const uint8_t* digit_bytes);
 
-// `money/push-from-integer` and its cell-writing twin.
+// The money! amount of an integer (`money/push-from-integer`).
 void from_integer(Cell* out, int32_t n);
-Cell* push_from_integer(int32_t n);
 // `money/push-from-float`: the double's exact decimal expansion (22 significant digits),
 // truncated to 5 fraction digits. Infinity, NaN, 0 < |x| < 1e-5 and |x| >= 1e17 raise
 // script/bad-make-arg with money! and x; so does, with strict, an expansion that needs more
 // than 5 fraction digits.
 void from_float(Cell* out, double x, bool strict);
-Cell* push_from_float(double x, bool strict);
 
 // `money/sign-of`: 0 for a zero amount, else -1 or 1 by the sign bit.
 int32_t sign_of(const Cell* c);
 inline bool is_negative(const Cell* c) { return sign_of(c) < 0; }
 inline bool is_zero(const Cell* c) { return sign_of(c) == 0; }
-inline bool is_positive(const Cell* c) { return sign_of(c) > 0; }
 
 // `money/to-integer`: the integer part with the sign; script/type-limit with integer! when
 // it leaves the 32-bit range.

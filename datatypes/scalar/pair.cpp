@@ -21,7 +21,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to, eval-path and pick hand back
 
 uint32_t sym_x, sym_y;
 
@@ -120,14 +119,14 @@ int32_t component_of(const Cell* v) {
     return type_of(v) == TYPE_INTEGER ? int_value(v) : integer::from_double_checked(float_value(v));
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     switch (type_of(spec)) {
         case TYPE_INTEGER:
-            write_cell(&result_cell, int_value(spec), int_value(spec));
+            write_cell(out, int_value(spec), int_value(spec));
             break;
         case TYPE_FLOAT: {
             int32_t n = integer::from_double_checked(float_value(spec));
-            write_cell(&result_cell, n, n);
+            write_cell(out, n, n);
             break;
         }
         case TYPE_BLOCK: {
@@ -135,25 +134,24 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
             bool ok = block::length(spec) >= 2;
             for (int i = 0; ok && i < 2; i++) ok = type_of(&v[i]) == TYPE_INTEGER || type_of(&v[i]) == TYPE_FLOAT;
             if (!ok) error::raise(error::ERR_SYNTAX_MALCONSTRUCT, spec);
-            write_cell(&result_cell, component_of(&v[0]), component_of(&v[1]));
+            write_cell(out, component_of(&v[0]), component_of(&v[1]));
             break;
         }
         case TYPE_STRING:
-            from_text(&result_cell, spec);
+            from_text(out, spec);
             break;
         case TYPE_PAIR:
-            result_cell = *spec;
+            *out = *spec;
             break;
         case TYPE_POINT2D: {
             double x = point::component(spec, 0), y = point::component(spec, 1);
             if (!std::isfinite(x) || !std::isfinite(y)) error::raise(error::ERR_SCRIPT_INVALID_ARG, spec);
-            write_cell(&result_cell, integer::from_double_checked(x), integer::from_double_checked(y));
+            write_cell(out, integer::from_double_checked(x), integer::from_double_checked(y));
             break;
         }
         default:
             scalar::raise_bad_to(TYPE_PAIR, spec);
     }
-    return &result_cell;
 }
 
 // ---- random, form and mold, compare ----
@@ -241,20 +239,20 @@ void round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floo
 
 // ---- path access, pick, reverse ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     int32_t n = field_of(element);
     if (n < 0) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
     if (!value) {
-        set_integer(&result_cell, n == 1 ? x_of(parent) : y_of(parent));
-        return &result_cell;
+        set_integer(out, n == 1 ? x_of(parent) : y_of(parent));
+        return;
     }
     if (type_of(value) != TYPE_INTEGER) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(value));
     n == 1 ? set_x(parent, int_value(value)) : set_y(parent, int_value(value));
     scalar::store_back(parent, step);
-    return value;
+    *out = *value;
 }
 
-Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
+void pick(Cell* out, Cell* v, int32_t index, Cell* index_cell) {
     int32_t n;
     if (scalar::is_field_word(index_cell)) {
         n = field_of(index_cell);
@@ -268,8 +266,7 @@ Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
             error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, index_cell);
         n = index;
     }
-    set_integer(&result_cell, n == 1 ? x_of(v) : y_of(v));
-    return &result_cell;
+    set_integer(out, n == 1 ? x_of(v) : y_of(v));
 }
 
 void reverse(Cell* v, Cell*, Cell*) { write_cell(v, y_of(v), x_of(v)); }

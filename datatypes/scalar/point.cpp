@@ -25,7 +25,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to, eval-path and pick hand back
 
 uint32_t sym_x, sym_y, sym_z;
 
@@ -55,7 +54,7 @@ void from_text(Cell* out, const Cell* text, uint32_t t) {
     if (!scalar::load_one_value(text, out) || type_of(out) != t) scalar::raise_bad_to(t, text);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t t) {
     int dims = dims_of(t);
     double v[3] = {0, 0, 0};
     switch (type_of(spec)) {
@@ -88,13 +87,12 @@ Cell* make(Cell*, Cell* spec, uint32_t t) {
             break;
         }
         case TYPE_STRING:
-            from_text(&result_cell, spec, t);
-            return &result_cell;
+            from_text(out, spec, t);
+            return;
         default:
             scalar::raise_bad_to(t, spec);
     }
-    write_point(&result_cell, t, v);
-    return &result_cell;
+    write_point(out, t, v);
 }
 
 // ---- form and mold (the same text) ----
@@ -246,21 +244,21 @@ int32_t compare(const Cell* a, const Cell* b_in, int32_t op) {
 
 // ---- path access, pick, reverse ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     int32_t n = field_of(element, dims_of(type_of(parent)));
     if (n < 0) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
     if (!value) {
-        set_float(&result_cell, double(component(parent, n - 1)));
-        return &result_cell;
+        set_float(out, double(component(parent, n - 1)));
+        return;
     }
     uint32_t tv = type_of(value);
     if (tv != TYPE_INTEGER && tv != TYPE_FLOAT) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, tv);
     set_component(parent, n - 1, tv == TYPE_INTEGER ? double(int_value(value)) : float_value(value));
     scalar::store_back(parent, step);
-    return value;
+    *out = *value;
 }
 
-Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
+void pick(Cell* out, Cell* v, int32_t index, Cell* index_cell) {
     int dims = dims_of(type_of(v));
     int32_t n;
     if (scalar::is_field_word(index_cell)) {
@@ -275,8 +273,7 @@ Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
             error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, index_cell);
         n = index;
     }
-    set_float(&result_cell, double(component(v, n - 1)));
-    return &result_cell;
+    set_float(out, double(component(v, n - 1)));
 }
 
 // point2D! swaps x and y, point3D! x and z.

@@ -23,7 +23,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to, eval-path and pick hand back
 
 uint32_t sym_hour, sym_minute, sym_second;
 
@@ -140,19 +139,18 @@ double from_block(const Cell* spec) {
     return negative ? -total : total;
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     uint32_t t = type_of(spec);
     switch (t) {
-        case TYPE_TIME: result_cell = *spec; break;
-        case TYPE_INTEGER: write_cell(&result_cell, double(int_value(spec))); break;
-        case TYPE_FLOAT: case TYPE_PERCENT: write_cell(&result_cell, float_value(spec)); break;
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: write_cell(&result_cell, from_block(spec)); break;
+        case TYPE_TIME: *out = *spec; break;
+        case TYPE_INTEGER: write_cell(out, double(int_value(spec))); break;
+        case TYPE_FLOAT: case TYPE_PERCENT: write_cell(out, float_value(spec)); break;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: write_cell(out, from_block(spec)); break;
         default:
             if (!is_text_type(t)) scalar::raise_bad_to(TYPE_TIME, spec);
-            from_text(&result_cell, spec);
+            from_text(out, spec);
     }
-    result_cell.header = TYPE_TIME;
-    return &result_cell;
+    out->header = TYPE_TIME;
 }
 
 // ---- form and mold (the same text) ----
@@ -248,19 +246,19 @@ int32_t element_index(const Cell* element) {
     return field_index(element);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     int32_t n = element_index(element);
     if (n < 0) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
     if (!value) {
-        field(&result_cell, cell_value(parent), n);
-        return &result_cell;
+        field(out, cell_value(parent), n);
+        return;
     }
     write_cell(parent, with_field(cell_value(parent), n, value));
     scalar::store_back(parent, step);
-    return value;
+    *out = *value;
 }
 
-Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
+void pick(Cell* out, Cell* v, int32_t index, Cell* index_cell) {
     int32_t n;
     if (scalar::is_field_word(index_cell)) {
         n = field_index(index_cell);
@@ -274,8 +272,7 @@ Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
             error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, index_cell);
         n = index;
     }
-    field(&result_cell, cell_value(v), n);
-    return &result_cell;
+    field(out, cell_value(v), n);
 }
 
 }  // namespace

@@ -26,7 +26,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to, eval-path and pick hand back
 
 uint8_t clamp(int64_t v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 // In double space: NaN gives 0, the fraction is dropped.
@@ -172,18 +171,17 @@ void from_block(const Cell* spec, Cell* out) {
     write_cell(out, data, uint32_t(n));
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     uint32_t t = type_of(spec);
     switch (t) {
-        case TYPE_TUPLE: result_cell = *spec; break;
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: from_block(spec, &result_cell); break;
-        case TYPE_BINARY: from_binary(spec, &result_cell); break;
-        case TYPE_ISSUE: from_hex_issue(spec, &result_cell); break;
+        case TYPE_TUPLE: *out = *spec; break;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: from_block(spec, out); break;
+        case TYPE_BINARY: from_binary(spec, out); break;
+        case TYPE_ISSUE: from_hex_issue(spec, out); break;
         default:
             if (!is_text_type(t)) scalar::raise_bad_to(TYPE_TUPLE, spec);
-            from_text(&result_cell, spec);
+            from_text(out, spec);
     }
-    return &result_cell;
 }
 
 // ---- form and mold (the same text) ----
@@ -241,17 +239,16 @@ void complement(Cell* v) {
 
 int32_t length(const Cell* v) { return int32_t(count(v)); }
 
-Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
+void pick(Cell* out, Cell* v, int32_t index, Cell* index_cell) {
     if (type_of(index_cell) != TYPE_INTEGER || index < 1 || uint32_t(index) > count(v))
         error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, index_cell);
-    set_integer(&result_cell, bytes(v)[index - 1]);
-    return &result_cell;
+    set_integer(out, bytes(v)[index - 1]);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     if (type_of(element) != TYPE_INTEGER) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(element));
     int32_t i = int_value(element);
-    if (!value) return pick(parent, i, element);
+    if (!value) { pick(out, parent, i, element); return; }
     uint32_t tv = type_of(value);
     if (tv != TYPE_INTEGER && tv != TYPE_NONE) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, tv);
     uint32_t n = count(parent);
@@ -266,7 +263,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
         b[i - 1] = clamp(int64_t(int_value(value)));
     }
     scalar::store_back(parent, step);
-    return value;
+    *out = *value;
 }
 
 // /part n reverses the first n bytes, as records of /skip k bytes.

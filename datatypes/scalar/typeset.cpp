@@ -20,7 +20,6 @@ namespace {
 
 using stack::arg;
 
-Cell result_cell;   // what make/to and find hand back to the dispatcher
 
 bool is_plain_word(uint32_t t) { return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD; }
 
@@ -127,11 +126,11 @@ Cell* push_copy(const Cell* ts) { return stack::push_copy(ts); }
 
 namespace {
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     if (type_of(spec) == TYPE_TYPESET) {
-        result_cell = *spec;
-        result_cell.header = TYPE_TYPESET;
-        return &result_cell;
+        *out = *spec;
+        out->header = TYPE_TYPESET;
+        return;
     }
     if (type_of(spec) != TYPE_BLOCK) scalar::raise_bad_to(TYPE_TYPESET, spec);
     Cell blk = *spec;
@@ -139,8 +138,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     clear_cell(&ts);
     int32_t n = block::length(&blk);
     for (int32_t i = 0; i < n; i++) add_type(&ts, block::head(&blk) + i);
-    result_cell = ts;
-    return &result_cell;
+    *out = ts;
 }
 
 // The member names, each followed by a space; with a part limit, writing stops as soon as the
@@ -210,10 +208,9 @@ void complement(Cell* v) {
     for (int i = 0; i < 3; i++) set_data_word(v, i, ~data_word(v, i));
 }
 
-Cell* find(const actions::FindArgs& args) {
+void find(Cell* out, const actions::FindArgs& args) {
     if (type_of(args.value) != TYPE_DATATYPE) error::raise(error::ERR_SCRIPT_INVALID_ARG, args.value);
-    set_logic(&result_cell, typeset_bits::has(args.series, datatype_value(args.value)));
-    return &result_cell;
+    set_logic(out, typeset_bits::has(args.series, datatype_value(args.value)));
 }
 
 }  // namespace

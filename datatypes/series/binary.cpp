@@ -186,11 +186,6 @@ int32_t compare_bytes(const Cell* a, const Cell* b, int32_t op, bool match) {
     return la < lb ? -1 : la > lb ? 1 : 0;
 }
 
-bool match_at_head(const Cell* bin, const Cell* value) {
-    if (type_of(value) == TYPE_CHAR) return length(bin) > 0 && *head_address(bin) == char_value(value);
-    return compare_bytes(bin, value, OP_EQUAL, true) == 0;
-}
-
 bool head_in_bitset(const Cell* bin, const Cell* bitset) {
     if (length(bin) == 0) return false;
     return string::bitset_has(bitset, *head_address(bin));
@@ -262,7 +257,7 @@ void put_be(std::string& out, uint64_t v, int bytes) {
     for (int i = bytes - 1; i >= 0; i--) out.push_back(char(uint8_t(v >> (8 * i))));
 }
 
-Cell* binary_to(Cell*, Cell* spec, uint32_t) {
+void binary_to(Cell* result, Cell*, Cell* spec, uint32_t) {
     std::string bytes;
     uint32_t t = type_of(spec);
     switch (t) {
@@ -284,7 +279,7 @@ Cell* binary_to(Cell*, Cell* spec, uint32_t) {
             Cell* out = stack::push();
             set_none(out);
             if (!decode(16, b->data(), b->length(), b->unit(), out)) error::raise(error::ERR_SCRIPT_INVALID_DATA, spec);
-            return out;
+            *result = *out; return;
         }
         case TYPE_BITSET:
             bytes.assign(reinterpret_cast<const char*>(bitset::data_start(spec)), bitset::byte_length(spec));
@@ -292,15 +287,15 @@ Cell* binary_to(Cell*, Cell* spec, uint32_t) {
         case TYPE_BINARY: {
             Cell* out = stack::push();
             from_memory(out, head_address(spec), length(spec));
-            return out;
+            *result = *out; return;
         }
-        case TYPE_IMAGE: return image::get_pixel_data(spec, 2);   // 4 bytes a pixel, as stored
+        case TYPE_IMAGE: *result = *image::get_pixel_data(spec, 2); return;   // 4 bytes a pixel, as stored
         default:
             if (!is_text_type(t)) raise_bad_to_arg(spec);
             bytes = text_bytes(spec);
             break;
     }
-    return push_from_memory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    *result = *push_from_memory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 // ---- append, insert, change ----

@@ -52,8 +52,6 @@ void value_to_bytes(std::string& out, const Cell* value, int64_t limit, bool lim
 // text type, taken as its UTF-8 bytes) under a compare op code (actions::CompareOp). -2 when
 // b is of another type. With match, 0 when b's bytes start a's.
 int32_t compare_bytes(const Cell* a, const Cell* b, int32_t op, bool match);
-// `binary/match-at-head?`: whether the bytes of value (text, binary or char!) stand at the head.
-bool match_at_head(const Cell* bin, const Cell* value);
 // `binary/head-in-bitset?`: whether the head byte is in the bitset.
 bool head_in_bitset(const Cell* bin, const Cell* bitset);
 

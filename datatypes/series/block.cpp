@@ -74,12 +74,6 @@ uint32_t copy_node(const Cell* b) {
 
 namespace {
 
-Cell* none_result() {
-    static Cell none;
-    set_none(&none);
-    return &none;
-}
-
 inline Cell* cells_of(const Cell* b) { return buf(series_node(b))->cells(); }
 
 // The copy action of a nested value's type, or the plain series copy for a series type
@@ -94,10 +88,9 @@ actions::CopyFn copy_handler(uint32_t t) {
 // Replaces the cell at index of the node's buffer by its copy, keeping its new-line flag.
 void replace_by_copy(uint32_t node, uint32_t index, actions::CopyFn fn, bool deep, Cell* types) {
     Cell v = buf(node)->cells()[index];
-    Cell fresh;
-    set_unset(&fresh);
-    Cell* r = fn(&v, &fresh, nullptr, deep, types);
-    Cell nv = *r;
+    Cell nv;
+    set_unset(&nv);
+    fn(&nv, &v, nullptr, deep, types);
     nv.header = (nv.header & ~HEADER_NEW_LINE) | (v.header & HEADER_NEW_LINE);
     buf(node)->cells()[index] = nv;
 }
@@ -132,9 +125,9 @@ void copy_nested_series(uint32_t node) {
 }  // namespace
 
 // `block/copy`.
-Cell* copy(Cell* v, Cell* out, Cell* part, bool deep, Cell* types) {
-    series::copy(v, out, part, deep, types);
-    if (!deep && !types) return out;
+void copy(Cell* out, Cell* v, Cell* part, bool deep, Cell* types) {
+    series::copy(out, v, part, deep, types);
+    if (!deep && !types) return;
     if (type_of(v) == TYPE_HASH) retype(out, TYPE_BLOCK);
     uint32_t source = series_node(v);
     uint32_t node = series_node(out);
@@ -149,7 +142,6 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool deep, Cell* types) {
     } pop{deep};
     if (types) copy_nested_of_types(node, 0, buf(node)->length(), 1, deep, types);
     else copy_nested_series(node);
-    return out;
 }
 
 namespace {
@@ -172,7 +164,8 @@ void vector_to_block(Cell* out, const Cell* vec, uint32_t t) {
 void body_to_block(Cell* out, const Cell* value, uint32_t t) {
     Cell v = *value;
     auto reflect = actions::get<actions::ReflectFn>(type_of(&v), ACT_REFLECT);
-    Cell body = *reflect(&v, sym(SYM_BODY_FIELD));
+    Cell body;
+    reflect(&body, &v, sym(SYM_BODY_FIELD));
     if (!is_any_block_type(type_of(&body))) error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &v);
     set_series(out, t, copy_node(&body));
 }
@@ -196,8 +189,7 @@ bool convert_common(Cell* out, const Cell* spec, uint32_t t) {
 
 // `block/make`: room for a number of cells, or a copy of another any-block's cells, or the
 // body of an object!, map! or vector!.
-Cell* make(Cell*, Cell* spec, uint32_t t) {
-    Cell* out = stack::push();
+void make(Cell* out, Cell*, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         init_cell(out, make::spec_to_size(spec), t);
@@ -206,15 +198,13 @@ Cell* make(Cell*, Cell* spec, uint32_t t) {
         set_datatype(&dt, t);
         error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
     }
-    return out;
 }
 
 // `block/to`: a string! is loaded as source text, a typeset! gives its datatypes, and any
 // other single value becomes a one-cell block.
-Cell* to(Cell*, Cell* spec, uint32_t t) {
-    Cell* out = stack::push();
+void to(Cell* out, Cell*, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
-    if (convert_common(out, spec, t)) return out;
+    if (convert_common(out, spec, t)) return;
     if (st == TYPE_STRING) {
         std::string text = string::to_utf8(spec);
         lexer::load_utf8(out, text);
@@ -233,7 +223,6 @@ Cell* to(Cell*, Cell* spec, uint32_t t) {
         init_cell(out, 1, t);
         append(series_node(out), &v);
     }
-    return out;
 }
 
 }  // namespace zel::block
@@ -309,11 +298,11 @@ void copy_deep(Cell* out, const Cell* value) {
     Cell v = *value;
     uint32_t t = type_of(&v);
     if (is_any_block_type(t)) {
-        block::copy(&v, out, nullptr, true, nullptr);
+        block::copy(out, &v, nullptr, true, nullptr);
     } else if (is_series_type(t)) {
         auto fn = reinterpret_cast<actions::CopyFn>(actions::handler_of(t, ACT_COPY));
-        if (fn) *out = *fn(&v, out, nullptr, true, nullptr);
-        else if (t != TYPE_IMAGE) series::copy(&v, out, nullptr, true, nullptr);
+        if (fn) fn(out, &v, nullptr, true, nullptr);
+        else if (t != TYPE_IMAGE) series::copy(out, &v, nullptr, true, nullptr);
         else *out = v;
     } else {
         *out = v;
@@ -540,12 +529,12 @@ void copy_taken_deep(Cell* taken) {
     }
 }
 
-Cell* take(Cell* s, Cell* part, bool deep, bool last) {
+void take(Cell* out, Cell* s, Cell* part, bool deep, bool last) {
     Cell* r = series::take_with(s, part, last, deep ? copy_taken_deep : nullptr);
-    if (type_of(r) == TYPE_NONE) return r;
+    if (type_of(r) == TYPE_NONE) { *out = *r; return; }
     uint32_t node = series_node(r);
     if (!part && buf(node)->length() == 1) *r = buf(node)->cells()[0];
-    return r;
+    *out = *r;
 }
 
 void swap(Cell* a, Cell* b) {
@@ -592,27 +581,35 @@ void poke_cell(Cell* parent, uint32_t index, Cell* value) {
     notify_owner(parent, Change::POKED, value, int32_t(index), 1);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     uint32_t et = type_of(element);
     uint32_t node = series_node(parent);
     if (et == TYPE_INTEGER) {
         int32_t i = int_value(element);
         int64_t p = i == 0 ? -1 : int64_t(series_head(parent)) + (i > 0 ? i - 1 : i);
         bool inside = p >= 0 && p < int64_t(buf(node)->length());
-        if (!value) return inside ? &buf(node)->cells()[p] : none_result();
+        if (!value) {
+            if (inside) *out = buf(node)->cells()[p];
+            else set_none(out);
+            return;
+        }
         if (!inside) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, element);
         poke_cell(parent, uint32_t(p), value);
-        return value;
+        *out = *value;
+        return;
     }
     bool word_key = et == TYPE_WORD && type_of(parent) != TYPE_HASH;
     if (!value) {
         if (word_key) {
             Cell* c = block_ops::find_word(parent, word_symbol(element), step.case_sensitive);
-            return c ? c : none_result();
+            if (c) *out = *c;
+            else set_none(out);
+            return;
         }
         actions::FindArgs a{parent, element, nullptr, false, step.case_sensitive, false, false,
                             nullptr, nullptr, false, false, false, false};
-        return actions::get<actions::FindFn>(type_of(parent), ACT_SELECT)(a);
+        actions::get<actions::FindFn>(type_of(parent), ACT_SELECT)(out, a);
+        return;
     }
     int64_t index;
     if (word_key) {
@@ -622,13 +619,15 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
     } else {
         actions::FindArgs a{parent, element, nullptr, false, step.case_sensitive, false, false,
                             nullptr, nullptr, false, false, false, false};
-        Cell* r = actions::get<actions::FindFn>(type_of(parent), ACT_FIND)(a);
+        Cell found;
+        actions::get<actions::FindFn>(type_of(parent), ACT_FIND)(&found, a);
+        Cell* r = &found;
         if (type_of(r) == TYPE_NONE) raise_bad_path_set(step, element);
         index = int64_t(series_head(r)) + 1;
         if (index >= int64_t(buf(node)->length())) raise_bad_path_set(step, element);
     }
     poke_cell(parent, uint32_t(index), value);
-    return value;
+    *out = *value;
 }
 
 // block!'s registration: its own handlers, series!'s for the positions and element access.

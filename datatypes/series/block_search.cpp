@@ -157,35 +157,31 @@ Found locate(const actions::FindArgs& a) {
 }  // namespace
 
 // `block/find`: the series at the match (after it with /tail), or none.
-Cell* find(const actions::FindArgs& a) {
+void find(Cell* out, const actions::FindArgs& a) {
     Found f = locate(a);
-    Cell* out = stack::push();
     set_none(out);
-    if (f.position < 0) return out;
+    if (f.position < 0) return;
     *out = *a.series;
     int64_t pos = f.position + (a.tail ? f.tail_step : 0);
     int64_t len = buf(series_node(out))->length();
     set_series_head(out, int32_t(pos > len ? len : pos));
-    return out;
 }
 
 // `block/select`: the value after the match (after the whole matched sequence), or none.
-Cell* select(const actions::FindArgs& a_in) {
+void select(Cell* out, const actions::FindArgs& a_in) {
     actions::FindArgs a = a_in;
     a.tail = a.match = false;
     Found f = locate(a);
-    Cell* out = stack::push();
     set_none(out);
-    if (f.position < 0) return out;
+    if (f.position < 0) return;
     int64_t next = f.position + f.width;
     const SeriesBuf* b = buf(series_node(a.series));
     if (next < int64_t(b->length())) *out = buf(series_node(a.series))->cells()[next];
-    return out;
 }
 
 // `block/put`: the value goes after the key (an any-block key is searched as a sequence and
 // the value goes after it); a missing key is appended with the value.
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+void put(Cell* out, Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     actions::FindArgs a{series, key, nullptr, false, case_sensitive, false, false,
                         nullptr, nullptr, false, false, false, false};
     uint32_t node = series_node(series);
@@ -205,7 +201,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     if (found && at < int64_t(buf(node)->length())) buf(node)->cells()[at] = v;
     else block::append(node, &v);
     notify_owner(series, Change::PUT_ED, value, int32_t(at), found ? 1 : 2);
-    return value;
+    *out = *value;
 }
 
 // ---- sort ----
@@ -317,8 +313,7 @@ bool sort_integers_in_place(Cell* cells, size_t n, bool reverse, bool stable) {
 }  // namespace
 
 // `block/sort`.
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
+void sort(Cell* out, Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
     // The refinements' kinds first.
     int32_t size = 1;
     if (skip) {
@@ -353,7 +348,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     if (part) {
         int64_t n = series::part_count(series, part);
         if (n < 0) {
-            if (start + n < 0) return series;
+            if (start + n < 0) { *out = *series; return; }
             start += n;
             count = -n;
             set_series_head(series, int32_t(start));
@@ -361,7 +356,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             count = n;
         }
     }
-    if (count <= 0) return series;
+    if (count <= 0) { *out = *series; return; }
     if (size > count || count % size != 0) series::raise_invalid_refine(SYM_SKIP, skip);
     size_t records = size_t(count / size);
 
@@ -376,7 +371,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     }
     if (!ctx.function && size == 1 && sort_integers_in_place(buf(node)->cells() + start, size_t(count), reverse, stable)) {
         notify_owner(series, Change::SORTED, nullptr, int32_t(start), int32_t(count));
-        return series;
+        *out = *series; return;
     }
     std::vector<Cell> recs(buf(node)->cells() + start, buf(node)->cells() + start + count);
     size_t width = size_t(size) * sizeof(Cell);
@@ -402,7 +397,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     int64_t room = int64_t(b->length()) - start;
     if (room > 0) std::copy(recs.begin(), recs.begin() + std::min<int64_t>(room, count), b->cells() + start);
     notify_owner(series, Change::SORTED, nullptr, int32_t(start), int32_t(count));
-    return series;
+    *out = *series;
 }
 
 // ---- set operations ----

@@ -27,9 +27,12 @@ int32_t mold(const Cell* value, uint32_t buffer, bool, bool, bool, const Cell* p
 }
 
 // `email/eval-path`.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* result, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     uint32_t et = type_of(element);
-    if (et == TYPE_INTEGER) return string_handler<actions::EvalPathFn>(ACT_EVAL_PATH)(parent, element, value, step);
+    if (et == TYPE_INTEGER) {
+        string_handler<actions::EvalPathFn>(ACT_EVAL_PATH)(result, parent, element, value, step);
+        return;
+    }
     bool user = et == TYPE_WORD && symbol::same_canonical(word_symbol(element), sym(SYM_USER));
     bool host = et == TYPE_WORD && symbol::same_canonical(word_symbol(element), sym(SYM_HOST));
     if (!user && !host) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
@@ -42,7 +45,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
         uint32_t from = user ? head : head + at + 1;
         uint32_t to = user ? head + at : head + length;
         set_series(out, TYPE_STRING, memory::copy_range(series_node(parent), from, to > from ? to - from : 0));
-        return out;
+        *result = *out; return;
     }
     // The address itself changes, through string!'s change (its owner is told).
     auto change = string_handler<actions::ChangeFn>(ACT_CHANGE);
@@ -60,7 +63,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
         set_series_head(target, int32_t(head + at + 1));
         change(target, value, int32_t(length - at - 1), false, 1);
     }
-    return value;
+    *result = *value;
 }
 
 }  // namespace zel::email

@@ -168,55 +168,53 @@ void track_swap(const Cell* a, const Cell* b) {
 namespace {
 
 // `hash/make` from a block cell that becomes the hash! itself.
-Cell* from_fresh_block(Cell* out) {
+void from_fresh_block(Cell* out) {
     retype(out, TYPE_HASH);
     set_series_head(out, 0);
     index_cell(out);
-    return out;
 }
 
 // `hash/copy`: a whole copy duplicates the index; any other gets one of its own.
-Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types) {
+void copy(Cell* out, Cell* value, Cell* part, bool deep, Cell* types) {
     Cell v = *value;
     bool whole = series_head(&v) == 0 && !part && !deep && !types;
-    block::copy(&v, out, part, deep, types);
+    block::copy(out, &v, part, deep, types);
     retype(out, TYPE_HASH);
     set_series_head(out, 0);
     uint32_t table = synced_table(&v);
     if (whole && table) set_table_node(out, hashtable::duplicate(table, series_node(out)));
     else index_cell(out);
-    return out;
 }
 
 // `hash/to`: a hash! is copied; anything else converts as to block! does first.
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+void to(Cell* out, Cell* proto, Cell* spec, uint32_t) {
     if (type_of(spec) == TYPE_HASH) {
-        Cell* out = stack::push_unset();
-        return copy(spec, out, nullptr, false, nullptr);
+        copy(out, spec, nullptr, false, nullptr);
+        return;
     }
-    Cell* out = block::to(proto, spec, TYPE_BLOCK);
-    return from_fresh_block(out);
+    block::to(out, proto, spec, TYPE_BLOCK);
+    from_fresh_block(out);
 }
 
 // `hash/make`: a size, a block's cells, a copy of a hash!, or what to gives.
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+void make(Cell* out, Cell* proto, Cell* spec, uint32_t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int32_t size = make::spec_to_size(spec);
-        Cell* out = stack::push();
         block::init_cell(out, size < 1 ? 1 : size, TYPE_HASH);
-        return from_fresh_block(out);
+        from_fresh_block(out);
+        return;
     }
     if (st == TYPE_HASH) {
-        Cell* out = stack::push_unset();
-        return copy(spec, out, nullptr, false, nullptr);
+        copy(out, spec, nullptr, false, nullptr);
+        return;
     }
     if (st == TYPE_BLOCK) {
-        Cell* out = stack::push();
         set_series(out, TYPE_HASH, block::copy_node(spec));
-        return from_fresh_block(out);
+        from_fresh_block(out);
+        return;
     }
-    return to(proto, spec, TYPE_HASH);
+    to(out, proto, spec, TYPE_HASH);
 }
 
 // `hash/mold`: "make hash! " and the block's mold (the contents alone with /only).

@@ -237,12 +237,12 @@ void make_sized(Cell* out, int32_t w, int32_t h, const Cell* size, const Cell* f
     init_cell(out, node, uint32_t(w), uint32_t(h));
 }
 
-Cell* copy_image(Cell* value, Cell* out, Cell* part, bool, Cell*);
+void copy_image(Cell* out, Cell* value, Cell* part, bool, Cell*);
 
-Cell* to(Cell*, Cell* spec, uint32_t) {
+void to(Cell* out, Cell*, Cell* spec, uint32_t) {
     if (type_of(spec) == TYPE_IMAGE) {
-        Cell* out = stack::push_unset();
-        return copy_image(spec, out, nullptr, false, nullptr);
+        copy_image(out, spec, nullptr, false, nullptr);
+        return;
     }
     // A face's capture needs the GUI backend, which this build does not hold.
     Cell dt;
@@ -250,19 +250,19 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     error::raise(error::ERR_SCRIPT_BAD_TO_ARG, &dt, spec);
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+void make(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = type_of(spec);
     if (st == TYPE_PAIR) {
         Cell* out = stack::push();
         make_sized(out, pair::x_of(spec), pair::y_of(spec), spec, nullptr, nullptr);
-        return out;
+        *result = *out; return;
     }
-    if (st != TYPE_BLOCK) return to(proto, spec, type);
+    if (st != TYPE_BLOCK) { to(result, proto, spec, type); return; }
     int32_t n = series::count_to_tail(spec);
     if (n == 0) {
         if (type_of(proto) == TYPE_IMAGE) {
-            Cell* out = stack::push_unset();
-            return copy_image(proto, out, nullptr, false, nullptr);
+            copy_image(result, proto, nullptr, false, nullptr);
+            return;
         }
         error::raise(error::ERR_SCRIPT_INVALID_ARG, spec);
     }
@@ -282,7 +282,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     }
     Cell* out = stack::push();
     make_sized(out, pair::x_of(&size), pair::y_of(&size), &size, n >= 2 ? &fill : nullptr, n >= 3 ? &alpha : nullptr);
-    return out;
+    *result = *out;
 }
 
 // `image/mold-text`.
@@ -354,16 +354,14 @@ int32_t mold(const Cell* value, uint32_t buffer, bool only, bool, bool flat, con
     return mold_text(value, buffer, only, flat, part, limit, indent + 1);
 }
 
-Cell* pick(Cell* img, int32_t index, Cell* index_cell) {
+void pick(Cell* out, Cell* img, int32_t index, Cell* index_cell) {
     bool outside = false;
     uint32_t offset = pixel_index(img, index_cell, index, 1, &outside);
-    Cell* out = stack::push();
     if (outside) set_none(out);
     else pixel_tuple(out, img, offset);
-    return out;
 }
 
-Cell* poke(Cell* img_in, int32_t index, Cell* value, Cell* index_cell) {
+void poke(Cell* out, Cell* img_in, int32_t index, Cell* value, Cell* index_cell) {
     Cell img = *img_in;
     bool outside = false;
     uint32_t offset = pixel_index(&img, index_cell, index, 1, &outside);
@@ -372,15 +370,15 @@ Cell* poke(Cell* img_in, int32_t index, Cell* value, Cell* index_cell) {
     set_pixel(series_node(&img), offset, tuple_pixel(value));
     Cell v = *value;
     series::notify_owner(&img, series::Change::POKE, &v, int32_t(offset), 1);
-    return value;
+    *out = *value;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* result, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     uint32_t et = type_of(element);
     if (et == TYPE_INTEGER || et == TYPE_PAIR) {
         int32_t i = et == TYPE_INTEGER ? int_value(element) : 0;
-        if (!value) return pick(parent, i, element);
-        return poke(parent, i, value, element);
+        if (!value) { pick(result, parent, i, element); return; }
+        poke(result, parent, i, value, element); return;
     }
     const Cell* path = step.path ? step.path : element;
     if (et == TYPE_WORD) {
@@ -389,16 +387,16 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
             if (value) error::raise(error::ERR_SCRIPT_INVALID_PATH, path, element);
             Cell* out = stack::push();
             pair::write_cell(out, int32_t(width_of(parent)), int32_t(height_of(parent)));
-            return out;
+            *result = *out; return;
         }
         int32_t mode = symbol::same_canonical(s, sym(SYM_ARGB))    ? 2
                        : symbol::same_canonical(s, sym(SYM_RGB))   ? 1
                        : symbol::same_canonical(s, sym(SYM_ALPHA)) ? 0
                                                                     : -1;
         if (mode >= 0) {
-            if (!value) return get_pixel_data(parent, mode);
+            if (!value) { *result = *get_pixel_data(parent, mode); return; }
             set_pixel_data(parent, value, mode);
-            return value;
+            *result = *value; return;
         }
     }
     error::raise(error::ERR_SCRIPT_INVALID_PATH, path, element);
@@ -467,12 +465,12 @@ void change(Cell* img, Cell* value, int32_t part, bool, int32_t dup) {
     series::notify_owner(img, series::Change::CHANGED, &v, int32_t(head), int32_t(cols * rows));
 }
 
-Cell* copy_image(Cell* value, Cell* out, Cell* part, bool, Cell*) {
+void copy_image(Cell* out, Cell* value, Cell* part, bool, Cell*) {
     Cell img = *value;
     int64_t w = width_of(&img), h = height_of(&img), count = w * h;
     if (w == 0 || h == 0 || !series_node(&img)) {
         init_cell(out, 0);
-        return out;
+        return;
     }
     int64_t head = std::clamp<int64_t>(series_head(&img), 0, count);
     int64_t x0 = head % w, y0 = head / w;
@@ -480,7 +478,7 @@ Cell* copy_image(Cell* value, Cell* out, Cell* part, bool, Cell*) {
     if (!part) {
         if (head == 0) {
             copy_whole(&img, out);
-            return out;
+            return;
         }
         rw = w - x0;
         rh = h - y0;
@@ -522,10 +520,9 @@ Cell* copy_image(Cell* value, Cell* out, Cell* part, bool, Cell*) {
     }
     if (rw < 1 || rh < 1 || rx < 0 || ry < 0 || rx >= w || ry >= h) {
         init_cell(out, 0);
-        return out;
+        return;
     }
     copy_region(&img, out, uint32_t(rx), uint32_t(ry), uint32_t(rw), uint32_t(rh));
-    return out;
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {

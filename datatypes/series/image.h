@@ -132,7 +132,6 @@ void normalize(Vec2& v);
 void set(Vec2& v, float x, float y);
 void from_points(Vec2& v, float ax, float ay, float bx, float by);
 double cross(const Vec2& a, const Vec2& b);
-double dot(const Vec2& a, const Vec2& b);
 void rotate(Vec2& v, int32_t degrees);
 bool is_negative_side(float px, float py, float ax, float ay, float bx, float by);
 bool is_positive_side(float px, float py, float ax, float ay, float bx, float by);

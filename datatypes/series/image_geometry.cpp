@@ -63,7 +63,6 @@ void from_points(Vec2& v, float ax, float ay, float bx, float by) {
 }
 
 double cross(const Vec2& a, const Vec2& b) { return a.x * b.y - a.y * b.x; }
-double dot(const Vec2& a, const Vec2& b) { return a.x * b.x + a.y * b.y; }
 
 void rotate(Vec2& v, int32_t degrees) {
     double theta = double(degrees) * PI_12 / 180;

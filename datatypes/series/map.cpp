@@ -34,12 +34,6 @@ inline Cell* kv_cells(const Cell* m) { return buf(kv_node(m))->cells(); }
 inline uint32_t kv_length(const Cell* m) { return buf(kv_node(m))->length(); }
 inline bool removed(const Cell* value_cell) { return value_cell->header == 0; }
 
-Cell* none_result() {
-    static Cell none;
-    set_none(&none);
-    return &none;
-}
-
 [[noreturn]] void raise_bad_key(const Cell* where, const Cell* key) {
     Cell w, dt;
     if (where) w = *where;
@@ -58,7 +52,7 @@ void normalize_key(Cell* key, const Cell* where) {
         key->header = TYPE_SET_WORD;
     } else if (is_text_type(t) || t == TYPE_BINARY) {
         Cell src = *key;
-        series::copy(&src, key, nullptr, false, nullptr);
+        series::copy(key, &src, nullptr, false, nullptr);
         key->header = t;
     } else {
         set_new_line(key, false);
@@ -158,17 +152,16 @@ void init_over(Cell* out, uint32_t node) {
     error::raise(error::ERR_SCRIPT_BAD_TO_ARG, &dt, spec);
 }
 
-Cell* copy(Cell* map, Cell* out, Cell* part, bool deep, Cell* types);
+void copy(Cell* out, Cell* map, Cell* part, bool deep, Cell* types);
 
-Cell* build(Cell* spec, bool from_to) {
-    Cell* out = stack::push_unset();
+void build(Cell* out, Cell* spec, bool from_to) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         if (from_to) raise_bad_to(spec);
         int32_t size = make::spec_to_size(spec);
         if (size < 0) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, spec);
         init_over(out, block::new_node(int64_t(size) * 2));
-        return out;
+        return;
     }
     if (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH) {
         if (block::length(spec) % 2 != 0) error::raise(error::ERR_SCRIPT_INVALID_ARG, spec);
@@ -176,18 +169,18 @@ Cell* build(Cell* spec, bool from_to) {
         SeriesBuf* b = buf(node);
         for (uint32_t i = 0; i < b->length(); i++) set_new_line(&b->cells()[i], false);
         init_over(out, node);
-        return out;
+        return;
     }
-    if (st == TYPE_MAP) return copy(spec, out, nullptr, false, nullptr);
+    if (st == TYPE_MAP) return copy(out, spec, nullptr, false, nullptr);
     raise_bad_to(spec);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) { return build(spec, false); }
-Cell* to(Cell*, Cell* spec, uint32_t) { return build(spec, true); }
+void make(Cell* out, Cell*, Cell* spec, uint32_t) { build(out, spec, false); }
+void to(Cell* out, Cell*, Cell* spec, uint32_t) { build(out, spec, true); }
 
 // ---- reflect ----
 
-Cell* reflect(Cell* map, uint32_t field) {
+void reflect(Cell* into, Cell* map, uint32_t field) {
     bool words = symbol::same_canonical(field, sym(SYM_WORDS));
     bool values = symbol::same_canonical(field, sym(SYM_VALUES));
     bool body = symbol::same_canonical(field, sym(SYM_BODY_FIELD));
@@ -213,7 +206,7 @@ Cell* reflect(Cell* map, uint32_t field) {
             block::append(result, &v);
         }
     }
-    return out;
+    *into = *out;
 }
 
 // ---- form and mold ----
@@ -280,40 +273,38 @@ int32_t form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
 
 // ---- eval-path, put, select, find ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     if (!value) {
         int32_t p = live_key(parent, element, lookup_op(false, step.case_sensitive));
-        return p < 0 ? none_result() : &kv_cells(parent)[p + 1];
+        if (p < 0) set_none(out);
+        else *out = kv_cells(parent)[p + 1];
+        return;
     }
     Cell none;
     set_none(&none);
-    return set_value(parent, element, value, step.case_sensitive, step.path ? step.path : &none);
+    *out = *set_value(parent, element, value, step.case_sensitive, step.path ? step.path : &none);
 }
 
-Cell* put(Cell* map, Cell* key, Cell* value, bool case_sensitive) {
+void put(Cell* out, Cell* map, Cell* key, Cell* value, bool case_sensitive) {
     Cell none;
     set_none(&none);
     set_value(map, key, value, case_sensitive, &none);
-    return value;
+    *out = *value;
 }
 
-Cell* select(const actions::FindArgs& a) {
-    Cell* out = stack::push();
+void select(Cell* out, const actions::FindArgs& a) {
     set_none(out);
     int32_t p = live_key(a.series, a.value, lookup_op(a.same, a.case_sensitive));
     if (p >= 0) *out = kv_cells(a.series)[p + 1];
-    return out;
 }
 
-Cell* find(const actions::FindArgs& a) {
-    Cell* out = stack::push();
+void find(Cell* out, const actions::FindArgs& a) {
     set_none(out);
     int32_t p = live_key(a.series, a.value, lookup_op(a.same, a.case_sensitive));
     if (p >= 0) {
         *out = kv_cells(a.series)[p];
         if (type_of(out) == TYPE_SET_WORD) out->header = TYPE_WORD;
     }
-    return out;
 }
 
 // ---- remove, clear, length? ----
@@ -352,14 +343,14 @@ void copy_values_of_types(uint32_t node, bool deep, Cell* types) {
         auto fn = reinterpret_cast<actions::CopyFn>(actions::handler_of(t, ACT_COPY));
         if (!fn && is_series_type(t) && t != TYPE_IMAGE) fn = &series::copy;
         if (!fn) continue;
-        Cell fresh;
-        set_unset(&fresh);
-        Cell copied = *fn(&v, &fresh, nullptr, deep, deep ? types : nullptr);
+        Cell copied;
+        set_unset(&copied);
+        fn(&copied, &v, nullptr, deep, deep ? types : nullptr);
         buf(node)->cells()[p] = copied;
     }
 }
 
-Cell* copy(Cell* map, Cell* out, Cell*, bool deep, Cell* types) {
+void copy(Cell* out, Cell* map, Cell*, bool deep, Cell* types) {
     Cell m = *map;
     uint32_t node = kv_node(&m);
     bool cycle_pushed = false;
@@ -378,13 +369,12 @@ Cell* copy(Cell* map, Cell* out, Cell*, bool deep, Cell* types) {
     Cell kv;
     set_series(&kv, TYPE_BLOCK, node);
     Cell copied;
-    if (deep && !types) block::copy(&kv, &copied, nullptr, true, nullptr);
+    if (deep && !types) block::copy(&copied, &kv, nullptr, true, nullptr);
     else set_series(&copied, TYPE_BLOCK, memory::copy_range(node, 0, buf(node)->length()));
     uint32_t new_node = series_node(&copied);
     uint32_t table = hashtable::duplicate(table_of(&m), new_node);
     set_series(out, TYPE_MAP, new_node, 0, table);
     if (types) copy_values_of_types(new_node, deep, types);
-    return out;
 }
 
 // ---- compare ----

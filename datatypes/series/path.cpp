@@ -64,16 +64,16 @@ int32_t form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
 
 // `path/make`: a number gives an empty path with room for that many elements (a float
 // truncated, 0 counting as 1); an any-block gives a copy of its cells.
-Cell* make(Cell* proto, Cell* spec, uint32_t t) {
+void make(Cell* result, Cell* proto, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT || st == TYPE_PERCENT) {
         Cell size = *spec;
         if (st == TYPE_PERCENT) set_float(&size, float_value(spec));
         Cell* out = stack::push();
         block::init_cell(out, make::spec_to_size(&size), t);
-        return out;
+        *result = *out; return;
     }
-    if (is_any_block_type(st)) return block::to(proto, spec, t);
+    if (is_any_block_type(st)) { block::to(result, proto, spec, t); return; }
     Cell dt;
     set_datatype(&dt, t);
     error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
@@ -81,16 +81,16 @@ Cell* make(Cell* proto, Cell* spec, uint32_t t) {
 
 // `path/to`: a map!, object! or typeset! becomes the one element of the path; everything
 // else converts as to block! does.
-Cell* to(Cell* proto, Cell* spec, uint32_t t) {
+void to(Cell* result, Cell* proto, Cell* spec, uint32_t t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_MAP || st == TYPE_OBJECT || st == TYPE_TYPESET) {
         Cell v = *spec;
         Cell* out = stack::push();
         block::init_cell(out, 1, t);
         block::append(series_node(out), &v);
-        return out;
+        *result = *out; return;
     }
-    return block::to(proto, spec, t);
+    block::to(result, proto, spec, t);
 }
 
 }  // namespace

@@ -272,15 +272,13 @@ int64_t pick_position(const Cell* s, int32_t i) {
     return p;
 }
 
-Cell* pick(Cell* s, int32_t index, Cell*) {
+void pick(Cell* out, Cell* s, int32_t index, Cell*) {
     int64_t p = pick_position(s, index);
-    Cell* out = stack::push();
     if (p < 0) set_none(out);
     else element_value(out, s, uint32_t(p));
-    return out;
 }
 
-Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
+void poke(Cell* out, Cell* s, int32_t index, Cell* value, Cell*) {
     int64_t p = pick_position(s, index);
     if (p < 0) {
         Cell i;
@@ -290,7 +288,7 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
     notify_owner(s, Change::POKE, value, int32_t(p), 1);
     if (uint32_t(p) < buffer_count(s)) store_element(s, uint32_t(p), value);
     notify_owner(s, Change::POKED, value, int32_t(p), 1);
-    return value;
+    *out = *value;
 }
 
 void clear(Cell* s) {
@@ -308,7 +306,7 @@ void clear(Cell* s) {
 }  // namespace
 
 // `series/copy`: the shallow copy of a series from its head, or of the /part range.
-Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
+void copy(Cell* out, Cell* v, Cell* part, bool, Cell*) {
     int64_t len = buffer_count(v);
     int64_t head = series_head(v) < 0 ? 0 : series_head(v);
     int64_t start = head, count = len - head;
@@ -342,7 +340,6 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
     uint32_t t = type_of(v);
     set_series(out, t, node, 0, t == TYPE_VECTOR ? vector::elem_type(v) : 0);
     out->header |= v->header & HEADER_NEW_LINE;
-    return out;
 }
 
 namespace {
@@ -353,12 +350,13 @@ void remove(Cell* s, Cell* part, Cell* key) {
     if (wanted < 1) return;
     if (key) {
         actions::FindArgs a{s, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false};
-        Cell* r = actions::get<actions::FindFn>(type_of(s), ACT_FIND)(a);
-        if (type_of(r) == TYPE_NONE) {
+        Cell found;
+        actions::get<actions::FindFn>(type_of(s), ACT_FIND)(&found, a);
+        if (type_of(&found) == TYPE_NONE) {
             set_none(stack::base);
             return;
         }
-        set_series_head(s, series_head(r));
+        set_series_head(s, series_head(&found));
         wanted++;
     }
     // The elements removed: the wanted count, cut at the tail as the series is when asked.
@@ -473,15 +471,13 @@ void random(Cell* s, bool seed, bool secure, bool only) {
     notify_owner(s, Change::RANDOMIZED, nullptr, h, n);
 }
 
-Cell* reflect(Cell* s, uint32_t field) {
-    Cell* out = stack::push();
+void reflect(Cell* out, Cell* s, uint32_t field) {
     if (!symbol::same_canonical(field, sym(SYM_OWNED))) error::raise(error::ERR_INTERNAL_NOT_DONE);
     owner_of(out, s);
-    return out;
 }
 
-Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
-    if (!is_any_word_type(type_of(field)) || !symbol::same_canonical(word_symbol(field), sym(SYM_OWNED))) return s;
+void modify(Cell* out, Cell* s, Cell* field, Cell* value, bool) {
+    if (!is_any_word_type(type_of(field)) || !symbol::same_canonical(word_symbol(field), sym(SYM_OWNED))) { *out = *s; return; }
     if (type_of(value) == TYPE_NONE) {
         set_owner(s, nullptr, nullptr);
     } else if (type_of(value) == TYPE_BLOCK && count_to_tail(value) >= 2) {
@@ -490,7 +486,7 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
         Cell word = b->cells()[series_head(value) + 1];
         if (type_of(&owner) == TYPE_OBJECT) set_owner(s, &owner, &word);
     }
-    return s;
+    *out = *s;
 }
 
 bool movable_pair(uint32_t a, uint32_t b, const Cell* origin, const Cell* target) {
@@ -619,7 +615,7 @@ void move_between(Cell* origin, Cell* target, const Cell* part, MovePlan m) {
     notify_owner(target, Change::MOVED, nullptr, int32_t(t), int32_t(count));
 }
 
-Cell* move(Cell* origin, Cell* target, Cell* part) {
+void move(Cell* out, Cell* origin, Cell* target, Cell* part) {
     uint32_t tt = type_of(target), ot = type_of(origin);
     bool target_ok = is_any_block_type(tt) || is_text_type(tt) || tt == TYPE_BINARY || tt == TYPE_VECTOR;
     if (!target_ok) {
@@ -629,14 +625,14 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         error::raise_expect_arg(&calling, tt, &w);
     }
     MovePlan m;
-    if (!plan_move(origin, target, part, m)) return target;
+    if (!plan_move(origin, target, part, m)) { *out = *target; return; }
     if (series_node(origin) == series_node(target)) {
         if (m.t != m.src) move_within(origin, target, part, m);
-        return target;
+        *out = *target; return;
     }
     if (!movable_pair(ot, tt, origin, target)) raise_move_bad(origin, target);
     move_between(origin, target, part, m);
-    return target;
+    *out = *target;
 }
 
 }  // namespace
@@ -732,7 +728,7 @@ Cell* take_with(Cell* s, Cell* part, bool last, void (*prepare)(Cell* taken)) {
     return out;
 }
 
-Cell* take(Cell* s, Cell* part, bool, bool last) { return take_with(s, part, last, nullptr); }
+void take(Cell* out, Cell* s, Cell* part, bool, bool last) { *out = *take_with(s, part, last, nullptr); }
 
 }  // namespace zel::series
 

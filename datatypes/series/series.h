@@ -62,11 +62,11 @@ uint8_t* repeat_fill(uint8_t* addr, uint32_t unit_bytes, uint32_t count);
 // The series! handlers of copy and take, which the any-block handlers build on.
 // `series/copy`: a shallow copy of the elements from the head (or of the /part range, which
 // may also be a pair! x×y) into out, same type, head 0. Returns out.
-Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types);
+void copy(Cell* out, Cell* value, Cell* part, bool deep, Cell* types);
 // `series/take`: cuts one element (or the /part amount) from the head, from the tail with
 // last, or before the head for a negative /part, into a new series of the same type pushed
 // on the value stack; none (pushed) for an empty series. Returns the pushed cell.
-Cell* take(Cell* s, Cell* part, bool deep, bool last);
+void take(Cell* out, Cell* s, Cell* part, bool deep, bool last);
 // take with a step that completes the result (prepare, may be null) after the elements were
 // copied into it and before they are removed from s: when it raises, s is left unchanged.
 Cell* take_with(Cell* s, Cell* part, bool last, void (*prepare)(Cell* taken));

@@ -103,16 +103,16 @@ namespace {
 
 // ---- make, to, form, mold ----
 
-Cell* string_to(Cell* proto, Cell* spec, uint32_t type);
+void string_to(Cell* out, Cell* proto, Cell* spec, uint32_t type);
 
-Cell* string_make(Cell* proto, Cell* spec, uint32_t type) {
+void string_make(Cell* result, Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int32_t n = make::spec_to_size(spec);
         if (n < 0) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, spec);
         Cell* out = stack::push();
         init_cell(out, size_t(n), type);
-        return out;
+        *result = *out; return;
     }
     if (type == TYPE_BINARY) {
         Cell dt;
@@ -120,9 +120,9 @@ Cell* string_make(Cell* proto, Cell* spec, uint32_t type) {
         if (st == TYPE_MONEY) error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
         auto conv = reinterpret_cast<MakeFn>(handler_of(TYPE_BINARY, ACT_TO));
         if (!conv || conv == &string_to) error::raise(error::ERR_SCRIPT_BAD_MAKE_ARG, &dt, spec);
-        return conv(proto, spec, type);
+        conv(result, proto, spec, type); return;
     }
-    return string_to(proto, spec, type);
+    string_to(result, proto, spec, type);
 }
 
 // The UTF-8 bytes of a binary! from its head, decoded into a new string node.
@@ -146,9 +146,8 @@ uint32_t decode_binary(const Cell* bin) {
     return node;
 }
 
-Cell* string_to(Cell* proto, Cell* spec, uint32_t type) {
+void string_to(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = type_of(spec);
-    Cell* out = stack::push();
     if (is_text_type(st)) {
         Run r = run_of_string(spec);
         set_series(out, type, memory::copy_range(r.node, r.from, r.count));
@@ -168,7 +167,6 @@ Cell* string_to(Cell* proto, Cell* spec, uint32_t type) {
         else form_into(spec, series_node(out));
     }
     retype(out, type);
-    return out;
 }
 
 int32_t string_form(const Cell* value, uint32_t buffer, const Cell* part, int32_t limit) {
@@ -321,24 +319,29 @@ void string_change(Cell* series, Cell* value, int32_t part, bool only, int32_t d
 
 // ---- eval-path ----
 
-Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+void string_eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     uint32_t et = type_of(element), pt = type_of(parent);
     if (et == TYPE_INTEGER) {
-        if (!value) return get<PickFn>(pt, ACT_PICK)(parent, int_value(element), element);
-        get<PokeFn>(pt, ACT_POKE)(parent, int_value(element), value, element);
-        return value;
+        if (!value) {
+            get<PickFn>(pt, ACT_PICK)(out, parent, int_value(element), element);
+            return;
+        }
+        get<PokeFn>(pt, ACT_POKE)(out, parent, int_value(element), value, element);
+        *out = *value;
+        return;
     }
     if (et == TYPE_WORD) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
     FindArgs fa{parent, element, nullptr, false, step.case_sensitive, false, false, nullptr, nullptr,
                 false, false, false, false};
-    if (!value) return string_select(fa);
-    Cell* found = string_find(fa);
+    if (!value) { string_select(out, fa); return; }
+    Cell* found = stack::push();   // poke may run the owner's change handler
+    string_find(found, fa);
     if (type_of(found) == TYPE_NONE)
         error::raise(error::ERR_SCRIPT_BAD_PATH_SET, step.path ? step.path : element, element);
     Cell index;
     set_integer(&index, 2);
-    get<PokeFn>(pt, ACT_POKE)(found, 2, value, &index);
-    return value;
+    get<PokeFn>(pt, ACT_POKE)(out, found, 2, value, &index);
+    *out = *value;
 }
 
 // ---- swap, take ----
@@ -365,14 +368,13 @@ void string_swap(Cell* a, Cell* b) {
     tell_owner(b, Change::SWAPED, nullptr, int32_t(hb), 1);
 }
 
-Cell* string_take(Cell* series, Cell* part, bool deep, bool last) {
-    Cell* r = series::take(series, part, deep, last);
-    if (part || type_of(r) != type_of(series)) return r;
+void string_take(Cell* out, Cell* series, Cell* part, bool deep, bool last) {
+    series::take(out, series, part, deep, last);
+    if (part || type_of(out) != type_of(series)) return;
     // A single taken element is returned as itself.
-    if (length(r) != 1) return r;
-    Cell* out = stack::push();
-    series::element_value(out, r, head_index(r));
-    return out;
+    if (length(out) != 1) return;
+    Cell taken = *out;
+    series::element_value(out, &taken, head_index(&taken));
 }
 
 }  // namespace

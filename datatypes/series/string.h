@@ -37,9 +37,10 @@ inline void set_scratch_node(Cell* c, uint32_t node) { set_series_extra(c, node)
 // offending bytes on a malformed sequence. Returns the buffer's node.
 uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32_t* remaining, bool cr);
 // The same decoding of the n bytes that fill the start of node's own buffer (a new unit-1
-// buffer, as from memory::new_series(n, 1)), done in place: no second buffer while the text
-// stays below U+0100. The content becomes the decoded text; on a malformed sequence the
-// buffer holds garbage (the error still shows the bytes). Returns node.
+// buffer, as from memory::new_series(n, 1)), done in place while the text stays below
+// U+0100, so that no second buffer is needed. Returns node holding the decoded text, or a
+// new buffer of a wider unit once a code point needs one (node is then left unused). On a
+// malformed sequence node holds garbage (the error still shows the bytes as read).
 uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool cr);
 // Raises access/invalid-utf8 with the bytes of a malformed sequence (at most four of the n
 // bytes at p).
@@ -73,8 +74,6 @@ void from_c_buffer(Cell* out, const uint8_t* text, size_t len, int encoding);
 // ---- access ----
 // Offset from the head of the first occurrence of cp (exact), -1 when absent.
 int32_t find_char(const Cell* str, uint32_t cp);
-// True when the 8-bit text is a prefix of the string from its head.
-bool starts_with_cstr(const Cell* str, std::string_view text);
 
 // ---- writing ----
 // Stores cp at index (inside the content), widening the buffer first when needed (0x80-0xFF
@@ -121,8 +120,6 @@ bool match_at(const Cell* str, const Cell* value, bool case_sensitive);
 bool head_in_bitset(const Cell* str, const Cell* bitset);
 // Whether the bitset holds the code point (a complemented bitset holds everything past its end).
 bool bitset_has(const Cell* bitset, uint32_t cp);
-// Whether "<" stands at the head and ">" right after the tag's length.
-bool tag_delimited(const Cell* str, const Cell* tag);
 // Whether cp occurs at any step-th code point from the head.
 bool contains_char(const Cell* str, uint32_t cp, int32_t step, bool case_sensitive);
 // unique (8), union (9), intersect (10), exclude (11), difference (12) of two strings, record by

@@ -49,10 +49,9 @@ Run text_run(const Cell* v);
 Run text_of(const Cell* value, int64_t part);
 
 // The handlers the other units define, registered by string.cpp.
-Cell* string_find(const actions::FindArgs& a);
-Cell* string_select(const actions::FindArgs& a);
-Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-                  bool reverse, bool stable);
+void string_find(Cell* out, const actions::FindArgs& a);
+void string_select(Cell* out, const actions::FindArgs& a);
+void string_sort(Cell* out, Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);
 void string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 }  // namespace zel::string

@@ -243,29 +243,25 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
 
 }  // namespace
 
-Cell* string_find(const FindArgs& a) {
+void string_find(Cell* out, const FindArgs& a) {
     uint32_t len = 0;
     int64_t p = search(a, &len);
-    Cell* out = stack::push();
     if (p < 0) {
         set_none(out);
-        return out;
+        return;
     }
     *out = *a.series;
     set_series_head(out, int32_t(a.tail ? p + len : p));
-    return out;
 }
 
 // select: the element just past the matched text (the needle's own length, also for a
 // needle formed from another value), none when the match ends at the tail.
-Cell* string_select(const FindArgs& a) {
+void string_select(Cell* out, const FindArgs& a) {
     uint32_t len = 0;
     int64_t p = search(a, &len);
-    Cell* out = stack::push();
     int64_t next = p + len;
     if (p < 0 || next >= int64_t(total_length(a.series))) set_none(out);
     else series::element_value(out, a.series, uint32_t(next));
-    return out;
 }
 
 // ---- text comparison and matching ----
@@ -315,12 +311,6 @@ bool bitset_has(const Cell* bitset, uint32_t cp) {
 bool head_in_bitset(const Cell* str, const Cell* bitset) {
     if (length(str) < 1) return false;
     return bitset_has(bitset, char_at_index(str, head_index(str)));
-}
-
-bool tag_delimited(const Cell* str, const Cell* tag) {
-    uint32_t h = head_index(str), n = total_length(str);
-    uint64_t close = uint64_t(h) + 1 + uint32_t(length(tag));
-    return h < n && char_at_index(str, h) == '<' && close < n && char_at_index(str, uint32_t(close)) == '>';
 }
 
 bool match_at(const Cell* str, const Cell* value, bool case_sensitive) {

@@ -237,8 +237,7 @@ void write_back(uint32_t node, uint32_t start, const std::vector<uint8_t>& recs,
 }  // namespace
 
 // `string/sort`.
-Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                  bool stable) {
+void string_sort(Cell* out, Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
     uint32_t type = type_of(series);
     // The refinements' kinds first.
     int32_t size = 1;
@@ -284,13 +283,13 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
             count = n;
         }
     }
-    if (count <= 0) return series;
+    if (count <= 0) { *out = *series; return; }
     if (size > count || count % size != 0) invalid_refine(SYM_SKIP, skip);
 
     tell_owner(series, Change::SORT, nullptr, int32_t(start), int32_t(count));
     uint32_t node = series_node(series);
     len = buf(node)->length();
-    if (start >= len) return series;   // the owner cut the string short
+    if (start >= len) { *out = *series; return; }   // the owner cut the string short
     if (start + count > len) count = (len - start) / size * size;
     uint32_t unit = buf(node)->unit();
     ctx.unit = unit;
@@ -328,7 +327,7 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
     }
     write_back(series_node(series), uint32_t(start), recs, unit);
     tell_owner(series, Change::SORTED, nullptr, int32_t(start), int32_t(count));
-    return series;
+    *out = *series;
 }
 
 }  // namespace zel::string

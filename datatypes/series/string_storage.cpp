@@ -1,7 +1,6 @@
 // string! storage: units, widening, code point access, UTF-8 conversion, escapes.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "core/error.h"
 #include "datatypes/series/string.h"
@@ -186,12 +185,7 @@ void append_escaped(uint32_t node, uint32_t c, int mode, bool all) {
     append_char(node, c);
 }
 
-
 // ---- more storage operations ----
-
-void append_latin1(uint32_t node, std::string_view bytes) {
-    for (char ch : bytes) append_char(node, uint8_t(ch), true);
-}
 
 int32_t find_char(const Cell* str, uint32_t cp) {
     const SeriesBuf* b = buf(series_node(str));
@@ -199,15 +193,6 @@ int32_t find_char(const Cell* str, uint32_t cp) {
     for (uint32_t i = h; i < n; i++)
         if (char_at(b, i) == cp) return int32_t(i - h);
     return -1;
-}
-
-bool starts_with_cstr(const Cell* str, std::string_view text) {
-    const SeriesBuf* b = buf(series_node(str));
-    uint32_t h = head_index(str), n = b->length();
-    if (n - h < text.size()) return false;
-    for (size_t i = 0; i < text.size(); i++)
-        if (char_at(b, h + uint32_t(i)) != uint8_t(text[i])) return false;
-    return true;
 }
 
 // Buffers never exceed what a 32-bit size can describe; the allocator refuses more.
@@ -532,11 +517,15 @@ uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool 
             raise_invalid_utf8(p + i, n - i);   // the bytes from i on are still as read
         }
         if (cp > 0xFF) {
-            // The buffer must widen: the bytes left move out of its way and are decoded
-            // after the text done so far.
-            std::vector<uint8_t> rest(p + i, p + n);
-            b->tail = uint32_t(o);
-            return append_utf8(rest.data(), 0, rest.size(), node, remaining, cr);
+            // Wider units from here on: the text done so far moves to a new buffer of the
+            // wider unit, and the bytes left are decoded after it from where they were read
+            // (allocating moves no buffer). The read buffer is left to the collector.
+            uint32_t unit = cp > 0xFFFF ? 4 : 2;
+            uint32_t wide = memory::new_series(o + (n - i), unit);
+            SeriesBuf* w = buf(wide);
+            copy_units(w->data(), unit, p, 1, uint32_t(o));
+            w->tail = uint32_t(o * unit);
+            return append_utf8(p, i, n, wide, remaining, cr);
         }
         i += len;
         if (cr && cp == 13) {

@@ -274,19 +274,19 @@ Cell* url_from_block(Cell* spec) {
 
 bool is_list(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
-Cell* url_make(Cell* proto, Cell* spec, uint32_t type) {
-    if (type == TYPE_URL && is_list(type_of(spec))) return url_from_block(spec);
-    return string_make_fn(proto, spec, type);
+void url_make(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
+    if (type == TYPE_URL && is_list(type_of(spec))) { *out = *url_from_block(spec); return; }
+    string_make_fn(out, proto, spec, type);
 }
 
-Cell* url_to(Cell* proto, Cell* spec, uint32_t type) {
-    if (type == TYPE_URL && is_list(type_of(spec))) return url_from_block(spec);
-    return string_to_fn(proto, spec, type);
+void url_to(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
+    if (type == TYPE_URL && is_list(type_of(spec))) { *out = *url_from_block(spec); return; }
+    string_to_fn(out, proto, spec, type);
 }
 
 // ---- eval-path ----
 
-Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+void url_eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     if (value) error::raise(error::ERR_SCRIPT_BAD_PATH_SET, step.path ? step.path : element, element);
     Cell p = *parent;
     uint32_t ptype = type_of(&p);
@@ -296,25 +296,23 @@ Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& st
     uint32_t flen = buf(formed)->length();
     bool a = pr.count > 0 && string::char_at(buf(pr.node), pr.from + pr.count - 1) == '/';
     bool b = flen > 0 && string::char_at(buf(formed), 0) == '/';
-    Cell* out = stack::push();
     string::init_cell_unit(out, size_t(pr.count + flen + 1) * buf(formed)->unit(), buf(pr.node)->unit(), ptype);
     uint32_t node = series_node(out);
     // Both slashes: keep one (the parent's last is left out of the copy).
     string::append_range(node, pr.node, pr.from, pr.from + pr.count - (a && b ? 1 : 0));
     if (!a && !b) string::append_char(node, '/');
     string::append_range(node, formed, 0, flen);
-    return out;
 }
 
 // ---- file-system and network actions (connected by the operating-system services) ----
 
-Cell* not_done_open(Cell*, bool, bool, bool, bool, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
-Cell* not_done_read(Cell*, Cell*, Cell*, bool, bool, bool, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
-Cell* not_done_write(Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) {
+void not_done_open(Cell* out, Cell*, bool, bool, bool, bool, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+void not_done_read(Cell* out, Cell*, Cell*, Cell*, bool, bool, bool, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+void not_done_write(Cell* out, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) {
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }
-Cell* not_done_port(Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
-Cell* not_done_rename(Cell*, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+void not_done_port(Cell* out, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
+void not_done_rename(Cell* out, Cell*, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
 
 void register_url_like(uint32_t id, uint32_t parent, const char* name) {
     constexpr auto I = INHERIT;

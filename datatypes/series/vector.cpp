@@ -51,31 +51,12 @@ void init_cell(Cell* c, uint32_t count, uint32_t elem, uint32_t unit) {
     set_series(c, TYPE_VECTOR, memory::new_series(count ? count : 1, unit), 0, elem);
 }
 
-void append_int32(Cell* v, int32_t x) {
-    SeriesBuf* b = memory::ensure_room(series_node(v), 4);
-    put_int(b->tail_ptr(), 4, x);
-    b->tail += 4;
-}
-
 void append_value(Cell* v, const Cell* value) {
     if (type_of(value) != elem_type(v)) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
     uint32_t unit = unit_of(v);
     SeriesBuf* b = memory::ensure_room(series_node(v), unit);
     set_element(b->tail_ptr(), value, unit);
     b->tail += unit;
-}
-
-void to_block(const Cell* v_in, Cell* out) {
-    Cell v = *v_in;
-    int32_t n = length(&v);
-    uint32_t node = block::new_node(uint32_t(n));
-    set_series(out, TYPE_BLOCK, node);
-    uint32_t h = series::clipped_head(&v);
-    for (int32_t i = 0; i < n; i++) {
-        Cell e;
-        series::element_value(&e, &v, h + uint32_t(i));
-        block::append(node, &e);
-    }
 }
 
 namespace {
@@ -169,22 +150,22 @@ Cell* make_from_typed_spec(const Cell* spec) {
     return build(elem, unit, count, values ? &vals : nullptr);
 }
 
-Cell* make(Cell*, Cell* spec, uint32_t) {
+void make(Cell* out, Cell*, Cell* spec, uint32_t) {
     uint32_t st = type_of(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int32_t n = make::spec_to_size(spec);
-        return build(TYPE_INTEGER, 4, n < 0 ? 0 : n, nullptr);
+        *out = *build(TYPE_INTEGER, 4, n < 0 ? 0 : n, nullptr); return;
     }
     if (st != TYPE_BLOCK) error::raise(error::ERR_INTERNAL_NOT_DONE);
     Cell s = *spec;
     uint32_t node = series_node(&s), head = series::clipped_head(&s);
-    if (head >= buf(node)->length()) return build(TYPE_INTEGER, 4, 0, nullptr);
+    if (head >= buf(node)->length()) { *out = *build(TYPE_INTEGER, 4, 0, nullptr); return; }
     Cell first = buf(node)->cells()[head];
-    if (type_of(&first) == TYPE_WORD) return make_from_typed_spec(&s);
+    if (type_of(&first) == TYPE_WORD) { *out = *make_from_typed_spec(&s); return; }
     uint32_t elem = type_of(&first);
     if (elem != TYPE_INTEGER && elem != TYPE_CHAR && elem != TYPE_FLOAT && elem != TYPE_PERCENT)
         error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, elem);
-    return build(elem, default_unit(elem), 0, &s);
+    *out = *build(elem, default_unit(elem), 0, &s);
 }
 
 // ---- form and mold ----
@@ -593,32 +574,31 @@ int64_t search(const actions::FindArgs& a) {
     return -1;
 }
 
-Cell* find(const actions::FindArgs& a) {
+void find(Cell* out, const actions::FindArgs& a) {
     int64_t p = search(a);
-    Cell* out = stack::push();
     if (p < 0) {
         set_none(out);
-        return out;
+        return;
     }
     *out = *a.series;
     set_series_head(out, int32_t(a.tail || a.match ? p + 1 : p));
-    return out;
 }
 
-Cell* select(const actions::FindArgs& a) {
+void select(Cell* out, const actions::FindArgs& a) {
     int64_t p = search(a);
-    Cell* out = stack::push();
     if (p < 0 || p + 1 >= int64_t(buf(series_node(a.series))->length())) set_none(out);
     else series::element_value(out, a.series, uint32_t(p + 1));
-    return out;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
+void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
     if (type_of(element) != TYPE_INTEGER)
         error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-    if (!value) return actions::get<actions::PickFn>(TYPE_VECTOR, ACT_PICK)(parent, int_value(element), element);
-    actions::get<actions::PokeFn>(TYPE_VECTOR, ACT_POKE)(parent, int_value(element), value, element);
-    return value;
+    if (!value) {
+        actions::get<actions::PickFn>(TYPE_VECTOR, ACT_PICK)(out, parent, int_value(element), element);
+        return;
+    }
+    actions::get<actions::PokeFn>(TYPE_VECTOR, ACT_POKE)(out, parent, int_value(element), value, element);
+    *out = *value;
 }
 
 }  // namespace

@@ -67,12 +67,8 @@ void set_element(uint8_t* p, const Cell* value, uint32_t unit);
 // `vector/init-cell`: a vector! with an empty buffer of count elements of unit bytes, head 0.
 // A product past 32 bits raises internal/no-memory. Allocates.
 void init_cell(Cell* c, uint32_t count, uint32_t elem, uint32_t unit);
-// `vector/append-int32`: one 4-byte integer at the tail (32-bit integer vectors). Allocates.
-void append_int32(Cell* v, int32_t x);
 // `vector/append-value`: one value of the element type at the tail; another type raises
 // script/invalid-arg with the value. Allocates.
 void append_value(Cell* v, const Cell* value);
-// `vector/to-block`: a new block of the elements from the head, one value each.
-void to_block(const Cell* v, Cell* out);
 
 }  // namespace zel::vector

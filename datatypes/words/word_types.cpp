@@ -67,9 +67,8 @@ std::string text_of(const Cell* v) {
 }
 
 // make and to of word! and the types that inherit them.
-Cell* word_make(Cell* proto, Cell* spec, uint32_t target) {
+void word_make(Cell* out, Cell* proto, Cell* spec, uint32_t target) {
     uint32_t st = type_of(spec);
-    Cell* out = stack::push();
     switch (st) {
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
             *out = *spec;
@@ -101,27 +100,23 @@ Cell* word_make(Cell* proto, Cell* spec, uint32_t target) {
             bad_to_arg(target, spec);
     }
     out->header = target;
-    return out;
 }
 
 // make and to of issue!: the text of a string or char becomes the name as it is.
-Cell* issue_make(Cell* proto, Cell* spec, uint32_t target) {
+void issue_make(Cell* out, Cell* proto, Cell* spec, uint32_t target) {
     uint32_t st = type_of(spec);
     if (st == TYPE_STRING || st == TYPE_CHAR) {
         std::string text = text_of(spec);
-        Cell* out = stack::push();
         set_word(out, TYPE_ISSUE, context::global, symbol::intern(text), -1);
-        return out;
+        return;
     }
     if (is_any_word_type(st)) {
-        Cell* out = stack::push();
         *out = *spec;
         out->header = TYPE_ISSUE;
-        return out;
+        return;
     }
-    Cell* out = word_make(proto, spec, TYPE_ISSUE);
+    word_make(out, proto, spec, TYPE_ISSUE);
     out->header = TYPE_ISSUE;
-    return out;
 }
 
 // Appends the name with an optional prefix and suffix; returns the budget left.

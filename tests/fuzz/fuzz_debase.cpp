@@ -26,13 +26,12 @@ std::string bytes_of(const Cell* bin) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    if (size == 0) return 0;
     // The first byte picks the base and the unit; the rest is the text, read in that unit.
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode)) return 0;
     static const int bases[] = {2, 16, 58, 64};
-    int base = bases[data[0] % 4];
-    uint32_t unit = (data[0] >> 2) % 3 == 0 ? 1 : (data[0] >> 2) % 3 == 1 ? 2 : 4;
-    data++;
-    size--;
+    int base = bases[mode % 4];
+    uint32_t unit = (mode >> 2) % 3 == 0 ? 1 : (mode >> 2) % 3 == 1 ? 2 : 4;
     size_t count = size / unit;
     std::vector<uint8_t> text(data, data + count * unit);
     std::vector<uint32_t> cps(count);

@@ -14,9 +14,10 @@ using namespace zel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    if (size == 0) return 0;
-    int mode = data[0] % 2 ? url::MODE_UNRESERVED : url::MODE_FILE;
-    std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+    uint8_t first;
+    if (!fuzz::take_mode(data, size, first)) return 0;
+    int mode = first % 2 ? url::MODE_UNRESERVED : url::MODE_FILE;
+    std::string text(reinterpret_cast<const char*>(data), size);
     fuzz::run_guarded([&] {
         Cell* source = stack::push();
         string::from_utf8(source, text);   // invalid sequences become U+FFFD

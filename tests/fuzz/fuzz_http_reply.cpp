@@ -15,10 +15,8 @@ using namespace zel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    if (size == 0) return 0;
-    uint8_t mode = data[0];
-    data++;
-    size--;
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode)) return 0;
     fuzz::run_guarded([&] {
         Cell* out = stack::push_none();
         if (mode % 2 == 0) {

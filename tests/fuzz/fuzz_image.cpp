@@ -48,10 +48,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    const std::vector<uint8_t>& prefix = SIGNATURES[data[0] % 7];
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode)) return 0;
+    const std::vector<uint8_t>& prefix = SIGNATURES[mode % 7];
     std::vector<uint8_t> input(prefix);
-    input.insert(input.end(), data + 1, data + size);
+    input.insert(input.end(), data, data + size);
     // An exact-size copy, so that a read past the end is caught.
     auto* bytes = static_cast<uint8_t*>(std::malloc(input.size() ? input.size() : 1));
     if (!input.empty()) std::memcpy(bytes, input.data(), input.size());

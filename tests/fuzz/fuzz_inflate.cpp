@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "io/compress.h"
 
 using namespace zel;
@@ -26,12 +27,11 @@ uint8_t* grow(void* owner, size_t produced, size_t need, size_t* capacity) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
     // The first byte picks the framing and the fixed buffer's size.
-    const auto framing = compress::Framing(data[0] % 3);
-    const size_t cap = size_t(data[0] >> 2) * 97;
-    data++;
-    size--;
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode)) return 0;
+    const auto framing = compress::Framing(mode % 3);
+    const size_t cap = size_t(mode >> 2) * 97;
     // A copy of exactly the input's size, so that a read past its end is caught.
     uint8_t* in = static_cast<uint8_t*>(std::malloc(size ? size : 1));
     std::memcpy(in, data, size);

@@ -49,11 +49,9 @@ void make_string(Cell* out, const uint8_t* data, size_t size, bool wide) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    if (size == 0) return 0;
     // The first byte picks the entry, the mode and the callback; the rest is the text.
-    uint8_t mode = data[0];
-    data++;
-    size--;
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode)) return 0;
     fuzz::run_guarded([&] {
         int entry = mode & 3;
         int kind = (mode >> 2) & 3;

@@ -44,10 +44,8 @@ bool may_loop(const Cell* block, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    if (size < 2) return 0;
-    uint8_t mode = data[0];
-    data++;
-    size--;
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode, 1)) return 0;
     fuzz::run_guarded([&] {
         Cell* code = stack::push_none();
         lexer::load_utf8(code, std::string_view(reinterpret_cast<const char*>(data), size));

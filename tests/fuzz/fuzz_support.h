@@ -1,6 +1,8 @@
 // Shared by the fuzz harnesses: start the runtime once, run one input as a catch site of
 // every language error and unwinding, and collect now and then so memory stays bounded.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #include "core/collector.h"
@@ -14,6 +16,17 @@ inline void init_runtime() {
     if (done) return;
     done = true;
     runtime::init_for_tests();
+}
+
+// Splits off the input's first byte, which picks the harness's entry and options, leaving the
+// rest as the input proper. False (nothing to run) when no byte is left for the mode, or
+// fewer than min_rest bytes after it.
+inline bool take_mode(const uint8_t*& data, size_t& size, uint8_t& mode, size_t min_rest = 0) {
+    if (size < 1 + min_rest) return false;
+    mode = data[0];
+    data++;
+    size--;
+    return true;
 }
 
 // Runs fn with every error and non-local exit stopped here; the stacks are put back after.

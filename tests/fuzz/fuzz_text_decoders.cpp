@@ -17,11 +17,9 @@ using namespace zel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    if (size == 0) return 0;
     // The first byte picks the decoder and its options; the rest is the text.
-    uint8_t mode = data[0];
-    data++;
-    size--;
+    uint8_t mode;
+    if (!fuzz::take_mode(data, size, mode)) return 0;
     fuzz::run_guarded([&] {
         Cell* out = stack::push_none();
         switch (mode % 4) {

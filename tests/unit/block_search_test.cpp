@@ -203,7 +203,9 @@ void check_find_and_select(Gen& g, uint32_t type, int rounds) {
             int64_t width;
             int64_t want = reference_find(cells, head, q, type == TYPE_HASH, &width);
             actions::FindArgs a = args_of(&s, q, &part, &skip);
-            Cell* r = block::find(a);
+            Cell found;
+            block::find(&found, a);
+            Cell* r = &found;
             SCOPED_TRACE(describe(q, head));
             if (want < 0) {
                 EXPECT_EQ(type_of(r), TYPE_NONE);
@@ -216,7 +218,9 @@ void check_find_and_select(Gen& g, uint32_t type, int rounds) {
             qs.tail = qs.match = false;
             int64_t at = reference_find(cells, head, qs, type == TYPE_HASH, &width);
             actions::FindArgs sa = args_of(&s, qs, &part, &skip);
-            Cell* sel = block::select(sa);
+            Cell selected;
+            block::select(&selected, sa);
+            Cell* sel = &selected;
             if (at < 0 || at + width >= int64_t(cells.size())) {
                 EXPECT_EQ(type_of(sel), TYPE_NONE);
             } else {
@@ -265,6 +269,7 @@ TEST_F(BlockSearchTest, HashIndexFollowsEverySeriesAction) {
             Cell many = g.block_of(uint32_t(1 + g.pick(3)), TYPE_BLOCK, false);
             Cell n;
             set_integer(&n, 1 + g.pick(3));
+            Cell ignored;   // what the stored actions give back
             int op = g.pick(13);
             SCOPED_TRACE("action " + std::to_string(op));
             switch (op) {
@@ -274,15 +279,15 @@ TEST_F(BlockSearchTest, HashIndexFollowsEverySeriesAction) {
                 case 3: actions::get<actions::RemoveFn>(TYPE_HASH, ACT_REMOVE)(&s, &n, nullptr); break;
                 case 4: actions::get<actions::ChangeFn>(TYPE_HASH, ACT_CHANGE)(&s, &many, g.pick(4), false, 1); break;
                 case 5:
-                    if (len) actions::get<actions::PokeFn>(TYPE_HASH, ACT_POKE)(&h, 1 + g.pick(int(len)), &v, nullptr);
+                    if (len) actions::get<actions::PokeFn>(TYPE_HASH, ACT_POKE)(&ignored, &h, 1 + g.pick(int(len)), &v, nullptr);
                     break;
-                case 6: actions::get<actions::TakeFn>(TYPE_HASH, ACT_TAKE)(&s, &n, false, g.pick(2) == 0); break;
+                case 6: actions::get<actions::TakeFn>(TYPE_HASH, ACT_TAKE)(&ignored, &s, &n, false, g.pick(2) == 0); break;
                 case 7: actions::get<actions::ReverseFn>(TYPE_HASH, ACT_REVERSE)(&s, nullptr, nullptr); break;
-                case 8: actions::get<actions::SortFn>(TYPE_HASH, ACT_SORT)(&s, false, nullptr, nullptr, nullptr, false, false, g.pick(2)); break;
+                case 8: actions::get<actions::SortFn>(TYPE_HASH, ACT_SORT)(&ignored, &s, false, nullptr, nullptr, nullptr, false, false, g.pick(2)); break;
                 case 9: {
                     Cell t = h;
                     set_series_head(&t, g.pick(int(len) + 1));
-                    actions::get<actions::MoveFn>(TYPE_HASH, ACT_MOVE)(&s, &t, &n);
+                    actions::get<actions::MoveFn>(TYPE_HASH, ACT_MOVE)(&ignored, &s, &t, &n);
                     break;
                 }
                 case 10: {
@@ -297,7 +302,7 @@ TEST_F(BlockSearchTest, HashIndexFollowsEverySeriesAction) {
                     break;
                 default: {
                     Cell key = g.value(false);
-                    actions::get<actions::PutFn>(TYPE_HASH, ACT_PUT)(&h, &key, &v, false);
+                    actions::get<actions::PutFn>(TYPE_HASH, ACT_PUT)(&ignored, &h, &key, &v, false);
                     break;
                 }
             }
@@ -359,7 +364,8 @@ TEST_F(BlockSearchTest, SortMatchesAStableReference) {
         Cell skip, cmp;
         set_integer(&skip, size);
         set_integer(&cmp, offset + 1);
-        block::sort(&b, case_, size > 1 ? &skip : nullptr, size > 1 && !all ? &cmp : nullptr, nullptr, all, reverse, stable);
+        Cell sorted;
+        block::sort(&sorted, &b, case_, size > 1 ? &skip : nullptr, size > 1 && !all ? &cmp : nullptr, nullptr, all, reverse, stable);
         std::vector<Cell> got = cells_of(b);
         ASSERT_EQ(got.size(), cells.size());
         for (uint32_t r = 0; r < records; r++) {

@@ -1,5 +1,5 @@
 // The platform services: sleep durations, the clock's date packing and time of day, the
-// current directory and environment variables.
+// current directory and environment variables, and page memory.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -16,11 +16,35 @@
 #include "platform/clock.h"
 #include "platform/current_dir.h"
 #include "platform/environment.h"
+#include "platform/os_memory.h"
 #include "platform/sleep.h"
 
 using namespace zel;
 
 namespace {
+
+// A range that does not start or end on a page (as a node frame's entries do): the whole pages
+// inside it are given back and read as zero, the partial pages at its ends keep their bytes,
+// and committing such a range leaves what it holds alone.
+TEST(PlatformMemory, UnalignedRangesAreDiscardedByWholePagesOnly) {
+    size_t page = platform::page_size();
+    size_t size = 8 * page;
+    auto* p = static_cast<unsigned char*>(platform::allocate_pages(size));
+    ASSERT_NE(p, nullptr);
+    for (size_t i = 0; i < size; i++) p[i] = 0x5A;
+    platform::commit_pages(p + 8, 3 * page);
+    EXPECT_EQ(p[8], 0x5A);
+    EXPECT_EQ(p[3 * page], 0x5A);
+    size_t from = page / 2, to = 6 * page + 8;   // whole pages 1 to 5 lie inside
+    platform::discard_pages(p + from, to - from);
+    for (size_t i = 0; i < size; i++) {
+        bool inside = i >= page && i < 6 * page;
+        ASSERT_EQ(p[i], inside ? 0 : 0x5A) << i;
+    }
+    platform::discard_pages(p + 16, page / 2);   // no whole page: nothing changes
+    EXPECT_EQ(p[16], 0x5A);
+    EXPECT_TRUE(platform::free_pages(p, size));
+}
 
 TEST(PlatformSleep, DurationsAreTruncatedMillisecondsOfAtLeastOne) {
     struct Case {

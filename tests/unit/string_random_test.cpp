@@ -133,7 +133,9 @@ TEST_F(StringRandomTest, FindMatchesAPlainSearch) {
                     actions::FindArgs a{&s, &n, nullptr, false, case_sensitive, false, false, nullptr, nullptr,
                                         last, false, false, false};
                     Cell* mark = stack::top;
-                    Cell* r = find(a);
+                    Cell found;
+                    find(&found, a);
+                    Cell* r = &found;
                     int64_t got = type_of(r) == TYPE_NONE ? -1 : series_head(r);
                     stack::top = mark;
                     int64_t want = ref_find(hay, head, needle, !case_sensitive, last);
@@ -191,7 +193,8 @@ TEST_F(StringRandomTest, SortMatchesAStableSortByFoldedCodePoint) {
             Cell s, skip_cell;
             make(&s, text, unit);
             set_integer(&skip_cell, skip);
-            sort(&s, case_sensitive, skip > 1 ? &skip_cell : nullptr, nullptr, nullptr, false, reverse, stable);
+            Cell sorted;
+            sort(&sorted, &s, case_sensitive, skip > 1 ? &skip_cell : nullptr, nullptr, nullptr, false, reverse, stable);
             auto key = [&](uint32_t c) { return case_sensitive ? c : fold(c); };
             std::vector<Cps> records;
             for (size_t i = 0; i < text.size(); i += size_t(skip))
