@@ -34,12 +34,12 @@ namespace zel {
 
 enum TypeId : uint32_t {
     TYPE_NONE_ID = 0,
-#define ZEL_TYPE(id, name, cname) TYPE_##cname = id,
+#define ZEL_TYPE(id, name, cname, ...) TYPE_##cname = id,
+#define ZEL_INTERNAL_TYPE(id, cname, ...) TYPE_##cname = id,
 #include "core/types.def"
 #undef ZEL_TYPE
-    TYPE_MAX = 54,
-    // Internal, never seen by language code: a string viewed through a count in d3.
-    TYPE_STRING_VIEW = 56,
+#undef ZEL_INTERNAL_TYPE
+    TYPE_MAX = 54,   // the highest language type id (core/types.h checks it against types.def)
 };
 constexpr int TYPE_TABLE_SIZE = 57;
 
