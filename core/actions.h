@@ -1,9 +1,10 @@
 // Datatype registry and action dispatch.
 //
-// Datatypes are tables of action handlers, not classes. Each datatype registers its type id,
-// its parent, its name and exactly 62 handlers; an action finds its handler from the type of
-// its first argument (make and to: the type a datatype! argument names). A handler entry of
-// INHERIT takes the parent's handler; nullptr means the type does not support the action.
+// Datatypes are tables of action handlers, not classes. Each datatype registers its type id
+// and exactly 62 handlers (its name and parent come from core/types.def); an action finds its
+// handler from the type of its first argument (make and to: the type a datatype! argument
+// names). A handler entry of INHERIT takes the parent's handler; nullptr means the type does
+// not support the action.
 //
 // Handlers get their arguments as the signatures below say. "Stored" handlers return the
 // cell the dispatcher copies into the result slot; the others write the result slot (the
@@ -85,8 +86,6 @@ using WriteFn = Cell* (*)(Cell* dest, Cell* data, bool binary, bool lines, bool 
 // One datatype's registration: 62 entries in action order (index 0 = action 1).
 struct TypeSpec {
     uint32_t id;
-    uint32_t parent;
-    const char* name;
     Handler handlers[ACTION_COUNT];
 };
 
@@ -129,8 +128,11 @@ inline void put(TypeSpec& spec, ActionTag<N>, std::nullptr_t) { spec.handlers[N 
 inline void put(TypeSpec& spec, int action, InheritTag) { spec.handlers[action - 1] = INHERIT; }
 inline void put(TypeSpec& spec, int action, std::nullptr_t) { spec.handlers[action - 1] = nullptr; }
 
-// Registers a datatype (parents first). Each unit calls this from its register function.
+// Registers a datatype; its parent (types.def) must be registered before it. Each unit calls
+// this from its register function. A type that is not in types.def, registers twice or comes
+// before its parent stops start-up with a message.
 void register_type(const TypeSpec& spec);
+bool is_registered(uint32_t type);
 // Makes the type words once the root block exists (start-up).
 void make_type_words();
 

@@ -883,8 +883,14 @@ Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
 
 }  // namespace
 
-void register_types() {
-    actions::TypeSpec obj{TYPE_OBJECT, 0, "object!", {}};
+}  // namespace zel::object
+
+namespace zel::datatypes {
+
+using namespace object;
+
+void register_objects() {
+    actions::TypeSpec obj{TYPE_OBJECT, {}};
     actions::put(obj, ACT_MAKE, object_make);
     actions::put(obj, ACT_REFLECT, object_reflect);
     actions::put(obj, ACT_FORM, object_form);
@@ -897,7 +903,7 @@ void register_types() {
     actions::put(obj, ACT_MODIFY, object_modify);
     actions::register_type(obj);
 
-    actions::TypeSpec err{TYPE_ERROR, TYPE_OBJECT, "error!", {}};
+    actions::TypeSpec err{TYPE_ERROR, {}};
     actions::put(err, ACT_MAKE, error_make);
     err.handlers[ACT_REFLECT - 1] = actions::INHERIT;
     actions::put(err, ACT_FORM, error_form);
@@ -909,4 +915,4 @@ void register_types() {
     actions::register_type(err);
 }
 
-}  // namespace zel::object
+}  // namespace zel::datatypes

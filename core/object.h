@@ -94,6 +94,4 @@ void call_on_deep_change(const Cell* o, const Cell* word, const Cell* target, co
 int32_t mold_body(const Cell* o, uint32_t buffer, bool only, bool all, bool flat, const Cell* part,
                   int32_t limit, int32_t indent, bool indenting);
 
-void register_types();
-
 }  // namespace zel::object

@@ -22,8 +22,8 @@
 #include "core/spec_check.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "core/type_registry.h"
 #include "core/word.h"
+#include "datatypes/datatypes.h"
 #include "datatypes/series/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
@@ -119,7 +119,7 @@ void build_core() {
     // what it made before the next one allocates.
     symbol::init();
     collector::stress_point();
-    types::register_all();
+    datatypes::register_all();
     collector::stress_point();
     actions::init_dispatchers();
     os_services::init();

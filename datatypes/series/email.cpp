@@ -67,6 +67,6 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
 
 namespace zel::datatypes {
 
-void register_email() { register_text_type(TYPE_EMAIL, "email!", nullptr, &email::mold, &email::eval_path, true); }
+void register_email() { register_text_type(TYPE_EMAIL, nullptr, &email::mold, &email::eval_path, true); }
 
 }  // namespace zel::datatypes
