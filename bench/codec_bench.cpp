@@ -19,7 +19,7 @@
 #include "core/interpreter.h"
 #include "bench/timing.h"
 #include "core/memory.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "io/compress.h"
 #include "io/lexer.h"

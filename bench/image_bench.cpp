@@ -17,7 +17,7 @@
 
 #include "bench/timing.h"
 #include "core/memory.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "datatypes/series/image.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "core/collector.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "io/lexer.h"
 

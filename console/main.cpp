@@ -4,7 +4,7 @@
 
 #include "console/text_console.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "platform/process.h"
 

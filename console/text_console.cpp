@@ -18,7 +18,7 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "core/object.h"
@@ -244,7 +244,7 @@ int run_script(const Options& opt) {
         print_line("*** Error: not a Zel program!");
         return 1;
     }
-    code->d1 = uint32_t(series_head(&code) + 2);
+    set_series_head(&code, series_head(&code) + 2);
     collector::RootedCell result;
     int status = 0;
     if (try_eval(&code, &result) == Outcome::Error) {

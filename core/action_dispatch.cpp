@@ -8,7 +8,7 @@
 #include "core/stack.h"
 #include "core/support.h"
 #include "core/word.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::actions {
 

@@ -10,7 +10,7 @@
 #include "core/symbol.h"
 #include "core/types.h"
 #include "core/word.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::actions {
 

@@ -10,16 +10,16 @@
 #include "core/context.h"
 #include "core/error.h"
 #include "core/memory.h"
+#include "core/native_table.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
-#include "datatypes/series/string.h"
-#include "natives/natives.h"
+#include "core/block.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
+#include "core/text.h"
 
 namespace zel::callable {
 

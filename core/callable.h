@@ -20,15 +20,16 @@
 
 namespace zel::callable {
 
-constexpr uint32_t ATTR_NO_TRACE = 0x200;
-constexpr uint32_t ATTR_TRACE = 0x400;
-constexpr uint32_t ARG_KIND_SHIFT = 20;
+// The header bits are those of the map in core/cell.h.
+constexpr uint32_t ATTR_NO_TRACE = HEADER_FN_NO_TRACE;
+constexpr uint32_t ATTR_TRACE = HEADER_FN_TRACE;
+constexpr uint32_t ARG_KIND_SHIFT = HEADER_ARG_KIND_SHIFT;
 enum ArgKind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
-constexpr uint32_t OP_SOURCE_SHIFT = 16;
+constexpr uint32_t OP_SOURCE_SHIFT = HEADER_OP_SOURCE_SHIFT;
 
 // Header flag of the arguments cache's refinement! entries, whose d1 holds a stack slot, not
 // a context: the collector must not follow it.
-constexpr uint32_t CACHE_REFINEMENT = 1u << 20;
+constexpr uint32_t CACHE_REFINEMENT = HEADER_CACHE_REFINEMENT;
 
 enum AuxCell { AUX_BODY = 0, AUX_CACHE = 1, AUX_CODE = 2, AUX_OP_COPY = 3, AUX_OBJECT = 4 };
 

@@ -15,7 +15,6 @@
 #include "core/memory_frames.h"
 #include "core/ownership.h"
 #include "core/types.h"
-#include "datatypes/series/image.h"
 
 namespace zel::collector {
 
@@ -29,6 +28,7 @@ std::vector<Cell*> static_cells;
 std::vector<std::pair<uint32_t*, NodeRootKind>> node_roots;
 std::vector<void (*)()> root_markers;
 std::vector<void (*)()> external_roots;
+void (*image_buffer_marker)(uint32_t node) = nullptr;
 // The RootGuard stack: an array indexed by depth (guards nest strictly).
 std::vector<Cell*> guards(4096);
 size_t guard_count = 0;
@@ -132,7 +132,7 @@ inline void mark_word(const Cell* c, int word, uint32_t v) {
         // The pixel buffer, then its externals record (an image without pixels has no buffer).
         if (v) {
             mark_bytes_word<Verify>(c, word, v, false);
-            image::collect_hook(v);
+            if (image_buffer_marker) image_buffer_marker(v);
         }
     } else {
         static_assert(W == Word::NOTHING, "a layout kind the collector does not mark");
@@ -396,6 +396,7 @@ void register_static_cell(Cell* c) { static_cells.push_back(c); }
 void register_node_root(uint32_t* node, NodeRootKind kind) { node_roots.emplace_back(node, kind); }
 void add_root_marker(void (*marker)()) { root_markers.push_back(marker); }
 void add_external_root(void (*callback)()) { external_roots.push_back(callback); }
+void set_image_buffer_marker(void (*marker)(uint32_t node)) { image_buffer_marker = marker; }
 void remove_external_root(void (*callback)()) {
     for (auto& m : external_roots)
         if (m == callback) { m = nullptr; break; }

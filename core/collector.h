@@ -65,6 +65,9 @@ void add_root_marker(void (*marker)());
 // External root callbacks (slots are not reused after removal).
 void add_external_root(void (*callback)());
 void remove_external_root(void (*callback)());
+// Called for every reachable image! buffer, after the buffer is marked, so that the image
+// layer marks the externals record the buffer names (set by the image! unit when it registers).
+void set_image_buffer_marker(void (*marker)(uint32_t node));
 
 // Keeps C++ local cells alive across safe points, in LIFO order.
 class RootGuard {

@@ -9,8 +9,8 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 
 namespace zel {
 

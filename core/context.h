@@ -16,11 +16,12 @@
 namespace zel::context {
 
 enum Kind : uint32_t { KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2 };
-constexpr uint32_t KIND_SHIFT = 11;
-constexpr uint32_t ON_STACK = 1u << 22;
-constexpr uint32_t OBJECT_FLAG = 1u << 24;
-constexpr uint32_t OWNER_BIT = 1u << 16;      // the object owns its series (on-deep-change*)
-constexpr uint32_t WORD_CHANGED = 0x2000;     // word-list entry flag: slot written
+// The header bits are those of the map in core/cell.h.
+constexpr uint32_t KIND_SHIFT = HEADER_CTX_KIND_SHIFT;
+constexpr uint32_t ON_STACK = HEADER_CTX_ON_STACK;
+constexpr uint32_t OBJECT_FLAG = HEADER_CTX_OBJECT;
+constexpr uint32_t OWNER_BIT = HEADER_CTX_OWNER;         // the object owns its series (on-deep-change*)
+constexpr uint32_t WORD_CHANGED = HEADER_WORD_CHANGED;   // word-list entry flag: slot written
 
 extern uint32_t global;   // the global context's node
 

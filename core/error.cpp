@@ -19,10 +19,10 @@
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
-#include "datatypes/series/string.h"
+#include "core/block.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
+#include "core/text.h"
 
 namespace zel::error {
 

@@ -13,7 +13,7 @@
 #include "core/hashtable_buckets.h"
 #include "core/memory.h"
 #include "core/symbol.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 
 namespace zel::hashtable {
 
@@ -91,6 +91,22 @@ uint32_t new_record(Kind kind) {
 }
 
 void make_buckets(uint32_t table, uint32_t n) {
+    if (record(table)->kind == KIND_MAP) {
+        // The map kind keeps one 8-byte slot a bucket (map_slots), all zero while empty, and
+        // no flag array.
+        uint32_t slots = memory::new_series(size_t(n) * 2, 4);
+        SeriesBuf* sb = buf(slots);
+        std::memset(sb->data(), 0, sb->size);
+        sb->tail = n * 8;
+        Record* r = record(table);
+        r->flags = 0;
+        r->aux = 0;
+        r->keys = slots;
+        r->buckets = n;
+        r->upper = uint32_t(n * LOAD_FACTOR);
+        r->occupied = 0;
+        return;
+    }
     uint32_t flags = memory::new_series(n / 4 < 16 ? 16 : n / 4, 1);
     uint32_t keys = memory::new_series(n, 4);
     SeriesBuf* fb = buf(flags);
@@ -100,15 +116,6 @@ void make_buckets(uint32_t table, uint32_t n) {
     std::memset(kb->data(), 0, kb->size);
     kb->tail = n * 4;
     Record* r = record(table);
-    if (r->kind == KIND_MAP) {
-        // The map kind keeps each bucket's full key hash beside it (in aux), so that a probe
-        // compares hashes before it reads a key cell, and a growth re-places the keys without
-        // hashing them again.
-        uint32_t bits = memory::new_series(n, 4);
-        buf(bits)->tail = n * 4;
-        r = record(table);
-        r->aux = bits;
-    }
     r->flags = flags;
     r->keys = keys;
     r->buckets = n;
@@ -301,9 +308,8 @@ void mark(uint32_t table) {
     if (table == 0 || collector::is_marked(table)) return;
     collector::mark_node_bytes(table);
     const Record* r = record(table);
-    collector::mark_node_bytes(r->flags);
+    if (r->flags) collector::mark_node_bytes(r->flags);
     collector::mark_node_bytes(r->keys);
-    if (r->kind == KIND_MAP && r->aux) collector::mark_node_bytes(r->aux);
     if (r->kind == KIND_HASH) {
         if (r->aux) collector::mark_node_bytes(r->aux);
         if (r->chains) {
@@ -823,10 +829,9 @@ int32_t lookup(uint32_t table, const Cell* value_in, int32_t start, int32_t skip
 uint32_t duplicate(uint32_t table, uint32_t new_block) {
     uint32_t copy = memory::duplicate_series(table);
     Record src = *record(table);
-    uint32_t flags = memory::duplicate_series(src.flags);
+    uint32_t flags = src.flags ? memory::duplicate_series(src.flags) : 0;
     uint32_t keys = memory::duplicate_series(src.keys);
     uint32_t aux = src.aux, chains = src.chains;
-    if (src.kind == KIND_MAP && src.aux) aux = memory::duplicate_series(src.aux);
     if (src.kind == KIND_HASH) {
         aux = memory::duplicate_series(src.aux);
         chains = memory::duplicate_series(src.chains);
@@ -859,7 +864,17 @@ Cell map_key_form(const Cell* key) {
     return k;
 }
 
-inline uint32_t* hash_bits(const Record* r) { return reinterpret_cast<uint32_t*>(buf(r->aux)->data()); }
+// A map's bucket: the key's position plus one (0: the bucket is empty; a map never deletes a
+// key from its buckets) and the key's full hash, side by side, so that a probe reads one slot
+// and compares hashes before it reads a key cell, and a growth re-places the keys without
+// hashing them again.
+struct MapSlot {
+    uint32_t position1;
+    uint32_t hash;
+};
+static_assert(sizeof(MapSlot) == 8);
+
+inline MapSlot* map_slots(const Record* r) { return reinterpret_cast<MapSlot*>(buf(r->keys)->data()); }
 
 // Places the key at the position, whose hash is given, in the first free bucket of its probe
 // path.
@@ -867,14 +882,11 @@ void map_place(uint32_t table, uint32_t position, uint32_t hash) {
     Record* r = record(table);
     uint32_t mask = r->buckets - 1;
     uint32_t i = hash & mask;
-    uint8_t* f = flag_bytes(r);
+    MapSlot* slots = map_slots(r);
     for (uint32_t step = 1; step <= r->buckets; step++) {
-        uint32_t fl = bucket_flags(f, i);
-        if (fl != BUCKET_OCCUPIED) {
-            if (fl == BUCKET_EMPTY) r->occupied++;
-            set_bucket_flags(f, i, BUCKET_OCCUPIED);
-            key_array(r)[i] = position;
-            hash_bits(r)[i] = hash;
+        if (slots[i].position1 == 0) {
+            r->occupied++;
+            slots[i] = MapSlot{position + 1, hash};
             return;
         }
         i = (i + step) & mask;
@@ -899,17 +911,19 @@ bool map_key_matches(const Cell* stored, const Cell* key, int32_t op) {
     return keys_equal(stored, key, op);
 }
 
-// Re-places every occupied bucket in new buckets, from the stored hashes.
+// Re-places every occupied bucket in twice as many buckets, from the stored hashes. A map
+// never deletes a key from its buckets, so every occupied bucket holds a key and the new
+// table starts half as full as the growth limit.
 void map_grow(uint32_t table) {
     Record* r = record(table);
     uint32_t n = r->buckets;
-    std::vector<std::pair<uint32_t, uint32_t>> placed;
-    placed.reserve(r->count + 16);
-    const uint8_t* f = flag_bytes(r);
+    std::vector<MapSlot> placed;
+    placed.reserve(r->occupied + 16);
+    const MapSlot* slots = map_slots(r);
     for (uint32_t i = 0; i < n; i++)
-        if (bucket_flags(f, i) == BUCKET_OCCUPIED) placed.emplace_back(key_array(r)[i], hash_bits(r)[i]);
-    make_buckets(table, buckets_for(placed.size() + 1));
-    for (auto [position, hash] : placed) map_place(table, position, hash);
+        if (slots[i].position1) placed.push_back(slots[i]);
+    make_buckets(table, n * 2);
+    for (const MapSlot& s : placed) map_place(table, s.position1 - 1, s.hash);
 }
 
 }  // namespace
@@ -933,16 +947,16 @@ int32_t map_find_next(uint32_t table, const Cell* key_in, int32_t op, Cursor& cu
         cursor.step++;
     }
     for (; cursor.step <= r->buckets; cursor.step++) {
-        r = record(table);
-        uint32_t fl = bucket_flags(flag_bytes(r), cursor.bucket);
-        if (fl == BUCKET_EMPTY) break;
-        if (fl == BUCKET_OCCUPIED && hash_bits(r)[cursor.bucket] == cursor.hash) {
-            uint32_t p = key_array(r)[cursor.bucket];
+        MapSlot slot = map_slots(r)[cursor.bucket];
+        if (slot.position1 == 0) break;
+        if (slot.hash == cursor.hash) {
+            uint32_t p = slot.position1 - 1;
             SeriesBuf* block = block_of(r);
             if (p < block->length()) {
                 Cell c = block->cells()[p];
                 if (map_key_matches(&c, &key, op)) return int32_t(p);
             }
+            r = record(table);
         }
         cursor.bucket = (cursor.bucket + cursor.step) & mask;
     }

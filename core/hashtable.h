@@ -14,9 +14,10 @@
 // positions the table covers. count is the number of occupied buckets (groups).
 // map! kind: a bucket's key is the position of a key cell (every second cell of the block);
 // keys are never deleted from the buckets (a removed pair keeps its key), and count is the
-// number of live pairs, kept by the map code. aux holds the full hash of each bucket's key
-// (one 32-bit entry a bucket): probes compare it before reading the key cell, and growth
-// re-places keys from it without hashing them again.
+// number of live pairs, kept by the map code. There is no flag array (flags and aux are 0):
+// the key array holds one 8-byte slot a bucket, the key's position plus one (0: empty) beside
+// the key's full hash, so that a probe reads one slot and compares hashes before it reads a
+// key cell, and growth re-places keys without hashing them again.
 #pragma once
 #include <cstddef>
 #include <cstdint>

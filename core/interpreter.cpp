@@ -17,8 +17,8 @@
 #include "core/tracer.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
-#include "natives/conditionals.h"
-#include "natives/natives.h"
+#include "core/conditionals.h"
+#include "core/native_table.h"
 
 namespace zel::interp {
 
@@ -270,12 +270,12 @@ enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_
     }
     if (source == TYPE_NATIVE) {
         switch (op->d1) {
-            case natives::SLOT_equal_q: return FAST_EQ;
-            case natives::SLOT_not_equal_q: return FAST_NE;
-            case natives::SLOT_lesser_q: return FAST_LT;
-            case natives::SLOT_greater_q: return FAST_GT;
-            case natives::SLOT_lesser_or_equal_q: return FAST_LE;
-            case natives::SLOT_greater_or_equal_q: return FAST_GE;
+            case natives::CORE_SLOT_EQUAL: return FAST_EQ;
+            case natives::CORE_SLOT_NOT_EQUAL: return FAST_NE;
+            case natives::CORE_SLOT_LESSER: return FAST_LT;
+            case natives::CORE_SLOT_GREATER: return FAST_GT;
+            case natives::CORE_SLOT_LESSER_OR_EQUAL: return FAST_LE;
+            case natives::CORE_SLOT_GREATER_OR_EQUAL: return FAST_GE;
             default: return FAST_NONE;
         }
     }
@@ -553,11 +553,11 @@ template <bool G>
 // if, unless and either: the commonest natives, with a condition and block arguments. Their
 // arguments are gathered here without the general walk: a block literal is pushed as it is.
 inline bool is_conditional_native(uint32_t slot) {
-    return slot == natives::SLOT_if_ || slot == natives::SLOT_unless || slot == natives::SLOT_either;
+    return slot == natives::CORE_SLOT_IF || slot == natives::CORE_SLOT_UNLESS || slot == natives::CORE_SLOT_EITHER;
 }
 
 [[gnu::always_inline]] inline uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
-    uint32_t blocks = fn->d1 == natives::SLOT_either ? 2 : 1;
+    uint32_t blocks = fn->d1 == natives::CORE_SLOT_EITHER ? 2 : 1;
     for (uint32_t i = 0; i <= blocks; i++) {
         SeriesBuf* b = buf(site.node);
         uint32_t len = b->length();

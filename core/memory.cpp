@@ -63,6 +63,8 @@ uint32_t new_node_frame() {
     nf = NodeFrame{};
     nf.live = true;
     if (f + 1 > frames.node_frame_count) frames.node_frame_count = f + 1;
+    // The free list about to be threaded writes every entry of the frame.
+    platform::commit_pages(&node_table[f * NODES_PER_FRAME + 1], NODES_PER_FRAME * sizeof(SeriesBuf*));
     thread_free_nodes(f);
     frames.total_reserved += NODES_PER_FRAME * sizeof(SeriesBuf*);
     return f;
@@ -83,6 +85,7 @@ uint32_t take_node() {
     nf->free_head = uint32_t(link >> 1);
     node_table[id] = nullptr;
     nf->in_use++;
+    nf->taken = true;
     return id;
 }
 
@@ -491,12 +494,17 @@ void sweep_big_buffers(void (*release_node)(uint32_t node), bool keep_spares) {
     }
 }
 
+// A node frame the collection emptied goes back to the system only when no node was taken
+// from it since the previous review: a program that makes short-lived series refills the same
+// frames every cycle, and releasing them would cost it fresh pages and a new free list each time.
 void review_node_frames(uint32_t) {
     bool current_set = false;
     for (uint32_t f = 0; f < frames.node_frame_count; f++) {
         NodeFrame& nf = frames.node_frames[f];
         if (!nf.live) continue;
-        if (nf.in_use == 0 && f != 0) {
+        bool taken = nf.taken;
+        nf.taken = false;
+        if (nf.in_use == 0 && f != 0 && !taken) {
             nf.live = false;
             platform::discard_pages(&node_table[f * NODES_PER_FRAME + 1],
                                     NODES_PER_FRAME * sizeof(SeriesBuf*));
@@ -507,8 +515,6 @@ void review_node_frames(uint32_t) {
             frames.current_node_frame = f;
             current_set = true;
         }
-        nf.history = (nf.history << 1) | (nf.in_use == nf.previous_in_use ? 1 : 0);
-        nf.previous_in_use = nf.in_use;
     }
     while (frames.node_frame_count > 0 && !frames.node_frames[frames.node_frame_count - 1].live)
         frames.node_frame_count--;

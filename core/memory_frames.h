@@ -35,9 +35,7 @@ struct NodeFrame {
     bool live = false;
     uint32_t free_head = 0;   // first free node id, 0 when full
     uint32_t in_use = 0;
-    uint32_t made_at_cycle = 0;
-    uint32_t previous_in_use = 0;
-    uint32_t history = 0;
+    bool taken = false;       // a node was taken since the last review
 };
 
 struct FrameLists {
@@ -84,7 +82,8 @@ bool is_heap_buffer(const SeriesBuf* b);
 // released buffers go to release_node. Released blocks are kept as spares for later big
 // buffers when keep_spares is set, else returned to the OS.
 void sweep_big_buffers(void (*release_node)(uint32_t node), bool keep_spares);
-// Returns node frames without nodes in use; picks the current frame.
+// Returns node frames without nodes in use from which no node was taken since the previous
+// review; picks the current frame.
 void review_node_frames(uint32_t cycle);
 // Fills freed memory with a poison byte (stress mode), so stale pointers read garbage.
 void poison(void* p, size_t n);

@@ -11,7 +11,7 @@
 #include "core/object.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/cycle_stack.h"
 
 namespace zel::ownership {
 

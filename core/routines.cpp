@@ -6,20 +6,24 @@
 #include "core/callable.h"
 #include "core/collector.h"
 #include "core/context.h"
+#include "core/error.h"
 #include "core/memory.h"
 #include "core/word.h"
-#include "io/lexer.h"
 
 namespace zel::routines {
 
 namespace {
 std::vector<RoutineFn> registry{nullptr};
-constexpr uint32_t CELLS_ARGUMENTS = 1u << 15;
+SpecLoader spec_loader = nullptr;
+constexpr uint32_t CELLS_ARGUMENTS = HEADER_ROUTINE_CELLS;
 }  // namespace
 
+void set_spec_loader(SpecLoader load) { spec_loader = load; }
+
 void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
+    if (!spec_loader) error::raise(error::ERR_INTERNAL_NOT_DONE);
     Cell spec;
-    lexer::load_utf8(&spec, spec_text);
+    spec_loader(&spec, spec_text);
     collector::RootGuard keep(&spec);
     uint32_t aux = memory::new_cell_series(5);
     Cell auxc;
@@ -38,7 +42,7 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
     for (uint32_t i = 0; i < sb->length(); i++)
         if (type_of(&sb->cells()[i]) == TYPE_WORD) arity++;
     Cell r;
-    r.header = TYPE_ROUTINE | CELLS_ARGUMENTS | ((arity & 31) << 25);
+    r.header = TYPE_ROUTINE | CELLS_ARGUMENTS | ((arity & 31) << HEADER_ROUTINE_ARITY_SHIFT);
     r.d1 = ctx;
     r.d2 = series_node(&spec);
     r.d3 = aux;

@@ -10,7 +10,13 @@ namespace zel::routines {
 
 using RoutineFn = void (*)(Cell* args);
 
-// Defines a routine in the global context: spec is the text of its spec block.
+// Reads source text into a new block (the lexer's load, set by start-up: the core does not
+// include the lexer). May raise a syntax error.
+using SpecLoader = void (*)(Cell* out_block, std::string_view text);
+void set_spec_loader(SpecLoader load);
+
+// Defines a routine in the global context: spec is the text of its spec block (read with the
+// spec loader, which must be set).
 void define(std::string_view name, std::string_view spec, RoutineFn fn);
 // The code of a routine value.
 RoutineFn code(const Cell* routine);

@@ -8,8 +8,8 @@
 #include "core/error.h"
 #include "core/runtime_words.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 
 namespace zel::stack {
 

@@ -6,7 +6,7 @@
 #include "core/collector.h"
 #include "core/hashtable.h"
 #include "core/memory.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::symbol {
 

@@ -8,15 +8,17 @@
 namespace zel::typeset_bits {
 
 inline bool has(const Cell* ts, uint32_t t) {
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(&ts->d1);
+    const uint8_t* b = payload_bytes(ts);
     return t < 96 && (b[t >> 3] & (0x80u >> (t & 7))) != 0;
 }
 inline void add(Cell* ts, uint32_t t) {
-    uint8_t* b = reinterpret_cast<uint8_t*>(&ts->d1);
+    uint8_t* b = payload_bytes(ts);
     if (t < 96) b[t >> 3] |= uint8_t(0x80u >> (t & 7));
 }
-inline void clear(Cell* ts) { ts->d1 = ts->d2 = ts->d3 = 0; }
-inline void unite(Cell* ts, const Cell* other) { ts->d1 |= other->d1; ts->d2 |= other->d2; ts->d3 |= other->d3; }
+inline void clear(Cell* ts) { clear_payload(ts); }
+inline void unite(Cell* ts, const Cell* other) {
+    for (int i = 0; i < 3; i++) set_data_word(ts, i, data_word(ts, i) | data_word(other, i));
+}
 // Every datatype but unset!.
 inline void set_all_but_unset(Cell* ts) {
     clear(ts);

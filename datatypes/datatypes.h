@@ -1,5 +1,5 @@
-// The registration functions of the datatype units, one per unit named in core/types.def,
-// and the start-up step that calls them.
+// The registration functions of the datatype units, one per unit named in core/types.def
+// (startup/type_registry.cpp calls them).
 #pragma once
 
 namespace zel::datatypes {
@@ -9,9 +9,5 @@ namespace zel::datatypes {
 #define ZEL_TYPE(id, name, cname, parent, layout, unit, typesets) void register_##unit();
 #include "core/types.def"
 #undef ZEL_TYPE
-
-// Calls every unit once, each after the units of its types' parents, then checks that every
-// type of types.def was registered by its own unit. A mismatch stops start-up with a message.
-void register_all();
 
 }  // namespace zel::datatypes

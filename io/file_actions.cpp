@@ -10,7 +10,7 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/http.h"
 #include "io/os_services.h"

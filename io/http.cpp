@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,11 +14,12 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "io/simple_io.h"
+#include "platform/shared_library.h"
 
 namespace zel::http {
 
@@ -74,8 +76,37 @@ bool same_name(std::string_view a, std::string_view b) {
     return true;
 }
 
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+// libcurl is loaded on the first request: linking it would map and relocate it, and the
+// thirty-odd libraries it needs, at every start of every script.
+struct Curl {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    bool ready = false;
+
+    Curl() {
+        void* lib = platform::load_library("libcurl.so.4");
+        if (!lib) return;
+        bool found = true;
+        auto get = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(platform::library_symbol(lib, name));
+            found = found && fn;
+        };
+        get(global_init, "curl_global_init");
+        get(easy_init, "curl_easy_init");
+        get(easy_setopt, "curl_easy_setopt");
+        get(easy_perform, "curl_easy_perform");
+        get(easy_getinfo, "curl_easy_getinfo");
+        get(easy_cleanup, "curl_easy_cleanup");
+        get(slist_append, "curl_slist_append");
+        get(slist_free_all, "curl_slist_free_all");
+        ready = found && global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }
 };
 
 }  // namespace
@@ -124,7 +155,8 @@ bool is_http_url(const Cell* url) {
 
 bool request(Cell* out, std::string method, const Cell* url, const Cell* headers, const Cell* data, bool binary,
              bool lines, bool info) {
-    static CurlGlobal global;
+    static const Curl curl_lib;
+    if (!curl_lib.ready) return false;
     for (char& c : method) c = char(std::toupper(uint8_t(c)));
     std::string target = string::to_utf8(url);
     std::vector<std::string> header_list;
@@ -142,7 +174,7 @@ bool request(Cell* out, std::string method, const Cell* url, const Cell* headers
     std::string body = sends_body ? body_bytes(data) : std::string();
     if (target.find('\0') != std::string::npos) return false;
 
-    CURL* curl = curl_easy_init();
+    CURL* curl = curl_lib.easy_init();
     if (!curl) return false;
     // The request carries the headers of the list only: the ones curl would add on its own
     // (Accept, Expect, and Content-Type for a body) are switched off unless the list names them.
@@ -153,39 +185,39 @@ bool request(Cell* out, std::string method, const Cell* url, const Cell* headers
         return false;
     };
     struct curl_slist* list = nullptr;
-    for (const std::string& h : header_list) list = curl_slist_append(list, h.c_str());
+    for (const std::string& h : header_list) list = curl_lib.slist_append(list, h.c_str());
     for (const char* own : {"Accept", "Expect", "Content-Type"})
-        if (!named(own)) list = curl_slist_append(list, (std::string(own) + ":").c_str());
+        if (!named(own)) list = curl_lib.slist_append(list, (std::string(own) + ":").c_str());
     Reply reply;
-    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, nullptr);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
+    curl_lib.easy_setopt(curl, CURLOPT_URL, target.c_str());
+    curl_lib.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_lib.easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
+    curl_lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+    curl_lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS);
+    curl_lib.easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_lib.easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_lib.easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, nullptr);
+    curl_lib.easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    curl_lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
+    curl_lib.easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    curl_lib.easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
+    curl_lib.easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
     if (method == "HEAD") {
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_lib.easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (method != "GET") {
-        if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+        if (method != "POST") curl_lib.easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
         if (sends_body || method == "POST") {
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+            curl_lib.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+            curl_lib.easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
         }
     }
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = curl_lib.easy_perform(curl);
     long status = 0;
-    if (rc == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(list);
+    if (rc == CURLE_OK) curl_lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_lib.easy_cleanup(curl);
+    curl_lib.slist_free_all(list);
     if (rc != CURLE_OK) return false;
 
     const auto* bytes = reinterpret_cast<const uint8_t*>(reply.body.data());

@@ -1,4 +1,5 @@
-// `simple-io/request-http`: one synchronous HTTP request through libcurl. Redirects are
+// `simple-io/request-http`: one synchronous HTTP request through libcurl (loaded on the first
+// request; when it cannot be loaded every request fails). Redirects are
 // followed, TLS certificates are checked against the system store, connecting gives up after
 // 60 s and a reply that stalls for 60 s is abandoned. Evaluates no Zel code.
 #pragma once

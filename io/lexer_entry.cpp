@@ -113,7 +113,7 @@ void refresh_input(State& s) {
 
 uint32_t event_mask_of(const Cell* fn) {
     if (type_of(fn) != TYPE_FUNCTION) return EV_ALL;
-    const Cell* body = &memory::buf(fn->d3)->cells()[callable::AUX_BODY];
+    const Cell* body = &memory::buf(callable_aux(fn))->cells()[callable::AUX_BODY];
     if (type_of(body) != TYPE_BLOCK) return EV_ALL;
     SeriesBuf* bb = memory::buf(series_node(body));
     uint32_t h = uint32_t(series_head(body));
@@ -168,9 +168,9 @@ void build_closed(State& s, int64_t m, uint32_t target, Cell* out) {
         return;
     }
     if (target == TYPE_MAP) {
-        if (n % 2 != 0) throw_error(s, mk->d3, TYPE_MAP);
+        if (n % 2 != 0) throw_error(s, marker_start(mk), TYPE_MAP);
         for (uint32_t i = 0; i < n; i += 2)
-            if (!is_map_key_type(type_of(cell_at(first + i)))) throw_error(s, mk->d3, TYPE_MAP);
+            if (!is_map_key_type(type_of(cell_at(first + i)))) throw_error(s, marker_start(mk), TYPE_MAP);
         make_map(out, cell_at(first), n);
         return;
     }
@@ -178,12 +178,12 @@ void build_closed(State& s, int64_t m, uint32_t target, Cell* out) {
         uint32_t commas = marker_commas(mk);
         double c[3] = {0, 0, 0};
         uint32_t t = commas >= 2 ? TYPE_POINT3D : TYPE_POINT2D;
-        if (n != commas + 1 || n < 2 || n > 3) throw_error(s, mk->d3, int32_t(t));
+        if (n != commas + 1 || n < 2 || n > 3) throw_error(s, marker_start(mk), int32_t(t));
         for (uint32_t i = 0; i < n; i++) {
             const Cell* v = cell_at(first + i);
             if (type_of(v) == TYPE_INTEGER) c[i] = int_value(v);
             else if (type_of(v) == TYPE_FLOAT) c[i] = float_value(v);
-            else throw_error(s, mk->d3, int32_t(t));
+            else throw_error(s, marker_start(mk), int32_t(t));
         }
         if (n == 2) make_point2d(out, c[0], c[1]);
         else make_point3d(out, c[0], c[1], c[2]);
@@ -249,9 +249,7 @@ void open_series(State& s, uint32_t kind, size_t start, size_t end) {
     uint32_t i = new_cell(s);
     Cell* c = cell_at(i);
     c->header = MARKER_TYPE | (c->header & HEADER_NEW_LINE);
-    c->d1 = i - s.mark;
-    c->d2 = kind;
-    c->d3 = uint32_t(start);
+    set_marker(c, i - s.mark, kind, uint32_t(start));
     s.mark = i + 1;
     s.start_state = START_TOKEN;
 }
@@ -264,7 +262,7 @@ void close_series(State& s, int32_t kind, size_t start, bool from_cleanup) {
     }
     uint32_t mkind = marker_kind(cell_at(uint32_t(m)));
     if (!from_cleanup && type_of(&s.callback) != TYPE_NONE) {
-        if (!fire_event(s, EV_CLOSE, int32_t(mkind), cell_at(uint32_t(m))->d3, s.pos)) return;
+        if (!fire_event(s, EV_CLOSE, int32_t(mkind), marker_start(cell_at(uint32_t(m))), s.pos)) return;
         m = innermost_marker(s);
         if (m < 0) throw_error(s, start, CODE_MISSING);
         mkind = marker_kind(cell_at(uint32_t(m)));
@@ -282,7 +280,7 @@ void close_series(State& s, int32_t kind, size_t start, bool from_cleanup) {
     Cell v;
     build_closed(s, m, target, &v);
     Cell* mk = cell_at(uint32_t(m));
-    uint32_t back = mk->d1;
+    uint32_t back = marker_back(mk);
     if (has_new_line(mk)) v.header |= HEADER_NEW_LINE;
     *mk = v;
     s.tail = uint32_t(m) + 1;
@@ -299,11 +297,11 @@ void close_all(State& s) {
         Cell* mk = cell_at(uint32_t(m));
         uint32_t kind = marker_kind(mk);
         if (kind == TYPE_BLOCK || kind == TYPE_PAREN) {
-            close_series(s, -1, mk->d3, true);
+            close_series(s, -1, marker_start(mk), true);
             continue;
         }
         // Any other marker is dropped; its values join the enclosing series.
-        uint32_t back = mk->d1;
+        uint32_t back = marker_back(mk);
         std::memmove(mk, mk + 1, size_t(s.tail - uint32_t(m) - 1) * sizeof(Cell));
         s.tail--;
         s.mark = uint32_t(m) - back;
@@ -335,7 +333,7 @@ bool fire_event(State& s, uint32_t event, int32_t type, size_t start, size_t end
     bool at_start = event == EV_OPEN || (event == EV_PRESCAN && type <= 0);
     uint32_t passed_index = position_to_index(s, at_start ? start : end);
     args[1] = s.input;
-    args[1].d1 = passed_index;
+    set_series_head(&args[1], int32_t(passed_index));
     if (type == 0) set_none(&args[2]);
     else if (type > 0) set_datatype(&args[2], uint32_t(type));
     else exit_state_value(&args[2], -type);
@@ -377,7 +375,7 @@ void throw_error(State& s, size_t start, int32_t code) {
     }
     if (start == NO_START) {
         int64_t m = innermost_marker(s);
-        start = m >= 0 ? cell_at(uint32_t(m))->d3 : 0;
+        start = m >= 0 ? marker_start(cell_at(uint32_t(m))) : 0;
     }
     bool inside_path = in_path(s);
     if (type_of(&s.callback) != TYPE_NONE) {
@@ -516,7 +514,7 @@ uint32_t transcode(Cell* result, const uint8_t* text, size_t len, const Options&
                         if (is_any_path_type(kind)) throw_error(s, NO_START, TYPE_PATH);
                         bool paren = kind == TYPE_PAREN || kind == TYPE_POINT2D || kind == TYPE_POINT3D;
                         s.open_at_end = paren ? '(' : '[';
-                        throw_error(s, cell_at(uint32_t(m))->d3, CODE_MISSING_END);
+                        throw_error(s, marker_start(cell_at(uint32_t(m))), CODE_MISSING_END);
                     }
                 }
             }

@@ -143,8 +143,18 @@ uint32_t new_cell(State& s);
 // Appends a copy of v as new_cell does.
 void append_value(State& s, const Cell& v);
 inline bool is_marker(const Cell* c) { return (c->header & HEADER_TYPE_MASK) == MARKER_TYPE; }
-inline uint32_t marker_kind(const Cell* c) { return c->d2 & 0xFFFF; }
-inline uint32_t marker_commas(const Cell* c) { return c->d2 >> 16; }
+// A marker's data words: the distance back to the enclosing marker's mark, the kind with
+// the comma count of a point in the high 16 bits, and the source offset of the opening.
+inline uint32_t marker_back(const Cell* c) { return data_word(c, 0); }
+inline uint32_t marker_kind(const Cell* c) { return data_word(c, 1) & 0xFFFF; }
+inline uint32_t marker_commas(const Cell* c) { return data_word(c, 1) >> 16; }
+inline uint32_t marker_start(const Cell* c) { return data_word(c, 2); }
+inline void set_marker_kind(Cell* c, uint32_t kind, uint32_t commas) { set_data_word(c, 1, kind | (commas << 16)); }
+inline void set_marker(Cell* c, uint32_t back, uint32_t kind, uint32_t start) {
+    set_data_word(c, 0, back);
+    set_marker_kind(c, kind, 0);
+    set_data_word(c, 2, start);
+}
 // The innermost open marker's index, or -1.
 int64_t innermost_marker(const State& s);
 bool in_path(const State& s);

@@ -230,12 +230,12 @@ void scan_comma(State& s, size_t start, size_t end, uint32_t, bool) {
         uint32_t kind = marker_kind(mk);
         uint32_t commas = marker_commas(mk);
         if (kind == TYPE_PAREN) {
-            mk->d2 = KIND_POINT | (1u << 16);
+            set_marker_kind(mk, KIND_POINT, 1);
             return;
         }
         if (kind == KIND_POINT) {
             if (commas >= 2) throw_error(s, end, TYPE_POINT3D);
-            mk->d2 = KIND_POINT | ((commas + 1) << 16);
+            set_marker_kind(mk, KIND_POINT, commas + 1);
             return;
         }
     }

@@ -16,8 +16,8 @@
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
 
 namespace zel::port {
@@ -46,7 +46,7 @@ const Cell* system_field(std::initializer_list<const char*> path) {
     return v;
 }
 
-Cell* port_field(const Cell* port, Field f) { return &context::values(port->d1)[f]; }
+Cell* port_field(const Cell* port, Field f) { return &context::values(object_ctx(port))[f]; }
 
 // `port/get-actor`.
 const Cell* get_actor(const Cell* port) {
@@ -117,14 +117,14 @@ void forward(int a, const int32_t* refs) {
         const Cell* e = &memory::buf(cache)->cells()[i];
         uint32_t t = type_of(e);
         if (t == TYPE_REFINEMENT) {
-            ref = int32_t(e->d3) - 1;
+            ref = cache_ref_ordinal(e) - 1;
             ref_arg = 0;
             Cell flag = logic(refs[ref] >= 0);
             stack::push_copy(&flag);
             continue;
         }
         if (t != TYPE_TYPESET) continue;
-        if (((e->header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+        if (arg_kind(e) == callable::ARG_RETURN) continue;
         if (ref < 0) {
             stack::push_copy(arg(positional++));
         } else {
@@ -228,7 +228,7 @@ void make(Cell* out, const Cell* spec_in) {
     *port_field(&p, F_SCHEME) = scheme_word;
     *port_field(&p, F_ACTOR) = actor_value;
     retype(&p, TYPE_PORT);
-    object::wrap(out, p.d1, int32_t(p.d2), TYPE_PORT);
+    object::wrap(out, object_ctx(&p), object_class(&p), TYPE_PORT);
 }
 
 void read(Cell* out, const Cell* port_in, const Cell* part) {

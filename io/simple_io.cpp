@@ -12,7 +12,7 @@
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/scalar/date.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "platform/files.h"
@@ -176,22 +176,24 @@ void read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool 
     if (part_n == 0) return empty_value(out, binary, lines);
     if (part_n > 0 && uint64_t(part_n) < size) size = uint64_t(part_n);
     if (size > MAX_BYTES) error::raise(error::ERR_INTERNAL_NO_MEMORY);
-    if (binary) {
-        // Straight into the new binary's buffer: nothing here can collect.
+    if (!lines) {
+        // Straight into the buffer of the new value (nothing here can collect); text is
+        // decoded where it was read, so a large file costs one buffer, not two.
         uint32_t node = memory::new_series(size_t(size), 1);
         int64_t got = in.read_fully(buf(node)->data(), size_t(size));
         if (got < 0) cannot_open(file);
-        buf(node)->tail = uint32_t(got);
-        set_series(out, TYPE_BINARY, node);
+        if (binary) buf(node)->tail = uint32_t(got);
+        else node = string::decode_utf8_in_place(node, size_t(got), nullptr, false);
+        set_series(out, binary ? TYPE_BINARY : TYPE_STRING, node);
         return;
     }
-    // The bytes wait in pages of their own (huge pages for a large file: fewer faults and
-    // TLB misses while they are decoded).
+    // The bytes of the lines wait in pages of their own (huge pages for a large file: fewer
+    // faults and TLB misses while they are cut).
     PageBuffer bytes{size_t(size)};
     if (!bytes.data) error::raise(error::ERR_INTERNAL_NO_MEMORY);
     int64_t got = in.read_fully(bytes.data, size_t(size));
     if (got < 0) cannot_open(file);
-    bytes_to_value(out, bytes.data, size_t(got), false, lines);
+    split_lines(out, bytes.data, size_t(got));
 }
 
 void read_dir(Cell* out, const Cell* dir) {

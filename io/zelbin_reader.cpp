@@ -17,6 +17,7 @@
 #include "core/object.h"
 #include "core/symbol.h"
 #include "datatypes/scalar/date.h"
+#include "datatypes/scalar/pair.h"
 #include "datatypes/scalar/tuple.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/image.h"
@@ -155,20 +156,20 @@ private:
         bool new_line;
     };
     std::vector<std::vector<Fixup>> pending_;
-    static constexpr uint32_t PENDING = 0x5A4C5045;   // in d1 of a none! cell
-    static bool is_pending(const Cell& c) { return type_of(&c) == TYPE_NONE && c.d1 == PENDING; }
+    static constexpr uint32_t PENDING = 0x5A4C5045;   // in data word 1 of a none! cell
+    static bool is_pending(const Cell& c) { return type_of(&c) == TYPE_NONE && data_word(&c, 0) == PENDING; }
     uint32_t mark_pending(Target t) {
         uint32_t id = uint32_t(pending_.size());
         pending_.emplace_back();
         Cell m;
         set_none(&m);
-        m.d1 = PENDING;
-        m.d2 = id;
+        set_data_word(&m, 0, PENDING);
+        set_data_word(&m, 1, id);
         *t.cell() = m;
         return id;
     }
     void wait_for(const Cell& mark, Target t, const Head& h, bool word, uint32_t sym = 0, int32_t written = 0) {
-        pending_[mark.d2].push_back({t, word, h.type, sym, written, h.new_line});
+        pending_[data_word(&mark, 1)].push_back({t, word, h.type, sym, written, h.new_line});
         put(t, mark, h);
     }
     void resolve(uint32_t id, const Cell& fn);
@@ -179,7 +180,7 @@ void Reader::resolve(uint32_t id, const Cell& fn) {
     fixups.swap(pending_[id]);
     for (const Fixup& f : fixups) {
         Cell v = fn;
-        if (f.word) set_word(&v, f.type, fn.d1, f.sym, index_in(fn.d1, f.sym, f.written, p_));
+        if (f.word) set_word(&v, f.type, callable_ctx(&fn), f.sym, index_in(callable_ctx(&fn), f.sym, f.written, p_));
         else v.header = TYPE_FUNCTION;
         Cell* c = f.t.cell();
         *c = v;
@@ -286,7 +287,7 @@ bool Reader::child(Cell* cur, uint32_t k) {
     }
     uint32_t ctx;
     if (t == TYPE_OBJECT) {
-        ctx = cur->d1;
+        ctx = object_ctx(cur);
     } else if (t == TYPE_ERROR) {
         if (k > 5) return false;
         *cur = *error::field(cur, error::Field(error::F_ARG1 + k));
@@ -295,13 +296,13 @@ bool Reader::child(Cell* cur, uint32_t k) {
         ctx = word_context(cur);
         const Cell* owner = context::owner(ctx);
         if (type_of(owner) == TYPE_FUNCTION) return child(&(*cur = *owner), k);
-    } else if (t == TYPE_FUNCTION || (t == TYPE_OP && ((cur->header >> callable::OP_SOURCE_SHIFT) & 0xFF) == TYPE_FUNCTION)) {
+    } else if (t == TYPE_FUNCTION || (t == TYPE_OP && op_source_type(cur) == TYPE_FUNCTION)) {
         if (k == 0) {
-            set_series(cur, TYPE_BLOCK, cur->d2);
+            set_series(cur, TYPE_BLOCK, callable_spec(cur));
             return true;
         }
         if (k == 1) {
-            *cur = buf(cur->d3)->cells()[callable::AUX_BODY];
+            *cur = buf(callable_aux(cur))->cells()[callable::AUX_BODY];
             return true;
         }
         return false;
@@ -425,16 +426,16 @@ void Reader::scalar(Target t, const Head& h) {
         case TYPE_PAIR: {
             int32_t x = snum(), y = snum();
             v.header = TYPE_PAIR;
-            v.d1 = 0;
-            v.d2 = uint32_t(x);
-            v.d3 = uint32_t(y);
+            set_data_word(&v, 0, 0);
+            pair::set_x(&v, x);
+            pair::set_y(&v, y);
             break;
         }
         case TYPE_POINT2D: case TYPE_POINT3D:
             v.header = h.type;
-            v.d1 = raw32();
-            v.d2 = raw32();
-            v.d3 = h.type == TYPE_POINT3D ? raw32() : 0;
+            set_data_word(&v, 0, raw32());
+            set_data_word(&v, 1, raw32());
+            set_data_word(&v, 2, h.type == TYPE_POINT3D ? raw32() : 0);
             break;
         case TYPE_DATE: {
             uint32_t w = raw32();
@@ -457,12 +458,12 @@ void Reader::scalar(Target t, const Head& h) {
         case TYPE_MONEY: {
             need(12);
             v.header = TYPE_MONEY;
-            std::memcpy(reinterpret_cast<uint8_t*>(&v) + 4, p_, 12);
+            std::memcpy(payload_bytes(&v), p_, 12);
             for (int i = 1; i < 12; i++)
                 if ((p_[i] >> 4) > 9 || (p_[i] & 0xF) > 9) fail(h.at);
             p_ += 12;
             bool negative = compact_ ? h.flag : (h.plain & H_MONEY_SIGN) != 0;
-            if (negative) v.header |= 0x4000;   // money's sign bit
+            if (negative) v.header |= HEADER_MONEY_SIGN;
             break;
         }
         case TYPE_TUPLE: {
@@ -479,8 +480,8 @@ void Reader::scalar(Target t, const Head& h) {
             if (k > 12) fail(h.at);
             need(k);
             v.header = TYPE_TYPESET;
-            v.d1 = v.d2 = v.d3 = 0;
-            std::memcpy(&v.d1, p_, k);
+            clear_payload(&v);
+            std::memcpy(payload_bytes(&v), p_, k);
             p_ += k;
             break;
         }
@@ -533,8 +534,8 @@ void Reader::series(Target t, const Head& h) {
         bool was_hash = type_of(&v) == TYPE_HASH;
         if (h.type != TYPE_MAP && h.type != TYPE_BITSET) {
             v.header = h.type;
-            v.d1 = uint32_t(head);
-            if (h.type != TYPE_HASH && is_any_block_type(h.type)) v.d3 = 0;
+            set_series_head(&v, int32_t(head));
+            if (h.type != TYPE_HASH && is_any_block_type(h.type)) set_series_extra(&v, 0);
         }
         put(t, v, h);
         if (h.type == TYPE_HASH && !was_hash) hash::index_cell(t.cell());
@@ -658,7 +659,7 @@ void Reader::image_value(Target t, const Head& h) {
         image::init_cell(&v, node, w, ht);
     }
     if (head > image::pixel_count(&v)) fail(at);
-    v.d1 = head;
+    set_series_head(&v, int32_t(head));
     put(t, v, h);
 }
 
@@ -684,7 +685,7 @@ void Reader::word(Target t, const Head& h) {
         if (literal >= r->length() - root_base_) fail(lat);
         const Cell* c = &r->cells()[root_base_ + literal];
         uint32_t ct = type_of(c), ctx = 0;
-        if (ct == TYPE_OBJECT || ct == TYPE_FUNCTION || ct == TYPE_ERROR) ctx = c->d1;
+        if (ct == TYPE_OBJECT || ct == TYPE_FUNCTION || ct == TYPE_ERROR) ctx = value_context(c);
         else if (is_any_word_type(ct)) ctx = word_context(c);
         if (!ctx) fail(lat);
         if (index < 0) index = index_in(ctx, sym, -2, lat);
@@ -697,7 +698,7 @@ void Reader::word(Target t, const Head& h) {
         Cell owner = walk(path(), h.at);
         if (is_pending(owner)) return wait_for(owner, t, h, true, sym, written);
         uint32_t ot = type_of(&owner), ctx = 0;
-        if (ot == TYPE_OBJECT || ot == TYPE_FUNCTION || ot == TYPE_OP) ctx = owner.d1;
+        if (ot == TYPE_OBJECT || ot == TYPE_FUNCTION || ot == TYPE_OP) ctx = value_context(&owner);
         else if (is_any_word_type(ot)) ctx = word_context(&owner);
         if (!ctx || ctx == context::global) fail(h.at);
         set_word(&w, h.type, ctx, sym, index_in(ctx, sym, written, h.at));
@@ -734,7 +735,7 @@ void Reader::owner_of_word(Cell& w, Target t, const Head& h) {
         Cell f;
         function(&f);
         resolve(id, f);
-        ctx = f.d1;
+        ctx = callable_ctx(&f);
     } else {
         fail(at);
     }
@@ -878,7 +879,7 @@ void Reader::error_value(Target t, const Head& h) {
     Cell e;
     error::make_from_spec(&e, &code);
     put(t, e, h);
-    uint32_t values = context::values_node(e.d1);
+    uint32_t values = context::values_node(object_ctx(&e));
     for (uint32_t f = error::F_ARG1; f <= error::F_STACK; f++) record({values, f});
 }
 

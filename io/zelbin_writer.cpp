@@ -16,8 +16,10 @@
 #include "core/symbol.h"
 #include "datatypes/scalar/date.h"
 #include "datatypes/scalar/money.h"
+#include "datatypes/scalar/pair.h"
 #include "datatypes/scalar/tuple.h"
 #include "datatypes/series/image.h"
+#include "datatypes/series/vector.h"
 #include "io/zelbin.h"
 #include "io/zelbin_format.h"
 
@@ -255,12 +257,12 @@ void Writer::value(const Cell* v) {
             image_value(v);
             break;
         case TYPE_OBJECT: {
-            const PathRef* path = find(v->d1);
+            const PathRef* path = find(object_ctx(v));
             header(v, t, false, 0, path != nullptr);
             if (path) {
                 reference(path);
             } else {
-                remember(v->d1);
+                remember(object_ctx(v));
                 levels_.push_back(0);
                 object_body(v);
                 levels_.pop_back();
@@ -319,14 +321,14 @@ void Writer::scalar(const Cell* v, uint32_t t) {
         }
         case TYPE_PAIR:
             header(v, t, false, 0);
-            snum(int32_t(v->d2));
-            snum(int32_t(v->d3));
+            snum(pair::x_of(v));
+            snum(pair::y_of(v));
             break;
         case TYPE_POINT2D: case TYPE_POINT3D:
             header(v, t, false, 0);
-            raw32(v->d1);
-            raw32(v->d2);
-            if (t == TYPE_POINT3D) raw32(v->d3);
+            raw32(data_word(v, 0));
+            raw32(data_word(v, 1));
+            if (t == TYPE_POINT3D) raw32(data_word(v, 2));
             break;
         case TYPE_DATE: {
             uint32_t w = date::word_of(v);
@@ -336,14 +338,14 @@ void Writer::scalar(const Cell* v, uint32_t t) {
             if (!compact_) {
                 double_hi_lo(date::seconds_of(v));
             } else if (timed) {
-                raw32(v->d2);
-                raw32(v->d3);
+                raw32(data_word(v, 1));
+                raw32(data_word(v, 2));
             }
             break;
         }
         case TYPE_MONEY:
             header(v, t, money::sign_bit(v), money::sign_bit(v) ? H_MONEY_SIGN : 0);
-            bytes(reinterpret_cast<const uint8_t*>(v) + 4, 12);
+            bytes(payload_bytes(v), 12);
             break;
         case TYPE_TUPLE: {
             uint32_t n = tuple::count(v);
@@ -358,7 +360,7 @@ void Writer::scalar(const Cell* v, uint32_t t) {
             break;
         }
         case TYPE_TYPESET: {
-            const uint8_t* b = reinterpret_cast<const uint8_t*>(&v->d1);
+            const uint8_t* b = payload_bytes(v);
             header(v, t, false, 0);
             if (compact_) {
                 uint32_t k = 12;
@@ -404,8 +406,8 @@ void Writer::decimal(const Cell* v, uint32_t t) {
     if (integral) {
         sleb(i);
     } else {
-        raw32(v->d2);   // the double's low word, then its high word
-        raw32(v->d3);
+        raw32(data_word(v, 1));   // the double's low word, then its high word
+        raw32(data_word(v, 2));
     }
     counted();
 }
@@ -466,11 +468,11 @@ void Writer::series_body(const Cell* v, uint32_t t, uint32_t node) {
         // Plain: length in elements, the element type; compact: one byte of element type and
         // unit, then the length.
         if (compact_) {
-            byte(uint8_t(v->d3 * 4 + b->unit_shift()));
+            byte(uint8_t(vector::elem_type(v) * 4 + b->unit_shift()));
             uleb(b->length());
         } else {
             raw32(b->length());
-            raw32(v->d3);
+            raw32(vector::elem_type(v));
         }
     } else if (is_text_type(t)) {
         uint32_t unit = b->unit();
@@ -589,18 +591,18 @@ void Writer::context_body(uint32_t ctx) {
 }
 
 void Writer::object_body(const Cell* o) {
-    snum(int32_t(o->d2));
-    context_body(o->d1);
+    snum(object_class(o));
+    context_body(object_ctx(o));
 }
 
 // A function: its spec and body lengths, its context, then its spec and body (paths 0 and 1).
 void Writer::function_body(const Cell* f) {
-    Cell spec, body = memory::buf(f->d3)->cells()[callable::AUX_BODY];
-    set_series(&spec, TYPE_BLOCK, f->d2);
-    num(buf(f->d2)->length());
+    Cell spec, body = memory::buf(callable_aux(f))->cells()[callable::AUX_BODY];
+    set_series(&spec, TYPE_BLOCK, callable_spec(f));
+    num(buf(callable_spec(f))->length());
     num(type_of(&body) == TYPE_BLOCK ? buf(series_node(&body))->length() : 0);
-    context_body(f->d1);
-    own_contexts_.push_back(f->d1);
+    context_body(callable_ctx(f));
+    own_contexts_.push_back(callable_ctx(f));
     uint32_t saved = levels_.back();
     levels_.back() = 0;
     value(&spec);
@@ -611,7 +613,7 @@ void Writer::function_body(const Cell* f) {
 
 void Writer::callable(const Cell* v, uint32_t t) {
     if (t == TYPE_OP) {
-        uint32_t source = (v->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+        uint32_t source = op_source_type(v);
         if (source != TYPE_FUNCTION && source != TYPE_NATIVE && source != TYPE_ACTION) {
             Cell dt;
             set_datatype(&dt, source);
@@ -624,12 +626,12 @@ void Writer::callable(const Cell* v, uint32_t t) {
         return;
     }
     if (t == TYPE_FUNCTION) {
-        const PathRef* path = find(v->d1);
+        const PathRef* path = find(callable_ctx(v));
         header(v, t, false, 0, path != nullptr);
         if (path) {
             reference(path);
         } else {
-            remember(v->d1);
+            remember(callable_ctx(v));
             levels_.push_back(0);
             function_body(v);
             levels_.pop_back();
@@ -638,9 +640,9 @@ void Writer::callable(const Cell* v, uint32_t t) {
     }
     // native!, action!: the slot, then the spec, which is no value of its own for the paths.
     header(v, t, false, 0);
-    num(v->d1);
+    num(callable_slot(v));
     Cell spec;
-    set_series(&spec, TYPE_BLOCK, v->d2);
+    set_series(&spec, TYPE_BLOCK, callable_spec(v));
     no_share_++;
     levels_.push_back(0);
     value(&spec);
@@ -650,14 +652,14 @@ void Writer::callable(const Cell* v, uint32_t t) {
 
 // error!: the code, then arg1, arg2, arg3, near, where and stack (paths 0 to 5).
 void Writer::error_value(const Cell* v) {
-    const PathRef* path = find(v->d1);
+    const PathRef* path = find(object_ctx(v));
     header(v, TYPE_ERROR, false, 0, path != nullptr);
     if (path) {
         // A second reference to one error: written again as a reference.
         reference(path);
         return;
     }
-    remember(v->d1);
+    remember(object_ctx(v));
     const Cell* code = error::field(v, error::F_CODE);
     num(type_of(code) == TYPE_INTEGER ? uint32_t(int_value(code)) : 0);
     levels_.push_back(0);

@@ -6,7 +6,7 @@
 #include "core/error.h"
 #include "core/object.h"
 #include "core/routines.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/clipboard.h"
 #include "io/lexer.h"

@@ -5,8 +5,11 @@
 #include <cstdlib>
 
 #include "core/actions.h"
+#include "core/interpreter.h"
 #include "core/memory.h"
 #include "core/routines.h"
+#include "core/stack.h"
+#include "core/block.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
 
@@ -21,34 +24,74 @@ void quit_return(Cell* args) {
     std::exit(int_value(&args[0]));
 }
 
-// rejoin-reduced: the joining step of rejoin over a block already reduced. An empty block is
-// the result itself; else a copy of the first value when it is a series, or its form, with
-// every later value appended (each through the append action of the result's type, as
-// `append result :value` would). Nothing here evaluates Zel code, and allocation never
-// collects, so the cells read here stay put.
-void rejoin_reduced(Cell* args) {
+// The joining step of rejoin over count reduced values: the cells of the block node from its
+// start, or (node 0) the value-stack cells from index first. None gives an empty block; else a
+// copy of the first value when it is a series, or its form, with every later value appended
+// (each through the append action of the result's type, as `append result :value` would).
+// Nothing here evaluates Zel code, and allocation never collects, so the values read here
+// stay put.
+void join_values(Cell* out, uint32_t node, uint32_t first, uint32_t count) {
+    auto value_at = [&](uint32_t i) { return node ? memory::buf(node)->cells()[i] : *stack::at_index(first + i); };
+    if (count == 0) {
+        block::init_cell(out, 0);
+        return;
+    }
+    Cell head = value_at(0);
+    uint32_t ft = type_of(&head);
+    Cell result;
+    if (is_series_type(ft)) actions::get<actions::CopyFn>(ft, ACT_COPY)(&head, &result, nullptr, false, nullptr);
+    else actions::form_value(&result, &head);
+    auto append = actions::get<actions::InsertFn>(type_of(&result), ACT_APPEND);
+    for (uint32_t i = 1; i < count; i++) {
+        Cell value = value_at(i);
+        append(&result, &value, -1, false, 1, true);
+    }
+    *out = result;
+}
+
+// Blocks up to this many cells reduce onto the value stack; longer ones into a block.
+constexpr uint32_t STACK_REDUCE_CELLS = 16;
+
+// rejoin-block: the body of rejoin. Reduces the block as `reduce` does (each value with its
+// new-line marker cleared) and joins the values. A short block's values wait on the value
+// stack, so that the common case makes only the result; a long one's go into a block held on
+// the stack. A break, return or other unwinding from the block's code stops it at once and
+// travels on.
+void rejoin_block(Cell* args) {
     Cell block = args[0];
     uint32_t node = series_node(&block);
     int32_t h = series_head(&block);
-    uint32_t head = h < 0 ? 0 : uint32_t(h);
-    if (head >= memory::buf(node)->length()) return;
-    Cell first = memory::buf(node)->cells()[head];
-    uint32_t ft = type_of(&first);
-    Cell result;
-    if (is_series_type(ft)) actions::get<actions::CopyFn>(ft, ACT_COPY)(&first, &result, nullptr, false, nullptr);
-    else actions::form_value(&result, &first);
-    for (uint32_t i = head + 1; i < memory::buf(node)->length(); i++) {
-        Cell value = memory::buf(node)->cells()[i];
-        actions::get<actions::InsertFn>(type_of(&result), ACT_APPEND)(&result, &value, -1, false, 1, true);
+    uint32_t len = memory::buf(node)->length();
+    uint32_t index = h < 0 ? 0 : (uint32_t(h) > len ? len : uint32_t(h));
+    if (len - index <= STACK_REDUCE_CELLS) {
+        uint32_t first = stack::index_of(stack::top);
+        while (index < memory::buf(node)->length()) {
+            index = interp::eval_next(&block, index, true);
+            if (stack::unwinding()) return;
+            set_new_line(stack::top - 1, false);
+        }
+        join_values(&args[0], 0, first, stack::index_of(stack::top) - first);
+        return;
     }
-    args[0] = result;
+    Cell* held = stack::push();
+    block::init_cell(held, len - index);
+    uint32_t out = series_node(held);
+    while (index < memory::buf(node)->length()) {
+        index = interp::eval_next(&block, index, true);
+        if (stack::unwinding()) return;
+        Cell* v = stack::top - 1;
+        set_new_line(v, false);
+        block::append(out, v);
+        stack::top--;
+    }
+    join_values(&args[0], out, 0, memory::buf(out)->length());
 }
 
 }  // namespace
 
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
-    routines::define("rejoin-reduced", "block [block!]", rejoin_reduced);
+    routines::define("rejoin-block", "block [block!]", rejoin_block);
     define_image_codec_routines();
     define_zelbin_routines();
     define_os_routines();

@@ -7,7 +7,7 @@
 #include "core/memory.h"
 #include "core/routines.h"
 #include "core/stack.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/lexer.h"
 #include "io/zelbin.h"
 

@@ -1,7 +1,7 @@
 // uppercase and lowercase: the case of a char!, or of a text series in place from its head
 // (the whole text or the /part limit). The mapping itself is the case map's (case_map.h).
 #include "core/stack.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 

@@ -21,7 +21,7 @@ uint32_t tcp(const uint8_t* bytes, size_t length);
 // `checksum/digest-size`: the size in bytes of a digest (0 for tcp and crc32).
 size_t digest_size(int id);
 // `checksum/crypto-hash`: the digest of the bytes into out (digest_size(id) bytes). False
-// when id is not a digest or libcrypto fails; out is then not to be used.
+// when id is not a digest or libcrypto fails (or cannot be loaded); out is then not to be used.
 bool crypto_hash(const uint8_t* bytes, size_t length, int id, uint8_t* out);
 // `checksum/hmac`: the HMAC (RFC 2104) of the bytes under the key into out
 // (digest_size(id) bytes); false as for crypto_hash.

@@ -25,6 +25,13 @@ void compare_native(const int32_t*) {
     set_logic_result(actions::compare(arg(0), arg(1), Op));
 }
 
+// Whether data words first to last (0-2) of a and b are equal.
+bool words_equal(const Cell* a, const Cell* b, int first, int last) {
+    for (int i = first; i <= last; i++)
+        if (data_word(a, i) != data_word(b, i)) return false;
+    return true;
+}
+
 // same?: values of different datatypes are never the same; otherwise the identity rule of the
 // datatype decides (the same series at the same position, the same 64 bits of a float ...).
 bool same_values(const Cell* a, const Cell* b) {
@@ -35,16 +42,16 @@ bool same_values(const Cell* a, const Cell* b) {
         case TYPE_DATATYPE:
         case TYPE_LOGIC:
         case TYPE_OBJECT:
-            return a->d1 == b->d1;
+            return words_equal(a, b, 0, 0);
         case TYPE_CHAR:
         case TYPE_INTEGER:
         case TYPE_BITSET:
-            return a->d2 == b->d2;
+            return words_equal(a, b, 1, 1);
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_PAIR:
         case TYPE_TIME:
-            return a->d2 == b->d2 && a->d3 == b->d3;
+            return words_equal(a, b, 1, 2);
         case TYPE_TUPLE:
             return actions::compare_raw(a, b, actions::OP_STRICT_EQUAL) == 0;
         case TYPE_NONE:
@@ -55,11 +62,11 @@ bool same_values(const Cell* a, const Cell* b) {
         case TYPE_NATIVE:
         case TYPE_ACTION:
         case TYPE_POINT2D:
-            return a->d1 == b->d1 && a->d2 == b->d2;
+            return words_equal(a, b, 0, 1);
         case TYPE_OP:
-            return a->d2 == b->d2 && a->d3 == b->d3;
+            return words_equal(a, b, 1, 2);
         default:
-            return a->d1 == b->d1 && a->d2 == b->d2 && a->d3 == b->d3;
+            return words_equal(a, b, 0, 2);
     }
 }
 

@@ -17,11 +17,11 @@
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
-#include "natives/conditionals.h"
+#include "core/conditionals.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
@@ -70,7 +70,7 @@ void put_into(Cell* out, const Cell* value) {
     Cell* v = stack::push_copy(value);
     insert(s, v, -1, true, 1, at_tail);
     // Past what was put in, so that an out block at its tail stays at its tail.
-    out->d1 = at_tail ? buf(series_node(out))->length() : s->d1;
+    set_series_head(out, at_tail ? int32_t(buf(series_node(out))->length()) : series_head(s));
     stack::close_frame_drop();
 }
 
@@ -197,7 +197,7 @@ void expand_block(const Cell* block) {
 
 // do of a block!, paren! or hash! (held in a stack cell).
 void do_block(Cell* block, bool expand, const Cell* next_word) {
-    block->d1 = clipped_index(block);
+    set_series_head(block, int32_t(clipped_index(block)));
     if (expand) {
         expand_block(block);
         if (stack::unwinding()) return;
@@ -211,7 +211,7 @@ void do_block(Cell* block, bool expand, const Cell* next_word) {
     if (stack::unwinding()) return;
     pop_into(result);
     Cell position = *block;
-    position.d1 = next;
+    set_series_head(&position, int32_t(next));
     word::set(next_word, &position);
     stack::set_result(result);
 }

@@ -14,8 +14,8 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
+#include "core/block.h"
+#include "core/block_ops.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 
@@ -32,7 +32,7 @@ inline bool is_plain_word_type(uint32_t t) {
 // Clips the head index of a block cell to its tail.
 void clip_to_tail(Cell* b) {
     int32_t len = int32_t(buf(series_node(b))->length());
-    if (series_head(b) > len) b->d1 = uint32_t(len);
+    if (series_head(b) > len) set_series_head(b, len);
 }
 
 // func with a spec held in a stack cell: validates the spec and makes the function.
@@ -138,18 +138,18 @@ void extend(const int32_t* refs) {
 // routine!, native!, action!, op!); 0 for anything else.
 uint32_t context_of_value(const Cell* v) {
     uint32_t t = type_of(v);
-    if (t == TYPE_OP) t = (v->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (t == TYPE_OP) t = op_source_type(v);
     switch (t) {
         case TYPE_OBJECT:
         case TYPE_ERROR:
         case TYPE_PORT:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            return v->d1;
+            return value_context(v);
         case TYPE_NATIVE:
         case TYPE_ACTION:
             // The context made from the spec, kept in the auxiliary series.
-            return v->d3 ? buf(v->d3)->cells()[0].d3 : 0;
+            return callable_aux(v) ? ctx_self(&buf(callable_aux(v))->cells()[0]) : 0;
         default:
             return 0;
     }
@@ -191,8 +191,8 @@ void in(const int32_t* refs) {
     if (i < 0) {
         set_none(&w);
     } else {
-        w.d1 = ctx;
-        w.d3 = uint32_t(i);
+        set_word_binding(&w, ctx, i);
+
     }
     stack::set_result(&w);
 }
@@ -415,7 +415,7 @@ void apply(const int32_t* refs) {
         word::make_global(name, TYPE_WORD, sym(SYM_APPLIED));
     }
     if (!is_any_function_type(type_of(fn))) error::raise(error::ERR_SCRIPT_INVALID_ARG, given);
-    if (type_of(fn) == TYPE_OP) fn->header = (fn->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(fn) == TYPE_OP) fn->header = op_source_type(fn);
     interp::apply(fn, args, all_mode, safer, name, path);
     if (stack::unwinding()) return;
     stack::set_result(stack::top - 1);

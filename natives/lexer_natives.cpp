@@ -4,7 +4,7 @@
 
 #include "core/memory.h"
 #include "core/stack.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "natives/native_support.h"
@@ -67,7 +67,7 @@ void transcode(const int32_t* refs) {
 
     // The input as the lexer sees it: the series at the (BOM-adjusted) index.
     Cell* input = stack::push_copy(src);
-    input->d1 = index;
+    set_series_head(input, int32_t(index));
     opt.input = input;
     Cell* result = stack::push_none();
     size_t stop = 0;
@@ -82,7 +82,7 @@ void transcode(const int32_t* refs) {
     // The position after what was read (the callback may have moved nothing of the source's
     // own index: the input cell is the lexer's copy).
     Cell rest = *src;
-    rest.d1 = index + uint32_t(std::min<size_t>(stop, end - index));
+    set_series_head(&rest, int32_t(index + uint32_t(std::min<size_t>(stop, end - index))));
 
     Cell answer;
     if (scan || prescan) type_answer(&answer, type);

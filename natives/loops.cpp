@@ -14,7 +14,7 @@
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
@@ -108,7 +108,7 @@ bool foreach_next(Cell* copy, const Cell* word) {
     if (remaining(copy) <= 0) return false;
     Cell v;
     element_after_head(&v, copy, 0);
-    copy->d1 = series::clipped_head(copy) + 1;
+    set_series_head(copy, int32_t(series::clipped_head(copy) + 1));
     word::set(word, &v);
     return true;
 }
@@ -125,12 +125,12 @@ bool map_next(Cell* copy, const Cell* words, int32_t n) {
     // set: a setter's change handler may unwind, and a continue goes on with the next round.
     Cell* values = stack::top;
     while (i < n) {
-        uint32_t pos = copy->d1 + uint32_t(i);
+        uint32_t pos = uint32_t(series_head(copy)) + uint32_t(i);
         if (pos >= buf(kv)->length()) break;
         Cell w;
         loop_word_at(&w, words, i);
         if (i % 2 == 0 && pos + 1 < buf(kv)->length() && buf(kv)->cells()[pos + 1].header == 0) {
-            copy->d1 += 2;
+            set_series_head(copy, series_head(copy) + 2);
             continue;
         }
         Cell* v = stack::push_copy(&buf(kv)->cells()[pos]);
@@ -143,7 +143,7 @@ bool map_next(Cell* copy, const Cell* words, int32_t n) {
         loop_word_at(&w, words, i);
         stack::push_none();
     }
-    copy->d1 += uint32_t(n);
+    set_series_head(copy, series_head(copy) + n);
     for (int32_t k = 0; k < n; k++) {
         Cell w;
         loop_word_at(&w, words, k);
@@ -159,7 +159,7 @@ bool map_next(Cell* copy, const Cell* words, int32_t n) {
 bool foreach_next_block(Cell* copy, const Cell* words, int32_t n) {
     if (n <= 0) return false;
     if (type_of(copy) == TYPE_MAP) {
-        if (int32_t(copy->d1) >= int32_t(buf(series_node(copy))->length())) return false;
+        if (series_head(copy) >= int32_t(buf(series_node(copy))->length())) return false;
         return map_next(copy, words, n);
     }
     if (remaining(copy) <= 0) return false;
@@ -172,7 +172,7 @@ bool foreach_next_block(Cell* copy, const Cell* words, int32_t n) {
         loop_word_at(&w, words, k);
         element_after_head(stack::push(), copy, k);
     }
-    copy->d1 = series::clipped_head(copy) + uint32_t(n);
+    set_series_head(copy, int32_t(series::clipped_head(copy) + uint32_t(n)));
     for (int32_t k = 0; k < n; k++) {
         Cell w;
         loop_word_at(&w, words, k);
@@ -210,7 +210,7 @@ Flow start_round(LoopFrame& loop, Cell* copy, const Cell* words, int32_t n) {
 // through the series' remove action.
 void remove_step(Cell* copy, int32_t n) {
     int32_t h = series_head(copy) - n;
-    copy->d1 = uint32_t(h < 0 ? 0 : h);
+    set_series_head(copy, h < 0 ? 0 : h);
     auto remove = actions::get<actions::RemoveFn>(type_of(copy), ACT_REMOVE);
     stack::open_frame(sym(SYM_ANON), 0, stack::FRAME_NATIVE);
     Cell* s = stack::push_copy(copy);
@@ -346,7 +346,7 @@ void forall(const int32_t* refs) {
             Cell bad = *cur;
             error::raise(error::ERR_SCRIPT_BAD_LOOP_SERIES, &bad);
         }
-        cur->d1 = uint32_t(series_head(cur) < 0 ? 1 : series_head(cur) + 1);
+        set_series_head(cur, series_head(cur) < 0 ? 1 : series_head(cur) + 1);
     }
     if (!broke) {
         Cell back = *start;

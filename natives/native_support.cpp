@@ -25,7 +25,7 @@ const char* const names[SLOT_COUNT + 1] = {
 const Cell* native_value(int slot) {
     if (slot < 1 || slot > SLOT_COUNT || !names[slot]) return nullptr;
     const Cell* v = word::global_value(names[slot]);
-    if (!v || type_of(v) != TYPE_NATIVE || int32_t(v->d1) != slot) return nullptr;
+    if (!v || type_of(v) != TYPE_NATIVE || int32_t(callable_slot(v)) != slot) return nullptr;
     return v;
 }
 
@@ -62,14 +62,14 @@ void check_arguments(int slot, const int32_t* refs) {
     for (uint32_t i = 0; i < count; i++) {
         Cell e = buf(cache)->cells()[i];
         if (type_of(&e) == TYPE_TYPESET) {
-            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            if (arg_kind(&e) == callable::ARG_RETURN) continue;
             int32_t this_no = spec_no++;
             if (!active) continue;
             const Cell* v = stack::arg(cell++);
             if (!typeset_bits::has(&e, type_of(v))) raise_arg_type(slot, this_no, type_of(v));
         } else if (type_of(&e) == TYPE_REFINEMENT) {
             spec_no++;
-            int32_t ordinal = int32_t(e.d3);
+            int32_t ordinal = cache_ref_ordinal(&e);
             active = refs[ordinal - 1] >= 0;
             if (active) cell = refs[ordinal - 1];
         }

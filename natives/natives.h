@@ -1,5 +1,6 @@
-// The natives table: 120 slots of native code, slots 1-107 filled at start-up in the fixed
-// order of natives.def (native! values and saved data name natives by slot number).
+// The natives table: 120 slots of native code (core/native_table.h, owned by the core), slots
+// 1-107 filled at start-up in the fixed order of natives.def (native! values and saved data
+// name natives by slot number).
 //
 // Every table entry has one shape: a check flag (true asks for the argument type check; the
 // interpreter passes false, having checked them while gathering) and one integer per
@@ -11,17 +12,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/native_table.h"
 #include "core/spec_check.h"
 
 namespace zel::natives {
 
-// A table entry: the check flag, then the refinement positions.
-using NativeFn = void (*)(bool check, const int32_t* refs);
 // A native's code: it gets only the refinement positions, its arguments being checked.
 using NativeBody = void (*)(const int32_t* refs);
-
-constexpr int SLOT_COUNT = 120;
-extern NativeFn table[SLOT_COUNT + 1];
 
 enum Slot {
 #define ZEL_NATIVE(n, word, fn, ...) SLOT_##fn = n,
@@ -64,10 +61,5 @@ void checked(bool check, const int32_t* refs) {
 
 // Every native's word, slot and refinements as natives.def lists them (the start-up check).
 std::vector<spec_check::Expected> expected_specs();
-
-// True for an argument whose type the native checks itself, raising an error more precise
-// than expect-arg (compose's value: script/expect-val). Its entry in the arguments cache
-// accepts every datatype, so that the interpreter passes any value on.
-inline bool checks_own_argument(int slot, int32_t n) { return slot == SLOT_compose && n == 0; }
 
 }  // namespace zel::natives

@@ -11,8 +11,8 @@
 //                       and set (case and collect keep a saved value in the maximum slot)
 //                    c1 triple(rule position of the keyword or of its last argument word,
 //                              input index where the current attempt started, remaining count)
-//                    c2 pair(command code, pick flag); d1 holds the command code of the last
-//                       child level that closed directly below it (read by keep)
+//                    c2 triple(command code of the last child level that closed directly
+//                              below it (read by keep), command code, pick flag)
 // Rule positions are absolute indexes into the rule block's buffer.
 #include "natives/parse.h"
 
@@ -30,7 +30,7 @@
 #include "core/typeset_bits.h"
 #include "core/word.h"
 #include "datatypes/scalar/triple.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
@@ -125,10 +125,10 @@ inline uint32_t ss_len() { return buf(series_stack)->length(); }
 inline Cell* level(uint32_t k) { SeriesBuf* b = rs(); return b->cells() + b->length() - LEVEL_CELLS + k; }
 inline bool top_is_iter(const Walk& w) { return rs_len() > w.rule_base && type_of(level(0)) != TYPE_NONE; }
 inline void drop_level() { rs()->tail -= LEVEL_CELLS * sizeof(Cell); }
-inline int32_t level_code() { return int32_t(level(2)->d2); }
+inline int32_t level_code() { return triple::b_of(level(2)); }
 
-inline int32_t pos(const Walk& w) { return int32_t(w.input->d1); }
-inline void set_pos(Walk& w, int64_t p) { w.input->d1 = uint32_t(p); }
+inline int32_t pos(const Walk& w) { return series_head(w.input); }
+inline void set_pos(Walk& w, int64_t p) { set_series_head(w.input, int32_t(p)); }
 inline int32_t in_len(const Walk& w) { return int32_t(buf(series_node(w.input))->length()); }
 inline int32_t end_index(const Walk& w) {
     int32_t n = in_len(w);
@@ -209,10 +209,7 @@ void open_iter(Walk& w, const Cell& c0, int32_t kw_pos, int32_t code, int32_t fl
     check_stacks();
     Cell c1, c2;
     triple::write_cell(&c1, kw_pos, pos(w), remaining(w));
-    c2.header = TYPE_PAIR;
-    c2.d1 = 0;
-    c2.d2 = uint32_t(code);
-    c2.d3 = uint32_t(flag);
+    triple::write_cell(&c2, 0, code, flag);
     push_level(c0, c1, c2);
     w.rpos = kw_pos + 1;
 }
@@ -250,7 +247,7 @@ bool fire(Walk& w, Event ev) {
     word::make_global(&args[0], TYPE_WORD, event_symbol[ev]);
     set_logic(&args[1], w.match);
     args[2] = *w.rules;
-    args[2].d1 = uint32_t(w.rpos < 0 ? 0 : w.rpos);
+    set_series_head(&args[2], w.rpos < 0 ? 0 : int32_t(w.rpos));
     args[3] = *w.input;
     set_series(&args[4], TYPE_BLOCK, rule_stack, int32_t(w.rule_base));
     Cell fn = *w.callback;
@@ -696,7 +693,7 @@ bool edit_value(Walk& w, const Cell* v_in, bool& fired_paren) {
 int32_t insert_into_input(Walk& w, int32_t at, bool only) {
     int32_t before = in_len(w);
     Cell* target = stack::push_copy(w.input);
-    target->d1 = uint32_t(at);
+    set_series_head(target, int32_t(at));
     Cell* value = stack::push_copy(w.aux);
     actions::get<actions::InsertFn>(type_of(target), ACT_INSERT)(target, value, -1, only, 1, false);
     stack::drop(2);
@@ -707,7 +704,7 @@ int32_t insert_into_input(Walk& w, int32_t at, bool only) {
 // after the new content.
 void change_input(Walk& w, int32_t at, int32_t count, bool only) {
     Cell* target = stack::push_copy(w.input);
-    target->d1 = uint32_t(at);
+    set_series_head(target, int32_t(at));
     Cell* value = stack::push_copy(w.aux);
     actions::get<actions::ChangeFn>(type_of(target), ACT_CHANGE)(target, value, count, only, 1);
     int32_t after = series_head(target);
@@ -719,7 +716,7 @@ void change_input(Walk& w, int32_t at, int32_t count, bool only) {
 void remove_from_input(Walk& w, int32_t at, int32_t count) {
     if (count <= 0) return;
     Cell* target = stack::push_copy(w.input);
-    target->d1 = uint32_t(at);
+    set_series_head(target, int32_t(at));
     Cell* part = stack::push();
     set_integer(part, count);
     actions::get<actions::RemoveFn>(type_of(target), ACT_REMOVE)(target, part, nullptr);
@@ -733,7 +730,7 @@ void copy_range(Walk& w, int32_t from, int32_t to, Cell* out) {
     if (to > n) to = n;
     if (to < from) to = from;
     Cell* src = stack::push_copy(w.input);
-    src->d1 = uint32_t(from);
+    set_series_head(src, from);
     Cell* part = stack::push();
     set_integer(part, to - from);
     Cell* fresh = stack::push_unset();
@@ -775,13 +772,13 @@ void keep_one(Walk& w, const Cell* value_in) {
     bool only = is_any_block_type(tt);
     if (!append) {
         int32_t n = int32_t(buf(series_node(target))->length());
-        if (series_head(target) > n) target->d1 = uint32_t(n);
+        if (series_head(target) > n) set_series_head(target, n);
     }
     actions::get<actions::InsertFn>(tt, append ? ACT_APPEND : ACT_INSERT)(target, v, -1, only, 1, append);
     if (!append) {
         // the word follows the insertion point, so that the kept values stay in order
         Cell* cur = stack::push_copy(word::get(&wd));
-        cur->d1 = target->d1;
+        set_series_head(cur, series_head(target));
         word::set(&wd, cur);
         stack::drop(1);
     }
@@ -1329,7 +1326,7 @@ Outcome run(Walk& w) {
                 FIRE(EV_POP);
                 int32_t code = level_code();
                 drop_level();
-                if (top_is_iter(w)) level(2)->d1 = uint32_t(code);
+                if (top_is_iter(w)) triple::set_a(level(2), code);
                 st = S_AFTER;
                 break;
             }
@@ -1365,9 +1362,9 @@ Outcome resolve(Walk& w, State& st) {
             }
             if (cont) {
                 Cell* c1 = level(1);
-                c1->d2 = uint32_t(pos(w));
-                c1->d3 = uint32_t(remaining(w));
-                level(0)->d3 = uint32_t(counter + 1);
+                triple::set_b(c1, pos(w));
+                triple::set_c(c1, int32_t(remaining(w)));
+                triple::set_c(level(0), int32_t(counter + 1));
                 w.rpos = triple::a_of(c1);
                 FIRE(EV_ITERATE);
                 st = S_FETCH;
@@ -1390,8 +1387,8 @@ Outcome resolve(Walk& w, State& st) {
                 start++;
                 set_pos(w, start);
                 Cell* c1 = level(1);
-                c1->d2 = uint32_t(start);
-                c1->d3 = uint32_t(remaining(w));
+                triple::set_b(c1, int32_t(start));
+                triple::set_c(c1, int32_t(remaining(w)));
                 w.rpos = triple::a_of(c1);
                 w.match = true;
                 FIRE(EV_POP);
@@ -1503,7 +1500,7 @@ Outcome resolve(Walk& w, State& st) {
                 retype(&wd, TYPE_WORD);
                 stack::drop(1);
                 Cell* cur = stack::push_copy(word::get(&wd));
-                cur->d1 = uint32_t(triple::b_of(level(0)));
+                set_series_head(cur, triple::b_of(level(0)));
                 word::set(&wd, cur);
                 stack::drop(1);
                 settle_after_eval(w);
@@ -1513,8 +1510,8 @@ Outcome resolve(Walk& w, State& st) {
         }
         case C_KEEP: case C_KEEP_PAREN: {
             if (w.match) {
-                bool pick = level(2)->d3 != 0;
-                int32_t child = int32_t(level(2)->d1);
+                bool pick = triple::c_of(level(2)) != 0;
+                int32_t child = triple::a_of(level(2));
                 if (code == C_KEEP_PAREN) {
                     // the kept block stays in the scratch cell (rooted) while its values go
                     Cell v = *w.scratch;
@@ -1645,8 +1642,8 @@ void parse_native(const int32_t* refs) {
     int64_t limit = -1;
     {
         int32_t n = int32_t(memory::buf(series_node(input))->length());
-        if (series_head(input) < 0) input->d1 = 0;
-        if (series_head(input) > n) input->d1 = uint32_t(n);
+        if (series_head(input) < 0) set_series_head(input, 0);
+        if (series_head(input) > n) set_series_head(input, n);
     }
     if (Cell* part = ref_arg(refs, 1)) {
         int64_t at = series_head(input);

@@ -9,7 +9,7 @@
 #include "datatypes/scalar/bitset.h"
 #include "datatypes/scalar/date.h"
 #include "datatypes/scalar/typeset.h"
-#include "datatypes/series/block_ops.h"
+#include "core/block_ops.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "natives/native_support.h"

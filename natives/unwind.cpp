@@ -16,8 +16,8 @@
 #include "core/symbol.h"
 #include "core/tracer.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
+#include "core/block.h"
+#include "core/block_ops.h"
 #include "natives/native_support.h"
 #include "natives/native_units.h"
 

@@ -11,6 +11,10 @@ void* allocate_pages(size_t size, bool populate = false);
 bool free_pages(void* address, size_t size);
 // Reserves address space without committing it (pages commit on first touch).
 void* reserve_address_space(size_t size);
+// Maps the pages of a reserved range at once, for a range about to be written from its start
+// (one call instead of a fault a page). Nothing when the system cannot: the pages then commit
+// on first touch as before.
+void commit_pages(void* address, size_t size);
 // Gives the pages of a committed range back to the system; they read as zero afterwards.
 void discard_pages(void* address, size_t size);
 // Moves pages from allocate_pages to a new address without copying their contents; the old

@@ -1,6 +1,7 @@
 // POSIX page memory (mmap/munmap/madvise).
 #include "platform/os_memory.h"
 
+#include <cstdint>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -27,6 +28,19 @@ void* reserve_address_space(size_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                    -1, 0);
     return p == MAP_FAILED ? nullptr : p;
+}
+
+void commit_pages(void* address, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    // The range need not be page-aligned: widen it to whole pages.
+    uintptr_t page = page_size();
+    uintptr_t from = reinterpret_cast<uintptr_t>(address) & ~(page - 1);
+    uintptr_t to = (reinterpret_cast<uintptr_t>(address) + size + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)address;
+    (void)size;
+#endif
 }
 
 void discard_pages(void* address, size_t size) { madvise(address, size, MADV_DONTNEED); }

@@ -14,8 +14,8 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/datatype.h"
 #include "datatypes/scalar/integer.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 

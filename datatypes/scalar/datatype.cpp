@@ -14,7 +14,7 @@
 #include "core/word.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 

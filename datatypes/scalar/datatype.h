@@ -52,7 +52,7 @@ Cell* push(bool flag);
 Cell* append_new(uint32_t block_node, bool flag);
 void set_result(bool flag);
 // The 0/1 word of a logic! cell.
-inline uint32_t cell_value(const Cell* c) { return c->d1; }
+inline uint32_t cell_value(const Cell* c) { return logic_word(c); }
 
 // `logic/truth-of`: 0 for none! and false, 1 for every other value. With check set, an
 // unset! value raises script/no-value with arg as arg1. May raise.

@@ -19,7 +19,7 @@
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
 #include "datatypes/scalar/time.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "platform/clock.h"
 

@@ -51,11 +51,13 @@ uint32_t pack_zone(int32_t hours, int32_t minutes, bool west);
 uint32_t pack(int64_t year, int32_t month, int32_t day, uint32_t zone, bool has_time);
 
 // ---- the cell ----
-inline uint32_t word_of(const Cell* c) { return c->d1; }
+inline uint32_t word_of(const Cell* c) { return data_word(c, 0); }
+inline void set_word_of(Cell* c, uint32_t w) { set_data_word(c, 0, w); }
+inline void set_seconds(Cell* c, double seconds) { set_float_value(c, seconds); }
 inline double seconds_of(const Cell* c) { return float_value(c); }
 inline void set_cell(Cell* c, uint32_t word, double seconds) {
     set_float_bits(c, TYPE_DATE, seconds);
-    c->d1 = word;
+    set_word_of(c, word);
 }
 
 // ---- calendar ----

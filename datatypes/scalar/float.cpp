@@ -16,7 +16,7 @@
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/money.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/lexer.h"
 
 

@@ -22,16 +22,16 @@ enum Subtype : uint32_t {
 
 inline void write_cell(Cell* c, uint32_t value, uint32_t subtype) {
     c->header = TYPE_HANDLE;
-    c->d1 = subtype;
-    c->d2 = value;
-    c->d3 = 0xFFFFFFFFu;
+    set_data_word(c, 0, subtype);
+    set_data_word(c, 1, value);
+    set_data_word(c, 2, 0xFFFFFFFFu);
 }
 void set_result(uint32_t value, uint32_t subtype);
 Cell* append_new(uint32_t block_node, uint32_t value, uint32_t subtype);
 Cell* push(uint32_t value, uint32_t subtype);
 inline Cell* push_plain(uint32_t value) { return push(value, PLAIN); }
-inline uint32_t cell_value(const Cell* c) { return c->d2; }
-inline uint32_t subtype_of(const Cell* c) { return c->d1; }
+inline uint32_t cell_value(const Cell* c) { return data_word(c, 1); }
+inline uint32_t subtype_of(const Cell* c) { return data_word(c, 0); }
 
 // The name of a subtype ("fd", "monitor", "window", "font", "rich-text"), nullptr for the
 // plain handle and for unknown subtypes.

@@ -22,8 +22,8 @@
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 

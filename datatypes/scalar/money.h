@@ -20,7 +20,7 @@
 
 namespace zel::money {
 
-constexpr uint32_t SIGN = 0x4000;
+constexpr uint32_t SIGN = HEADER_MONEY_SIGN;   // core/cell.h's header-bit map
 constexpr int DIGITS = 22;
 constexpr int INT_DIGITS = 17;
 constexpr int FRAC_DIGITS = 5;

@@ -13,7 +13,7 @@
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/point.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 
 namespace zel::pair {
 

@@ -13,17 +13,21 @@
 namespace zel::pair {
 
 // ---- constructors and readers ----
+// x in word 2, y in word 3.
+inline int32_t x_of(const Cell* c) { return int32_t(data_word(c, 1)); }
+inline int32_t y_of(const Cell* c) { return int32_t(data_word(c, 2)); }
+inline void set_x(Cell* c, int32_t x) { set_data_word(c, 1, uint32_t(x)); }
+inline void set_y(Cell* c, int32_t y) { set_data_word(c, 2, uint32_t(y)); }
 inline void write_cell(Cell* c, int32_t x, int32_t y) {
     c->header = TYPE_PAIR;
-    c->d1 = 0;
-    c->d2 = uint32_t(x);
-    c->d3 = uint32_t(y);
+    set_data_word(c, 0, 0);
+    set_x(c, x);
+    set_y(c, y);
 }
 Cell* append_new(uint32_t block_node, int32_t x, int32_t y);
 Cell* push(int32_t x, int32_t y);
 void set_result(int32_t x, int32_t y);
-inline int32_t x_of(const Cell* c) { return int32_t(c->d2); }
-inline int32_t y_of(const Cell* c) { return int32_t(c->d3); }
+
 
 // `pair/arith`: add (0), subtract (1), multiply (2), divide (3), remainder (4), or (5),
 // and (6), xor (7) of the first two stack arguments (a pair! first) into the result slot.

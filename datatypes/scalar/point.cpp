@@ -16,7 +16,7 @@
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 
 namespace zel::point {
 

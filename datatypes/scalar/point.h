@@ -24,8 +24,8 @@ inline float float_of(uint32_t bits) {
     return f;
 }
 // Component i (0 x, 1 y, 2 z) of a point cell.
-inline float component(const Cell* c, int i) { return float_of((&c->d1)[i]); }
-inline void set_component(Cell* c, int i, double v) { (&c->d1)[i] = bits_of(v); }
+inline float component(const Cell* c, int i) { return float_of(data_word(c, i)); }
+inline void set_component(Cell* c, int i, double v) { set_data_word(c, i, bits_of(v)); }
 
 }  // namespace zel::point
 
@@ -33,9 +33,9 @@ namespace zel::point2D {
 
 inline void write_cell(Cell* c, double x, double y) {
     c->header = TYPE_POINT2D;
-    c->d1 = point::bits_of(x);
-    c->d2 = point::bits_of(y);
-    c->d3 = 0;
+    point::set_component(c, 0, x);
+    point::set_component(c, 1, y);
+    set_data_word(c, 2, 0);
 }
 Cell* append_new(uint32_t block_node, double x, double y);
 Cell* push(double x, double y);
@@ -55,9 +55,9 @@ namespace zel::point3D {
 
 inline void write_cell(Cell* c, double x, double y, double z) {
     c->header = TYPE_POINT3D;
-    c->d1 = point::bits_of(x);
-    c->d2 = point::bits_of(y);
-    c->d3 = point::bits_of(z);
+    point::set_component(c, 0, x);
+    point::set_component(c, 1, y);
+    point::set_component(c, 2, z);
 }
 Cell* append_new(uint32_t block_node, double x, double y, double z);
 Cell* push(double x, double y, double z);

@@ -15,7 +15,7 @@
 #include "datatypes/scalar/float.h"
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 
 namespace zel::time {
 

@@ -17,7 +17,7 @@
 #include "datatypes/scalar/float.h"
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 
 namespace zel::tuple {

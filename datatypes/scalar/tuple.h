@@ -11,8 +11,8 @@
 
 namespace zel::tuple {
 
-constexpr uint32_t COUNT_SHIFT = 19;
-constexpr uint32_t COUNT_MASK = 0xFu << COUNT_SHIFT;
+constexpr uint32_t COUNT_SHIFT = HEADER_TUPLE_COUNT_SHIFT;   // core/cell.h's header-bit map
+constexpr uint32_t COUNT_MASK = HEADER_TUPLE_COUNT_MASK;
 constexpr uint32_t MIN_COUNT = 3;
 constexpr uint32_t MAX_COUNT = 12;
 
@@ -22,8 +22,8 @@ inline uint32_t count(const Cell* c) {
     return n > MAX_COUNT ? MAX_COUNT : n;
 }
 inline void set_count(Cell* c, uint32_t n) { c->header = (c->header & ~COUNT_MASK) | ((n & 0xF) << COUNT_SHIFT); }
-inline uint8_t* bytes(Cell* c) { return reinterpret_cast<uint8_t*>(&c->d1); }
-inline const uint8_t* bytes(const Cell* c) { return reinterpret_cast<const uint8_t*>(&c->d1); }
+inline uint8_t* bytes(Cell* c) { return payload_bytes(c); }
+inline const uint8_t* bytes(const Cell* c) { return payload_bytes(c); }
 
 // ---- constructors ----
 // Writes a tuple of n bytes (n clipped to 12; fewer than 3 are padded with zeros).

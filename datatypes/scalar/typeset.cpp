@@ -11,7 +11,7 @@
 #include "core/word.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/datatype.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 
 namespace zel::typeset {

@@ -18,7 +18,7 @@ Cell* append_all_but_unset(uint32_t block_node);
 // nested blocks are skipped; anything else raises script/invalid-type-spec.
 Cell* append_from_spec(uint32_t block_node, const Cell* type_block);
 
-inline void clear_cell(Cell* ts) { ts->header = TYPE_TYPESET; ts->d1 = ts->d2 = ts->d3 = 0; }
+inline void clear_cell(Cell* ts) { ts->header = TYPE_TYPESET; clear_payload(ts); }
 // Adds a value's types: a word is replaced by its value; a typeset! adds its bits, a
 // datatype! its bit; anything else raises script/invalid-arg.
 void add_type(Cell* ts, const Cell* value);

@@ -5,7 +5,7 @@
 // No handler here evaluates Zel code but through the owner notification, after which the
 // modifying handlers read their target and source again; they allocate, so a pointer into a
 // buffer is re-derived after that buffer may have grown.
-#include "datatypes/series/block.h"
+#include "core/block.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,8 +18,8 @@
 #include "core/typeset_bits.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"

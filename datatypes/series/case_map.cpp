@@ -1,5 +1,5 @@
 // Case mapping tables and the case change of values (see case_map.h).
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 
 #include <algorithm>
 #include <iterator>

@@ -9,8 +9,8 @@
 #include "core/hashtable.h"
 #include "core/stack.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
+#include "core/block.h"
+#include "core/block_ops.h"
 #include "datatypes/series/string.h"
 
 namespace zel::hash {

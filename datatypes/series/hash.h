@@ -21,6 +21,10 @@
 
 namespace zel::hash {
 
+// Word 3 of a hash! cell: its table's node.
+inline uint32_t table_node(const Cell* c) { return series_extra(c); }
+inline void set_table_node(Cell* c, uint32_t node) { set_series_extra(c, node); }
+
 // The table of a hash! value, in step with its block (rebuilt when stale); 0 for any other
 // value. Every lookup in a hash!'s own index goes through this.
 uint32_t synced_table(const Cell* value);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/actions.h"
+#include "core/collector.h"
 #include "core/error.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
@@ -15,7 +16,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/pair.h"
 #include "datatypes/scalar/tuple.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 
@@ -579,6 +580,7 @@ void register_image() {
     inherit(ACT_INDEX_Q);
     inherit(ACT_MODIFY);
     actions::register_type(spec);
+    collector::set_image_buffer_marker(&image::collect_hook);
     image::register_kind();
 }
 

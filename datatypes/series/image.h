@@ -42,8 +42,10 @@ constexpr uint32_t PIXELS_WRITTEN = 0x02;
 enum Container : int32_t { BMP = 0, PNG = 1, GIF = 2, JPEG = 3, TIFF = 4 };
 
 // ---- cells ----
-inline uint32_t width_of(const Cell* c) { return c->d3 & 0xFFFF; }
-inline uint32_t height_of(const Cell* c) { return c->d3 >> 16; }
+inline uint32_t size_word_of(const Cell* c) { return series_extra(c); }
+inline void set_size_word(Cell* c, uint32_t w) { set_series_extra(c, w); }
+inline uint32_t width_of(const Cell* c) { return size_word_of(c) & 0xFFFF; }
+inline uint32_t height_of(const Cell* c) { return size_word_of(c) >> 16; }
 inline uint32_t size_word(uint32_t w, uint32_t h) { return (h << 16) | (w & 0xFFFF); }
 inline uint64_t pixel_count(const Cell* c) { return uint64_t(width_of(c)) * height_of(c); }
 

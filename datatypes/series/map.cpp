@@ -13,9 +13,9 @@
 #include "core/symbol.h"
 #include "core/typeset_bits.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 

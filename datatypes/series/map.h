@@ -22,6 +22,10 @@
 
 namespace zel::map {
 
+// The key/value block is the series node; word 3 holds the table's node.
+inline uint32_t table_node(const Cell* c) { return series_extra(c); }
+inline void set_table_node(Cell* c, uint32_t node) { set_series_extra(c, node); }
+
 // The number of live pairs (`map/count`).
 uint32_t count(const Cell* map);
 // Whether values of the type may be keys (`map/hashable-key?`).

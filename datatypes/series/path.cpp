@@ -7,9 +7,9 @@
 #include "core/error.h"
 #include "core/stack.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 

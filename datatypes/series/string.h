@@ -17,25 +17,18 @@
 
 #include "core/cell.h"
 #include "core/memory.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
+#include "core/text.h"
 
 namespace zel::string {
 
-// ---- construction ----
-// A new empty string buffer of the given byte size (0 gives 16) and unit.
-uint32_t new_node(size_t bytes, uint32_t unit = 1);
-// Writes an empty string of type t with room for bytes into the cell.
-void init_cell(Cell* c, size_t bytes, uint32_t t = TYPE_STRING);
-// The same with a chosen unit (`string/init-cell-unit`).
-void init_cell_unit(Cell* c, size_t bytes, uint32_t unit, uint32_t t = TYPE_STRING);
+// Word 3 of a text cell: the node of its encoded-copy scratch buffer (0 while none).
+inline uint32_t scratch_node(const Cell* c) { return series_extra(c); }
+inline void set_scratch_node(Cell* c, uint32_t node) { set_series_extra(c, node); }
 
-// Decodes UTF-8 into a new buffer (invalid sequences become U+FFFD; never raises).
-uint32_t node_from_utf8(const char* text, size_t len);
-void from_utf8(Cell* out, std::string_view text, uint32_t t = TYPE_STRING);
-// The text from the head index to the tail, encoded as UTF-8.
-std::string to_utf8(const Cell* str);
-std::string node_to_utf8(uint32_t node, uint32_t from = 0);
+// The storage primitives (construction, access, appending) are declared in core/text.h.
 
+// ---- decoding and encoding ----
 // Strict UTF-8 decoding into a string buffer (`unicode/decode-utf8`): into target_node
 // (its old content replaced, its unit kept or widened) or, when target_node is 0, into a new
 // buffer. A leading byte order mark is skipped; with cr, CR LF and a lone CR become LF. A
@@ -43,6 +36,11 @@ std::string node_to_utf8(uint32_t node, uint32_t from = 0);
 // to *remaining when given (untouched on a full decode). Raises access/invalid-utf8 with the
 // offending bytes on a malformed sequence. Returns the buffer's node.
 uint32_t decode_utf8(const uint8_t* bytes, size_t n, uint32_t target_node, int32_t* remaining, bool cr);
+// The same decoding of the n bytes that fill the start of node's own buffer (a new unit-1
+// buffer, as from memory::new_series(n, 1)), done in place: no second buffer while the text
+// stays below U+0100. The content becomes the decoded text; on a malformed sequence the
+// buffer holds garbage (the error still shows the bytes). Returns node.
+uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool cr);
 // Raises access/invalid-utf8 with the bytes of a malformed sequence (at most four of the n
 // bytes at p).
 [[noreturn]] void raise_invalid_utf8(const uint8_t* p, size_t n);
@@ -73,32 +71,6 @@ enum TextEncoding : int { ENCODING_UTF8 = 0, ENCODING_UTF16LE = -1 };
 void from_c_buffer(Cell* out, const uint8_t* text, size_t len, int encoding);
 
 // ---- access ----
-// Code points from the head to the tail (0 when the head is past the tail).
-int32_t length(const Cell* str);
-// Code points from the head to the tail, at most limit (limit < 0: no limit).
-inline int64_t length_limit(const Cell* str, int64_t limit) {
-    int64_t n = length(str);
-    return limit >= 0 && limit < n ? limit : n;
-}
-// Code points from the buffer start to the tail (`string/total-length`).
-inline uint32_t total_length(const Cell* str) { return memory::buf(series_node(str))->length(); }
-// The head index clipped to 0 .. total length.
-inline uint32_t head_index(const Cell* str) {
-    int32_t h = series_head(str);
-    uint32_t n = total_length(str);
-    return h < 0 ? 0 : (uint32_t(h) > n ? n : uint32_t(h));
-}
-inline uint32_t char_at(const SeriesBuf* b, uint32_t index) {
-    switch (b->unit()) {
-        case 1: return b->data()[index];
-        case 2: return reinterpret_cast<const uint16_t*>(b->data())[index];
-        default: return reinterpret_cast<const uint32_t*>(b->data())[index];
-    }
-}
-// The code point at index from the buffer start (`string/char-at-index`).
-inline uint32_t char_at_index(const Cell* str, uint32_t index) {
-    return char_at(memory::buf(series_node(str)), index);
-}
 // Offset from the head of the first occurrence of cp (exact), -1 when absent.
 int32_t find_char(const Cell* str, uint32_t cp);
 // True when the 8-bit text is a prefix of the string from its head.
@@ -115,22 +87,6 @@ void put_char(uint32_t node, uint32_t index, uint32_t cp);
 void insert_char(uint32_t node, uint32_t index, uint32_t cp);
 // Removes n code points at index (nothing when index is at or past the tail).
 void remove_chars(uint32_t node, uint32_t index, uint32_t n);
-// Empties the string: unit 1, tail at the start, head index 0 (`string/empty-reset`).
-void empty_reset(Cell* str);
-
-// Appends one code point. Appending (as append/insert of a char! do) keeps unit 1 only for
-// 0x00-0x7F; decode_rule widens only past 0xFF (decoding, poking, inserting at an index).
-void append_char(uint32_t node, uint32_t cp, bool decode_rule = false);
-void append_ascii(uint32_t node, std::string_view text);
-// Appends each byte as one code point (`string/append-c-bytes`).
-void append_latin1(uint32_t node, std::string_view bytes);
-void append_utf8(uint32_t node, std::string_view text);
-// Appends code points [from, to) of another string buffer.
-void append_range(uint32_t node, uint32_t src_node, uint32_t from, uint32_t to);
-// Widens the buffer to the given unit (1->2, 1->4, 2->4), rewriting it in place.
-void widen(uint32_t node, uint32_t unit);
-// Cuts the content at index when index lies inside it.
-void truncate(uint32_t node, uint32_t index);
 
 // Replaces `remove` code points at `at` by `dup` copies of the code points [from, from +
 // count) of src_node (which may be the target itself). The target takes the source's unit

@@ -17,7 +17,7 @@
 #include "core/error.h"
 #include "core/interpreter.h"
 #include "core/stack.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/sort.h"
 #include "datatypes/series/string.h"
 #include "datatypes/series/string_internal.h"

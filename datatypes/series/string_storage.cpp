@@ -438,19 +438,12 @@ size_t ascii_run_end(const uint8_t* p, size_t i, size_t n, bool cr) {
     return i;
 }
 
-}  // namespace
+// Whether the bytes start with a UTF-8 byte order mark.
+bool has_bom(const uint8_t* p, size_t n) { return n > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF; }
 
-uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaining, bool cr) {
-    size_t sizing = n ? n : 1;
-    if (node) {
-        SeriesBuf* b = buf(node);
-        if (b->capacity() < sizing) memory::grow(node, sizing * b->unit());
-        buf(node)->tail = 0;
-    } else {
-        node = memory::new_series(sizing, 1);
-    }
-    size_t i = 0;
-    if (n > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) i = 3;
+// Decodes bytes [i, n) of p and appends the code points to node's content (the decoding of
+// decode_utf8 without its set-up); returns node.
+uint32_t append_utf8(const uint8_t* p, size_t i, size_t n, uint32_t node, int32_t* remaining, bool cr) {
     while (i < n) {
         if (p[i] < 0x80 && buf(node)->unit() == 1) {
             // A run of ASCII goes in one copy.
@@ -497,6 +490,62 @@ uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaini
         }
         append_char(node, cp, true);
     }
+    return node;
+}
+
+}  // namespace
+
+uint32_t decode_utf8(const uint8_t* p, size_t n, uint32_t node, int32_t* remaining, bool cr) {
+    size_t sizing = n ? n : 1;
+    if (node) {
+        SeriesBuf* b = buf(node);
+        if (b->capacity() < sizing) memory::grow(node, sizing * b->unit());
+        buf(node)->tail = 0;
+    } else {
+        node = memory::new_series(sizing, 1);
+    }
+    return append_utf8(p, has_bom(p, n) ? 3 : 0, n, node, remaining, cr);
+}
+
+uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool cr) {
+    SeriesBuf* b = buf(node);
+    uint8_t* p = b->data();
+    // Each code point below 0x100 takes one unit, never more than the bytes it came from, so
+    // the decoded text is written over the bytes already read: o never passes i.
+    size_t i = has_bom(p, n) ? 3 : 0;
+    size_t o = 0;
+    while (i < n) {
+        if (p[i] < 0x80 && !(cr && p[i] == 13)) {
+            size_t j = ascii_run_end(p, i, n, cr);
+            if (o != i) std::memmove(p + o, p + i, j - i);
+            o += j - i;
+            i = j;
+            continue;
+        }
+        size_t len;
+        uint32_t cp = utf8::decode(p + i, n - i, len);
+        if (cp == utf8::INVALID) {
+            if (utf8::is_cut(p + i, n - i)) {
+                if (remaining) *remaining = int32_t(n - i);
+                break;
+            }
+            raise_invalid_utf8(p + i, n - i);   // the bytes from i on are still as read
+        }
+        if (cp > 0xFF) {
+            // The buffer must widen: the bytes left move out of its way and are decoded
+            // after the text done so far.
+            std::vector<uint8_t> rest(p + i, p + n);
+            b->tail = uint32_t(o);
+            return append_utf8(rest.data(), 0, rest.size(), node, remaining, cr);
+        }
+        i += len;
+        if (cr && cp == 13) {
+            cp = 10;
+            if (i < n && p[i] == 10) i++;
+        }
+        p[o++] = uint8_t(cp);
+    }
+    b->tail = uint32_t(o);
     return node;
 }
 

@@ -18,7 +18,7 @@
 #include "datatypes/scalar/float.h"
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 

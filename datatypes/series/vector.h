@@ -20,7 +20,8 @@
 
 namespace zel::vector {
 
-inline uint32_t elem_type(const Cell* v) { return v->d3; }
+inline uint32_t elem_type(const Cell* v) { return series_extra(v); }
+inline void set_elem_type(Cell* v, uint32_t t) { set_series_extra(v, t); }
 inline uint32_t unit_of(const Cell* v) { return memory::buf(series_node(v))->unit(); }
 
 // Element width in bytes when a spec names none (`vector/default-unit`).

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "core/symbol.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "fuzz_support.h"
 #include "io/lexer.h"

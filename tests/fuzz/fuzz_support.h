@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "core/collector.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 
 namespace zel::fuzz {

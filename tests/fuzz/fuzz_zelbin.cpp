@@ -9,7 +9,7 @@
 
 #include "core/memory.h"
 #include "core/stack.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "fuzz_support.h"
 #include "io/zelbin.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/actions.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/spec_check.h"
 #include "natives/natives.h"
 #include "test_support.h"

@@ -12,12 +12,12 @@
 #include "core/actions.h"
 #include "core/error.h"
 #include "core/hashtable.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/sort.h"
 #include "datatypes/series/string.h"
@@ -195,7 +195,7 @@ void check_find_and_select(Gen& g, uint32_t type, int rounds) {
             Query q = random_query(g, cells);
             Cell s = b;
             int64_t head = g.pick(int(cells.size()) + 2);
-            s.d1 = uint32_t(head);
+            set_series_head(&s, int32_t(head));
             Cell part, skip;
             set_integer(&part, q.part);
             set_integer(&skip, q.skip);
@@ -242,7 +242,7 @@ TEST_F(BlockSearchTest, FindAndSelectOnHashesMatchTheReference) {
 // Every cell of the hash! is indexed at its own position: a lookup from a position answers
 // that position (the cell equals itself), and nothing lies past the tail.
 void expect_index_in_step(const Cell& h) {
-    uint32_t table = h.d3;
+    uint32_t table = hash::table_node(&h);
     std::vector<Cell> cells = cells_of(h);
     ASSERT_EQ(hashtable::indexed_length(table), cells.size());
     for (size_t p = 0; p < cells.size(); p++) {
@@ -259,7 +259,7 @@ TEST_F(BlockSearchTest, HashIndexFollowsEverySeriesAction) {
             Cell* mark = stack::top;
             Cell s = h;
             uint32_t len = memory::buf(series_node(&h))->length();
-            s.d1 = uint32_t(g.pick(int(len) + 1));
+            set_series_head(&s, g.pick(int(len) + 1));
             Cell v = g.value(false);
             Cell many = g.block_of(uint32_t(1 + g.pick(3)), TYPE_BLOCK, false);
             Cell n;
@@ -280,13 +280,13 @@ TEST_F(BlockSearchTest, HashIndexFollowsEverySeriesAction) {
                 case 8: actions::get<actions::SortFn>(TYPE_HASH, ACT_SORT)(&s, false, nullptr, nullptr, nullptr, false, false, g.pick(2)); break;
                 case 9: {
                     Cell t = h;
-                    t.d1 = uint32_t(g.pick(int(len) + 1));
+                    set_series_head(&t, g.pick(int(len) + 1));
                     actions::get<actions::MoveFn>(TYPE_HASH, ACT_MOVE)(&s, &t, &n);
                     break;
                 }
                 case 10: {
                     Cell t = h;
-                    t.d1 = uint32_t(g.pick(int(len) + 1));
+                    set_series_head(&t, g.pick(int(len) + 1));
                     if (!series::is_tail_reached(&s) && !series::is_tail_reached(&t))
                         actions::get<actions::SwapFn>(TYPE_HASH, ACT_SWAP)(&s, &t);
                     break;

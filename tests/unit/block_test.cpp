@@ -7,12 +7,12 @@
 
 #include "core/actions.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/block.h"
-#include "datatypes/series/block_ops.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/block.h"
+#include "core/block_ops.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
@@ -63,13 +63,13 @@ TEST_F(BlockTest, RepeatFillDoublesTheFirstStretch) {
 TEST_F(BlockTest, CountToTailResetsAHeadPastTheTail) {
     Cell b = ints({1, 2, 3});
     Cell at = b;
-    at.d1 = 2;
+    set_series_head(&at, 2);
     EXPECT_EQ(series::count_to_tail(&at), 1);
     EXPECT_EQ(series::count_to_tail(&at, true), 3);
-    at.d1 = 7;
+    set_series_head(&at, 7);
     EXPECT_EQ(series::count_to_tail(&at), 0);
     EXPECT_EQ(series_head(&at), 3);
-    at.d1 = uint32_t(-2);
+    set_series_head(&at, -2);
     EXPECT_EQ(series::count_to_tail(&at), 3);
 }
 
@@ -89,8 +89,8 @@ TEST_F(BlockTest, PartCountFromIntegersAndPositions) {
     set_integer(&n, -3);
     EXPECT_EQ(series::part_count(&b, &n), -3);
     Cell later = b;
-    later.d1 = 3;
-    b.d1 = 1;
+    set_series_head(&later, 3);
+    set_series_head(&b, 1);
     EXPECT_EQ(series::part_count(&b, &later), 2);
     EXPECT_EQ(series::part_count(&later, &b), -2);
     Cell other = ints({1});
@@ -127,11 +127,11 @@ TEST_F(BlockTest, AppendAndInsertCellsFromTheSameBuffer) {
 
 TEST_F(BlockTest, CopyNodeStartsAtTheHead) {
     Cell b = ints({5, 6, 7});
-    b.d1 = 1;
+    set_series_head(&b, 1);
     Cell c;
     set_series(&c, TYPE_BLOCK, block::copy_node(&b));
     EXPECT_EQ(contents(c), (std::vector<int32_t>{6, 7}));
-    b.d1 = 9;   // past the tail: an empty copy
+    set_series_head(&b, 9);   // past the tail: an empty copy
     set_series(&c, TYPE_BLOCK, block::copy_node(&b));
     EXPECT_EQ(block::length(&c), 0);
 }
@@ -256,7 +256,7 @@ TEST_F(BlockTest, CompareByEveryOpCode) {
     EXPECT_EQ(compare_raw(&lp, &p, OP_STRICT_LIT), 0);
     EXPECT_EQ(compare_raw(&p, &lp, OP_EQUAL), -2);
     Cell later = a;
-    later.d1 = 1;
+    set_series_head(&later, 1);
     EXPECT_EQ(compare_raw(&a, &later, OP_SAME), -1);
     // Two blocks that contain themselves compare equal without recursing for ever.
     Cell x = ints({1}), y = ints({1});

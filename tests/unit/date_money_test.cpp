@@ -10,7 +10,7 @@
 
 #include "core/actions.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/scalar/date.h"

@@ -10,11 +10,11 @@
 #include "core/interpreter.h"
 #include "core/memory.h"
 #include "core/print_hooks.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/lexer.h"
 #include "test_support.h"
 

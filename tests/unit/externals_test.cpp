@@ -7,8 +7,8 @@
 #include "core/collector.h"
 #include "core/externals.h"
 #include "core/memory.h"
-#include "core/runtime.h"
-#include "datatypes/series/block.h"
+#include "startup/runtime.h"
+#include "core/block.h"
 #include "test_support.h"
 
 using namespace zel;

@@ -10,10 +10,10 @@
 
 #include "core/actions.h"
 #include "core/hashtable.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/map.h"
 #include "datatypes/series/string.h"
@@ -281,8 +281,8 @@ TEST_F(HashIndexTest, MapsBuildFromCellsAndTakePairs) {
     kv = memory::buf(series_node(&m))->cells();
     EXPECT_EQ(int_value(&kv[3]), 7);
     Cell key = word("s"), five = integer(5);
-    EXPECT_EQ(hashtable::map_find(m.d3, &key, actions::OP_EQUAL), 6);
-    EXPECT_EQ(hashtable::map_find(m.d3, &five, actions::OP_EQUAL), 8);
+    EXPECT_EQ(hashtable::map_find(map::table_node(&m), &key, actions::OP_EQUAL), 6);
+    EXPECT_EQ(hashtable::map_find(map::table_node(&m), &five, actions::OP_EQUAL), 8);
     Cell odd;
     set_series(&odd, TYPE_BLOCK, ints({1, 2, 3}));
     stack::Saved saved;
@@ -312,9 +312,9 @@ TEST_F(HashIndexTest, ValueHashes) {
     Cell p1, p2;
     p1.header = p2.header = TYPE_POINT3D;
     float xyz[3] = {1.5f, -2.0f, 0.0f};
-    std::memcpy(&p1.d1, xyz, 12);
+    std::memcpy(payload_bytes(&p1), xyz, 12);
     xyz[2] = -0.0f;
-    std::memcpy(&p2.d1, xyz, 12);
+    std::memcpy(payload_bytes(&p2), xyz, 12);
     EXPECT_EQ(value_hash(&p1), value_hash(&p2));
     Cell u, n;
     set_unset(&u);
@@ -343,7 +343,7 @@ TEST_F(HashIndexTest, KeysMatchFloatsByExactValue) {
 // lookup rebuilds it once (new bucket arrays), later lookups find it in step.
 TEST_F(HashIndexTest, HeadInsertsLeaveOneRebuildForTheNextLookup) {
     Cell h = test::eval_source("h: make hash! []  repeat i 200 [append h i]  repeat i 300 [insert h i + 1000]  h");
-    uint32_t table = h.d3;
+    uint32_t table = hash::table_node(&h);
     EXPECT_EQ(hashtable::record(table)->stamp, 1u);
     uint32_t keys_before = hashtable::record(table)->keys;
     EXPECT_EQ(hash::synced_table(&h), table);
@@ -357,31 +357,31 @@ TEST_F(HashIndexTest, HeadInsertsLeaveOneRebuildForTheNextLookup) {
     EXPECT_EQ(find(table, 1), 300);
     // A change near the tail keeps the index in step at once.
     Cell t = test::eval_source("append h 7  remove back tail h  h");
-    EXPECT_EQ(hashtable::record(t.d3)->stamp, 0u);
-    expect_positions(t.d3);
+    EXPECT_EQ(hashtable::record(hash::table_node(&t))->stamp, 0u);
+    expect_positions(hash::table_node(&t));
 }
 
-// A map keeps each bucket's key hash beside it: after growth every occupied bucket holds the
-// hash of its key, and text keys are found through it.
+// A map keeps each bucket's key hash beside the key's position (one slot a bucket, position
+// plus one, 0 when empty): after growth every occupied bucket holds the hash of its key, and
+// text keys are found through it.
 TEST_F(HashIndexTest, MapBucketsKeepTheirKeysHashes) {
     Cell m = test::eval_source("m: make map! []  repeat i 3000 [put m rejoin [\"k\" i] i]  put m 'w 1  m");
-    const Record* r = hashtable::record(m.d3);
-    const uint32_t* keys = reinterpret_cast<const uint32_t*>(memory::buf(r->keys)->data());
-    const uint32_t* bits = reinterpret_cast<const uint32_t*>(memory::buf(r->aux)->data());
-    const uint8_t* flags = memory::buf(r->flags)->data();
+    const Record* r = hashtable::record(map::table_node(&m));
+    const uint32_t* slots = reinterpret_cast<const uint32_t*>(memory::buf(r->keys)->data());
+    ASSERT_EQ(memory::buf(r->keys)->tail, r->buckets * 8);
     uint32_t occupied = 0;
     for (uint32_t b = 0; b < r->buckets; b++) {
-        if (((flags[b >> 2] >> ((b & 3) * 2)) & 3) != 0) continue;
+        if (slots[2 * b] == 0) continue;
         occupied++;
-        Cell key = memory::buf(r->values)->cells()[keys[b]];
-        EXPECT_EQ(bits[b], hashtable::map_key_hash(&key)) << b;
+        Cell key = memory::buf(r->values)->cells()[slots[2 * b] - 1];
+        EXPECT_EQ(slots[2 * b + 1], hashtable::map_key_hash(&key)) << b;
     }
     EXPECT_EQ(occupied, 3001u);
     Cell k = text("K2999");
-    EXPECT_EQ(hashtable::map_find(m.d3, &k, actions::OP_EQUAL), 2 * 2998);
-    EXPECT_EQ(hashtable::map_find(m.d3, &k, actions::OP_STRICT_EQUAL), -1);
+    EXPECT_EQ(hashtable::map_find(map::table_node(&m), &k, actions::OP_EQUAL), 2 * 2998);
+    EXPECT_EQ(hashtable::map_find(map::table_node(&m), &k, actions::OP_STRICT_EQUAL), -1);
     Cell w = word("W");
-    EXPECT_EQ(hashtable::map_find(m.d3, &w, actions::OP_EQUAL), 2 * 3000);
+    EXPECT_EQ(hashtable::map_find(map::table_node(&m), &w, actions::OP_EQUAL), 2 * 3000);
 }
 
 }  // namespace

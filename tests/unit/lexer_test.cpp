@@ -13,11 +13,14 @@
 #include "core/error.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/block.h"
+#include "datatypes/scalar/pair.h"
+#include "datatypes/scalar/point.h"
+#include "datatypes/scalar/tuple.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "test_support.h"
@@ -43,12 +46,6 @@ std::string number(double d) {
     return buf;
 }
 
-float float32(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-}
-
 // A plain description of a value: its type, then its content.
 std::string describe(const Cell* v) {
     uint32_t t = type_of(v);
@@ -59,13 +56,14 @@ std::string describe(const Cell* v) {
         case TYPE_CHAR: return out + " " + std::to_string(char_value(v));
         case TYPE_LOGIC: return out + (logic_value(v) ? " true" : " false");
         case TYPE_DATATYPE: return out + " " + type_name(datatype_value(v)) + "!";
-        case TYPE_PAIR: return out + " " + std::to_string(int32_t(v->d2)) + " " + std::to_string(int32_t(v->d3));
-        case TYPE_POINT2D: return out + " " + number(float32(v->d1)) + " " + number(float32(v->d2));
+        case TYPE_PAIR: return out + " " + std::to_string(pair::x_of(v)) + " " + std::to_string(pair::y_of(v));
+        case TYPE_POINT2D: return out + " " + number(point::component(v, 0)) + " " + number(point::component(v, 1));
         case TYPE_POINT3D:
-            return out + " " + number(float32(v->d1)) + " " + number(float32(v->d2)) + " " + number(float32(v->d3));
+            return out + " " + number(point::component(v, 0)) + " " + number(point::component(v, 1)) + " " +
+                   number(point::component(v, 2));
         case TYPE_TUPLE: {
-            uint32_t n = (v->header >> 19) & 0xF;
-            const uint8_t* b = reinterpret_cast<const uint8_t*>(v) + 4;
+            uint32_t n = tuple::count(v);
+            const uint8_t* b = tuple::bytes(v);
             out += " ";
             for (uint32_t i = 0; i < n; i++) out += (i ? "." : "") + std::to_string(b[i]);
             return out;
@@ -499,7 +497,7 @@ TEST_F(LexerTest, LoadStringCountsCharacters) {
     lexer::Options o;
     o.one_value = true;
     Cell at = *s;
-    at.d1 = 4;   // from the fourth character
+    set_series_head(&at, 4);   // from the fourth character
     lexer::load_string(r, &at, -1, o, &stop);
     EXPECT_EQ(describe(r), "word 😀");
     EXPECT_EQ(stop, 1u);

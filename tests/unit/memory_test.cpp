@@ -8,10 +8,10 @@
 #include "core/hashtable.h"
 #include "core/memory.h"
 #include "core/memory_frames.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
 
@@ -213,14 +213,24 @@ uint32_t live_node_frames() {
     return n;
 }
 
-TEST_F(CollectorTest, EmptiedNodeFramesAreReturnedToTheSystem) {
+// A node frame the collection empties stays for the next cycle's nodes, and goes back to the
+// system after a cycle in which none of its nodes was taken.
+TEST_F(CollectorTest, EmptiedNodeFramesAreReusedThenReturnedToTheSystem) {
+    collector::run_cycle();
     collector::run_cycle();
     uint32_t before = live_node_frames();
     uint32_t free_nodes = before * memory::NODES_PER_FRAME - memory::nodes_in_use();
     // More nodes than the live frames have free: new node frames are made, then emptied by the
     // collection.
-    for (uint32_t i = 0; i < free_nodes + 3 * memory::NODES_PER_FRAME; i++) memory::new_series(16, 1);
-    EXPECT_GE(live_node_frames(), before + 2);
+    uint32_t many = free_nodes + 3 * memory::NODES_PER_FRAME;
+    for (uint32_t i = 0; i < many; i++) memory::new_series(16, 1);
+    uint32_t filled = live_node_frames();
+    EXPECT_GE(filled, before + 2);
+    collector::run_cycle();
+    EXPECT_EQ(live_node_frames(), filled);
+    for (uint32_t i = 0; i < many; i++) memory::new_series(16, 1);
+    EXPECT_EQ(live_node_frames(), filled);   // the same frames serve again
+    collector::run_cycle();
     collector::run_cycle();
     EXPECT_LE(live_node_frames(), before + 1);
 }

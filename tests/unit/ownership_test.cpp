@@ -15,12 +15,12 @@
 #include "core/memory.h"
 #include "core/object.h"
 #include "core/ownership.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/lexer.h"
 #include "test_support.h"
 
@@ -203,7 +203,7 @@ TEST_F(EntryTableTest, SweepDropsTheEntriesItIsToldAreDead) {
     uint32_t t = hashtable::create_entries(16, 2, hashtable::KIND_ENTRIES);
     for (uint32_t k = 1; k <= 12; k++) set_integer(hashtable::insert_pointer(t, k), int32_t(k));
     uint32_t dropped = hashtable::sweep_dead_entries(
-        t, [](const Cell* e, void*) { return e->d1 % 3 == 0; }, nullptr);
+        t, [](const Cell* e, void*) { return data_word(e, 0) % 3 == 0; }, nullptr);
     EXPECT_EQ(dropped, 4u);
     EXPECT_EQ(hashtable::record(t)->count, 8u);
     for (uint32_t k = 1; k <= 12; k++) EXPECT_EQ(hashtable::lookup_pointer(t, k) == nullptr, k % 3 == 0) << k;
@@ -228,9 +228,9 @@ TEST_F(OwnershipTest, RecordingTheSameSeriesForTwoOwnersKeepsTheFirst) {
     ownership::record_owner_walk(&series, &second, &w2);
     const Cell* entry = ownership::entry_of(node(*series));
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry[1].d1, first->d1);
+    EXPECT_EQ(object_ctx(&entry[1]), object_ctx(&first));
     EXPECT_EQ(word_symbol(&entry[2]), word_symbol(&w1));
-    EXPECT_EQ(ownership::owner_of(node(*series))->d1, first->d1);
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*series))), object_ctx(&first));
     EXPECT_TRUE(owned_flag(*series));
     ownership::drop_owner(&series);
 }
@@ -274,15 +274,15 @@ TEST_F(OwnershipTest, AnOwnerInsideAnotherOwnerKeepsItsOwnFields) {
     *inner = eval("inner-o: make object! [items: [1] on-deep-change*: func [o w t a n i p] []]");
     *outer = eval("make object! [child: inner-o list: [0] on-deep-change*: func [o w t a n i p] []]");
     *items = eval("inner-o/items");
-    EXPECT_TRUE(context::record(inner->d1)->header & context::OWNER_BIT);
-    EXPECT_EQ(ownership::owner_of(node(*items))->d1, inner->d1);
+    EXPECT_TRUE(ctx_owner_flag(context::record(object_ctx(&inner))));
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*items))), object_ctx(&inner));
     // Dropping the enclosing owner's hold on the inner object leaves the inner one alone.
     ownership::drop_owner(&inner);
-    EXPECT_EQ(ownership::owner_of(node(*items))->d1, inner->d1);
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*items))), object_ctx(&inner));
     // Recording it for another owner stops at the inner owner too.
     Cell w = word_named("child");
     ownership::record_owner_walk(&inner, &outer, &w);
-    EXPECT_EQ(ownership::owner_of(node(*items))->d1, inner->d1);
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*items))), object_ctx(&inner));
 }
 
 TEST_F(OwnershipTest, NotifyingCallsNothingWithoutAnOwnerWithHandlers) {
@@ -340,7 +340,7 @@ TEST_F(OwnershipTest, UnreachableSeriesLeaveTheTableAtTheNextCollection) {
     EXPECT_EQ(ownership::entry_count(), before + 100);
     collector::run_cycle();
     EXPECT_EQ(ownership::entry_count(), before);
-    EXPECT_EQ(ownership::owner_of(node(*kept))->d1, owner->d1);
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*kept))), object_ctx(&owner));
     ownership::drop_owner(&kept);
 }
 
@@ -375,10 +375,10 @@ TEST_F(OwnershipTest, ASecondOwnerTakesASeriesOnlyOnceTheFirstLetGo) {
     ownership::record_owner_walk(&s, &a, &w);
     collector::run_cycle();
     ownership::record_owner_walk(&s, &b, &w);
-    EXPECT_EQ(ownership::owner_of(node(*s))->d1, a->d1);
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*s))), object_ctx(&a));
     ownership::drop_owner(&s);
     ownership::record_owner_walk(&s, &b, &w);
-    EXPECT_EQ(ownership::owner_of(node(*s))->d1, b->d1);
+    EXPECT_EQ(object_ctx(ownership::owner_of(node(*s))), object_ctx(&b));
     ownership::drop_owner(&s);
 }
 

@@ -8,7 +8,7 @@
 #include "core/actions.h"
 #include "core/collector.h"
 #include "core/interpreter.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "io/lexer.h"
 #include "test_support.h"

@@ -10,7 +10,7 @@
 
 #include "core/actions.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/typeset_bits.h"
@@ -19,7 +19,7 @@
 #include "datatypes/scalar/integer.h"
 #include "datatypes/scalar/random.h"
 #include "datatypes/scalar/typeset.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "test_support.h"
 
 using namespace zel;
@@ -295,8 +295,7 @@ TEST_F(ScalarErrors, TypesetSetOperationsTakeTypesetsOrDatatypes) {
         MathCall call = run_math(c.a, c.b, [&] { typeset::bitwise_op(c.op); });
         EXPECT_EQ(call.error, "") << "op " << c.op;
         EXPECT_EQ(type_of(&call.result), uint32_t(TYPE_TYPESET));
-        EXPECT_TRUE(call.result.d1 == c.expected.d1 && call.result.d2 == c.expected.d2 &&
-                    call.result.d3 == c.expected.d3) << "op " << c.op;
+        EXPECT_TRUE(std::memcmp(payload_bytes(&call.result), payload_bytes(&c.expected), 12) == 0) << "op " << c.op;
     }
     Cell one;
     set_integer(&one, 1);
@@ -325,7 +324,7 @@ TEST_F(ScalarErrors, TypesetHelpers) {
     EXPECT_EQ(typeset::count(all), actions::highest_type() - 1);
     Cell full;
     typeset::clear_cell(&full);
-    full.d1 = full.d2 = full.d3 = 0xFFFFFFFFu;
+    for (int i = 0; i < 3; i++) set_data_word(&full, i, 0xFFFFFFFFu);
     EXPECT_EQ(typeset::count(&full), actions::highest_type());
 
     // A type block of a function argument: datatypes, typesets, nested blocks skipped.

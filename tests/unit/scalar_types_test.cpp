@@ -13,7 +13,7 @@
 #include "core/collector.h"
 #include "core/error.h"
 #include "core/memory.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "datatypes/scalar/bitset.h"
@@ -24,7 +24,7 @@
 #include "datatypes/scalar/triple.h"
 #include "datatypes/scalar/tuple.h"
 #include "datatypes/scalar/typeset.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "test_support.h"
@@ -56,19 +56,19 @@ std::string bytes_of(const Cell* bs) {
 TEST_F(ScalarTypes, LexerLiteralsUseTheDatatypeLayouts) {
     Cell p = loaded("-3x2147483647");
     EXPECT_EQ(type_of(&p), uint32_t(TYPE_PAIR));
-    EXPECT_EQ(int32_t(p.d2), -3);
-    EXPECT_EQ(int32_t(p.d3), INT32_MAX);
-    EXPECT_EQ(p.d1, 0u);
+    EXPECT_EQ(pair::x_of(&p), -3);
+    EXPECT_EQ(pair::y_of(&p), INT32_MAX);
+    EXPECT_EQ(data_word(&p, 0), 0u);
 
     Cell t = loaded("1.2.3.250");
     EXPECT_EQ(type_of(&t), uint32_t(TYPE_TUPLE));
     EXPECT_EQ(tuple::count(&t), 4u);
-    EXPECT_EQ((t.header >> 19) & 0xF, 4u);
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(&t) + 4;
+    EXPECT_EQ((t.header & HEADER_TUPLE_COUNT_MASK) >> HEADER_TUPLE_COUNT_SHIFT, 4u);
+    const uint8_t* b = payload_bytes(&t);
     EXPECT_EQ(b[0], 1);
     EXPECT_EQ(b[3], 250);
     EXPECT_EQ(b[4], 0);
-    EXPECT_EQ(t.d3, 0u);
+    EXPECT_EQ(data_word(&t, 2), 0u);
 
     Cell tm = loaded("-1:30");
     EXPECT_EQ(type_of(&tm), uint32_t(TYPE_TIME));
@@ -78,7 +78,7 @@ TEST_F(ScalarTypes, LexerLiteralsUseTheDatatypeLayouts) {
     EXPECT_EQ(type_of(&p2), uint32_t(TYPE_POINT2D));
     EXPECT_EQ(point::component(&p2, 0), 1.5f);
     EXPECT_EQ(point::component(&p2, 1), -2.0f);
-    EXPECT_EQ(p2.d3, 0u);
+    EXPECT_EQ(data_word(&p2, 2), 0u);
 
     Cell p3 = loaded("(1, 2, 3)");
     EXPECT_EQ(type_of(&p3), uint32_t(TYPE_POINT3D));
@@ -117,7 +117,7 @@ TEST_F(ScalarTypes, TuplePushFromIntegersTakesTheLowBytes) {
 TEST_F(ScalarTypes, HandleText) {
     Cell h;
     handle::write_cell(&h, 255, handle::PLAIN);
-    EXPECT_EQ(h.d3, 0xFFFFFFFFu);
+    EXPECT_EQ(data_word(&h, 2), 0xFFFFFFFFu);
     EXPECT_EQ(formed(&h), "000000FFh");
     EXPECT_EQ(molded(&h), "handle!");
     EXPECT_EQ(molded(&h, true), "#[handle! 000000FFh]");

@@ -9,7 +9,7 @@
 
 #include "core/actions.h"
 #include "core/stack.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
 
@@ -126,7 +126,7 @@ TEST_F(StringRandomTest, FindMatchesAPlainSearch) {
             size_t head = hay.empty() ? 0 : size_t(range(0, int(hay.size()) - 1));
             Cell s, n;
             make(&s, hay, unit);
-            s.d1 = uint32_t(head);
+            set_series_head(&s, int32_t(head));
             make(&n, needle, unit == 4 ? 4 : 2);
             for (bool case_sensitive : {false, true})
                 for (bool last : {false, true}) {
@@ -157,11 +157,11 @@ TEST_F(StringRandomTest, ChangeMatchesAPlainSplice) {
             bool self = round % 5 == 0;   // the value is a position in the string itself
             Cell s, v;
             make(&s, text, unit);
-            s.d1 = uint32_t(at);
+            set_series_head(&s, int32_t(at));
             if (self) {
                 v = s;
-                v.d1 = uint32_t(range(0, int(text.size())));
-                value.assign(text.begin() + v.d1, text.end());
+                set_series_head(&v, int32_t(range(0, int(text.size()))));
+                value.assign(text.begin() + series_head(&v), text.end());
             } else {
                 make(&v, value, range(1, 2) == 1 ? 1 : 4);
             }
@@ -229,7 +229,7 @@ TEST_F(StringRandomTest, TrimMatchesAPlainLineByLineTrim) {
             size_t head = text.empty() ? 0 : size_t(range(0, int(text.size()) - 1));
             Cell s;
             make(&s, text, unit);
-            s.d1 = uint32_t(head);
+            set_series_head(&s, int32_t(head));
             trim(&s, false, false, false, false, false, nullptr);
             Cps want(text.begin(), text.begin() + long(head));
             Cps trimmed = ref_trim(Cps(text.begin() + long(head), text.end()));

@@ -2,15 +2,16 @@
 // comparison and case mapping.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/actions.h"
 #include "core/error.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/case_map.h"
+#include "core/case_map.h"
 #include "datatypes/series/string.h"
 #include "test_support.h"
 
@@ -37,6 +38,12 @@ Cps content(uint32_t node) {
 }
 
 uint32_t unit(uint32_t node) { return memory::buf(node)->unit(); }
+
+// The bytes of a binary! value.
+std::vector<uint8_t> content_bytes(const Cell* bin) {
+    const SeriesBuf* b = memory::buf(series_node(bin));
+    return std::vector<uint8_t>(b->data(), b->data() + b->tail);
+}
 
 Cps decode(const std::vector<uint8_t>& bytes, int32_t* remaining = nullptr, bool cr = false) {
     return content(string::decode_utf8(bytes.data(), bytes.size(), 0, remaining, cr));
@@ -215,6 +222,60 @@ TEST_F(StringTest, DecodingIntoATargetReplacesItsContentAndKeepsItsUnit) {
     string::decode_utf8(reinterpret_cast<const uint8_t*>("xy"), 2, target, nullptr, false);
     EXPECT_EQ(content(target), (Cps{'x', 'y'}));
     EXPECT_EQ(unit(target), 2u);
+}
+
+// Decoding in place gives what decoding into a new buffer gives: content, unit, the bytes
+// left of a cut sequence, the error of a malformed one.
+TEST_F(StringTest, DecodingInPlaceMatchesDecodingIntoANewBuffer) {
+    std::vector<uint8_t> long_mixed;
+    for (int i = 0; i < 300; i++) {
+        for (char c : std::string("line of text, ")) long_mixed.push_back(uint8_t(c));
+        long_mixed.insert(long_mixed.end(), {0xC3, 0xA9, 0xC3, 0xA0, '\r', '\n'});
+    }
+    std::vector<uint8_t> widens_late = long_mixed;
+    widens_late.insert(widens_late.end(), {0xE2, 0x82, 0xAC, 'x', 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80, 'y'});
+    widens_late.insert(widens_late.end(), long_mixed.begin(), long_mixed.end());
+    std::vector<uint8_t> cut_after_wide = widens_late;
+    cut_after_wide.insert(cut_after_wide.end(), {0xE2, 0x82});
+    std::vector<uint8_t> bad_late = long_mixed;
+    bad_late.insert(bad_late.end(), {0xC3, 0x28});
+    std::vector<std::vector<uint8_t>> cases = {
+        {}, {'a', 'b', 'c'}, {0xEF, 0xBB, 0xBF}, {0xEF, 0xBB, 0xBF, 'a', 0xC3, 0xA9}, {0xC3, 0xA9, 'a', 'b'},
+        {'a', 13, 10, 'b', 13, 'c', 13}, {0x61, 0xE2, 0x82}, {0xC3, 0xA9, 0xF0, 0x9F}, {0xE2, 0x82, 0xAC},
+        {0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xC3, 0xA9}, {0x61, 0xC3, 0x28}, {0xC3, 0xA9, 0x80}, {0xED, 0xA0, 0x80},
+        long_mixed, widens_late, cut_after_wide, bad_late,
+    };
+    for (bool cr : {false, true}) {
+        for (size_t k = 0; k < cases.size(); k++) {
+            const std::vector<uint8_t>& bytes = cases[k];
+            int32_t want_left = -1, got_left = -1;
+            uint32_t want = 0, got = 0;
+            std::string want_error = raised_id([&] {
+                want = string::decode_utf8(bytes.data(), bytes.size(), 0, &want_left, cr);
+            });
+            std::vector<uint8_t> last_bad;
+            if (!want_error.empty()) {
+                Cell err = stack::unwind_value;
+                last_bad = content_bytes(error::field(&err, error::F_ARG1));
+            }
+            std::string got_error = raised_id([&] {
+                uint32_t node = memory::new_series(bytes.empty() ? 1 : bytes.size(), 1);
+                if (!bytes.empty()) std::memcpy(memory::buf(node)->data(), bytes.data(), bytes.size());
+                got = string::decode_utf8_in_place(node, bytes.size(), &got_left, cr);
+            });
+            SCOPED_TRACE("case " + std::to_string(k) + (cr ? " with cr" : ""));
+            EXPECT_EQ(got_error, want_error);
+            if (!want_error.empty()) {
+                // The error shows the same offending bytes.
+                Cell err = stack::unwind_value;
+                EXPECT_EQ(content_bytes(error::field(&err, error::F_ARG1)), last_bad);
+                continue;
+            }
+            EXPECT_EQ(content(got), content(want));
+            EXPECT_EQ(unit(got), unit(want));
+            EXPECT_EQ(got_left, want_left);
+        }
+    }
 }
 
 TEST_F(StringTest, Utf8SizeMeasuresEveryWidth) {

@@ -11,14 +11,14 @@
 #include "core/error.h"
 #include "core/interpreter.h"
 #include "core/routines.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
 #include "core/support.h"
 #include "core/symbol.h"
 #include "core/typeset_bits.h"
 #include "core/word.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "test_support.h"
@@ -165,7 +165,7 @@ TEST_F(SupportTest, SlotsOfObjectsAndIdleFunctions) {
     Cell obj = eval("support-obj: make object! [a: 1 b: 2]");
     ASSERT_EQ(type_of(&obj), uint32_t(TYPE_OBJECT));
     collector::RootGuard keep(&obj);
-    uint32_t ctx = obj.d1;
+    uint32_t ctx = object_ctx(&obj);
     int32_t b = context::index_of(ctx, symbol::intern("b"), true);
     stack::Saved saved;
     stack::open_frame(sym(SYM_ANON), 0, stack::FRAME_NATIVE);
@@ -176,7 +176,7 @@ TEST_F(SupportTest, SlotsOfObjectsAndIdleFunctions) {
     bool flagged = false;
     for (uint32_t k = 0; k < context::word_count(ctx); k++)
         if (word_index(context::word_at(ctx, k)) == b)
-            flagged = (context::word_at(ctx, k)->header & context::WORD_CHANGED) != 0;
+            flagged = word_changed(context::word_at(ctx, k));
     EXPECT_TRUE(flagged);
     stack::push_unset();
     EXPECT_EQ(raised_id([&] { support::set_slot_checked(ctx, b); }), "need-value");
@@ -190,7 +190,7 @@ TEST_F(SupportTest, SlotsOfObjectsAndIdleFunctions) {
     // A function that is not running has no values to read.
     Cell fn = eval("support-fn: func [x] [x]");
     ASSERT_EQ(type_of(&fn), uint32_t(TYPE_FUNCTION));
-    EXPECT_EQ(raised_id([&] { support::get_slot_checked(fn.d1, 0); }), "not-defined");
+    EXPECT_EQ(raised_id([&] { support::get_slot_checked(callable_ctx(&fn), 0); }), "not-defined");
     EXPECT_EQ(arg_text(error::F_ARG1), "x");
     saved.restore();
 }

@@ -12,10 +12,10 @@
 #include "core/collector.h"
 #include "core/error.h"
 #include "core/interpreter.h"
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "core/stack.h"
 #include "core/symbol.h"
-#include "datatypes/series/cycle_stack.h"
+#include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 

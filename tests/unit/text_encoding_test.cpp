@@ -113,18 +113,18 @@ TEST_F(TextEncodingTest, Utf8TextInTheScratchBuffer) {
     const char* text = string::to_utf8_text(&s, len);
     EXPECT_EQ(std::string(text), "a\n\xC3\xA9" "b");
     EXPECT_EQ(len, 5);
-    uint32_t scratch = s.d3;
+    uint32_t scratch = string::scratch_node(&s);
     ASSERT_NE(scratch, 0u);
     len = -1;
     EXPECT_EQ(std::string(string::to_utf8_text_lines(&s, len, true)), "a\r\n\xC3\xA9" "b");
     EXPECT_EQ(len, 6);
-    EXPECT_EQ(s.d3, scratch);   // the scratch buffer is reused
+    EXPECT_EQ(string::scratch_node(&s), scratch);   // the scratch buffer is reused
     len = 2;
     EXPECT_EQ(std::string(string::to_utf8_text(&s, len)), "a\n");
     // From the head, in any unit.
     Cell wide;
     make(&wide, {'x', 0x1F600}, 4);
-    wide.d1 = 1;
+    set_series_head(&wide, 1);
     len = -1;
     EXPECT_EQ(std::string(string::to_utf8_text(&wide, len)), "\xF0\x9F\x98\x80");
     Cell bad;

@@ -8,7 +8,7 @@
 
 #include "core/context.h"
 #include "core/memory.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "io/zelbin.h"
 #include "test_support.h"
 
@@ -174,8 +174,8 @@ TEST_F(Zelbin, NegativeZeroSurvivesBitForBit) {
         Cell block = decode(encode_source("first [-0.0]", compact));
         const Cell* v = block::head(&block);
         ASSERT_EQ(type_of(v), uint32_t(TYPE_FLOAT));
-        EXPECT_EQ(v->d3, 0x80000000u);
-        EXPECT_EQ(v->d2, 0u);
+        EXPECT_EQ(data_word(v, 2), 0x80000000u);   // the double's high word
+        EXPECT_EQ(data_word(v, 1), 0u);
     }
 }
 
@@ -221,7 +221,7 @@ TEST_F(Zelbin, CyclesAndSharedContexts) {
         Cell r = decode(encode_source("o: object [a: 1 b: 2] reduce [in o 'a in o 'b o]", compact));
         const Cell* items = memory::buf(series_node(block::head(&r)))->cells();
         EXPECT_EQ(word_context(&items[0]), word_context(&items[1]));
-        EXPECT_EQ(word_context(&items[0]), items[2].d1);
+        EXPECT_EQ(word_context(&items[0]), object_ctx(&items[2]));
 
         // A method written before its object: the object, read inside the method's body,
         // refers back to the method before it is made.
@@ -229,7 +229,7 @@ TEST_F(Zelbin, CyclesAndSharedContexts) {
         const Cell* pair = memory::buf(series_node(block::head(&m)))->cells();
         ASSERT_EQ(type_of(&pair[0]), uint32_t(TYPE_FUNCTION));
         ASSERT_EQ(type_of(&pair[1]), uint32_t(TYPE_OBJECT));
-        EXPECT_EQ(context::values(pair[1].d1)[1].d1, pair[0].d1);   // o/f is the same function
+        EXPECT_EQ(callable_ctx(&context::values(object_ctx(&pair[1]))[1]), callable_ctx(&pair[0]));   // o/f is the same function
     }
 }
 

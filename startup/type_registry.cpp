@@ -1,6 +1,8 @@
 // The datatype registration order, derived from core/types.def: each unit is called once, in
 // the order of its first type's id, but never before the units that register its types'
 // parents.
+#include "startup/type_registry.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,7 +10,7 @@
 #include "core/types.h"
 #include "datatypes/datatypes.h"
 
-namespace zel::datatypes {
+namespace zel::types {
 
 namespace {
 
@@ -21,7 +23,7 @@ struct Entry {
 };
 
 constexpr Entry entries[] = {
-#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) {id, types::info(id).parent, &register_##unit},
+#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) {id, types::info(id).parent, &datatypes::register_##unit},
 #include "core/types.def"
 #undef ZEL_TYPE
 };
@@ -74,13 +76,6 @@ static_assert(order.complete, "types.def: the parents of some unit's types are n
 
 }  // namespace
 
-void register_name_only() {
-    for (const Entry& e : entries) {
-        if (e.unit != &register_name_only) continue;
-        actions::TypeSpec spec{e.id, {}};
-        actions::register_type(spec);
-    }
-}
 
 void register_all() {
     for (int i = 0; i < order.count; i++) {
@@ -100,6 +95,18 @@ void register_all() {
                              info.name, info.unit);
             std::exit(1);
         }
+    }
+}
+
+}  // namespace zel::types
+
+namespace zel::datatypes {
+
+void register_name_only() {
+    for (const auto& e : types::entries) {
+        if (e.unit != &register_name_only) continue;
+        actions::TypeSpec spec{e.id, {}};
+        actions::register_type(spec);
     }
 }
 

@@ -1,8 +1,8 @@
 // The mold cycle stack.
-#include "datatypes/series/cycle_stack.h"
+#include "core/cycle_stack.h"
 
 #include "core/error.h"
-#include "datatypes/series/string.h"
+#include "core/text.h"
 
 namespace zel::cycle {
 

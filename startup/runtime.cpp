@@ -1,5 +1,5 @@
 // Start-up, in the runtime's fixed order (see runtime.h).
-#include "core/runtime.h"
+#include "startup/runtime.h"
 #include "io/os_services.h"
 
 #include <cstdio>
@@ -18,13 +18,14 @@
 #include "core/object.h"
 #include "core/ownership.h"
 #include "core/print_hooks.h"
+#include "core/routines.h"
 #include "core/runtime_words.h"
 #include "core/spec_check.h"
 #include "core/stack.h"
 #include "core/symbol.h"
+#include "startup/type_registry.h"
 #include "core/word.h"
-#include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 #include "io/zelbin.h"
@@ -119,7 +120,7 @@ void build_core() {
     // what it made before the next one allocates.
     symbol::init();
     collector::stress_point();
-    datatypes::register_all();
+    types::register_all();
     collector::stress_point();
     actions::init_dispatchers();
     os_services::init();
@@ -135,6 +136,7 @@ void build_core() {
     stack::init();
     collector::stress_point();
     lexer::init();
+    routines::set_spec_loader(&lexer::load_utf8);
     error::init();
     collector::stress_point();
     set_type_words();

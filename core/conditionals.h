@@ -5,10 +5,10 @@
 #include <cstdint>
 
 #include "core/cell.h"
+#include "core/error.h"
 #include "core/interpreter.h"
+#include "core/native_table.h"
 #include "core/stack.h"
-#include "natives/native_support.h"
-#include "natives/natives.h"
 
 namespace zel::natives {
 
@@ -17,8 +17,12 @@ namespace zel::natives {
 [[gnu::always_inline]] inline void run_conditional(uint32_t slot) {
     const Cell* cond = stack::base;
     const Cell* body = nullptr;
-    if (slot == SLOT_either) body = arg_true(cond) ? stack::base + 1 : stack::base + 2;
-    else if (arg_false(cond) == (slot == SLOT_unless)) body = stack::base + 1;
+    if (slot == CORE_SLOT_EITHER) {
+        if (type_of(cond) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_RETURN);
+        body = !is_falsy(cond) ? stack::base + 1 : stack::base + 2;
+    } else if (is_falsy(cond) == (slot == CORE_SLOT_UNLESS)) {
+        body = stack::base + 1;
+    }
     if (body) {
         interp::eval_block(body, true);
     } else {

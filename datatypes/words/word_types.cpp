@@ -12,7 +12,7 @@
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
-#include "datatypes/series/block.h"
+#include "core/block.h"
 #include "datatypes/series/string.h"
 #include "io/lexer.h"
 
