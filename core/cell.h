@@ -35,6 +35,17 @@
 
 namespace zel {
 
+// The highest id of a language type, and of any type (internal ones included), in types.def.
+constexpr uint32_t highest_type_id(bool internal) {
+    uint32_t m = 0;
+#define ZEL_TYPE(id, name, cname, ...) m = id > m ? id : m;
+#define ZEL_INTERNAL_TYPE(id, cname, ...) m = internal && id > m ? id : m;
+#include "core/types.def"
+#undef ZEL_TYPE
+#undef ZEL_INTERNAL_TYPE
+    return m;
+}
+
 enum TypeId : uint32_t {
     TYPE_NONE_ID = 0,
 #define ZEL_TYPE(id, name, cname, ...) TYPE_##cname = id,
@@ -42,9 +53,9 @@ enum TypeId : uint32_t {
 #include "core/types.def"
 #undef ZEL_TYPE
 #undef ZEL_INTERNAL_TYPE
-    TYPE_MAX = 54,   // the highest language type id (core/types.h checks it against types.def)
+    TYPE_MAX = highest_type_id(false),
 };
-constexpr int TYPE_TABLE_SIZE = 57;
+constexpr int TYPE_TABLE_SIZE = int(highest_type_id(true)) + 1;
 
 // An action number with its own type, so that a registration can check the handler's shape
 // against the action's signature (actions::put); it converts to the plain number anywhere else.

@@ -138,6 +138,7 @@ constexpr bool special_kinds_in_place() {
     return true;
 }
 }  // namespace detail
+static_assert(TYPE_MAX < 96, "a typeset! holds 96 type bits");
 static_assert(detail::ids_are_dense(), "types.def: every type id from 1 to TYPE_MAX once, internal ids above");
 static_assert(detail::parents_are_sound(), "types.def: a parent that is not a type, or a parent cycle");
 static_assert(detail::special_kinds_in_place(), "types.def: a special word kind on a type it does not describe");
