@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test: the normal build, the same suite
 # with the collector moving every buffer at every safe point (heap verifier on), the same
-# suite with the interpreter's fast paths off, a sanitizer build, and a short run of every
+# suite with the interpreter's fast paths off, every test script's output compared between
+# those interpreter modes (plain and under the stress collector), a sanitizer build, and a short run of every
 # fuzz harness (ZEL_FUZZ_SECONDS each, default 15).
 set -e
 cd "$(dirname "$0")"
@@ -19,6 +20,11 @@ ZEL_GC_STRESS=1 ZEL_GC_VERIFY=1 ctest --test-dir build --output-on-failure -j "$
 
 echo "== tests with ZEL_NO_FAST_PATHS=1 (the interpreter's general route only)"
 ZEL_NO_FAST_PATHS=1 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== every test script in each interpreter mode, outputs and error reports compared"
+ZEL_COMPARE_JOBS=$jobs tests/zel/compare-modes.sh build/zel
+echo "== the same with ZEL_GC_STRESS=1"
+ZEL_COMPARE_JOBS=$jobs tests/zel/compare-modes.sh build/zel ZEL_GC_STRESS=1
 
 echo "== sanitizer build"
 build_into build-asan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON

@@ -80,4 +80,5 @@ inline uint32_t call_info(const Cell* fn) {
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 
+
 }  // namespace zel::callable

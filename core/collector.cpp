@@ -231,7 +231,7 @@ void verify_heap() {
     for (uint32_t f = 0; f < frames.node_frame_count; f++) {
         if (!frames.node_frames[f].live) continue;
         uint32_t first = f * NODES_PER_FRAME + 1;
-        for (uint32_t node = first; node < first + NODES_PER_FRAME; node++) {
+        for (uint32_t node = first; node < first + frames.node_frames[f].fresh; node++) {
             uintptr_t v = reinterpret_cast<uintptr_t>(node_table[node]);
             if (node_is_free_link(v)) continue;
             if (v == 0) heap_fault("a node in use names no buffer", node);

@@ -36,7 +36,7 @@ bool emit_marker(const Cell* value, uint32_t buffer, int32_t& budget, bool mold)
     // Only nestable values can be on the stack; other cells carry no node to compare.
     bool object = (t == TYPE_OBJECT || t == TYPE_ERROR);
     if (!object && !is_any_block_type(t) && t != TYPE_MAP) return false;
-    uint32_t node = object ? value->d1 : series_node(value);
+    uint32_t node = object ? object_ctx(value) : series_node(value);
     if (!contains(node)) return false;
     const char* marker = "...";
     if (mold) {

@@ -2,7 +2,6 @@
 // error.h).
 #include "core/error.h"
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +22,7 @@
 #include "core/block_ops.h"
 #include "core/cycle_stack.h"
 #include "core/text.h"
+#include "platform/console_io.h"
 
 namespace zel::error {
 
@@ -74,8 +74,8 @@ Cell* category_at(int32_t cat) {
 }
 
 [[noreturn]] void early_failure(Id id) {
-    std::fprintf(stderr, "*** Start-up error: %s/%s raised before the error catalog exists\n",
-                 entries[id].category, entries[id].id);
+    platform::write_stderr(std::string("*** Start-up error: ") + entries[id].category + "/" + entries[id].id +
+                           " raised before the error catalog exists\n");
     std::exit(1);
 }
 
@@ -191,7 +191,7 @@ void resolve_catalog() {
         int32_t pos = c ? field_position(c, symbol::intern(e.id)) : -1;
         e.id_index = pos < 2 ? -1 : pos - 2;
         if (e.id_index < 0) {
-            std::fprintf(stderr, "*** Start-up error: the catalog has no %s/%s\n", e.category, e.id);
+            platform::write_stderr(std::string("*** Start-up error: the catalog has no ") + e.category + "/" + e.id + "\n");
             std::exit(1);
         }
     }
@@ -537,8 +537,7 @@ void uncaught(const Cell* err_in) {
         text = "*** Error: an unwinding escaped every handler";
     }
     text += '\n';
-    ssize_t w = ::write(2, text.data(), text.size());
-    (void)w;
+    platform::write_stderr(text);
     std::exit(UNCAUGHT_STATUS);
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/collector.h"
 #include "core/memory.h"
+#include "platform/console_io.h"
 
 namespace zel::externals {
 
@@ -25,7 +26,7 @@ std::vector<Kind>& kinds() {
 
 // The runtime's own tables cannot do without memory: the process ends as run-time error 94.
 [[noreturn]] void out_of_memory() {
-    std::fputs("*** Runtime Error 94: out of memory\n", stderr);
+    platform::write_stderr("*** Runtime Error 94: out of memory\n");
     std::exit(94);
 }
 

@@ -338,6 +338,19 @@ inline void mix_block(uint32_t& h, uint32_t k) {
     h = h * 5 + 0xe6546b64;
 }
 
+// The MurmurHash3 blocks of n code points of one storage width from from (folded to upper
+// case unless case_sensitive), before the finalisation.
+template <typename Unit>
+uint32_t mix_units(const Unit* d, uint32_t from, uint32_t n, bool case_sensitive) {
+    uint32_t h = 0;
+    if (case_sensitive) {
+        for (uint32_t i = from; i < from + n; i++) mix_block(h, d[i]);
+    } else {
+        for (uint32_t i = from; i < from + n; i++) mix_block(h, case_map::upper_char(d[i]));
+    }
+    return h;
+}
+
 // MurmurHash3 over the code points of a text from its head, each one a 32-bit block; the
 // length fed to the finalisation is 4 bytes a code point. limit < 0: up to the tail.
 uint32_t text_hash(const Cell* v, bool case_sensitive, int64_t limit) {
@@ -347,15 +360,11 @@ uint32_t text_hash(const Cell* v, bool case_sensitive, int64_t limit) {
     uint32_t from = head < 0 ? 0 : (uint32_t(head) > len ? len : uint32_t(head));
     uint32_t n = len - from;
     if (limit >= 0 && uint64_t(limit) < n) n = uint32_t(limit);
-    uint32_t h = 0;
     const uint8_t* d = b->data();
     uint32_t unit = b->unit();
-    for (uint32_t i = from; i < from + n; i++) {
-        uint32_t cp = unit == 1 ? d[i] : unit == 2 ? reinterpret_cast<const uint16_t*>(d)[i]
-                                                   : reinterpret_cast<const uint32_t*>(d)[i];
-        if (!case_sensitive) cp = case_map::upper_char(cp);
-        mix_block(h, cp);
-    }
+    uint32_t h = unit == 1   ? mix_units(d, from, n, case_sensitive)
+                 : unit == 2 ? mix_units(reinterpret_cast<const uint16_t*>(d), from, n, case_sensitive)
+                             : mix_units(reinterpret_cast<const uint32_t*>(d), from, n, case_sensitive);
     h ^= n * 4;
     return fmix32(h);
 }

@@ -40,30 +40,47 @@ namespace {
 
 char* native_stack_floor = nullptr;   // below this address the guard raises stack-overflow
 
+[[gnu::noinline, gnu::cold]] void raise_native_overflow() { error::raise(error::ERR_INTERNAL_STACK_OVERFLOW); }
+
+// The native stack guard, inline: taken once per call (every native recursion through Zel
+// code passes a call) and per paren (parens nest without one), not per block.
+// The stack pointer is read directly: taking a local's address would force a stack slot, and
+// the frame address would force a frame pointer into every caller.
+[[gnu::always_inline]] inline void guard_native_stack() {
+#if defined(__x86_64__)
+    char* sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    char here;
+    char* volatile sp = &here;
+#endif
+    if (sp < native_stack_floor) raise_native_overflow();
+}
+
 inline Cell* code_at(uint32_t node, uint32_t i) { return buf(node)->cells() + i; }
 
 // The value cell of a word, with the common cases inline.
 inline Cell* word_value(const Cell* w) {
-    uint32_t ctx = w->d1;
-    int32_t idx = int32_t(w->d3);
+    uint32_t ctx = word_context(w);
+    int32_t idx = word_index(w);
     if (ctx && idx >= 0) {
         const Cell* rec = buf(ctx)->cells();
-        if (rec->header & context::ON_STACK) {
-            if (rec->d2) return stack::bottom + (rec->d2 - 1) + idx;
+        if (ctx_on_stack(rec)) {
+            if (ctx_values(rec)) return stack::bottom + (ctx_values(rec) - 1) + idx;
         } else {
-            return buf(rec->d2)->cells() + idx;
+            return buf(ctx_values(rec))->cells() + idx;
         }
     }
     return word::value_cell(w);
 }
 
 inline Cell* word_value_or_null(const Cell* w) {
-    uint32_t ctx = w->d1;
-    int32_t idx = int32_t(w->d3);
+    uint32_t ctx = word_context(w);
+    int32_t idx = word_index(w);
     if (ctx && idx >= 0) {
         const Cell* rec = buf(ctx)->cells();
-        if (rec->header & context::ON_STACK) return rec->d2 ? stack::bottom + (rec->d2 - 1) + idx : nullptr;
-        return buf(rec->d2)->cells() + idx;
+        if (ctx_on_stack(rec)) return ctx_values(rec) ? stack::bottom + (ctx_values(rec) - 1) + idx : nullptr;
+        return buf(ctx_values(rec))->cells() + idx;
     }
     return word::value_or_null(w);
 }
@@ -100,7 +117,7 @@ enum PathMode { PATH_EVAL = 0, PATH_GET = 1, PATH_SET = 2 };
 // The position in a function's spec cache of the refinement spelled as word (compared
 // canonically); raises script/no-refine with the function's name when there is none.
 uint32_t refinement_position(uint32_t cache, const Cell* name, const Cell* word) {
-    uint32_t n = buf(cache)->length();
+    uint32_t n = buf(cache)->cell_count();
     for (uint32_t k = 0; k < n; k++) {
         const Cell* c = code_at(cache, k);
         if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), word_symbol(word))) return k;
@@ -114,7 +131,7 @@ int32_t spec_position(uint32_t cache, uint32_t at) {
     for (uint32_t q = 0; q < at; q++) {
         const Cell* c = code_at(cache, q);
         uint32_t qt = type_of(c);
-        if ((qt == TYPE_TYPESET && ((c->header >> callable::ARG_KIND_SHIFT) & 3) != callable::ARG_RETURN) ||
+        if ((qt == TYPE_TYPESET && arg_kind(c) != callable::ARG_RETURN) ||
             qt == TYPE_REFINEMENT)
             n++;
     }
@@ -123,6 +140,7 @@ int32_t spec_position(uint32_t cache, uint32_t at) {
 
 // Pushes the value of a paren (evaluated under a native frame named by sym).
 void eval_paren(const Cell* paren, uint32_t name_sym) {
+    guard_native_stack();
     stack::open_frame(name_sym, 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     eval_block(paren, true);
     stack::close_frame_keep();
@@ -132,7 +150,7 @@ void eval_paren(const Cell* paren, uint32_t name_sym) {
 template <bool G>
 uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool infix_call,
                         const Cell* fn, const Cell* name, int32_t arg_no, const Cell* typeset) {
-    if (pos >= site.end || pos >= buf(site.node)->length()) {
+    if (pos >= site.end || pos >= buf(site.node)->cell_count()) {
         if (kind == callable::ARG_LIT && typeset_bits::has(typeset, TYPE_UNSET)) {
             stack::push_unset();
             return pos;
@@ -168,10 +186,10 @@ uint32_t fetch_argument(uint32_t kind, const CallSite& site, uint32_t pos, bool 
 [[gnu::noinline, gnu::cold]] void land_return(const Cell* fn) {
     if (stack::pending != stack::LEVEL_RETURN && stack::pending != stack::LEVEL_EXIT) throw;
     stack::Frame* self = stack::ftop - 1;
-    while (self >= stack::fbottom && !(self->kind() == stack::FRAME_CALL && self->func_ctx == fn->d1)) self--;
+    while (self >= stack::fbottom && !(self->kind() == stack::FRAME_CALL && self->func_ctx == callable_ctx(fn))) self--;
     if (self < stack::fbottom) throw;
     stack::unwind_frames_to(self + 1);
-    stack::base = stack::bottom + (context::record(fn->d1)->d2 - 1);
+    stack::base = stack::bottom + (ctx_values(context::record(callable_ctx(fn))) - 1);
     stack::top = stack::base + 1;
 }
 
@@ -202,8 +220,8 @@ struct TraceFlagScope {
 // Runs fn with arguments already gathered in the current frame.
 [[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
-        case TYPE_NATIVE: natives::table[fn->d1](false, refs); break;
-        case TYPE_ACTION: actions::dispatchers[fn->d1](refs); break;
+        case TYPE_NATIVE: natives::table[callable_slot(fn)](false, refs); break;
+        case TYPE_ACTION: actions::dispatchers[callable_slot(fn)](refs); break;
         case TYPE_ROUTINE: {
             routines::RoutineFn code = routines::code(fn);
             if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
@@ -212,9 +230,9 @@ struct TraceFlagScope {
             break;
         }
         case TYPE_FUNCTION: {
-            stack::enter_function_context(fn->d1);
+            stack::enter_function_context(callable_ctx(fn));
             (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
-            Cell body = buf(fn->d3)->cells()[callable::AUX_BODY];
+            Cell body = buf(callable_aux(fn))->cells()[callable::AUX_BODY];
             bool traced = false;
             // The trace and no-trace attributes change the tracing flag for the body only:
             // restored however the body ends, an error or thrown unwinding included.
@@ -256,29 +274,32 @@ struct TraceFlagScope {
 // stack traces name it, but argument gathering and action dispatch are skipped.
 enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
+// The fast op of each action number and native slot (FAST_NONE for the others), so that
+// classifying an op is one table read.
+struct FastOpTables {
+    FastOp by_action[ACTION_COUNT + 1] = {};
+    FastOp by_native[natives::SLOT_COUNT + 1] = {};
+    constexpr FastOpTables() {
+        by_action[ACT_ADD] = FAST_ADD;
+        by_action[ACT_SUBTRACT] = FAST_SUB;
+        by_action[ACT_MULTIPLY] = FAST_MUL;
+        by_action[ACT_DIVIDE] = FAST_DIV;
+        by_action[ACT_REMAINDER] = FAST_REM;
+        by_native[natives::CORE_SLOT_EQUAL] = FAST_EQ;
+        by_native[natives::CORE_SLOT_NOT_EQUAL] = FAST_NE;
+        by_native[natives::CORE_SLOT_LESSER] = FAST_LT;
+        by_native[natives::CORE_SLOT_GREATER] = FAST_GT;
+        by_native[natives::CORE_SLOT_LESSER_OR_EQUAL] = FAST_LE;
+        by_native[natives::CORE_SLOT_GREATER_OR_EQUAL] = FAST_GE;
+    }
+};
+constexpr FastOpTables FAST_OPS;
+
 [[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) {
-    uint32_t source = (op->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-    if (source == TYPE_ACTION) {
-        switch (op->d1) {
-            case ACT_ADD: return FAST_ADD;
-            case ACT_SUBTRACT: return FAST_SUB;
-            case ACT_MULTIPLY: return FAST_MUL;
-            case ACT_DIVIDE: return FAST_DIV;
-            case ACT_REMAINDER: return FAST_REM;
-            default: return FAST_NONE;
-        }
-    }
-    if (source == TYPE_NATIVE) {
-        switch (op->d1) {
-            case natives::CORE_SLOT_EQUAL: return FAST_EQ;
-            case natives::CORE_SLOT_NOT_EQUAL: return FAST_NE;
-            case natives::CORE_SLOT_LESSER: return FAST_LT;
-            case natives::CORE_SLOT_GREATER: return FAST_GT;
-            case natives::CORE_SLOT_LESSER_OR_EQUAL: return FAST_LE;
-            case natives::CORE_SLOT_GREATER_OR_EQUAL: return FAST_GE;
-            default: return FAST_NONE;
-        }
-    }
+    uint32_t source = op_source_type(op);
+    uint32_t slot = callable_slot(op);
+    if (source == TYPE_ACTION) return slot <= uint32_t(ACTION_COUNT) ? FAST_OPS.by_action[slot] : FAST_NONE;
+    if (source == TYPE_NATIVE) return slot <= uint32_t(natives::SLOT_COUNT) ? FAST_OPS.by_native[slot] : FAST_NONE;
     return FAST_NONE;
 }
 
@@ -328,17 +349,21 @@ enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_
     return false;
 }
 
+// The types that do not evaluate to themselves (words, paths, parens, callables), and those
+// of a word's value that stop it being a plain operand; one bit per type id (all below 64),
+// so each classification is a shift and a test.
+constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
+constexpr uint64_t ACTIVE_TYPES =
+    type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_GET_WORD) |
+    type_bit(TYPE_PAREN) | type_bit(TYPE_PATH) | type_bit(TYPE_GET_PATH) | type_bit(TYPE_LIT_PATH) |
+    type_bit(TYPE_SET_PATH) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+    type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+constexpr uint64_t NOT_PLAIN_VALUE_TYPES = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_NATIVE) |
+                                           type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+static_assert(TYPE_TABLE_SIZE <= 64, "type masks hold one bit per type id");
+
 // True for the types that evaluate to themselves.
-inline bool is_inert_type(uint32_t t) {
-    switch (t) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
-        case TYPE_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_ISSUE:
-        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default:
-            return true;
-    }
-}
+[[gnu::always_inline]] inline bool is_inert_type(uint32_t t) { return !((ACTIVE_TYPES >> t) & 1); }
 
 // Pushes the local cells of a function: false for /local, then none for each local word
 // (n counts /local itself; 0 when there are no locals).
@@ -353,37 +378,50 @@ inline void push_locals(int32_t n) {
 [[gnu::always_inline]] inline const Cell* plain_value(const Cell* c) {
     if (type_of(c) == TYPE_WORD) {
         const Cell* v = word_value_or_null(c);
-        if (v && (type_of(v) == TYPE_UNSET || type_of(v) == TYPE_OP || is_callable_type(type_of(v)))) return nullptr;
+        if (v && ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return nullptr;
         return v;
     }
     return is_inert_type(type_of(c)) ? c : nullptr;
 }
 
-// Evaluates, without recursion, an expression made only of plain operands joined by the
-// fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the position after
-// it, or 0 with nothing pushed when the expression needs the general evaluator.
-// Fast route only.
-inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end) {
+// Evaluates, without recursion, the longest head of an expression made only of plain operands
+// joined by the fast numeric ops (like n - 1 or i < 10) and pushes its value. Returns the
+// position after that head, or 0 with nothing pushed when even the first operand needs the
+// general evaluator. *complete tells whether the expression ends there; when not, the
+// position is that of an op word whose right operand or operand types need the infix loop,
+// which takes over with the value so far in place (it would have computed the same head the
+// same way). Fast route only.
+[[gnu::always_inline]] inline uint32_t plain_expr(uint32_t node, uint32_t pos, uint32_t end, bool* complete) {
     SeriesBuf* b = buf(node);
-    if (end > b->length()) end = b->length();
+    if (end > b->cell_count()) end = b->cell_count();
     if (pos >= end) return 0;
     const Cell* cells = b->cells();
     const Cell* v = plain_value(cells + pos);
     if (!v) return 0;
     Cell acc = *v;
     uint32_t p = pos + 1;
+    *complete = false;
     while (p < end && type_of(cells + p) == TYPE_WORD) {
         const Cell* op = word_value_or_null(cells + p);
         if (!op || type_of(op) != TYPE_OP) break;   // the expression ends at a word that is no op
         FastOp k = fast_op_of(op);
-        if (k == FAST_NONE || p + 1 >= end) return 0;
+        if (k == FAST_NONE || p + 1 >= end) {
+            stack::push_copy(&acc);
+            return p;
+        }
         const Cell* r = plain_value(cells + p + 1);
-        if (!r || !fast_compute(k, &acc, r)) return 0;
+        if (!r || !fast_compute(k, &acc, r)) {
+            stack::push_copy(&acc);
+            return p;
+        }
         p += 2;
     }
+    *complete = true;
     stack::push_copy(&acc);
     return p;
 }
+
+inline uint32_t eval_full_expr(uint32_t node, uint32_t pos, uint32_t end);
 
 template <bool G>
 uint32_t gather_general_and_run(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, bool infix);
@@ -417,17 +455,12 @@ template <bool G>
                 check(0, type_of(stack::base));
                 continue;
             }
-            if (pos >= site.end || pos >= buf(site.node)->length()) {
+            if (pos >= site.end || pos >= buf(site.node)->cell_count()) {
                 Cell ts = *code_at(callable::args_cache(fn), i);
                 fetch_argument<G>(callable::ARG_NORMAL, site, pos, infix, fn, name, int32_t(i), &ts);   // raises no-arg
             }
-            uint32_t after = infix ? 0 : plain_expr(site.node, pos, site.end);
-            if (after) {
-                pos = after;
-            } else {
-                pos = eval_expr<G>(site.node, pos, site.end, infix);
-                if (stack::unwinding()) return pos;
-            }
+            pos = infix ? eval_expr<G>(site.node, pos, site.end, true) : eval_full_expr(site.node, pos, site.end);
+            if (stack::unwinding()) return pos;
             check(i, type_of(stack::top - 1));
         }
         if (is_function) push_locals(locals);
@@ -446,7 +479,7 @@ template <bool G>
     int32_t refs[64];
     int32_t nrefs = 0;
     uint32_t cache = callable::args_cache(fn);
-    uint32_t count = buf(cache)->length();
+    uint32_t count = buf(cache)->cell_count();
     if (!is_function) {
         const Cell* last = code_at(cache, count - 1);
         nrefs = int32_t(int_value(last));
@@ -459,7 +492,7 @@ template <bool G>
         Cell e = *code_at(cache, i);
         switch (type_of(&e)) {
             case TYPE_TYPESET: {
-                uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
+                uint32_t kind = arg_kind(&e);
                 if (kind == callable::ARG_RETURN) break;
                 int32_t this_arg = arg_no++;
                 if (!active) {
@@ -497,7 +530,7 @@ template <bool G>
 
     // Refinements named in a path, in the path's order.
     if (site.path_node) {
-        uint32_t plen = buf(site.path_node)->length();
+        uint32_t plen = buf(site.path_node)->cell_count();
         for (uint32_t pi = site.path_index; pi < plen; pi++) {
             Cell el = *code_at(site.path_node, pi);
             bool truth = true;
@@ -508,8 +541,8 @@ template <bool G>
             }
             int32_t at = int32_t(refinement_position(cache, name, &el));
             Cell ref = *code_at(cache, uint32_t(at));
-            int32_t slot = int32_t(ref.d1);
-            int32_t ordinal = int32_t(ref.d3);
+            int32_t slot = int32_t(cache_ref_slot(&ref));
+            int32_t ordinal = cache_ref_ordinal(&ref);
             if (is_function) {
                 Cell* flag = stack::base + slot;
                 if (logic_value(flag)) error::raise(error::ERR_SCRIPT_DUP_REFINE, site.path);
@@ -521,10 +554,10 @@ template <bool G>
             // Its arguments follow the refinement in the cache.
             int32_t k = 0;
             int32_t ref_arg_no = spec_position(cache, uint32_t(at));
-            for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->length(); q++) {
+            for (uint32_t q = uint32_t(at) + 1; q < buf(cache)->cell_count(); q++) {
                 Cell e = *code_at(cache, q);
                 if (type_of(&e) != TYPE_TYPESET) break;
-                uint32_t kind = (e.header >> callable::ARG_KIND_SHIFT) & 3;
+                uint32_t kind = arg_kind(&e);
                 if (kind == callable::ARG_RETURN) continue;
                 k++;
                 int32_t this_arg = ref_arg_no + k;
@@ -557,10 +590,10 @@ inline bool is_conditional_native(uint32_t slot) {
 }
 
 [[gnu::always_inline]] inline uint32_t gather_conditional(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos) {
-    uint32_t blocks = fn->d1 == natives::CORE_SLOT_EITHER ? 2 : 1;
+    uint32_t blocks = callable_slot(fn) == natives::CORE_SLOT_EITHER ? 2 : 1;
     for (uint32_t i = 0; i <= blocks; i++) {
         SeriesBuf* b = buf(site.node);
-        uint32_t len = b->length();
+        uint32_t len = b->cell_count();
         if (pos >= site.end || pos >= len) {
             Cell ts = *code_at(callable::args_cache(fn), i);
             fetch_argument<false>(callable::ARG_NORMAL, site, pos, false, fn, name, int32_t(i), &ts);   // raises no-arg
@@ -573,17 +606,12 @@ inline bool is_conditional_native(uint32_t slot) {
             pos++;
             continue;
         }
-        uint32_t after = plain_expr(site.node, pos, site.end);
-        if (after) {
-            pos = after;
-        } else {
-            pos = eval_expr<false>(site.node, pos, site.end, false);
-            if (stack::unwinding()) return pos;
-        }
+        pos = eval_full_expr(site.node, pos, site.end);
+        if (stack::unwinding()) return pos;
         if (i > 0 && type_of(stack::top - 1) != TYPE_BLOCK) raise_arg_type(fn, name, int32_t(i), type_of(stack::top - 1));
     }
     // The natives' own work, done here: one native frame less.
-    natives::run_conditional(fn->d1);
+    natives::run_conditional(callable_slot(fn));
     return pos;
 }
 
@@ -592,7 +620,7 @@ inline bool is_conditional_native(uint32_t slot) {
 template <bool G>
 [[gnu::always_inline]] inline uint32_t dispatch_call_inline(const Cell* fn_in, const Cell* name, const CallSite& site, uint32_t pos, Cell* left) {
     Cell fn = *fn_in;
-    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
     Cell name_word;
     uint32_t name_sym = sym(SYM_ANON), name_ctx = 0;
     if (name && type_of(name) == TYPE_WORD) {
@@ -603,14 +631,15 @@ template <bool G>
         word::make_global(&name_word, TYPE_WORD, name_sym);
     }
     if (G && tracer::active) tracer::send_at(tracer::EV_OPEN, site.node, TYPE_BLOCK, int32_t(pos), &name_word, nullptr);
+    guard_native_stack();
     // The callable stays alive during the call without a copy on the stack: a function's
     // frame holds its context (whose owner cell is the function), and natives, actions and
     // routines are permanent.
     uint32_t t = type_of(&fn);
-    if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, fn.d1, FRAME_INTERPRETER);
+    if (t == TYPE_FUNCTION) stack::open_call_frame(name_sym, name_ctx, callable_ctx(&fn), FRAME_INTERPRETER);
     else stack::open_frame(name_sym, name_ctx, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     if (left) stack::base = left;
-    if (!G && t == TYPE_NATIVE && !left && !site.path_node && is_conditional_native(fn.d1))
+    if (!G && t == TYPE_NATIVE && !left && !site.path_node && is_conditional_native(callable_slot(&fn)))
         pos = gather_conditional(&fn, &name_word, site, pos);
     else
         pos = gather_and_run<G>(&fn, &name_word, site, pos, left != nullptr);
@@ -658,15 +687,10 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
     stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     stack::push_copy(&c);
-    uint32_t after = G ? 0 : plain_expr(node, pos + 1, end);
-    if (after) {
-        pos = after;
-    } else {
-        pos = eval_expr<G>(node, pos + 1, end, false);
-        if (stack::unwinding()) {
-            stack::close_frame_keep();
-            return pos;
-        }
+    pos = G ? eval_expr<G>(node, pos + 1, end, false) : eval_full_expr(node, pos + 1, end);
+    if (stack::unwinding()) {
+        stack::close_frame_keep();
+        return pos;
     }
     Cell* v = stack::base + 1;
     if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
@@ -674,11 +698,11 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     // Words of the global context and of running functions take the value directly; object
     // fields go through word::set for their change flags and handlers (the general route
     // always does).
-    const Cell* rec = c.d1 ? buf(c.d1)->cells() : nullptr;
+    const Cell* rec = word_context(&c) ? buf(word_context(&c))->cells() : nullptr;
     int32_t index = word_index(&c);
-    if (!G && rec && index >= 0 && ((rec->header >> context::KIND_SHIFT) & 3) != context::KIND_OBJECT &&
-        (!(rec->header & context::ON_STACK) || rec->d2)) {
-        *context::value_at(c.d1, index) = *v;
+    if (!G && rec && index >= 0 && ctx_kind(rec) != context::KIND_OBJECT &&
+        (!ctx_on_stack(rec) || ctx_values(rec))) {
+        *context::value_at(word_context(&c), index) = *v;
     } else {
         word::set(&c, v);
     }
@@ -691,11 +715,11 @@ uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
 // must not be a code cell: the code may move while the paren runs, so callers pass a copy.
 template <bool G>
 [[gnu::always_inline]] inline void eval_paren_inline(const Cell* paren) {
-    check_native_stack();
+    guard_native_stack();
     uint32_t node = series_node(paren);
     int32_t head = series_head(paren);
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
-    uint32_t end = buf(node)->length();
+    uint32_t end = buf(node)->cell_count();
     Cell* start = stack::top;
     if (G || pos >= end) {
         eval_block(paren, false);
@@ -705,10 +729,10 @@ template <bool G>
     bool user_code = error::is_user_code(node);
     while (pos < end) {
         stack::top = start;
-        if (user_code) error::set_position(paren->header, pos, node, paren->d3);
+        if (user_code) error::set_position(paren->header, pos, node, series_extra(paren));
         pos = eval_expr<G>(node, pos, end, false);
         if (stack::unwinding()) return;
-        uint32_t len = buf(node)->length();
+        uint32_t len = buf(node)->cell_count();
         if (len < end) end = len;
     }
     error::current_position = saved_position;
@@ -753,7 +777,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
             return eval_path<G>(node, pos + 1, end, &c, PATH_GET);
         case TYPE_LIT_PATH:
             retype(&c, TYPE_PATH);
-            c.d3 = 0;
+            set_series_extra(&c, 0);
             stack::push_copy(&c);
             return pos + 1;
         case TYPE_SET_PATH: {
@@ -788,7 +812,7 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 // An infix call of a fast op whose left operand is at left; returns the next position.
 [[gnu::noinline]] uint32_t fast_infix(FastOp k, const Cell* op_in, const Cell* name, uint32_t node, uint32_t pos, uint32_t end, Cell* left) {
     Cell fn = *op_in;
-    fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    set_header(&fn, op_source_type(&fn));
     stack::top = left + 1;
     stack::open_frame(word_symbol(name), word_context(name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     stack::base = left;
@@ -823,14 +847,14 @@ uint32_t eval_primary_value(uint32_t node, uint32_t pos, uint32_t end) {
 template <bool G>
 [[gnu::always_inline]] inline uint32_t infix_loop(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     while (!stack::unwinding()) {
-        if (pos >= end || pos >= buf(node)->length()) break;
+        if (pos >= end || pos >= buf(node)->cell_count()) break;
         const Cell* next = code_at(node, pos);
         if (type_of(next) != TYPE_WORD) break;
         Cell* v = word_value_or_null(next);
         if (!v || type_of(v) != TYPE_OP) break;
         stack::top = start + 1;
         FastOp k = G ? FAST_NONE : fast_op_of(v);
-        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->length()) {
+        if (k != FAST_NONE && pos + 1 < end && pos + 1 < buf(node)->cell_count()) {
             // A right operand that needs no evaluation (a literal, or a word holding a plain
             // value) with numbers on both sides is computed in place: nothing can be raised
             // or evaluated, so the op's frame is not even opened.
@@ -851,12 +875,23 @@ template <bool G>
     return pos;
 }
 
+// One whole expression on the fast route (infix calls included): its plain head without
+// recursion, the rest by the general evaluator. Pushes the value; returns the next position.
+[[gnu::always_inline]] inline uint32_t eval_full_expr(uint32_t node, uint32_t pos, uint32_t end) {
+    Cell* start = stack::top;
+    bool complete;
+    uint32_t after = plain_expr(node, pos, end, &complete);
+    if (!after) return eval_expr<false>(node, pos, end, false);
+    if (complete) return after;
+    return infix_loop<false>(node, after, end, start);
+}
+
 // The rest of an expression whose value so far is at start: the infix calls that follow.
 template <bool G>
 [[gnu::always_inline]] inline uint32_t continue_infix(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
     if (stack::unwinding() || pos >= end) return pos;
     SeriesBuf* b = buf(node);
-    if (pos >= b->length() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
+    if (pos >= b->cell_count() || type_of(b->cells() + pos) != TYPE_WORD) return pos;
     return infix_loop<G>(node, pos, end, start);
 }
 
@@ -920,7 +955,7 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
     collector::RootGuard keep_path(&path);
     uint32_t pnode = series_node(&path);
     uint32_t head = uint32_t(series_head(&path) < 0 ? 0 : series_head(&path));
-    uint32_t plen = buf(pnode)->length();
+    uint32_t plen = buf(pnode)->cell_count();
     if (head >= plen) error::raise(error::ERR_SCRIPT_EMPTY_PATH);
     Cell first = *code_at(pnode, head);
     if (type_of(&first) != TYPE_WORD) error::raise(error::ERR_SCRIPT_WORD_FIRST, &path);
@@ -987,9 +1022,8 @@ uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_i
 }  // namespace
 
 void check_native_stack() {
-    char here;
     // The floor leaves a margin below it: raising and reporting the error fits there.
-    if (&here < native_stack_floor) error::raise(error::ERR_INTERNAL_STACK_OVERFLOW);
+    guard_native_stack();
 }
 
 void set_native_stack_base(void* base, size_t usable) {
@@ -1014,17 +1048,17 @@ template <bool G>
         while (pos < end) {
             stack::top = stack::base;
             collector::safe_point();
-            if (user_code) error::set_position(block.header, pos, node, block.d3);
+            if (user_code) error::set_position(block.header, pos, node, series_extra(&block));
             pos = eval_top_expr<G>(node, pos, end);
             if (stack::unwinding()) break;
             if (G && tracer::active) tracer::send(tracer::EV_EXPR, &block, int32_t(pos), stack::top - 1, nullptr);
-            uint32_t len = buf(node)->length();
+            uint32_t len = buf(node)->cell_count();
             if (len < end) end = len;
         }
     }
     error::current_position = saved_position;
     if (G && tracer::active && !stack::unwinding())
-        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->length()), stack::top - 1, nullptr);
+        tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->cell_count()), stack::top - 1, nullptr);
     Cell* result = stack::base;
     stack::base = caller_base;
     if (pass) {
@@ -1042,7 +1076,6 @@ template <bool G>
 }  // namespace
 
 void eval_block(const Cell* block_in, bool pass) {
-    check_native_stack();
     // Field by field: the block cell was usually just pushed, and a 16-byte load of it
     // would wait for those stores to retire (volatile keeps the loads apart).
     const volatile Cell* fields = block_in;
@@ -1053,7 +1086,7 @@ void eval_block(const Cell* block_in, bool pass) {
     block.d3 = fields->d3;
     uint32_t node = series_node(&block);
     int32_t head = series_head(&block);
-    uint32_t end = buf(node)->length();
+    uint32_t end = buf(node)->cell_count();
     uint32_t pos = head < 0 ? 0 : uint32_t(head);
     // The route is chosen once for the whole block.
     if (general_route()) {
@@ -1074,7 +1107,7 @@ void eval_block(const Cell* block_in, bool pass) {
 uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     Cell block = *block_in;
     uint32_t node = series_node(&block);
-    uint32_t end = buf(node)->length();
+    uint32_t end = buf(node)->cell_count();
     if (index >= end) {
         if (keep) stack::push_unset();
         else { set_unset(stack::base); stack::top = stack::base + 1; }
@@ -1084,7 +1117,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     Cell saved_position = error::current_position;
     if (error::is_user_code(node)) {
         error::current_position = block;
-        error::current_position.d1 = index;
+        set_series_head(&error::current_position, int32_t(index));
     }
     index = general_route() ? eval_expr<true>(node, index, end, false) : eval_expr<false>(node, index, end, false);
     error::current_position = saved_position;
@@ -1111,11 +1144,12 @@ void call_with_args(const Cell* fn, uint32_t name_symbol, const Cell* args, int3
 
 void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* args, int32_t argc) {
     Cell fn = *fn_in;
-    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
+    guard_native_stack();
     collector::RootGuard keep(&fn);
     Cell* slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
-    if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, fn.d1, 0);
+    if (t == TYPE_FUNCTION) stack::open_call_frame(name_symbol, 0, callable_ctx(&fn), 0);
     else stack::open_frame(name_symbol, 0, stack::FRAME_NATIVE, 0);
     // Arguments are pushed directly; refinements and locals as unused.
     uint32_t cache = callable::args_cache(&fn);
@@ -1123,10 +1157,10 @@ void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* 
     bool active = true;
     int32_t refs[64];
     for (int i = 0; i < 64; i++) refs[i] = -1;
-    for (uint32_t i = 0; i < buf(cache)->length(); i++) {
+    for (uint32_t i = 0; i < buf(cache)->cell_count(); i++) {
         Cell e = *code_at(cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
-            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            if (arg_kind(&e) == callable::ARG_RETURN) continue;
             if (active && given < argc) stack::push_copy(&args[given++]);
             else if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) stack::push_none();
             else if (active) stack::push_none();
@@ -1167,7 +1201,7 @@ struct ApplySite {
     bool safer;
     bool is_function;
     int32_t* refs;
-    uint32_t end() const { return buf(node)->length(); }
+    uint32_t end() const { return buf(node)->cell_count(); }
 };
 
 // Marks the refinement at cache index at as used (truth) or not, and gathers its arguments
@@ -1175,8 +1209,8 @@ struct ApplySite {
 // without evaluation in safer mode. A refinement already set raises dup-refine with culprit.
 void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit) {
     Cell ref = *code_at(a.cache, at);
-    int32_t slot = int32_t(ref.d1);
-    int32_t ordinal = int32_t(ref.d3);
+    int32_t slot = int32_t(cache_ref_slot(&ref));
+    int32_t ordinal = cache_ref_ordinal(&ref);
     if (a.is_function) {
         Cell* flag = stack::base + slot;
         if (truth && logic_value(flag)) error::raise(error::ERR_SCRIPT_DUP_REFINE, culprit);
@@ -1187,10 +1221,10 @@ void apply_refinement(ApplySite& a, uint32_t at, bool truth, const Cell* culprit
     }
     int32_t arg_no = spec_position(a.cache, at);
     int32_t k = 0;
-    for (uint32_t q = at + 1; q < buf(a.cache)->length(); q++) {
+    for (uint32_t q = at + 1; q < buf(a.cache)->cell_count(); q++) {
         Cell e = *code_at(a.cache, q);
         if (type_of(&e) != TYPE_TYPESET) break;
-        if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+        if (arg_kind(&e) == callable::ARG_RETURN) continue;
         k++;
         if (!truth && a.safer) {
             if (a.pos < a.end()) a.pos++;
@@ -1231,7 +1265,7 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
     ApplySite a{fn, name, callable::args_cache(fn), series_node(block),
                 uint32_t(series_head(block) < 0 ? 0 : series_head(block)), safer,
                 t == TYPE_FUNCTION || t == TYPE_ROUTINE, refs};
-    uint32_t path_len = path ? buf(series_node(path))->length() : 0;
+    uint32_t path_len = path ? buf(series_node(path))->cell_count() : 0;
     // Whether the path names the refinement with this symbol (its truth in *truth).
     auto named_in_path = [&](uint32_t symbol, bool* truth) {
         for (uint32_t pi = path_index; pi < path_len; pi++) {
@@ -1253,10 +1287,10 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
     }
     bool active = true;
     int32_t arg_no = 0;
-    for (uint32_t i = 0; i < buf(a.cache)->length(); i++) {
+    for (uint32_t i = 0; i < buf(a.cache)->cell_count(); i++) {
         Cell e = *code_at(a.cache, i);
         if (type_of(&e) == TYPE_TYPESET) {
-            if (((e.header >> callable::ARG_KIND_SHIFT) & 3) == callable::ARG_RETURN) continue;
+            if (arg_kind(&e) == callable::ARG_RETURN) continue;
             int32_t this_arg = arg_no++;
             if (active) {
                 if (a.pos >= a.end()) stack::push_none();
@@ -1286,9 +1320,9 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
                 stack::top--;
             }
             bool path_truth = false;
-            if (all_mode && named_in_path(e.d2, &path_truth)) truth = truth || path_truth;
+            if (all_mode && named_in_path(word_symbol(&e), &path_truth)) truth = truth || path_truth;
             if (a.is_function) set_logic(stack::push(), truth);
-            else refs[e.d3 - 1] = truth ? int32_t(stack::top - stack::base) : -1;
+            else refs[cache_ref_ordinal(&e) - 1] = truth ? int32_t(stack::top - stack::base) : -1;
             active = all_mode && truth;
         } else if (type_of(&e) == TYPE_INTEGER && a.is_function) {
             push_locals(int_value(&e));
@@ -1326,16 +1360,17 @@ void apply_gather(const Cell* fn, const Cell* name, const Cell* block, const Cel
 void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer, const Cell* name_in,
            const Cell* path_in) {
     Cell fn = *fn_in;
-    if (type_of(&fn) == TYPE_OP) fn.header = (fn.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
     Cell block = *args_block;
     Cell name;
     if (name_in && type_of(name_in) == TYPE_WORD) name = *name_in;
     else word::make_global(&name, TYPE_WORD, sym(SYM_APPLIED));
     Cell path;
     if (path_in) path = *path_in; else set_none(&path);
+    guard_native_stack();
     collector::RootGuard g1(&fn), g2(&block), g3(&name), g4(&path);
     Cell* slot = stack::push_copy(&fn);
-    if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), fn.d1, FRAME_INTERPRETER);
+    if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), callable_ctx(&fn), FRAME_INTERPRETER);
     else stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     int32_t refs[64];
     for (int32_t& r : refs) r = -1;

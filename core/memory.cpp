@@ -9,6 +9,7 @@
 
 #include "core/error.h"
 #include "core/memory_frames.h"
+#include "platform/console_io.h"
 #include "platform/os_memory.h"
 
 namespace zel::memory {
@@ -26,7 +27,7 @@ namespace {
 size_t round_up(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
 
 [[noreturn]] void fatal_out_of_memory() {
-    std::fputs("*** Runtime Error 94: out of memory\n", stderr);
+    platform::write_stderr("*** Runtime Error 94: out of memory\n");
     std::exit(94);
 }
 
@@ -44,17 +45,9 @@ void os_release(void* p, size_t size) {
 
 // ---- node frames ----
 
-void thread_free_nodes(uint32_t f) {
-    uint32_t first = f * NODES_PER_FRAME + 1;
-    for (uint32_t i = 0; i < NODES_PER_FRAME; i++) {
-        uint32_t id = first + i;
-        uint32_t next = (i + 1 < NODES_PER_FRAME) ? id + 1 : 0;
-        node_table[id] = reinterpret_cast<SeriesBuf*>((uintptr_t(next) << 1) | 1);
-    }
-    NodeFrame& nf = frames.node_frames[f];
-    nf.free_head = first;
-}
-
+// A new node frame hands its nodes out in order (fresh counts those handed out so far), so
+// that its entries are written once, when each node is first taken; nodes the collection
+// frees go on the frame's free list and are taken again first.
 uint32_t new_node_frame() {
     uint32_t f = 0;
     while (f < MAX_NODE_FRAMES && frames.node_frames[f].live) f++;
@@ -63,26 +56,29 @@ uint32_t new_node_frame() {
     nf = NodeFrame{};
     nf.live = true;
     if (f + 1 > frames.node_frame_count) frames.node_frame_count = f + 1;
-    // The free list about to be threaded writes every entry of the frame.
+    // Every entry is about to be written, in order: map the pages in one call.
     platform::commit_pages(&node_table[f * NODES_PER_FRAME + 1], NODES_PER_FRAME * sizeof(SeriesBuf*));
-    thread_free_nodes(f);
     frames.total_reserved += NODES_PER_FRAME * sizeof(SeriesBuf*);
     return f;
 }
 
 uint32_t take_node() {
     NodeFrame* nf = &frames.node_frames[frames.current_node_frame];
-    if (!nf->live || nf->free_head == 0) {
+    if (!nf->live || !has_free_node(*nf)) {
         uint32_t f = 0;
         for (; f < frames.node_frame_count; f++)
-            if (frames.node_frames[f].live && frames.node_frames[f].free_head != 0) break;
+            if (frames.node_frames[f].live && has_free_node(frames.node_frames[f])) break;
         if (f == frames.node_frame_count) f = new_node_frame();
         frames.current_node_frame = f;
         nf = &frames.node_frames[f];
     }
     uint32_t id = nf->free_head;
-    uintptr_t link = reinterpret_cast<uintptr_t>(node_table[id]);
-    nf->free_head = uint32_t(link >> 1);
+    if (id) {
+        uintptr_t link = reinterpret_cast<uintptr_t>(node_table[id]);
+        nf->free_head = uint32_t(link >> 1);
+    } else {
+        id = uint32_t(nf - frames.node_frames) * NODES_PER_FRAME + 1 + nf->fresh++;
+    }
     node_table[id] = nullptr;
     nf->in_use++;
     nf->taken = true;
@@ -511,7 +507,7 @@ void review_node_frames(uint32_t) {
             frames.total_reserved -= NODES_PER_FRAME * sizeof(SeriesBuf*);
             continue;
         }
-        if (!current_set && nf.free_head != 0) {
+        if (!current_set && has_free_node(nf)) {
             frames.current_node_frame = f;
             current_set = true;
         }

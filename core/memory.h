@@ -33,6 +33,9 @@ struct SeriesBuf {
     uint32_t unit() const { return flags & 0x1F; }
     uint32_t unit_shift() const { return (uint32_t)__builtin_ctz(flags & 0x1F); }
     uint32_t length() const { return tail >> unit_shift(); }       // elements in use
+    // Elements in use of a series known to hold cells (blocks, parens, paths, code): no unit
+    // size to derive, which matters on the interpreter's bounds checks.
+    uint32_t cell_count() const { return tail >> 4; }
     uint32_t capacity() const { return size >> unit_shift(); }     // elements that fit
     uint8_t* tail_ptr() { return data() + tail; }
     Cell* cell_tail() { return reinterpret_cast<Cell*>(data() + tail); }

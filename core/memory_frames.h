@@ -33,7 +33,9 @@ static_assert(sizeof(BigBlock) % 16 == 0);
 
 struct NodeFrame {
     bool live = false;
-    uint32_t free_head = 0;   // first free node id, 0 when full
+    uint32_t free_head = 0;   // first free node id, 0 when the free list is empty
+    uint32_t fresh = 0;       // nodes from the frame's start taken at least once; none after
+                              // them is in use (their entries read as 0 or as free links)
     uint32_t in_use = 0;
     bool taken = false;       // a node was taken since the last review
 };
@@ -55,6 +57,7 @@ struct FrameLists {
 extern FrameLists frames;
 
 inline bool node_is_free_link(uintptr_t v) { return (v & 1) != 0; }
+inline bool has_free_node(const NodeFrame& nf) { return nf.free_head != 0 || nf.fresh < NODES_PER_FRAME; }
 inline uint32_t node_frame_of(uint32_t node) { return (node - 1) / NODES_PER_FRAME; }
 inline size_t footprint(const SeriesBuf* b) { return sizeof(SeriesBuf) + b->size; }
 

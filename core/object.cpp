@@ -36,25 +36,6 @@ int32_t class_counter = 1000000;
 constexpr uint32_t HANDLER_ABSENT = 0xFFFF0000u;
 enum HandlerSlot { ON_CHANGE = 0, ON_DEEP_CHANGE = 1 };
 
-// The value index of the word-list entry at position k.
-inline int32_t slot_at(uint32_t ctx, uint32_t k) { return word_index(context::word_at(ctx, k)); }
-inline Cell* value_of_entry(uint32_t ctx, uint32_t k) { return context::value_at(ctx, slot_at(ctx, k)); }
-
-// The word-list entry at position k as a plain word! bound to ctx.
-void field_word(Cell* out, uint32_t ctx, uint32_t k) {
-    *out = *context::word_at(ctx, k);
-    out->header = TYPE_WORD;
-}
-
-bool is_handler_symbol(uint32_t s) {
-    return symbol::same_canonical(s, sym(SYM_ON_CHANGE)) || symbol::same_canonical(s, sym(SYM_ON_DEEP_CHANGE));
-}
-
-// The on-change info node of the object of ctx (through the context's owner cell).
-inline uint32_t info_of(uint32_t ctx) {
-    const Cell* o = context::owner(ctx);
-    return (type_of(o) == TYPE_OBJECT || type_of(o) == TYPE_ERROR) ? o->d3 : 0;
-}
 
 // Arguments of a callable's spec: the words before its first refinement.
 int32_t count_args(uint32_t spec_node) {
@@ -220,11 +201,6 @@ void copy_object(Cell* out, const Cell* o_in, bool deep, const Cell* types, bool
     *out = obj;
 }
 
-[[noreturn]] void raise_path_miss(const actions::PathStep& step, const Cell* element) {
-    const Cell* path = step.path ? step.path : element;
-    if (step.miss_error) error::raise(error::ERR_SCRIPT_INVALID_PATH, path, element);
-    error::raise(error::ERR_SCRIPT_UNSET_PATH, path, element);
-}
 
 const Cell* none_cell() {
     static Cell none{TYPE_NONE, 0, 0, 0};
@@ -232,11 +208,6 @@ const Cell* none_cell() {
     return &none;
 }
 
-Cell* unset_cell() {
-    static Cell unset{TYPE_UNSET, 0, 0, 0};
-    unset = Cell{TYPE_UNSET, 0, 0, 0};
-    return &unset;
-}
 
 // Code points of a UTF-8 text (for the mold budget).
 int32_t text_length(std::string_view s) {
@@ -247,6 +218,38 @@ int32_t text_length(std::string_view s) {
 }
 
 }  // namespace
+
+// The value index of the word-list entry at position k.
+int32_t slot_at(uint32_t ctx, uint32_t k) { return word_index(context::word_at(ctx, k)); }
+Cell* value_of_entry(uint32_t ctx, uint32_t k) { return context::value_at(ctx, slot_at(ctx, k)); }
+
+// The word-list entry at position k as a plain word! bound to ctx.
+void field_word(Cell* out, uint32_t ctx, uint32_t k) {
+    *out = *context::word_at(ctx, k);
+    out->header = TYPE_WORD;
+}
+
+bool is_handler_symbol(uint32_t s) {
+    return symbol::same_canonical(s, sym(SYM_ON_CHANGE)) || symbol::same_canonical(s, sym(SYM_ON_DEEP_CHANGE));
+}
+
+// The on-change info node of the object of ctx (through the context's owner cell).
+uint32_t info_of(uint32_t ctx) {
+    const Cell* o = context::owner(ctx);
+    return (type_of(o) == TYPE_OBJECT || type_of(o) == TYPE_ERROR) ? o->d3 : 0;
+}
+
+[[noreturn]] void raise_path_miss(const actions::PathStep& step, const Cell* element) {
+    const Cell* path = step.path ? step.path : element;
+    if (step.miss_error) error::raise(error::ERR_SCRIPT_INVALID_PATH, path, element);
+    error::raise(error::ERR_SCRIPT_UNSET_PATH, path, element);
+}
+
+Cell* unset_cell() {
+    static Cell unset{TYPE_UNSET, 0, 0, 0};
+    unset = Cell{TYPE_UNSET, 0, 0, 0};
+    return &unset;
+}
 
 // ---- values and fields ----
 
@@ -655,264 +658,4 @@ int32_t mold_body(const Cell* o, uint32_t b, bool only, bool all, bool flat, con
     return limit;
 }
 
-namespace {
-
-// Whether the object writes any field when molded.
-bool writes_fields(const Cell* o, bool all) {
-    uint32_t ctx = o->d1;
-    uint32_t n = context::word_count(ctx);
-    for (uint32_t k = 0; k < n; k++)
-        if (all || !is_handler_symbol(word_symbol(context::word_at(ctx, k)))) return true;
-    return false;
-}
-
-int32_t mold_as(const char* opening, const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part,
-                int32_t limit, int32_t indent) {
-    if (cycle::emit_marker(v, b, limit, true)) return limit;
-    if (!only) {
-        std::string_view text(opening);
-        string::append_ascii(b, text);
-        limit -= int32_t(text.size());
-    }
-    bool body = writes_fields(v, all);
-    limit = mold_body(v, b, only, all, flat, part, limit, indent + 1, !flat);
-    // The closing bracket lines up with the enclosing level (an empty body stays "[]").
-    if (body && !flat && indent >= 1) limit = cycle::emit_indent(b, indent, limit);
-    if (!only) {
-        string::append_char(b, ']');
-        limit--;
-    }
-    return limit;
-}
-
-int32_t object_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
-                    int32_t indent) {
-    return mold_as("make object! [", v, b, only, all, flat, part, limit, indent);
-}
-
-int32_t object_form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
-    if (cycle::emit_marker(v, b, limit, false)) return limit;
-    return mold_body(v, b, true, false, false, part, limit, 0, false);
-}
-
-int32_t error_form(const Cell* v, uint32_t b, const Cell*, int32_t limit) {
-    uint32_t before = buf(b)->length();
-    error::form(v, b);
-    return limit - int32_t(buf(b)->length() - before);
-}
-
-int32_t error_mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
-                   int32_t indent) {
-    return mold_as("make error! [", v, b, only, all, flat, part, limit, indent);
-}
-
-// ---- path access, comparison ----
-
-Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathStep& step) {
-    uint32_t et = type_of(element);
-    if (!(et == TYPE_WORD || et == TYPE_SET_WORD || et == TYPE_GET_WORD || et == TYPE_LIT_WORD))
-        error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-    uint32_t ctx = parent->d1;
-    bool is_self = word_context(element) == ctx && word_index(element) == -1;
-    if (is_self) {
-        // self bound to the object reads the object itself and cannot be set.
-        if (value) error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-        return context::owner(ctx);
-    }
-    int32_t i = context::index_of(ctx, word_symbol(element), true);
-    auto miss = [&]() -> Cell* {
-        if (step.miss_unset && step.miss_error) return unset_cell();
-        raise_path_miss(step, element);
-    };
-    if (i < 0) return miss();
-    if (!value) {
-        Cell* v = context::value_at(ctx, i);
-        if (type_of(v) == TYPE_UNSET) return miss();
-        return v;
-    }
-    Cell w;
-    set_word(&w, TYPE_WORD, ctx, word_symbol(element), i);
-    word::set(&w, value, true);
-    return value;
-}
-
-int32_t object_compare(const Cell* a, const Cell* b, int32_t op) {
-    if (type_of(b) != type_of(a)) return -2;
-    if (a->d1 == b->d1) return 0;
-    if (op == actions::OP_SAME) return -1;
-    if (cycle::contains(a->d1)) return cycle::contains(b->d1) ? 0 : -1;
-    uint32_t na = context::word_count(a->d1), nb = context::word_count(b->d1);
-    if (na != nb) return na < nb ? -1 : 1;
-    uint32_t ca = a->d1, cb = b->d1;
-    cycle::Scope sa(ca), sb(cb);
-    for (uint32_t k = 0; k < na; k++) {
-        uint32_t s1 = symbol::canonical(word_symbol(context::word_at(ca, k)));
-        uint32_t s2 = symbol::canonical(word_symbol(context::word_at(cb, k)));
-        if (s1 != s2) return s1 < s2 ? -1 : 1;
-        Cell v1 = *value_of_entry(ca, k), v2 = *value_of_entry(cb, k);
-        uint32_t t1 = type_of(&v1), t2 = type_of(&v2);
-        if (t1 != t2 && !(is_any_word_type(t1) && is_any_word_type(t2)) && !(is_number_type(t1) && is_number_type(t2)))
-            return t1 < t2 ? -1 : 1;
-        int32_t r = actions::compare_raw(&v1, &v2, op);
-        if (r != 0) return r;
-    }
-    return 0;
-}
-
-// ---- the other actions ----
-
-Cell* object_make(Cell* proto, Cell* spec, uint32_t) {
-    Cell* out = stack::push();
-    set_none(out);
-    make(out, type_of(proto) == TYPE_OBJECT ? proto : nullptr, spec);
-    return out;
-}
-
-Cell* error_make(Cell*, Cell* spec, uint32_t) {
-    Cell* out = stack::push();
-    set_none(out);
-    error::make_from_spec(out, spec);
-    return out;
-}
-
-// A new block cell on the stack.
-Cell* push_block(uint32_t n) {
-    Cell* out = stack::push();
-    block::init_cell(out, n);
-    return out;
-}
-
-Cell* object_reflect(Cell* o, uint32_t f) {
-    uint32_t ctx = o->d1;
-    uint32_t n = context::word_count(ctx);
-    auto is = [f](SymId id) { return symbol::same_canonical(f, sym(id)); };
-    Cell* out;
-    if (is(SYM_WORDS)) {
-        out = push_block(n);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell w;
-            field_word(&w, ctx, k);
-            block::append(series_node(out), &w);
-        }
-    } else if (is(SYM_VALUES)) {
-        out = push_block(n);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell v = *value_of_entry(ctx, k);
-            block::append(series_node(out), &v);
-        }
-    } else if (is(SYM_BODY_FIELD)) {
-        out = push_block(int64_t(n) * 2);
-        for (uint32_t k = 0; k < n; k++) {
-            Cell w;
-            field_word(&w, ctx, k);
-            w.header = TYPE_SET_WORD | HEADER_NEW_LINE;
-            block::append(series_node(out), &w);
-            Cell v = *value_of_entry(ctx, k);
-            if (type_of(&v) == TYPE_WORD) retype(&v, TYPE_LIT_WORD);
-            else if (type_of(&v) == TYPE_PATH) retype(&v, TYPE_LIT_PATH);
-            block::append(series_node(out), &v);
-        }
-    } else if (is(SYM_CLASS)) {
-        out = stack::push();
-        set_integer(out, int32_t(o->d2));
-    } else if (is(SYM_OWNER)) {
-        out = stack::push();
-        set_logic(out, (context::record(ctx)->header & context::OWNER_BIT) != 0);
-    } else if (is(SYM_EVENTS_Q)) {
-        out = stack::push();
-        set_logic(out, info_of(ctx) != 0);
-    } else if (is(SYM_CHANGED)) {
-        out = push_block(n);
-        for (uint32_t k = 0; k < n; k++) {
-            if (!(context::word_at(ctx, k)->header & context::WORD_CHANGED)) continue;
-            Cell w;
-            field_word(&w, ctx, k);
-            block::append(series_node(out), &w);
-        }
-    } else {
-        error::raise(error::ERR_INTERNAL_NOT_DONE);
-    }
-    return out;
-}
-
-Cell* object_copy(Cell* v, Cell* new_cell, Cell* part, bool deep, Cell* types) {
-    if (part) {
-        Cell w;
-        word::make_global(&w, TYPE_REFINEMENT, sym(SYM_PART));
-        error::raise(error::ERR_SCRIPT_INVALID_REFINE_ARG, &w, part);
-    }
-    copy(new_cell, v, deep, types);
-    return new_cell;
-}
-
-Cell* object_select(const actions::FindArgs& a) {
-    if (!is_any_word_type(type_of(a.value))) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(a.value));
-    Cell* out = stack::push();
-    *out = *select_word_value(a.series, word_symbol(a.value));
-    return out;
-}
-
-Cell* object_put(Cell* o, Cell* key, Cell* value, bool) {
-    if (type_of(key) != TYPE_WORD) error::raise_type(error::ERR_SCRIPT_INVALID_KEY_TYPE, type_of(key));
-    actions::PathStep step;
-    step.miss_error = true;
-    object_eval_path(o, key, value, step);
-    return value;
-}
-
-Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
-    if (!is_any_word_type(type_of(f))) return o;
-    uint32_t s = word_symbol(f);
-    uint32_t ctx = o->d1;
-    if (symbol::same_canonical(s, sym(SYM_CHANGED))) {
-        if (type_of(value) != TYPE_NONE) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
-        clear_changed_flags(ctx);
-    } else if (symbol::same_canonical(s, sym(SYM_OWNER))) {
-        if (!is_falsy(value)) ownership::own_fields(o);
-    } else if (symbol::same_canonical(s, sym(SYM_OWNED))) {
-        if (type_of(value) == TYPE_NONE) {
-            ownership::drop_owner(o);
-        } else if (type_of(value) == TYPE_BLOCK && block::length(value) >= 2) {
-            Cell owner = block::head(value)[0];
-            Cell w = block::head(value)[1];
-            if (type_of(&owner) == TYPE_OBJECT) ownership::record_owner_walk(o, &owner, &w);
-        }
-    }
-    return o;
-}
-
-}  // namespace
-
 }  // namespace zel::object
-
-namespace zel::datatypes {
-
-using namespace object;
-
-void register_objects() {
-    actions::TypeSpec obj{TYPE_OBJECT, {}};
-    actions::put(obj, ACT_MAKE, object_make);
-    actions::put(obj, ACT_REFLECT, object_reflect);
-    actions::put(obj, ACT_FORM, object_form);
-    actions::put(obj, ACT_MOLD, object_mold);
-    actions::put(obj, ACT_EVAL_PATH, object_eval_path);
-    actions::put(obj, ACT_COMPARE, object_compare);
-    actions::put(obj, ACT_COPY, object_copy);
-    actions::put(obj, ACT_PUT, object_put);
-    actions::put(obj, ACT_SELECT, object_select);
-    actions::put(obj, ACT_MODIFY, object_modify);
-    actions::register_type(obj);
-
-    actions::TypeSpec err{TYPE_ERROR, {}};
-    actions::put(err, ACT_MAKE, error_make);
-    err.handlers[ACT_REFLECT - 1] = actions::INHERIT;
-    actions::put(err, ACT_FORM, error_form);
-    actions::put(err, ACT_MOLD, error_mold);
-    actions::put(err, ACT_EVAL_PATH, object_eval_path);
-    actions::put(err, ACT_COMPARE, object_compare);
-    err.handlers[ACT_COPY - 1] = actions::INHERIT;
-    err.handlers[ACT_SELECT - 1] = actions::INHERIT;
-    actions::register_type(err);
-}
-
-}  // namespace zel::datatypes

@@ -17,6 +17,7 @@
 #pragma once
 #include <cstdint>
 
+#include "core/actions.h"
 #include "core/cell.h"
 
 namespace zel::object {
@@ -93,5 +94,21 @@ void call_on_deep_change(const Cell* o, const Cell* word, const Cell* target, co
 // indenting: the mold's new-line layout with indent spaces a level. Returns the budget left.
 int32_t mold_body(const Cell* o, uint32_t buffer, bool only, bool all, bool flat, const Cell* part,
                   int32_t limit, int32_t indent, bool indenting);
+
+// ---- for the object! and error! handlers (datatypes/objects/) ----
+// The value index of the word-list entry at position k, and the value it names.
+int32_t slot_at(uint32_t ctx, uint32_t k);
+Cell* value_of_entry(uint32_t ctx, uint32_t k);
+// The word-list entry at position k as a plain word! bound to ctx.
+void field_word(Cell* out, uint32_t ctx, uint32_t k);
+// Whether the symbol is on-change or on-deep-change (fields a mold leaves out unless /all).
+bool is_handler_symbol(uint32_t s);
+// The on-change info node of the object of ctx (0: none).
+uint32_t info_of(uint32_t ctx);
+// Raises the error of a path step that names no field: invalid-path when the step asks for an
+// error on a miss, else unset-path.
+[[noreturn]] void raise_path_miss(const actions::PathStep& step, const Cell* element);
+// A cell reading unset! (a path step's result for a missing field when the step allows it).
+Cell* unset_cell();
 
 }  // namespace zel::object

@@ -1,11 +1,10 @@
 // The print and output hook lists (see print_hooks.h).
 #include "core/print_hooks.h"
 
-#include <errno.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <vector>
+
+#include "platform/console_io.h"
 
 namespace zel::print_hooks {
 
@@ -40,16 +39,6 @@ HookList<PrintHook> prints;
 HookList<OutputHook> outputs;
 bool initialised_flag = false;
 
-void write_all(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return;   // a failed write is dropped (a closed or broken output)
-        p += w;
-        n -= size_t(w);
-    }
-}
-
 }  // namespace
 
 void init() {
@@ -73,8 +62,8 @@ void remove(PrintHook print, OutputHook output) {
 void call_print(std::string_view text, bool new_line) {
     if (prints.items.empty()) {
         std::fflush(stdout);
-        write_all(1, text.data(), text.size());
-        if (new_line) write_all(1, "\n", 1);
+        platform::write_stdout(text);
+        if (new_line) platform::write_stdout("\n");
         return;
     }
     std::vector<PrintHook> copy = prints.items;

@@ -15,6 +15,7 @@
 #include "core/block.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
+#include "datatypes/series/utf8.h"
 #include "platform/files.h"
 #include "platform/os_memory.h"
 
@@ -112,6 +113,51 @@ void append_bytes(std::string& into, const Cell* v, int64_t part) {
     int64_t length = part;
     const char* p = string::to_utf8_text(&text, length);
     into.append(p, size_t(length));
+}
+
+// The code points a text value writes: from its head, at most part (< 0: all). Raises
+// script/invalid-char for a value above 0x10FFFF, as encoding it would, before anything is
+// written (only a 4-byte unit can hold one).
+struct TextRange {
+    uint32_t node, from, count;
+};
+TextRange text_range(const Cell* text, int64_t part) {
+    TextRange r{series_node(text), string::head_index(text), uint32_t(string::length_limit(text, part))};
+    const SeriesBuf* b = buf(r.node);
+    if (b->unit() == 4)
+        for (uint32_t i = 0; i < r.count; i++) utf8::char_length(string::char_at(b, r.from + i));
+    return r;
+}
+
+// Writes the UTF-8 of a text range to the file through a small buffer that stays in the
+// cache, rather than through an encoded copy of the whole text. False when a write fails.
+// Nothing here allocates series memory, so the buffer cannot move meanwhile.
+bool write_text(platform::OutputFile& out, const TextRange& r) {
+    std::unique_ptr<uint8_t[]> piece(new uint8_t[CHUNK]);
+    const SeriesBuf* b = buf(r.node);
+    size_t w = 0;
+    uint32_t i = r.from, end = r.from + r.count;
+    while (i < end) {
+        if (w + 4 > CHUNK) {
+            if (!out.write_all(piece.get(), w)) return false;
+            w = 0;
+        }
+        if (b->unit() == 1) {
+            // Bytes below 0x80 are their own encoding: copied a run at a time.
+            const uint8_t* p = b->data();
+            uint32_t j = i;
+            uint32_t stop = std::min<uint32_t>(end, i + uint32_t(CHUNK - w));
+            while (j < stop && p[j] < 0x80) j++;
+            std::memcpy(piece.get() + w, p + i, j - i);
+            w += j - i;
+            i = j;
+            if (i == stop) continue;
+        }
+        uint32_t cp = string::char_at(b, i++);
+        if (cp < 0x80) piece[w++] = uint8_t(cp);
+        else w += size_t(utf8::encode_char(cp, piece.get() + w));
+    }
+    return out.write_all(piece.get(), w);
 }
 
 }  // namespace
@@ -218,41 +264,52 @@ void write(const Cell* file, const Cell* data, const Cell* part, const Cell* see
     }
     int64_t part_n = part ? count_of("part", part) : -1;
     if (part_n < -1) part_n = 0;
-    // The bytes are gathered first, so that a value that cannot be converted raises before
-    // the file is touched.
+    // What is written is settled first, so that a value that cannot be converted raises
+    // before the file is touched: the lines of a block gathered as bytes; a binary! from its
+    // own buffer; any other value as text (formed when it is not text), encoded on its way
+    // to the file.
     std::string bytes;
-    const uint8_t* direct = nullptr;   // a binary! written from its own buffer
+    const uint8_t* direct = nullptr;
     size_t direct_n = 0;
+    Cell text;
+    TextRange range{0, 0, 0};
+    bool as_text = false;
     if (lines && is_any_block_type(type_of(data))) {
         int32_t n = block::length(data);
         for (int32_t i = 0; i < n; i++) {
             append_bytes(bytes, block::head(data) + i, part_n);
             bytes += '\n';
         }
-    } else if (type_of(data) == TYPE_BINARY && !lines && !final_line_end) {
+        direct = reinterpret_cast<const uint8_t*>(bytes.data());
+        direct_n = bytes.size();
+    } else if (type_of(data) == TYPE_BINARY) {
         const SeriesBuf* b = buf(series_node(data));
         uint32_t head = series::clipped_head(data);
         direct_n = b->tail - head;
         if (part_n >= 0 && uint64_t(part_n) < direct_n) direct_n = size_t(part_n);
         direct = b->data() + head;
     } else {
-        append_bytes(bytes, data, part_n);
-        if (lines || final_line_end) bytes += '\n';
+        text = *data;
+        if (!is_text_type(type_of(data))) actions::form_value(&text, data);
+        range = text_range(&text, part_n);
+        as_text = true;
     }
-    if (!direct) {
-        direct = reinterpret_cast<const uint8_t*>(bytes.data());
-        direct_n = bytes.size();
-    }
+    // A single value written as a line, or with the final line end, ends with LF.
+    bool end_line = (lines || final_line_end) && !(lines && is_any_block_type(type_of(data)));
+    auto put = [&](platform::OutputFile& out) {
+        bool ok = as_text ? write_text(out, range) : out.write_all(direct, direct_n);
+        return ok && (!end_line || out.write_all("\n", 1));
+    };
     if (!file) {
         platform::OutputFile out = platform::OutputFile::standard_output();
-        out.write_all(direct, direct_n);   // a closed standard output drops the text
+        put(out);   // a closed standard output drops the text
         return;
     }
     using Mode = platform::OutputFile::Mode;
     platform::OutputFile out(native_path(file), append ? Mode::APPEND : seek_n >= 0 ? Mode::KEEP : Mode::TRUNCATE);
     if (!out.is_open()) cannot_open(file);
     if (seek_n > 0 && !append && !out.seek(uint64_t(seek_n))) cannot_open(file);
-    bool ok = out.write_all(direct, direct_n);
+    bool ok = put(out);
     ok = out.close() && ok;
     if (!ok) cannot_open(file);
 }

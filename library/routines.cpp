@@ -3,13 +3,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/actions.h"
+#include "core/block.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
 #include "core/routines.h"
 #include "core/stack.h"
-#include "core/block.h"
+#include "core/text.h"
+#include "datatypes/scalar/integer.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
 
@@ -24,6 +27,48 @@ void quit_return(Cell* args) {
     std::exit(int_value(&args[0]));
 }
 
+// The usual rejoin: a string! followed by integers and strings, every text stored in one-byte
+// units. Appending each value to a copy of the first would give the same text; here the
+// result is made at its full size at once and filled. False, with nothing made, for any
+// other mix (the values are the count value-stack cells from index first).
+bool join_narrow_texts(Cell* out, uint32_t first, uint32_t count) {
+    constexpr uint32_t MAX_PIECES = 16;
+    if (count > MAX_PIECES || type_of(stack::at_index(first)) != TYPE_STRING) return false;
+    integer::DecimalText digits[MAX_PIECES];
+    size_t total = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        const Cell* v = stack::at_index(first + i);
+        uint32_t t = type_of(v);
+        if (t == TYPE_INTEGER) {
+            digits[i] = integer::to_decimal_text(int_value(v));
+            total += digits[i].length;
+        } else if (t == TYPE_STRING && memory::buf(series_node(v))->unit() == 1) {
+            total += string::total_length(v) - string::head_index(v);
+        } else {
+            return false;
+        }
+    }
+    if (total > 0x7FFFFFF0u) return false;   // the general route raises no-memory
+    uint32_t result = string::new_node(total, 1);
+    SeriesBuf* b = memory::buf(result);
+    uint8_t* d = b->data();
+    for (uint32_t i = 0; i < count; i++) {
+        const Cell* v = stack::at_index(first + i);
+        if (type_of(v) == TYPE_INTEGER) {
+            std::memcpy(d, digits[i].text, digits[i].length);
+            d += digits[i].length;
+        } else {
+            uint32_t from = string::head_index(v);
+            uint32_t n = string::total_length(v) - from;
+            std::memcpy(d, memory::buf(series_node(v))->data() + from, n);
+            d += n;
+        }
+    }
+    b->tail = uint32_t(total);
+    set_series(out, TYPE_STRING, result, 0, 0);
+    return true;
+}
+
 // The joining step of rejoin over count reduced values: the cells of the block node from its
 // start, or (node 0) the value-stack cells from index first. None gives an empty block; else a
 // copy of the first value when it is a series, or its form, with every later value appended
@@ -36,6 +81,7 @@ void join_values(Cell* out, uint32_t node, uint32_t first, uint32_t count) {
         block::init_cell(out, 0);
         return;
     }
+    if (!node && join_narrow_texts(out, first, count)) return;
     Cell head = value_at(0);
     uint32_t ft = type_of(&head);
     Cell result;

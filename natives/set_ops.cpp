@@ -10,6 +10,7 @@
 #include "datatypes/scalar/date.h"
 #include "datatypes/scalar/typeset.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
 #include "natives/native_support.h"

@@ -1,5 +1,6 @@
 // Process start: signals, the native stack and the processor-fault reporter.
 #pragma once
+#include <cstddef>
 
 namespace zel::platform {
 
@@ -7,8 +8,10 @@ namespace zel::platform {
 // guard is armed below its end), and reports processor faults as run-time errors.
 void start_process();
 
-// Arms the interpreter's native stack guard below the caller's frame, from the stack limit in
-// force (start-up calls it, so that embedders and tests are guarded too).
-void arm_stack_guard();
+// The bytes of native stack the interpreter may use below the caller's frame: the stack limit
+// in force (at most the large stack start_process asks for), less a margin in which raising
+// and reporting stack-overflow fits. Start-up arms the interpreter's guard with it, so that
+// embedders and tests are guarded too.
+size_t native_stack_budget();
 
 }  // namespace zel::platform

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "core/interpreter.h"
 
 namespace zel::platform {
 
@@ -72,16 +71,15 @@ void start_process() {
 #endif
 }
 
-void arm_stack_guard() {
+size_t native_stack_budget() {
     size_t usable = size_t(8) << 20;
     struct rlimit rl;
     if (getrlimit(RLIMIT_STACK, &rl) == 0)
         usable = rl.rlim_cur == RLIM_INFINITY ? WANTED_STACK : size_t(rl.rlim_cur);
     if (usable > WANTED_STACK) usable = WANTED_STACK;
-    char here;
-    // The guard sits below the current frame with a margin for raising and reporting the error.
+    // The guard sits below the caller's frame with a margin for raising and reporting the error.
     size_t margin = usable / 4 > GUARD_MARGIN ? GUARD_MARGIN : usable / 4;
-    interp::set_native_stack_base(&here, usable - margin - (size_t(256) << 10));
+    return usable - margin - (size_t(256) << 10);
 }
 
 }  // namespace zel::platform

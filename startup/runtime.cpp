@@ -128,7 +128,9 @@ void load_library() {
 
 // Everything before the library.
 void build_core() {
-    platform::arm_stack_guard();
+    // The interpreter's native stack guard, armed below this frame.
+    char here;
+    interp::set_native_stack_base(&here, platform::native_stack_budget());
     print_hooks::init();
     memory::init();
     externals::init();

@@ -275,7 +275,7 @@ Cell* build(Cell* spec, Origin origin) {
     bool negated = false;
     if (type_of(spec) == TYPE_BLOCK && block::length(spec) >= 1 && is_word(block::head(spec), sym_not, "not")) {
         negated = true;
-        body.d1 = uint32_t(series_head(spec) + 1);
+        set_series_head(&body, int32_t(series_head(spec) + 1));
     }
     uint32_t t = type_of(&body);
     if (!negated && (t == TYPE_INTEGER || t == TYPE_FLOAT)) {

@@ -1,9 +1,9 @@
 // bitset!: a growable array of bits, used as a character set (parse rules, trim and split
 // delimiters) and as a set of small integers.
 //
-// Cell: a series cell (d1 head index, always 0; d2 node of a byte buffer; d3 0). Bit i is
-// the bit 0x80 >> (i mod 8) of byte i div 8 (most significant bit first); the buffer's byte
-// length times 8 is the bitset's length.
+// Cell: a series cell (word 1 head index, always 0; word 2 node of a byte buffer; word 3 0).
+// Bit i is the bit 0x80 >> (i mod 8) of byte i div 8 (most significant bit first); the
+// buffer's byte length times 8 is the bitset's length.
 //
 // Complement: the buffer flag F_BITSET_COMPLEMENT marks a complemented bitset. The stored
 // bits always hold the membership of the bits inside the buffer; the flag says that every

@@ -46,7 +46,7 @@ void math(int32_t op) {
     Cell* b = arg(1);
     int32_t y;
     switch (type_of(b)) {
-        case TYPE_CHAR: case TYPE_INTEGER: y = int32_t(b->d2); break;
+        case TYPE_CHAR: case TYPE_INTEGER: y = int_value(b); break;
         case TYPE_FLOAT: case TYPE_PERCENT: y = integer::from_double_checked(float_value(b)); break;
         case TYPE_VECTOR:
             scalar::run_swapped(TYPE_VECTOR, integer::action_of(op));
@@ -57,9 +57,9 @@ void math(int32_t op) {
     // Division passes no result cell: the quotient is always truncated.
     Cell scratch;
     set_unset(&scratch);
-    int32_t r = integer::arith(int32_t(a->d2), y, op, op == integer::OP_DIVIDE ? nullptr : &scratch);
+    int32_t r = integer::arith(int_value(a), y, op, op == integer::OP_DIVIDE ? nullptr : &scratch);
     if (type_of(&scratch) == TYPE_FLOAT || r < 0 || uint32_t(r) > MAX_CODE_POINT) error::raise(error::ERR_MATH_OVERFLOW);
-    a->d2 = uint32_t(r);
+    set_char_value(a, uint32_t(r));
     stack::keep_result_slot();
 }
 
@@ -76,7 +76,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     uint32_t cp = 0;
     uint32_t t = type_of(spec);
     switch (t) {
-        case TYPE_CHAR: case TYPE_INTEGER: cp = checked(int32_t(spec->d2), spec); break;
+        case TYPE_CHAR: case TYPE_INTEGER: cp = checked(int_value(spec), spec); break;
         case TYPE_FLOAT: case TYPE_PERCENT: {
             double d = float_value(spec);
             if (!(d > -1.0 && d < double(MAX_CODE_POINT) + 1.0)) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, spec);
@@ -126,7 +126,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     if ((op == actions::OP_STRICT_EQUAL || op == actions::OP_FIND || op == actions::OP_SAME) && tb != TYPE_CHAR)
         return 1;
     if (tb != TYPE_CHAR && tb != TYPE_INTEGER) return -2;
-    int64_t x = char_value(a), y = int32_t(b->d2);
+    int64_t x = char_value(a), y = int_value(b);
     return (x > y) - (x < y);
 }
 

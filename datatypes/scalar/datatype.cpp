@@ -341,7 +341,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(value->d1);
+        random::seed(logic_word(value));
         set_unset(value);
         return;
     }
@@ -350,17 +350,17 @@ void random(Cell* value, bool seed, bool secure, bool) {
 }
 
 int32_t form(const Cell* v, uint32_t buffer, const Cell*, int32_t budget) {
-    return scalar::emit(buffer, v->d1 ? "true" : "false", budget);
+    return scalar::emit(buffer, logic_value(v) ? "true" : "false", budget);
 }
 int32_t mold(const Cell* v, uint32_t buffer, bool, bool all, bool, const Cell*, int32_t budget, int32_t) {
-    if (all) return scalar::emit(buffer, v->d1 ? "#(true)" : "#(false)", budget);
-    return scalar::emit(buffer, v->d1 ? "true" : "false", budget);
+    if (all) return scalar::emit(buffer, logic_value(v) ? "#(true)" : "#(false)", budget);
+    return scalar::emit(buffer, logic_value(v) ? "true" : "false", budget);
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     if (type_of(b) != TYPE_LOGIC) return -2;
     if (is_ordering(op)) return -2;
-    return int32_t(a->d1 != 0) - int32_t(b->d1 != 0);
+    return int32_t(logic_value(a)) - int32_t(logic_value(b));
 }
 
 // and~, or~, xor~: both operands logic!, the result in the first.
@@ -368,7 +368,7 @@ void bitwise(int action) {
     Cell* a = stack::arg(0);
     Cell* b = stack::arg(1);
     if (type_of(b) != TYPE_LOGIC) scalar::raise_expect_arg(1, type_of(b));
-    uint32_t x = a->d1 != 0, y = b->d1 != 0;
+    uint32_t x = logic_value(a), y = logic_value(b);
     uint32_t r = action == ACT_AND_T ? (x & y) : action == ACT_OR_T ? (x | y) : (x ^ y);
     set_logic(a, r != 0);
     stack::keep_result_slot();
@@ -376,7 +376,7 @@ void bitwise(int action) {
 void and_(void) { bitwise(ACT_AND_T); }
 void or_(void) { bitwise(ACT_OR_T); }
 void xor_(void) { bitwise(ACT_XOR_T); }
-void complement(Cell* v) { set_logic(v, v->d1 == 0); }
+void complement(Cell* v) { set_logic(v, !logic_value(v)); }
 
 }  // namespace
 }  // namespace logic

@@ -570,9 +570,9 @@ void draw_random(Cell* v, bool seed, bool secure, bool) {
         zone = uint32_t(secure ? random::secure_draw() : random::draw()) & ZONE_MASK;
         double h;
         if (secure) {
-            double d1 = random::secure_draw();
-            double d2 = random::secure_draw();
-            h = (d2 + d1 / 2147483647.0) / (2147483648.0 / 3600.0);
+            double fine = random::secure_draw();
+            double coarse = random::secure_draw();
+            h = (coarse + fine / 2147483647.0) / (2147483648.0 / 3600.0);
         } else {
             h = 3600.0 * double(random::draw()) / 2147483647.0;
         }
@@ -656,7 +656,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         switch (op) {
             case actions::OP_SAME:
                 return same_zone && day_count_of(wa) == day_count_of(wb) &&
-                               std::memcmp(&a->d2, &b->d2, 8) == 0 ? 0 : 1;
+                               same_seconds(a, b) ? 0 : 1;
             case actions::OP_STRICT_EQUAL: case actions::OP_STRICT_LIT:
                 return same_zone && float_::almost_equal(x, sb) ? 0 : 1;
             case actions::OP_EQUAL: case actions::OP_NOT_EQUAL: case actions::OP_FIND: case actions::OP_EQUAL_LIT:
@@ -669,7 +669,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     int32_t da = int32_t(wa & ~(HAS_TIME | ZONE_MASK)), db = int32_t(wb & ~(HAS_TIME | ZONE_MASK));
     switch (op) {
         case actions::OP_SAME:
-            return da == db && std::memcmp(&a->d2, &b->d2, 8) == 0 ? 0 : 1;
+            return da == db && same_seconds(a, b) ? 0 : 1;
         case actions::OP_EQUAL: case actions::OP_NOT_EQUAL: case actions::OP_STRICT_EQUAL:
         case actions::OP_FIND: case actions::OP_STRICT_LIT: case actions::OP_EQUAL_LIT:
             return da == db && float_::almost_equal(sa, sb) ? 0 : 1;

@@ -1,14 +1,14 @@
 // date!: a calendar date with an optional time of day and an optional time zone, wholly
 // inside its cell.
 //
-//   d1     the packed date word, most significant bit first:
-//            bits 17-31  year, signed 15 bits (-16384..16383)
-//            bit  16     has-time flag
-//            bits 12-15  month 1-12
-//            bits 7-11   day 1-31
-//            bits 0-6    zone: bit 6 sign (1 = west of UTC), bits 2-5 hours 0-15,
-//                        bits 0-1 quarter hours; 0 is UTC and is not printed
-//   d2-d3  seconds (double)
+//   word 1      the packed date word (word_of), most significant bit first:
+//                 bits 17-31  year, signed 15 bits (-16384..16383)
+//                 bit  16     has-time flag
+//                 bits 12-15  month 1-12
+//                 bits 7-11   day 1-31
+//                 bits 0-6    zone: bit 6 sign (1 = west of UTC), bits 2-5 hours 0-15,
+//                             bits 0-1 quarter hours; 0 is UTC and is not printed
+//   words 2-3   seconds (double; seconds_of)
 //
 // The date word always holds the local calendar date. The seconds hold the time of day in
 // UTC counted from that local date's midnight: local time = seconds + zone offset, kept in
@@ -54,6 +54,10 @@ uint32_t pack(int64_t year, int32_t month, int32_t day, uint32_t zone, bool has_
 inline uint32_t word_of(const Cell* c) { return data_word(c, 0); }
 inline void set_word_of(Cell* c, uint32_t w) { set_data_word(c, 0, w); }
 inline void set_seconds(Cell* c, double seconds) { set_float_value(c, seconds); }
+// The seconds of both cells have the same 64 bits.
+inline bool same_seconds(const Cell* a, const Cell* b) {
+    return data_word(a, 1) == data_word(b, 1) && data_word(a, 2) == data_word(b, 2);
+}
 inline double seconds_of(const Cell* c) { return float_value(c); }
 inline void set_cell(Cell* c, uint32_t word, double seconds) {
     set_float_bits(c, TYPE_DATE, seconds);

@@ -44,7 +44,7 @@ bool is_float_like(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || 
 // The double of an integer!, char! or float-like operand.
 double number_of(const Cell* c) {
     uint32_t t = type_of(c);
-    return (t == TYPE_INTEGER || t == TYPE_CHAR) ? double(int32_t(c->d2)) : float_value(c);
+    return (t == TYPE_INTEGER || t == TYPE_CHAR) ? double(int_value(c)) : float_value(c);
 }
 
 }  // namespace
@@ -60,9 +60,9 @@ Cell* push(double x) {
 Cell* push_halves(uint32_t low, uint32_t high) {
     Cell* c = stack::push();
     c->header = TYPE_FLOAT;
-    c->d1 = 0;
-    c->d2 = low;
-    c->d3 = high;
+    set_data_word(c, 0, 0);
+    set_data_word(c, 1, low);
+    set_data_word(c, 2, high);
     return c;
 }
 
@@ -342,7 +342,7 @@ Cell* make(Cell*, Cell* spec, uint32_t target) {
 
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(v->d2 ^ v->d3);
+        random::seed(data_word(v, 1) ^ data_word(v, 2));
         set_unset(v);
         return;
     }
@@ -381,7 +381,7 @@ void remainder() { float_::math(OP_REMAINDER); }
 
 void absolute() {
     Cell* v = arg(0);
-    v->d3 &= 0x7FFFFFFFu;
+    set_data_word(v, 2, data_word(v, 2) & 0x7FFFFFFFu);   // the sign bit of the double's high word
     stack::keep_result_slot();
 }
 void negate(Cell* v) { set_float_bits(v, type_of(v), 0.0 - float_value(v)); }

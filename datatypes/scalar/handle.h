@@ -3,7 +3,7 @@
 // Language code can only print and compare handles; the units that own the resources make
 // them.
 //
-// Cell: d1 the subtype, d2 the 32-bit value, d3 0xFFFFFFFF (-1).
+// Cell: word 1 the subtype, word 2 the 32-bit value, word 3 0xFFFFFFFF (-1).
 #pragma once
 #include <cstdint>
 

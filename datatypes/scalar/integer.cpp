@@ -2,6 +2,7 @@
 #include "datatypes/scalar/integer.h"
 
 #include <climits>
+#include <cstring>
 #include <utility>
 
 #include "core/actions.h"
@@ -73,18 +74,31 @@ int32_t abs_checked(int32_t n) {
     return n < 0 ? -n : n;
 }
 
+// Two digits a step, from a table of the pairs "00" to "99".
 DecimalText to_decimal_text(int32_t n) {
+    static constexpr char pairs[201] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     DecimalText t;
     char buf[12];
     int i = 12;
     uint32_t m = n < 0 ? 0u - uint32_t(n) : uint32_t(n);
-    do {
-        buf[--i] = char('0' + m % 10);
-        m /= 10;
-    } while (m);
+    while (m >= 100) {
+        uint32_t r = m % 100;
+        m /= 100;
+        buf[--i] = pairs[2 * r + 1];
+        buf[--i] = pairs[2 * r];
+    }
+    if (m >= 10) {
+        buf[--i] = pairs[2 * m + 1];
+        buf[--i] = pairs[2 * m];
+    } else {
+        buf[--i] = char('0' + m);
+    }
     if (n < 0) buf[--i] = '-';
     t.length = uint8_t(12 - i);
-    for (int k = 0; k < t.length; k++) t.text[k] = buf[i + k];
+    std::memcpy(t.text, buf + i, t.length);
     return t;
 }
 
@@ -139,7 +153,7 @@ void math(int32_t op) {
     switch (tb) {
         case TYPE_INTEGER: case TYPE_CHAR: {
             Cell r;
-            arith(int_value(a), int32_t(b->d2), op, &r);
+            arith(int_value(a), int_value(b), op, &r);
             *arg(0) = r;
             break;
         }
@@ -259,12 +273,12 @@ Cell* to(Cell*, Cell* spec, uint32_t) { return convert(spec, false); }
 // Works on the third word and keeps the cell's type (char! inherits it).
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(v->d2);
+        random::seed(uint32_t(int_value(v)));
         set_unset(v);
         return;
     }
-    int32_t n = int32_t(v->d2);
-    v->d2 = uint32_t(n == 0 ? 0 : random::uniform_int(n, secure));
+    int32_t n = int_value(v);
+    set_int_value(v, n == 0 ? 0 : int32_t(random::uniform_int(n, secure)));
 }
 
 int32_t form(const Cell* v, uint32_t buffer, const Cell*, int32_t budget) {
@@ -282,7 +296,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         return 1;
     switch (tb) {
         case TYPE_INTEGER: case TYPE_CHAR:
-            return three_way(int_value(a), int32_t(b->d2));
+            return three_way(int_value(a), int_value(b));
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: {
             Cell f;
             set_float(&f, double(int_value(a)));
@@ -312,16 +326,16 @@ void xor_() { math(OP_XOR); }
 // absolute, even? and odd? work on the third word and keep the type (char! inherits them).
 void absolute() {
     Cell* v = arg(0);
-    v->d2 = uint32_t(abs_checked(int32_t(v->d2)));
+    set_int_value(v, int32_t(abs_checked(int_value(v))));
     stack::keep_result_slot();
 }
 void negate(Cell* v) {
     if (int_value(v) == INT32_MIN) overflow();
-    v->d2 = uint32_t(-int_value(v));
+    set_int_value(v, -int_value(v));
 }
-void complement(Cell* v) { v->d2 = ~v->d2; }
-bool is_even(const Cell* v) { return (v->d2 & 1) == 0; }
-bool is_odd(const Cell* v) { return (v->d2 & 1) != 0; }
+void complement(Cell* v) { set_int_value(v, ~int_value(v)); }
+bool is_even(const Cell* v) { return (int_value(v) & 1) == 0; }
+bool is_odd(const Cell* v) { return (int_value(v) & 1) != 0; }
 
 void power() {
     Cell* a = arg(0);

@@ -658,7 +658,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) { return convert(spec); }
 
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed((v->header & SIGN) ^ v->d1 ^ v->d2 ^ v->d3);
+        random::seed((v->header & SIGN) ^ data_word(v, 0) ^ data_word(v, 1) ^ data_word(v, 2));
         set_unset(v);
         return;
     }

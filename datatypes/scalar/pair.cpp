@@ -160,7 +160,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
 
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(v->d2 ^ v->d3);
+        random::seed(uint32_t(x_of(v)) ^ uint32_t(y_of(v)));
         set_unset(v);
         return;
     }
@@ -214,7 +214,7 @@ void absolute() {
 }
 
 // Negation wraps: -2147483648 stays itself.
-void negate(Cell* v) { write_cell(v, int32_t(0u - v->d2), int32_t(0u - v->d3)); }
+void negate(Cell* v) { write_cell(v, int32_t(0u - uint32_t(x_of(v))), int32_t(0u - uint32_t(y_of(v)))); }
 
 // Each component by the integer rounding; a pair scale rounds x by its x and y by its y.
 void round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
@@ -249,7 +249,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
         return &result_cell;
     }
     if (type_of(value) != TYPE_INTEGER) error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(value));
-    (n == 1 ? parent->d2 : parent->d3) = uint32_t(int_value(value));
+    n == 1 ? set_x(parent, int_value(value)) : set_y(parent, int_value(value));
     scalar::store_back(parent, step);
     return value;
 }

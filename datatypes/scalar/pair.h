@@ -1,5 +1,5 @@
 // pair!: a two-dimensional integer coordinate written 640x480 (window sizes, offsets,
-// image sizes, ranges). Cell: d2 x, d3 y, both signed 32-bit; d1 unused (0).
+// image sizes, ranges). Cell: word 2 x, word 3 y, both signed 32-bit; word 1 unused (0).
 //
 // Its arithmetic takes a pair, an integer or a float as the second operand and moves to
 // point2D! when a float factor or divisor, a point operand or a 32-bit overflow leaves

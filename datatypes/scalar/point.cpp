@@ -12,6 +12,7 @@
 #include "core/stack.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/scalar/datatype.h"
+#include "datatypes/scalar/pair.h"
 #include "datatypes/scalar/float.h"
 #include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
@@ -65,8 +66,8 @@ Cell* make(Cell*, Cell* spec, uint32_t t) {
             v[0] = v[1] = v[2] = float_value(spec);
             break;
         case TYPE_PAIR:
-            v[0] = double(int32_t(spec->d2));
-            v[1] = double(int32_t(spec->d3));
+            v[0] = double(pair::x_of(spec));
+            v[1] = double(pair::y_of(spec));
             break;
         case TYPE_POINT2D:
             v[0] = component(spec, 0);
@@ -126,8 +127,8 @@ void arith(int32_t op) {
     if (tb == t) {
         for (int i = 0; i < dims; i++) other[i] = component(b, i);
     } else if (tb == TYPE_PAIR && t == TYPE_POINT2D) {
-        other[0] = double(int32_t(b->d2));
-        other[1] = double(int32_t(b->d3));
+        other[0] = double(pair::x_of(b));
+        other[1] = double(pair::y_of(b));
     } else if (tb == TYPE_INTEGER) {
         other[0] = other[1] = other[2] = double(int_value(b));
     } else if (tb == TYPE_FLOAT || tb == TYPE_PERCENT) {
@@ -168,7 +169,7 @@ void round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floo
         bool pair_scale = ts == TYPE_PAIR && dims == 2;
         bool point_scale = ts == TYPE_POINT2D || ts == TYPE_POINT3D;
         for (int i = 0; i < dims; i++) {
-            if (pair_scale) set_float(&scales[i], double(int32_t(i == 0 ? scale->d2 : scale->d3)));
+            if (pair_scale) set_float(&scales[i], double(i == 0 ? pair::x_of(scale) : pair::y_of(scale)));
             else if (point_scale) set_float(&scales[i], i < dims_of(ts) ? double(component(scale, i)) : 0.0);
             else if (ts == TYPE_INTEGER) set_float(&scales[i], double(int_value(scale)));
             else scales[i] = *scale;
@@ -190,7 +191,7 @@ void round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floo
 void draw_random(Cell* v, bool seed, bool secure, bool only) {
     int dims = dims_of(type_of(v));
     if (seed) {
-        random::seed(hashtable::murmur3(&v->d1, size_t(dims) * 4));
+        random::seed(hashtable::murmur3(payload_bytes(v), size_t(dims) * 4));
         set_unset(v);
         return;
     }
@@ -214,7 +215,7 @@ int32_t compare(const Cell* a, const Cell* b_in, int32_t op) {
     if (type_of(&b) == TYPE_PAIR && t == TYPE_POINT2D) {
         // Strict equality and sameness need the same datatype.
         if (op == actions::OP_STRICT_EQUAL || op == actions::OP_SAME) return 1;
-        point2D::write_cell(&b, double(int32_t(b.d2)), double(int32_t(b.d3)));
+        point2D::write_cell(&b, double(pair::x_of(&b)), double(pair::y_of(&b)));
     } else if (type_of(&b) != t) {
         return -2;
     }
@@ -225,7 +226,7 @@ int32_t compare(const Cell* a, const Cell* b_in, int32_t op) {
             return 0;
         case actions::OP_SAME:
             for (int i = 0; i < dims; i++)
-                if ((&a->d1)[i] != (&b.d1)[i]) return 1;
+                if (data_word(a, i) != data_word(&b, i)) return 1;
             return 0;
         case actions::OP_LESSER: case actions::OP_LESSER_EQUAL: case actions::OP_GREATER:
         case actions::OP_GREATER_EQUAL: case actions::OP_SORT: case actions::OP_CASE_SORT: {
@@ -281,7 +282,9 @@ Cell* pick(Cell* v, int32_t index, Cell* index_cell) {
 // point2D! swaps x and y, point3D! x and z.
 void reverse(Cell* v, Cell*, Cell*) {
     int last = dims_of(type_of(v)) - 1;
-    std::swap(v->d1, (&v->d1)[last]);
+    uint32_t first = data_word(v, 0);
+    set_data_word(v, 0, data_word(v, last));
+    set_data_word(v, last, first);
 }
 
 void register_point(uint32_t t) {

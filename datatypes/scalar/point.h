@@ -1,7 +1,8 @@
 // point2D! and point3D!: coordinates with 32-bit float components, written (1.5, 2) and
 // (1, 2, 3). point2D! is where pair! arithmetic goes when it leaves integer space.
 //
-// Cells: point2D! d1 x, d2 y (IEEE single bits), d3 0; point3D! d1 x, d2 y, d3 z.
+// Cells: point2D! word 1 x, word 2 y (IEEE single bits), word 3 0; point3D! word 1 x,
+// word 2 y, word 3 z (component 0-2).
 // Every computation runs in doubles and each result component is rounded to a 32-bit float
 // when stored. IEEE special values pass through the arithmetic (no math errors).
 #pragma once

@@ -1,11 +1,8 @@
 // The random generator (see random.h).
 #include "datatypes/scalar/random.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
-
 #include "core/error.h"
+#include "platform/random.h"
 
 namespace zel::random {
 
@@ -57,16 +54,8 @@ int32_t draw() {
 
 int32_t secure_draw() {
     uint32_t word = 0;
-    uint8_t* p = reinterpret_cast<uint8_t*>(&word);
-    size_t got = 0;
-    while (got < sizeof word) {
-        ssize_t n = getrandom(p + got, sizeof word - got, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error::raise(error::ERR_INTERNAL_NO_RANDOM);
-        }
-        got += size_t(n);
-    }
+    if (!platform::secure_random_bytes(reinterpret_cast<uint8_t*>(&word), sizeof word))
+        error::raise(error::ERR_INTERNAL_NO_RANDOM);
     return int32_t(word & 0x7FFFFFFFu);
 }
 

@@ -1,4 +1,4 @@
-// time!: a duration or time of day, held as a number of seconds in a double (d2-d3),
+// time!: a duration or time of day, held as a number of seconds in a double (words 2-3),
 // negative for negative times. A child of float!: it reuses the float arithmetic, compare,
 // absolute, negate, remainder and random, with its own text (hours:minutes:seconds), fields
 // (hour, minute, second) and its own rules for mixing with dates and other times.

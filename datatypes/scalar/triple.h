@@ -2,7 +2,7 @@
 // inside blocks (the parse engine's rule stack). Language code cannot make one; it can only
 // form and mold it, so that a triple that leaks into a printed block shows its content.
 //
-// Cell: d1 a, d2 b, d3 c.
+// Cell: word 1 a, word 2 b, word 3 c.
 #pragma once
 #include <cstdint>
 

@@ -37,7 +37,7 @@ uint8_t clamp(double v) { return v >= 255.0 ? 255 : v > 0.0 ? uint8_t(v) : 0; }
 void write_cell(Cell* c, const uint8_t* data, uint32_t n) {
     if (n > MAX_COUNT) n = MAX_COUNT;
     c->header = TYPE_TUPLE;
-    c->d1 = c->d2 = c->d3 = 0;
+    clear_payload(c);
     std::memcpy(bytes(c), data, n);
     set_count(c, n < MIN_COUNT ? MIN_COUNT : n);
 }
@@ -45,9 +45,9 @@ void write_cell(Cell* c, const uint8_t* data, uint32_t n) {
 Cell* push(uint32_t n, uint32_t w1, uint32_t w2, uint32_t w3) {
     Cell* c = stack::push();
     c->header = TYPE_TUPLE;
-    c->d1 = w1;
-    c->d2 = w2;
-    c->d3 = w3;
+    set_data_word(c, 0, w1);
+    set_data_word(c, 1, w2);
+    set_data_word(c, 2, w3);
     set_count(c, n < MIN_COUNT ? MIN_COUNT : n > MAX_COUNT ? MAX_COUNT : n);
     return c;
 }
@@ -97,7 +97,7 @@ void from_hex_issue(const Cell* issue, Cell* out) {
     write_cell(out, data, count);
 }
 
-bool all_zero(const Cell* c) { return c->d1 == 0 && c->d2 == 0 && c->d3 == 0; }
+bool all_zero(const Cell* c) { return (data_word(c, 0) | data_word(c, 1) | data_word(c, 2)) == 0; }
 
 void arith(int32_t op) {
     Cell* a = arg(0);
@@ -205,7 +205,7 @@ int32_t mold(const Cell* v, uint32_t buffer, bool, bool, bool, const Cell*, int3
 
 void draw_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(v->d1 ^ v->d2 ^ v->d3);
+        random::seed(data_word(v, 0) ^ data_word(v, 1) ^ data_word(v, 2));
         set_unset(v);
         return;
     }

@@ -2,7 +2,7 @@
 // operation saturates to 0-255 instead of wrapping.
 //
 // Cell: header low byte 39 with the byte count in bits 19-22 (the other header bits are kept
-// when the count changes); cell bytes 4 to 15 (d1-d3) hold the bytes in order, and the bytes
+// when the count changes); cell bytes 4 to 15 (words 1-3) hold the bytes in order, and the bytes
 // past the count are 0.
 #pragma once
 #include <cstdint>

@@ -29,9 +29,9 @@ bool is_plain_word(uint32_t t) { return t == TYPE_WORD || t == TYPE_LIT_WORD || 
 Cell* append_new(uint32_t block_node, uint32_t w1, uint32_t w2, uint32_t w3) {
     Cell* c = memory::append_cell(block_node);
     c->header = TYPE_TYPESET;
-    c->d1 = w1;
-    c->d2 = w2;
-    c->d3 = w3;
+    set_data_word(c, 0, w1);
+    set_data_word(c, 1, w2);
+    set_data_word(c, 2, w3);
     return c;
 }
 
@@ -104,16 +104,16 @@ void set_operation(Cell* out, int32_t op, const Cell* a, const Cell* b) {
     }
     Cell r = *a;
     r.header = TYPE_TYPESET;
-    uint32_t* w = &r.d1;
-    const uint32_t* o = &other.d1;
     for (int i = 0; i < 3; i++) {
+        uint32_t w = data_word(&r, i), o = data_word(&other, i);
         switch (op) {
-            case 5: case 9: w[i] |= o[i]; break;
-            case 6: case 10: w[i] &= o[i]; break;
-            case 7: case 12: w[i] ^= o[i]; break;
-            case 11: w[i] &= ~o[i]; break;
+            case 5: case 9: w |= o; break;
+            case 6: case 10: w &= o; break;
+            case 7: case 12: w ^= o; break;
+            case 11: w &= ~o; break;
             default: break;   // 8 (unique): the first typeset as it is
         }
+        set_data_word(&r, i, w);
     }
     *out = r;
 }
@@ -199,7 +199,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         case actions::OP_GREATER: case actions::OP_GREATER_EQUAL:
             return -2;
         default:
-            return (a->d1 == b->d1 && a->d2 == b->d2 && a->d3 == b->d3) ? 0 : 1;
+            return std::memcmp(payload_bytes(a), payload_bytes(b), 12) == 0 ? 0 : 1;
     }
 }
 
@@ -207,9 +207,7 @@ void and_() { bitwise_op(6); }
 void or_() { bitwise_op(5); }
 void xor_() { bitwise_op(7); }
 void complement(Cell* v) {
-    v->d1 = ~v->d1;
-    v->d2 = ~v->d2;
-    v->d3 = ~v->d3;
+    for (int i = 0; i < 3; i++) set_data_word(v, i, ~data_word(v, i));
 }
 
 Cell* find(const actions::FindArgs& args) {

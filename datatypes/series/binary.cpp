@@ -345,8 +345,8 @@ void binary_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t d
     uint64_t total = uint64_t(bytes.size()) * times;
     if (total) splice_bytes(series_node(series), at, 0, bytes, times);
     string::tell_owner(series, append ? Change::APPENDED : Change::INSERTED, value, int32_t(at), int32_t(total));
-    if (append) series->d1 = 0;
-    else series->d1 = uint32_t(std::min<uint64_t>(at + total, buf(series_node(series))->tail));
+    if (append) set_series_head(series, 0);
+    else set_series_head(series, int32_t(std::min<uint64_t>(at + total, buf(series_node(series))->tail)));
 }
 
 void binary_change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
@@ -362,7 +362,7 @@ void binary_change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     if (replaced > avail) replaced = avail;
     splice_bytes(node, at, uint32_t(replaced), bytes, times);
     string::tell_owner(series, Change::CHANGED, value, int32_t(at), int32_t(total));
-    series->d1 = uint32_t(std::min<uint64_t>(at + total, buf(node)->tail));
+    set_series_head(series, int32_t(std::min<uint64_t>(at + total, buf(node)->tail)));
 }
 
 // ---- trim ----

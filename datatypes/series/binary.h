@@ -1,7 +1,7 @@
 // binary!: the byte series. A binary shares string!'s cell and buffer layout with a unit of
 // one byte that holds raw bytes instead of code points.
 //
-// Cell: d1 head index in bytes (signed), d2 the buffer node, d3 unused.
+// Cell: word 1 head index in bytes (signed), word 2 the buffer node, word 3 unused.
 //
 // Invariants: the buffer's unit is 1; the tail ends the content. Functions that take a node
 // may grow its buffer: re-derive every SeriesBuf* after calling them. Nothing here evaluates

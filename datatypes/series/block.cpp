@@ -19,6 +19,7 @@
 #include "core/word.h"
 #include "datatypes/datatypes.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "core/cycle_stack.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/series.h"
@@ -462,7 +463,7 @@ void append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool app
     if (dup < 1) dup = 1;
     uint32_t node = series_node(s);
     uint32_t len = buf(node)->length();
-    if (series_head(s) > int32_t(len) || series_head(s) < 0) s->d1 = series_head(s) < 0 ? 0 : len;
+    if (series_head(s) > int32_t(len) || series_head(s) < 0) set_series_head(s, int32_t(series_head(s) < 0 ? 0 : len));
     uint32_t pos = append ? len : uint32_t(series_head(s));
     int64_t total = n * int64_t(dup);
     checked_cells(len, total);
@@ -483,11 +484,11 @@ void append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool app
     }
     notify_owner(s, append ? Change::APPENDED : Change::INSERTED, value, int32_t(pos), int32_t(total));
     if (append) {
-        s->d1 = 0;
+        set_series_head(s, 0);
     } else {
         uint32_t after = pos + uint32_t(total);
         uint32_t l = buf(node)->length();
-        s->d1 = after > l ? l : after;
+        set_series_head(s, int32_t(after > l ? l : after));
     }
 }
 
@@ -497,7 +498,7 @@ void change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1) dup = 1;
     uint32_t node = series_node(s);
     uint32_t len = buf(node)->length();
-    if (series_head(s) > int32_t(len) || series_head(s) < 0) s->d1 = series_head(s) < 0 ? 0 : len;
+    if (series_head(s) > int32_t(len) || series_head(s) < 0) set_series_head(s, int32_t(series_head(s) < 0 ? 0 : len));
     uint32_t pos = uint32_t(series_head(s));
     int64_t total = n * int64_t(dup);
     checked_cells(len, total);
@@ -520,7 +521,7 @@ void change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
     notify_owner(s, Change::CHANGED, value, int32_t(pos), int32_t(total));
     uint32_t after = pos + uint32_t(total);
     uint32_t l = buf(node)->length();
-    s->d1 = after > l ? l : after;
+    set_series_head(s, int32_t(after > l ? l : after));
 }
 
 // ---- take, swap, trim ----

@@ -18,6 +18,7 @@
 #include "core/typeset_bits.h"
 #include "core/block.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/sort.h"
@@ -164,7 +165,7 @@ Cell* find(const actions::FindArgs& a) {
     *out = *a.series;
     int64_t pos = f.position + (a.tail ? f.tail_step : 0);
     int64_t len = buf(series_node(out))->length();
-    out->d1 = uint32_t(pos > len ? len : pos);
+    set_series_head(out, int32_t(pos > len ? len : pos));
     return out;
 }
 
@@ -265,7 +266,7 @@ int32_t sort_compare_values(const void* pa, const void* pb, void* context) {
 void fill_record_block(Cell* block, const Cell* record, uint32_t size) {
     uint32_t node = series_node(block);
     buf(node)->tail = 0;
-    block->d1 = 0;
+    set_series_head(block, 0);
     block::append_cells(node, record, size);
 }
 
@@ -355,7 +356,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             if (start + n < 0) return series;
             start += n;
             count = -n;
-            series->d1 = uint32_t(start);
+            set_series_head(series, int32_t(start));
         } else if (n < count) {
             count = n;
         }
@@ -419,7 +420,7 @@ struct Records {
         uint32_t len = buf(node)->length();
         int32_t h = series_head(v);
         head = h < 0 ? 0 : (uint32_t(h) > len ? len : uint32_t(h));
-        value.d1 = head;
+        set_series_head(&value, int32_t(head));
         count = len - head;
     }
     Cell cell(uint32_t i) const { return buf(node)->cells()[head + i]; }
@@ -516,7 +517,7 @@ void set_operation(Cell* out, bool case_sensitive, int32_t skip, int32_t code, c
     if (t == TYPE_HASH) {
         // A hash! indexes every one of its cells.
         hashtable::reindex(op.table, 0, 1);
-        out->d3 = op.table;
+        hash::set_table_node(out, op.table);
     }
 }
 

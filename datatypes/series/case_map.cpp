@@ -60,12 +60,12 @@ uint32_t toggle_char(uint32_t cp) {
 
 void change_case(Cell* value, const Cell* part, int direction) {
     if (type_of(value) == TYPE_CHAR) {
-        value->d2 = map_char(char_value(value), direction);
+        set_char_value(value, map_char(char_value(value), direction));
         return;
     }
     uint32_t node = series_node(value);
     uint32_t head = string::head_index(value);
-    value->d1 = head;
+    set_series_head(value, int32_t(head));
     int64_t left = int64_t(string::total_length(value)) - head;
     int64_t count = left;
     if (part) {

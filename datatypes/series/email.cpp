@@ -51,13 +51,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const actions::PathSte
         change(target, value, int32_t(at), false, 1);
     } else if (found < 0) {
         // No "@" yet: the host comes after a new one.
-        target->d1 = head + length;
+        set_series_head(target, int32_t(head + length));
         Cell sign;
         set_char(&sign, '@');
         change(target, &sign, 0, false, 1);
         change(target, value, 0, false, 1);
     } else {
-        target->d1 = head + at + 1;
+        set_series_head(target, int32_t(head + at + 1));
         change(target, value, int32_t(length - at - 1), false, 1);
     }
     return value;

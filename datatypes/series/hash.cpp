@@ -11,6 +11,7 @@
 #include "datatypes/datatypes.h"
 #include "core/block.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "datatypes/series/string.h"
 
 namespace zel::hash {
@@ -22,8 +23,8 @@ namespace {
 
 // The table of a hash! cell when it indexes that cell's own block, else 0.
 uint32_t own_table(const Cell* value) {
-    if (type_of(value) != TYPE_HASH || value->d3 == 0) return 0;
-    return hashtable::record(value->d3)->values == series_node(value) ? value->d3 : 0;
+    if (type_of(value) != TYPE_HASH || table_node(value) == 0) return 0;
+    return hashtable::record(table_node(value))->values == series_node(value) ? table_node(value) : 0;
 }
 
 }  // namespace
@@ -53,7 +54,7 @@ uint32_t synced_table(const Cell* value) {
 void index_cell(Cell* value) {
     uint32_t node = series_node(value);
     uint32_t n = buf(node)->length();
-    value->d3 = hashtable::create(std::max<uint32_t>(n, 1), node, hashtable::KIND_HASH, true);
+    set_table_node(value, hashtable::create(std::max<uint32_t>(n, 1), node, hashtable::KIND_HASH, true));
 }
 
 namespace {
@@ -169,7 +170,7 @@ namespace {
 // `hash/make` from a block cell that becomes the hash! itself.
 Cell* from_fresh_block(Cell* out) {
     retype(out, TYPE_HASH);
-    out->d1 = 0;
+    set_series_head(out, 0);
     index_cell(out);
     return out;
 }
@@ -180,9 +181,9 @@ Cell* copy(Cell* value, Cell* out, Cell* part, bool deep, Cell* types) {
     bool whole = series_head(&v) == 0 && !part && !deep && !types;
     block::copy(&v, out, part, deep, types);
     retype(out, TYPE_HASH);
-    out->d1 = 0;
+    set_series_head(out, 0);
     uint32_t table = synced_table(&v);
-    if (whole && table) out->d3 = hashtable::duplicate(table, series_node(out));
+    if (whole && table) set_table_node(out, hashtable::duplicate(table, series_node(out)));
     else index_cell(out);
     return out;
 }

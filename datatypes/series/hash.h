@@ -1,7 +1,7 @@
 // hash!: a block whose values are also entered in a hash table (core/hashtable.h, kind 0),
 // so that find, select and the set operations look values up instead of scanning.
 //
-// Cell: a block cell of type hash! whose d3 holds the table's node. The table indexes the
+// Cell: a block cell of type hash! whose word 3 holds the table's node. The table indexes the
 // cells of the whole buffer from position 0, whatever the head index.
 //
 // Keeping the index in step: every series action that changes a block tells the block's

@@ -86,9 +86,9 @@ void init_cell(Cell* c, uint32_t node, uint32_t w, uint32_t h) {
         h = buffer_height(node);
     }
     c->header = TYPE_IMAGE;
-    c->d1 = 0;
-    c->d2 = node;
-    c->d3 = size_word(w, h);
+    set_series_head(c, 0);
+    set_series_node(c, node);
+    set_size_word(c, size_word(w, h));
 }
 
 void pixel_tuple(Cell* out, const Cell* img, uint32_t offset) {
@@ -408,7 +408,7 @@ void at_or_skip(int32_t base) {
     Cell* img = arg(0);
     Cell* n = arg(1);
     if (type_of(n) != TYPE_INTEGER && type_of(n) != TYPE_PAIR) error::raise(error::ERR_SCRIPT_INVALID_ARG, n);
-    img->d1 = pixel_index(img, n, 0, base, nullptr);
+    set_series_head(img, int32_t(pixel_index(img, n, 0, base, nullptr)));
     stack::keep_result_slot();
 }
 void at() { at_or_skip(1); }
@@ -417,12 +417,12 @@ void skip() { at_or_skip(0); }
 void next() {
     Cell* img = arg(0);
     int64_t h = series_head(img) < 0 ? 0 : series_head(img);
-    if (h + 1 <= int64_t(count_of(img))) img->d1 = uint32_t(h + 1);
+    if (h + 1 <= int64_t(count_of(img))) set_series_head(img, int32_t(h + 1));
     stack::keep_result_slot();
 }
 
 void tail() {
-    arg(0)->d1 = count_of(arg(0));
+    set_series_head(arg(0), int32_t(count_of(arg(0))));
     stack::keep_result_slot();
 }
 
@@ -445,7 +445,7 @@ void change(Cell* img, Cell* value, int32_t part, bool, int32_t dup) {
     if (vt == TYPE_TUPLE) {
         series::notify_owner(img, series::Change::CHANGE, &v, int32_t(head), 1);
         set_pixel(series_node(img), uint32_t(head), tuple_pixel(&v));
-        img->d1 = uint32_t(head + 1);
+        set_series_head(img, int32_t(head + 1));
         series::notify_owner(img, series::Change::CHANGED, &v, int32_t(head), 1);
         return;
     }
@@ -462,7 +462,7 @@ void change(Cell* img, Cell* value, int32_t part, bool, int32_t dup) {
         for (uint32_t r = 0; r < rows; r++)
             std::memcpy(px + size_t(y0 + r) * w + x0, source.data() + size_t(r) * sw, size_t(cols) * 4);
         unlock_pixels(img);
-        img->d1 = (y0 + rows - 1) * w + std::min(x0 + sw, w);
+        set_series_head(img, int32_t((y0 + rows - 1) * w + std::min(x0 + sw, w)));
     }
     series::notify_owner(img, series::Change::CHANGED, &v, int32_t(head), int32_t(cols * rows));
 }

@@ -1,9 +1,9 @@
 // image!: a rectangle of 32-bit pixels that behaves as a series of pixels in row-major order,
 // and the image layer under it.
 //
-// Cell: d1 the head index (a pixel offset from the top-left pixel), d2 the node of the image
-// buffer (0 for an image without pixels: width or height 0), d3 the size word: height in the
-// high 16 bits, width in the low 16 bits.
+// Cell: word 1 the head index (a pixel offset from the top-left pixel), word 2 the node of
+// the image buffer (0 for an image without pixels: width or height 0), word 3 the size word
+// (size_word_of): height in the high 16 bits, width in the low 16 bits.
 //
 // Pixel: the 32-bit word 0xAARRGGBB stored little-endian (bytes B, G, R, A in memory), the
 // layout of Qt's QImage::Format_ARGB32 on this machine; A is opacity, 255 fully opaque.

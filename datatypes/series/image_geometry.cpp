@@ -7,6 +7,8 @@
 #include <initializer_list>
 
 #include "core/stack.h"
+#include "datatypes/scalar/pair.h"
+#include "datatypes/scalar/point.h"
 #include "datatypes/series/image.h"
 #include "datatypes/series/series.h"
 
@@ -21,11 +23,8 @@ struct Point { float x, y; };
 
 // A corner from a pair! (integers) or, for any other type, a point2D! (32-bit floats).
 Point point_of(const Cell* c) {
-    if (type_of(c) == TYPE_PAIR) return {float(int32_t(c->d2)), float(int32_t(c->d3))};
-    Point p;
-    std::memcpy(&p.x, &c->d2, 4);
-    std::memcpy(&p.y, &c->d3, 4);
-    return p;
+    if (type_of(c) == TYPE_PAIR) return {float(pair::x_of(c)), float(pair::y_of(c))};
+    return {point::component(c, 0), point::component(c, 1)};
 }
 
 // |cross(P - A, E)| for a unit edge direction E.
@@ -175,11 +174,11 @@ uint32_t* warp_to_quad(const uint32_t* src, int32_t sw, int32_t sh, const WarpQu
         for (int32_t i = 0; i < bw; i++) {
             float px = float(bx + i), py = float(by + j);
             if (!contains(q, px, py)) continue;
-            double d0 = edge_distance(px, py, xs[0], ys[0], e[0]);
-            double d1 = edge_distance(px, py, xs[1], ys[1], e[1]);
-            double d2 = edge_distance(px, py, xs[2], ys[2], e[2]);
-            double d3 = edge_distance(px, py, xs[3], ys[3], e[3]);
-            float sx = float(d3 / (d1 + d3) * sw), sy = float(d0 / (d0 + d2) * sh);
+            double to0 = edge_distance(px, py, xs[0], ys[0], e[0]);
+            double to1 = edge_distance(px, py, xs[1], ys[1], e[1]);
+            double to2 = edge_distance(px, py, xs[2], ys[2], e[2]);
+            double to3 = edge_distance(px, py, xs[3], ys[3], e[3]);
+            float sx = float(to3 / (to1 + to3) * sw), sy = float(to0 / (to0 + to2) * sh);
             // Positions truncating outside the source (NaN included) leave the pixel 0.
             if (!(sx > -1.0f) || !(sy > -1.0f) || !(sx < float(sw)) || !(sy < float(sh))) continue;
             int32_t ix = int32_t(sx), iy = int32_t(sy);
@@ -242,10 +241,10 @@ void transform(const Cell* img_in, Cell* out, const Cell* crop, const Cell* firs
     Point v0 = first ? point_of(first) : Point{0, 0};
     int32_t cx = 0, cy = 0, cw = W, ch = H;
     if (crop) {
-        cx = int32_t(crop[0].d2);
-        cy = int32_t(crop[0].d3);
-        cw = int32_t(crop[1].d2);
-        ch = int32_t(crop[1].d3);
+        cx = pair::x_of(&crop[0]);
+        cy = pair::y_of(&crop[0]);
+        cw = pair::x_of(&crop[1]);
+        ch = pair::y_of(&crop[1]);
         // A crop must start inside the source and keep a pixel after clamping.
         if (cx < 0 || cy < 0 || cx >= W || cy >= H) return;
         if (int64_t(cx) + cw > W) cw = W - cx;

@@ -15,6 +15,7 @@
 #include "datatypes/datatypes.h"
 #include "core/block.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "core/cycle_stack.h"
 #include "datatypes/series/series.h"
 #include "datatypes/series/string.h"
@@ -28,7 +29,7 @@ namespace {
 constexpr uint32_t COMPACT_THRESHOLD = 64;
 
 inline uint32_t kv_node(const Cell* m) { return series_node(m); }
-inline uint32_t table_of(const Cell* m) { return m->d3; }
+inline uint32_t table_of(const Cell* m) { return table_node(m); }
 inline Cell* kv_cells(const Cell* m) { return buf(kv_node(m))->cells(); }
 inline uint32_t kv_length(const Cell* m) { return buf(kv_node(m))->length(); }
 inline bool removed(const Cell* value_cell) { return value_cell->header == 0; }

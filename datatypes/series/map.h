@@ -2,7 +2,8 @@
 // a hash table (core/hashtable.h, kind 1). Not a series: it has its own make, to, reflect,
 // form, mold, eval-path, compare, clear, copy, find, length?, put, remove and select.
 //
-// Cell: d1 head index (0), d2 the key/value block (cells in pairs, key first), d3 the table.
+// Cell: word 1 head index (0), word 2 the key/value block (cells in pairs, key first), word 3
+// the table (table_node).
 // A pair whose value cell has a header word of 0 is removed: its key stays in the block and
 // the index, every walk skips it, and setting the key again revives it in place. The table's
 // count is the number of live pairs. When removed pairs outnumber both 64 and the live ones,

@@ -21,9 +21,11 @@
 #include "core/symbol.h"
 #include "core/word.h"
 #include "datatypes/datatypes.h"
+#include "datatypes/scalar/pair.h"
 #include "datatypes/scalar/random.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/string.h"
+#include "datatypes/series/vector.h"
 
 namespace zel::series {
 
@@ -35,7 +37,7 @@ int32_t count_to_tail(Cell* s, bool from_start) {
     uint32_t len = buffer_count(s);
     int32_t h = series_head(s);
     if (h > 0 && uint32_t(h) > len) {
-        s->d1 = len;
+        set_series_head(s, int32_t(len));
         return 0;
     }
     if (from_start || h < 0) return int32_t(len);
@@ -45,7 +47,7 @@ int32_t count_to_tail(Cell* s, bool from_start) {
 bool move_head_index(Cell* s, int32_t n) {
     int64_t p = int64_t(series_head(s)) + n;
     int64_t len = buffer_count(s);
-    if (p <= len && p >= 0) s->d1 = uint32_t(p);
+    if (p <= len && p >= 0) set_series_head(s, int32_t(p));
     return p >= len;
 }
 
@@ -86,7 +88,7 @@ void read_vector_element(Cell* out, const uint8_t* p, uint32_t unit, uint32_t el
 void write_vector_element(uint8_t* p, uint32_t unit, const Cell* v) {
     uint32_t t = type_of(v);
     if (t == TYPE_INTEGER || t == TYPE_CHAR) {
-        uint32_t x = v->d2;
+        uint32_t x = uint32_t(int_value(v));
         if (unit == 1) *p = uint8_t(x);
         else if (unit == 2) *reinterpret_cast<uint16_t*>(p) = uint16_t(x);
         else *reinterpret_cast<uint32_t*>(p) = x;
@@ -108,7 +110,7 @@ void element_value(Cell* out, const Cell* s_in, uint32_t index) {
     } else if (t == TYPE_BINARY) {
         set_integer(out, b->data()[index]);
     } else if (t == TYPE_VECTOR) {
-        read_vector_element(out, b->data() + size_t(index) * b->unit(), b->unit(), s.d3);
+        read_vector_element(out, b->data() + size_t(index) * b->unit(), b->unit(), vector::elem_type(&s));
     } else {
         set_char(out, string::char_at(b, index));
     }
@@ -128,7 +130,7 @@ void store_element(const Cell* s, uint32_t index, const Cell* value) {
         if (v < -128 || v > 255) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
         b->data()[index] = uint8_t(v);
     } else if (t == TYPE_VECTOR) {
-        if (type_of(value) != s->d3) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
+        if (type_of(value) != vector::elem_type(s)) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
         write_vector_element(b->data() + size_t(index) * b->unit(), b->unit(), value);
     } else {
         if (type_of(value) != TYPE_CHAR) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
@@ -201,29 +203,29 @@ using stack::arg;
 // Writes a new empty series of the value's type (head 0, same unit) into out.
 void empty_like(Cell* out, const Cell* s) {
     uint32_t node = memory::copy_range(series_node(s), 0, 0);
-    set_series(out, type_of(s), node, 0, type_of(s) == TYPE_VECTOR ? s->d3 : 0);
+    set_series(out, type_of(s), node, 0, type_of(s) == TYPE_VECTOR ? vector::elem_type(s) : 0);
 }
 
 void head() {
-    arg(0)->d1 = 0;
+    set_series_head(arg(0), 0);
     stack::keep_result_slot();
 }
 
 void tail() {
-    arg(0)->d1 = buffer_count(arg(0));
+    set_series_head(arg(0), int32_t(buffer_count(arg(0))));
     stack::keep_result_slot();
 }
 
 void next() {
     Cell* s = arg(0);
     int32_t h = series_head(s) < 0 ? 0 : series_head(s);
-    if (uint32_t(h) < buffer_count(s)) s->d1 = uint32_t(h + 1);
+    if (uint32_t(h) < buffer_count(s)) set_series_head(s, int32_t(h + 1));
     stack::keep_result_slot();
 }
 
 void back() {
     Cell* s = arg(0);
-    if (series_head(s) > 0) s->d1 = uint32_t(series_head(s) - 1);
+    if (series_head(s) > 0) set_series_head(s, int32_t(series_head(s) - 1));
     stack::keep_result_slot();
 }
 
@@ -235,7 +237,7 @@ void at_or_skip(bool at) {
     int64_t k = int_value(n);
     int64_t p = at ? (k >= 1 ? h + k - 1 : h + k) : h + k;
     int64_t len = buffer_count(s);
-    s->d1 = uint32_t(p < 0 ? 0 : (p > len ? len : p));
+    set_series_head(s, int32_t(p < 0 ? 0 : (p > len ? len : p)));
     stack::keep_result_slot();
 }
 void at() { at_or_skip(true); }
@@ -312,7 +314,7 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
     int64_t start = head, count = len - head;
     if (part) {
         if (type_of(part) == TYPE_PAIR) {
-            int64_t x = int32_t(part->d2), y = int32_t(part->d3);
+            int64_t x = pair::x_of(part), y = pair::y_of(part);
             start = x < 0 ? head + x : head + x - 1;
             if (start < 0) start = 0;
             count = y < x ? 0 : y - x;
@@ -338,7 +340,7 @@ Cell* copy(Cell* v, Cell* out, Cell* part, bool, Cell*) {
     if (start + count > len) count = len - start;
     uint32_t node = memory::copy_range(series_node(v), uint32_t(start), uint32_t(count));
     uint32_t t = type_of(v);
-    set_series(out, t, node, 0, t == TYPE_VECTOR ? v->d3 : 0);
+    set_series(out, t, node, 0, t == TYPE_VECTOR ? vector::elem_type(v) : 0);
     out->header |= v->header & HEADER_NEW_LINE;
     return out;
 }
@@ -356,7 +358,7 @@ void remove(Cell* s, Cell* part, Cell* key) {
             set_none(stack::base);
             return;
         }
-        s->d1 = r->d1;
+        set_series_head(s, series_head(r));
         wanted++;
     }
     // The elements removed: the wanted count, cut at the tail as the series is when asked.
@@ -496,7 +498,7 @@ bool movable_pair(uint32_t a, uint32_t b, const Cell* origin, const Cell* target
     if (is_text_type(a)) return is_text_type(b);
     if (a == TYPE_BINARY) return b == TYPE_BINARY;
     if (a == TYPE_VECTOR)
-        return b == TYPE_VECTOR && origin->d3 == target->d3 && buffer_of(origin)->unit() == buffer_of(target)->unit();
+        return b == TYPE_VECTOR && vector::elem_type(origin) == vector::elem_type(target) && buffer_of(origin)->unit() == buffer_of(target)->unit();
     return false;
 }
 
@@ -716,7 +718,7 @@ Cell* take_with(Cell* s, Cell* part, bool last, void (*prepare)(Cell* taken)) {
     }
     uint32_t start = uint32_t(p.start), amount = uint32_t(p.amount);
     uint32_t t = type_of(s);
-    set_series(out, t, memory::copy_range(series_node(s), start, amount), 0, t == TYPE_VECTOR ? s->d3 : 0);
+    set_series(out, t, memory::copy_range(series_node(s), start, amount), 0, t == TYPE_VECTOR ? vector::elem_type(s) : 0);
     // The result is complete before anything is removed: a prepare step that fails (a deep
     // copy that meets a cycle) leaves the series as it was.
     if (prepare) prepare(out);

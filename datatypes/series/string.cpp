@@ -294,10 +294,10 @@ void string_insert(Cell* series, Cell* value, int32_t part, bool only, int32_t d
     uint64_t past = uint64_t(at) + uint64_t(count) * times;
     tell_owner(series, append ? Change::APPENDED : Change::INSERTED, value, int32_t(at), int32_t(past - at));
     if (append) {
-        series->d1 = 0;
+        set_series_head(series, 0);
     } else {
         uint32_t total = buf(series_node(series))->length();
-        series->d1 = uint32_t(past > total ? total : past);
+        set_series_head(series, int32_t(past > total ? total : past));
     }
 }
 
@@ -316,7 +316,7 @@ void string_change(Cell* series, Cell* value, int32_t part, bool only, int32_t d
     if (is_char) splice_char(node, at, uint32_t(replaced), char_value(value), times);
     else splice(node, at, uint32_t(replaced), r.node, r.from, r.count, times);
     tell_owner(series, Change::CHANGED, value, int32_t(at), int32_t(inserted));
-    series->d1 = uint32_t(at + inserted);
+    set_series_head(series, int32_t(at + inserted));
 }
 
 // ---- eval-path ----

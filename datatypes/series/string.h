@@ -2,8 +2,8 @@
 // that holds the content, widened in place (never narrowed) when a wider code point arrives.
 // The same storage serves file!, url!, tag!, email! and ref!.
 //
-// Cell: d1 head index (code points), d2 buffer node, d3 node of the encoded-copy scratch
-// buffer (0 while none).
+// Cell: word 1 head index (code points), word 2 buffer node, word 3 node of the encoded-copy
+// scratch buffer (scratch_node; 0 while none).
 //
 // Invariants: a buffer's unit is 1, 2 or 4; code point i lives at data + i * unit (unsigned
 // for units 1 and 2); the tail ends the content (no terminator). Functions taking a node may

@@ -252,7 +252,7 @@ Cell* string_find(const FindArgs& a) {
         return out;
     }
     *out = *a.series;
-    out->d1 = uint32_t(a.tail ? p + len : p);
+    set_series_head(out, int32_t(a.tail ? p + len : p));
     return out;
 }
 

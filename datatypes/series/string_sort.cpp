@@ -152,8 +152,8 @@ uint32_t read_unit(const void* record, uint32_t i, uint32_t unit) {
 void fill_record(Cell* value, const void* record, const SortContext& c) {
     uint32_t node = series_node(value);
     if (c.type == TYPE_VECTOR) {
-        value->d1 = 0;
-        value->d3 = c.elem;
+        set_series_head(value, 0);
+        vector::set_elem_type(value, c.elem);
         SeriesBuf* b = buf(node);
         b->tail = 0;
         b = memory::ensure_room(node, size_t(c.size) * c.unit);
@@ -253,7 +253,7 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
     ctx.all = all;
     ctx.reverse = reverse;
     ctx.type = type;
-    ctx.elem = type == TYPE_VECTOR ? series->d3 : 0;
+    ctx.elem = type == TYPE_VECTOR ? vector::elem_type(series) : 0;
     ctx.folding = !case_sensitive && is_text_type(type);
     if (comparator) {
         uint32_t ct = type_of(comparator);
@@ -279,7 +279,7 @@ Cell* string_sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparato
             int64_t from = std::max<int64_t>(0, start + n);
             count = start - from;
             start = from;
-            series->d1 = uint32_t(start);
+            set_series_head(series, int32_t(start));
         } else if (n < count) {
             count = n;
         }

@@ -256,7 +256,7 @@ void empty_reset(Cell* str) {
     SeriesBuf* b = buf(series_node(str));
     b->flags = (b->flags & ~F_UNIT_MASK) | 1;
     b->tail = 0;
-    str->d1 = 0;
+    set_series_head(str, 0);
 }
 
 namespace {

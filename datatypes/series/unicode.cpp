@@ -40,10 +40,10 @@ uint32_t span_of(const Cell* str, int64_t limit) { return uint32_t(string::lengt
 
 uint8_t* scratch_buffer(Cell* str, size_t n) {
     if (n > 0x7FFFFFF0u) memory::raise_no_memory();
-    uint32_t node = str->d3;
+    uint32_t node = string::scratch_node(str);
     if (!node) {
         node = memory::new_series(n ? n : 1, 1);
-        str->d3 = node;
+        string::set_scratch_node(str, node);
     } else if (buf(node)->size < n) {
         memory::grow(node, n);
     }

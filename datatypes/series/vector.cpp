@@ -42,7 +42,7 @@ void read_element(Cell* out, const uint8_t* p, uint32_t unit, uint32_t elem) {
 
 void set_element(uint8_t* p, const Cell* value, uint32_t unit) {
     uint32_t t = type_of(value);
-    if (t == TYPE_INTEGER || t == TYPE_CHAR) put_int(p, unit, int32_t(value->d2));
+    if (t == TYPE_INTEGER || t == TYPE_CHAR) put_int(p, unit, int_value(value));
     else put_float(p, unit, float_value(value));
 }
 
@@ -491,14 +491,14 @@ void append(Cell* v, Cell* value, int32_t part, bool, int32_t dup, bool is_appen
     uint32_t times = dup < 1 ? 1 : uint32_t(dup);
     if (uint64_t(s.count) * times > 0x7FFFFFFF) memory::raise_no_memory();
     uint32_t len = buf(series_node(v))->length();
-    if (uint32_t(series_head(v)) > len || series_head(v) < 0) v->d1 = series_head(v) < 0 ? 0 : len;
+    if (uint32_t(series_head(v)) > len || series_head(v) < 0) set_series_head(v, int32_t(series_head(v) < 0 ? 0 : len));
     uint32_t at = is_append || uint32_t(series_head(v)) >= len ? len : uint32_t(series_head(v));
     series::notify_owner(v, is_append ? Change::APPEND : Change::INSERT, value, int32_t(at),
                          int32_t(s.count * times));
     // The owner's handler may have changed either series: plan again.
     uint32_t node = series_node(v);
     len = buf(node)->length();
-    if (uint32_t(series_head(v)) > len) v->d1 = len;
+    if (uint32_t(series_head(v)) > len) set_series_head(v, int32_t(len));
     at = is_append || uint32_t(series_head(v)) >= len ? len : uint32_t(series_head(v));
     s = source_of(value, false);
     if (s.node && part >= 1 && uint32_t(part) < s.count) s.count = uint32_t(part);
@@ -507,7 +507,7 @@ void append(Cell* v, Cell* value, int32_t part, bool, int32_t dup, bool is_appen
     splice(node, at, 0, src, times);
     uint32_t total = s.count * times;
     series::notify_owner(v, is_append ? Change::APPENDED : Change::INSERTED, value, int32_t(at), int32_t(total));
-    v->d1 = is_append ? 0 : at + total;
+    set_series_head(v, int32_t(is_append ? 0 : at + total));
 }
 
 // `vector/change`.
@@ -528,12 +528,12 @@ void change(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
     Source s;
     plan(s);
     uint32_t len = buf(series_node(v))->length();
-    if (series_head(v) < 0) v->d1 = 0;
-    if (uint32_t(series_head(v)) > len) v->d1 = len;
+    if (series_head(v) < 0) set_series_head(v, 0);
+    if (uint32_t(series_head(v)) > len) set_series_head(v, int32_t(len));
     series::notify_owner(v, Change::CHANGE, value, series_head(v), part);
     uint32_t node = series_node(v);
     len = buf(node)->length();
-    if (uint32_t(series_head(v)) > len) v->d1 = len;
+    if (uint32_t(series_head(v)) > len) set_series_head(v, int32_t(len));
     uint32_t h = uint32_t(series_head(v)), avail = len - h;
     plan(s);
     uint64_t total = uint64_t(s.count) * times;
@@ -543,7 +543,7 @@ void change(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
     splice(node, h, uint32_t(r), src, times);
     series::notify_owner(v, Change::CHANGED, value, int32_t(h), int32_t(total));
     uint32_t new_len = buf(series_node(v))->length();
-    v->d1 = uint32_t(std::min<uint64_t>(h + total, new_len));
+    set_series_head(v, int32_t(std::min<uint64_t>(h + total, new_len)));
 }
 
 // ---- find, select, eval-path ----
@@ -601,7 +601,7 @@ Cell* find(const actions::FindArgs& a) {
         return out;
     }
     *out = *a.series;
-    out->d1 = uint32_t(a.tail || a.match ? p + 1 : p);
+    set_series_head(out, int32_t(a.tail || a.match ? p + 1 : p));
     return out;
 }
 

@@ -1,9 +1,9 @@
 // vector!: a series of machine numbers of one element type and one width, packed in a byte
 // buffer: 8-, 16- or 32-bit integers or characters, 32- or 64-bit floats, 64-bit percents.
 //
-// Cell: d1 head index (elements), d2 buffer node, d3 element type (TYPE_CHAR, TYPE_INTEGER,
-// TYPE_FLOAT or TYPE_PERCENT). The element width in bytes is the buffer's unit (1, 2, 4 or 8);
-// element i lives at data + i * unit.
+// Cell: word 1 head index (elements), word 2 buffer node, word 3 element type (elem_type:
+// TYPE_CHAR, TYPE_INTEGER, TYPE_FLOAT or TYPE_PERCENT). The element width in bytes is the
+// buffer's unit (1, 2, 4 or 8); element i lives at data + i * unit.
 //
 // Element reading: integers are signed (an 8-bit 0xFF reads -1), characters are code points
 // (unsigned), 4-byte floats widen to double. Element writing: integers and characters keep

@@ -80,7 +80,7 @@ Cell* word_make(Cell* proto, Cell* spec, uint32_t target) {
             if (!scan_single_value(symbol::spelling(word_symbol(spec)), &scanned) || !is_plain_word(type_of(&scanned)))
                 bad_to_arg(target, spec);
             *out = *spec;
-            out->d2 = word_symbol(&scanned);
+            set_word_symbol(out, word_symbol(&scanned));
             context::bind_word(context::global, out);
             break;
         }

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the text decoders: strict UTF-8 into a new or an existing string
-// (with and without CR translation), UTF-16LE and code page 1251. Invalid input must raise
-// its error and nothing else; what decodes must encode back to the same UTF-8 (less a byte
-// order mark and a cut sequence at the end).
+// (with and without CR translation) or in place, UTF-16LE and code page 1251. Invalid input
+// must raise its error and nothing else; what decodes must encode back to the same UTF-8
+// (less a byte order mark and a cut sequence at the end), and decoding in place must give
+// what decoding into a new buffer gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +26,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Cell* out = stack::push_none();
         switch (mode % 4) {
             case 0: {
+                bool cr = (mode >> 2) % 2;
+                int32_t in_left = -1, want_left = -1;
+                uint32_t in_node = 0, want_node = 0;
+                bool in_raised = stack::capture([&] {
+                    uint32_t node = memory::new_series(size ? size : 1, 1);
+                    if (size) std::memcpy(memory::buf(node)->data(), data, size);
+                    in_node = string::decode_utf8_in_place(node, size, &in_left, cr);
+                }) != stack::LEVEL_NONE;
+                bool want_raised = stack::capture([&] {
+                    want_node = string::decode_utf8(data, size, 0, &want_left, cr);
+                }) != stack::LEVEL_NONE;
+                if (in_raised != want_raised) std::abort();
+                if (!want_raised) {
+                    const SeriesBuf* a = memory::buf(in_node);
+                    const SeriesBuf* b = memory::buf(want_node);
+                    if (a->unit() != b->unit() || a->length() != b->length() || in_left != want_left) std::abort();
+                    for (uint32_t i = 0; i < a->length(); i++)
+                        if (string::char_at(a, i) != string::char_at(b, i)) std::abort();
+                }
                 int32_t remaining = -1;
                 uint32_t node = string::decode_utf8(data, size, 0, &remaining, false);
                 set_series(out, TYPE_STRING, node);

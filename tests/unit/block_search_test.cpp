@@ -17,6 +17,7 @@
 #include "core/word.h"
 #include "core/block.h"
 #include "core/block_ops.h"
+#include "datatypes/series/block_handlers.h"
 #include "core/cycle_stack.h"
 #include "datatypes/series/hash.h"
 #include "datatypes/series/sort.h"

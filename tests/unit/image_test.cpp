@@ -13,6 +13,7 @@
 #include "core/collector.h"
 #include "core/externals.h"
 #include "datatypes/scalar/pair.h"
+#include "datatypes/scalar/point.h"
 #include "datatypes/series/image.h"
 #include "datatypes/series/image_encoders.h"
 #include "test_support.h"
@@ -416,6 +417,15 @@ TEST_F(ImageTest, TransformOntoCorners) {
     EXPECT_EQ(w, -6);
     EXPECT_EQ(h, 4);
     EXPECT_EQ(x, 10);
+    // The same corners as point2D! values (x and y in the first two words).
+    point2D::write_cell(corners, 10.0, 2.0);
+    point2D::write_cell(corners + 1, 4.0, 6.0);
+    geometry::transform(img, out, nullptr, corners, corners + 1, &x, &y, &w, &h);
+    ASSERT_EQ(type_of(out), TYPE_IMAGE);
+    EXPECT_EQ(w, -6);
+    EXPECT_EQ(h, 4);
+    EXPECT_EQ(x, 10);
+    EXPECT_EQ(y, 2);
     // A crop: offset 2x1, size 10x10 clamped to 4x3.
     Cell* crop = stack::push();
     pair::write_cell(crop, 2, 1);

@@ -125,7 +125,8 @@ TEST(IntegerCore, ArithmeticKeepsIntegersAndTurnsToFloatOnOverflow) {
 TEST(IntegerCore, DecimalText) {
     const std::pair<int32_t, const char*> cases[] = {
         {0, "0"}, {7, "7"}, {-7, "-7"}, {10, "10"}, {2147483647, "2147483647"}, {-2147483648, "-2147483648"},
-        {-1000000, "-1000000"},
+        {-1000000, "-1000000"}, {9, "9"}, {99, "99"}, {100, "100"}, {-99, "-99"}, {12345, "12345"},
+        {1000000000, "1000000000"}, {-2147483647, "-2147483647"},
     };
     for (auto& [n, text] : cases) EXPECT_EQ(integer::to_decimal_text(n).view(), text);
 }
