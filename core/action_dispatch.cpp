@@ -144,7 +144,7 @@ void append_insert(const int32_t* refs, bool append) {
         uint32_t vt = type_of(value);
         if (!has_buffer(vt)) error::raise(error::ERR_SCRIPT_INVALID_PART, part);
         int32_t vlen = int32_t(memory::buf(series_node(value))->length());
-        if (series_head(value) > vlen) value->d1 = uint32_t(vlen);
+        if (series_head(value) > vlen) set_series_head(value, vlen);
         length = support::part_count(value, part, vt != TYPE_PORT);
         if (length == 0 || (length < 0 && series_head(value) == 0)) {
             stack::keep_result_slot();
@@ -152,7 +152,7 @@ void append_insert(const int32_t* refs, bool append) {
         }
         if (length < 0) {
             int32_t back = back_count(length, series_head(value));
-            value->d1 = uint32_t(series_head(value) - back);
+            set_series_head(value, series_head(value) - back);
             length = back;
         }
     }
@@ -166,7 +166,7 @@ void append_insert(const int32_t* refs, bool append) {
     }
     if (!append && type_of(series) != TYPE_PORT && is_series_type(type_of(series))) {
         int32_t len = int32_t(memory::buf(series_node(series))->length());
-        if (series_head(series) > len) series->d1 = uint32_t(len);
+        if (series_head(series) > len) set_series_head(series, len);
     }
     InsertFn insert = append ? get(type_of(series), ACT_APPEND) : get(type_of(series), ACT_INSERT);
     insert(series, value, length, flag(refs, R::only), dup, append);
@@ -184,7 +184,7 @@ void d_change(const int32_t* refs) {
     if (part) {
         if (st != TYPE_PORT && st != TYPE_IMAGE && is_series_type(st)) {
             int32_t len = int32_t(memory::buf(series_node(series))->length());
-            if (series_head(series) > len) series->d1 = uint32_t(len);
+            if (series_head(series) > len) set_series_head(series, len);
         }
         length = support::part_count(series, part, st != TYPE_PORT && st != TYPE_IMAGE);
         if (length < 0) {
@@ -192,7 +192,7 @@ void d_change(const int32_t* refs) {
                 length = 0;
             } else {
                 int32_t back = back_count(length, series_head(series));
-                series->d1 = uint32_t(series_head(series) - back);
+                set_series_head(series, series_head(series) - back);
                 length = back;
             }
         }

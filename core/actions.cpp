@@ -78,7 +78,7 @@ int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
     if (!fn) {
         // Types without a compare handler are equal only to themselves.
         if (ta != type_of(b)) return -2;
-        return (a->d1 == b->d1 && a->d2 == b->d2 && a->d3 == b->d3) ? 0 : -2;
+        return std::memcmp(payload_bytes(a), payload_bytes(b), 12) == 0 ? 0 : -2;
     }
     return fn(a, b, op);
 }

@@ -66,7 +66,7 @@ void typeset_of_block(Cell* ts, const Cell* block) {
     if (!any) typeset_bits::set_all_but_unset(ts);
 }
 
-uint32_t aux_node(const Cell* fn) { return fn->d3; }
+uint32_t aux_node(const Cell* fn) { return callable_aux(fn); }
 
 }  // namespace
 
@@ -162,10 +162,7 @@ void make_function(Cell* out, const Cell* spec_in, const Cell* body_in, uint32_t
     for (int k = 0; k < 5; k++) set_unset(memory::append_cell(aux));
     uint32_t ctx = context::from_block(&spec, true, false, context::KIND_FUNCTION);
     Cell fn;
-    fn.header = TYPE_FUNCTION | flags;
-    fn.d1 = ctx;
-    fn.d2 = series_node(&spec);
-    fn.d3 = aux;
+    set_callable(&fn, TYPE_FUNCTION | flags, ctx, series_node(&spec), aux);
     *context::owner(ctx) = fn;
     Cell* a = buf(aux)->cells();
     if (type_of(&body) == TYPE_BLOCK) {
@@ -204,7 +201,7 @@ uint32_t build_args_cache(const Cell* fn) {
     uint32_t aux = aux_node(fn);
     uint32_t t = type_of(fn);
     bool is_function = (t == TYPE_FUNCTION || t == TYPE_ROUTINE);
-    uint32_t spec = fn->d2;
+    uint32_t spec = callable_spec(fn);
     uint32_t cache = memory::new_cell_series(8);
     Cell cache_cell;
     set_series(&cache_cell, TYPE_BLOCK, cache);
@@ -226,7 +223,7 @@ uint32_t build_args_cache(const Cell* fn) {
                 ts.header = TYPE_TYPESET;
                 typeset_bits::set_all_but_unset(&ts);
             }
-            if (t == TYPE_NATIVE && natives::checks_own_argument(int32_t(fn->d1), slot_index)) {
+            if (t == TYPE_NATIVE && natives::checks_own_argument(int32_t(callable_slot(fn)), slot_index)) {
                 ts.header = TYPE_TYPESET;
                 typeset_bits::set_all_but_unset(&ts);
                 typeset_bits::add(&ts, TYPE_UNSET);
@@ -251,9 +248,8 @@ uint32_t build_args_cache(const Cell* fn) {
             }
             Cell r;
             r.header = TYPE_REFINEMENT | CACHE_REFINEMENT;
-            r.d1 = uint32_t(slot_index);
-            r.d2 = word_symbol(&c);
-            r.d3 = uint32_t(++ordinal);
+            set_word_symbol(&r, word_symbol(&c));
+            set_cache_ref(&r, uint32_t(slot_index), ++ordinal);
             Cell* dst = memory::append_cell(cache);
             *dst = r;
             slot_index++;
@@ -269,7 +265,7 @@ uint32_t build_args_cache(const Cell* fn) {
     uint32_t entries = buf(cache)->length() - 1;
     auto kind_at = [&](uint32_t k) {
         const Cell* c = &buf(cache)->cells()[k];
-        return type_of(c) == TYPE_TYPESET ? (c->header >> ARG_KIND_SHIFT) & 3 : 0xFFu;
+        return type_of(c) == TYPE_TYPESET ? arg_kind(c) : 0xFFu;
     };
     uint32_t lead = 0;
     while (lead < entries && kind_at(lead) == ARG_NORMAL) lead++;
@@ -286,15 +282,15 @@ uint32_t build_args_cache(const Cell* fn) {
     int32_t count = int_value(&tail);   // locals (functions) or refinements (natives)
     uint32_t flags = simple ? CALL_SIMPLE : (!is_function && refinement_next && count <= 64) ? CALL_PLAIN_HEAD : 0;
     if (flags && lead <= 0xFF && count >= 0 && count <= 0xFFFF)
-        cache_cell.d3 = flags | (untyped ? CALL_UNTYPED : 0) | (lead << 8) | (uint32_t(count) << 16);
+        set_cache_call_info(&cache_cell, flags | (untyped ? CALL_UNTYPED : 0) | (lead << 8) | (uint32_t(count) << 16));
     buf(aux)->cells()[AUX_CACHE] = cache_cell;
     return cache;
 }
 
 void argument_word(Cell* out, const Cell* fn, int32_t n) {
     set_none(out);
-    if (!is_any_function_type(type_of(fn)) || !fn->d2) return;
-    SeriesBuf* spec = buf(fn->d2);
+    if (!is_any_function_type(type_of(fn)) || !callable_spec(fn)) return;
+    SeriesBuf* spec = buf(callable_spec(fn));
     int32_t k = 0;
     for (uint32_t i = 0; i < spec->length(); i++) {
         const Cell* c = &spec->cells()[i];
@@ -427,15 +423,12 @@ void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     set_series(&auxc, TYPE_BLOCK, aux);
     collector::RootGuard g2(&auxc);
     uint32_t ctx = context::from_block(&s, true, false, context::KIND_FUNCTION);
-    // A copy of the context! cell; d3 keeps the context record itself reachable.
+    // A copy of the context! cell; its word 3 keeps the context record itself reachable.
     Cell* c0 = memory::append_cell(aux);
     *c0 = *context::record(ctx);
-    c0->d3 = ctx;
+    set_ctx_self(c0, ctx);
     set_none(memory::append_cell(aux));
-    out->header = type;
-    out->d1 = uint32_t(slot);
-    out->d2 = series_node(&s);
-    out->d3 = aux;
+    set_callable(out, type, uint32_t(slot), series_node(&s), aux);
     *context::owner(ctx) = *out;
     make_permanent(out);
 }
@@ -448,7 +441,7 @@ void make_op(Cell* out, const Cell* source) {
         error::raise(error::ERR_SCRIPT_INVALID_TYPE, &dt);
     }
     // Exactly two arguments, no lit-word or get-word before the first plain word.
-    SeriesBuf* spec = buf(source->d2);
+    SeriesBuf* spec = buf(callable_spec(source));
     int count = 0;
     bool valid = true, seen_word = false, ended = false;
     for (uint32_t i = 0; i < spec->length() && !ended; i++) {
@@ -470,7 +463,7 @@ void make_op(Cell* out, const Cell* source) {
     if (!valid || count != 2) error::raise(error::ERR_SCRIPT_BAD_OP_SPEC);
     *out = *source;
     out->header = TYPE_OP | (t << OP_SOURCE_SHIFT);
-    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) buf(source->d3)->cells()[AUX_OP_COPY] = *source;
+    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) buf(callable_aux(source))->cells()[AUX_OP_COPY] = *source;
 }
 
 }  // namespace zel::callable

@@ -1,17 +1,19 @@
 // Function, native, action, op and routine values.
 //
-// native!/action!: d1 the natives-table slot or action number, d2 the spec node, d3 a two-cell
-// auxiliary series (cell 0 a context made from the spec, cell 1 the arguments cache).
-// function!: d1 the function context, d2 the spec node, d3 a five-cell auxiliary series
-// (0 the body bound to the context, 1 the arguments cache, 2 unset (no machine code here),
-// 3 a copy of the function once an op! was made from it, 4 integer! the object context of a
-// function defined inside an object, or unset). Header bit 9: no-trace; bit 10: trace.
+// Cells (accessors callable_* in core/cell.h):
+// native!/action!: word 1 the natives-table slot or action number, word 2 the spec node,
+// word 3 a two-cell auxiliary series (cell 0 a context made from the spec, cell 1 the
+// arguments cache).
+// function!: word 1 the function context, word 2 the spec node, word 3 a five-cell auxiliary
+// series (0 the body bound to the context, 1 the arguments cache, 2 unset (no machine code
+// here), 3 a copy of the function once an op! was made from it, 4 integer! the object context
+// of a function defined inside an object, or unset). Header bit 9: no-trace; bit 10: trace.
 // op!: a copy of its source with type 23 and the source type in header bits 16-23.
 //
 // The arguments cache, built at the first call: one typeset! per argument (header bits 20-21:
 // 0 evaluated, 1 get-word, 2 lit-word, 3 the return: entry), a refinement! per refinement but
-// /local (d1 its slot for functions, d3 its ordinal from 1), then an integer!: the local cell
-// count of a function (from /local) or the refinement count of a native or action.
+// /local (word 1 its slot for functions, word 3 its ordinal from 1), then an integer!: the
+// local cell count of a function (from /local) or the refinement count of a native or action.
 #pragma once
 #include <cstdint>
 
@@ -27,7 +29,7 @@ constexpr uint32_t ARG_KIND_SHIFT = HEADER_ARG_KIND_SHIFT;
 enum ArgKind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
 constexpr uint32_t OP_SOURCE_SHIFT = HEADER_OP_SOURCE_SHIFT;
 
-// Header flag of the arguments cache's refinement! entries, whose d1 holds a stack slot, not
+// Header flag of the arguments cache's refinement! entries, whose word 1 holds a stack slot, not
 // a context: the collector must not follow it.
 constexpr uint32_t CACHE_REFINEMENT = HEADER_CACHE_REFINEMENT;
 
@@ -52,11 +54,11 @@ int32_t count_locals(uint32_t spec_node);
 // The arguments cache node of a callable (built on first use).
 uint32_t build_args_cache(const Cell* fn);
 inline uint32_t args_cache(const Cell* fn) {
-    const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    const Cell* slot = &memory::buf(callable_aux(fn))->cells()[AUX_CACHE];
     return type_of(slot) == TYPE_BLOCK ? series_node(slot) : build_args_cache(fn);
 }
 
-// A summary of the arguments cache kept in its cell's spare word (d3), so that the common
+// A summary of the arguments cache kept in its cell's spare word (word 3), so that the common
 // call needs no walk of the cache: CALL_SIMPLE when every entry is a plain evaluated
 // argument (at most 255 of them) or a return: entry after them; CALL_PLAIN_HEAD for a
 // native or action whose arguments before its first refinement are all plain (a call
@@ -70,12 +72,12 @@ constexpr uint32_t CALL_PLAIN_HEAD = 4;
 inline uint32_t call_arity(uint32_t info) { return (info >> 8) & 0xFF; }
 inline int32_t call_locals(uint32_t info) { return int32_t(info >> 16); }
 inline uint32_t call_info(const Cell* fn) {
-    const Cell* slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+    const Cell* slot = &memory::buf(callable_aux(fn))->cells()[AUX_CACHE];
     if (type_of(slot) != TYPE_BLOCK) {
         build_args_cache(fn);
-        slot = &memory::buf(fn->d3)->cells()[AUX_CACHE];
+        slot = &memory::buf(callable_aux(fn))->cells()[AUX_CACHE];
     }
-    return slot->d3;
+    return cache_call_info(slot);
 }
 // The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);

@@ -12,7 +12,7 @@
 // Code reads and writes the data words only through the named accessors of each type: the
 // core types' accessors are below (series, words, contexts, objects and errors, callables,
 // symbols, datatype, logic, integer, char, float); every other datatype keeps its own in its
-// header under datatypes/ (pair::x_of, tuple::bytes, date::date_word, image::width_of ...).
+// header under datatypes/ (pair::x_of, tuple::bytes, date::word_of, image::width_of ...).
 // data_word / set_data_word walk the words by index, for the few places that treat every
 // type alike (hashing, the codec's raw payloads). The layouts:
 //   datatype!   word 1 type id                logic!     word 1 0/1
@@ -106,11 +106,15 @@ static_assert(offsetof(Cell, d1) == 4 && offsetof(Cell, d2) == 8 && offsetof(Cel
 
 // ---- data words by index (i = 0, 1, 2 for words 1-3) ----
 // For code that treats every type's payload alike; everything else uses the named accessors.
-inline uint32_t data_word(const Cell* c, int i) { return (&c->d1)[i]; }
-inline void set_data_word(Cell* c, int i, uint32_t v) { (&c->d1)[i] = v; }
 // The 12 payload bytes (words 1-3) in memory order.
-inline uint8_t* payload_bytes(Cell* c) { return reinterpret_cast<uint8_t*>(&c->d1); }
-inline const uint8_t* payload_bytes(const Cell* c) { return reinterpret_cast<const uint8_t*>(&c->d1); }
+inline uint8_t* payload_bytes(Cell* c) { return reinterpret_cast<uint8_t*>(c) + offsetof(Cell, d1); }
+inline const uint8_t* payload_bytes(const Cell* c) { return reinterpret_cast<const uint8_t*>(c) + offsetof(Cell, d1); }
+inline uint32_t data_word(const Cell* c, int i) {
+    uint32_t v;
+    std::memcpy(&v, payload_bytes(c) + 4 * i, 4);
+    return v;
+}
+inline void set_data_word(Cell* c, int i, uint32_t v) { std::memcpy(payload_bytes(c) + 4 * i, &v, 4); }
 inline void clear_payload(Cell* c) { c->d1 = c->d2 = c->d3 = 0; }
 
 // ---- generic access ----
@@ -149,6 +153,14 @@ inline void set_float_bits(Cell* c, uint32_t t, double v) { c->header = t; c->d1
 inline void set_float(Cell* c, double v) { set_float_bits(c, TYPE_FLOAT, v); }
 // Changes the double only (the header and word 1 are kept).
 inline void set_float_value(Cell* c, double v) { std::memcpy(&c->d2, &v, 8); }
+
+// pair! (also the core's own small records: the tracer's stack range, an object's on-change
+// info): x in word 2, y in word 3, word 1 0. datatypes/scalar/pair.h builds on these.
+inline void set_pair(Cell* c, int32_t x, int32_t y) { c->header = TYPE_PAIR; c->d1 = 0; c->d2 = (uint32_t)x; c->d3 = (uint32_t)y; }
+inline int32_t pair_x(const Cell* c) { return (int32_t)c->d2; }
+inline int32_t pair_y(const Cell* c) { return (int32_t)c->d3; }
+inline void set_pair_x(Cell* c, int32_t x) { c->d2 = (uint32_t)x; }
+inline void set_pair_y(Cell* c, int32_t y) { c->d3 = (uint32_t)y; }
 
 // Falsy values are none! and false; everything else (unset! included) is truthy.
 inline bool is_falsy(const Cell* c) {

@@ -35,9 +35,9 @@ uint32_t allocate(uint32_t slots, bool on_stack, bool object, Kind kind) {
     Cell* c = b->cells();
     c[0].header = TYPE_CONTEXT | (uint32_t(kind) << KIND_SHIFT) | (on_stack ? ON_STACK : 0) |
                   (object ? OBJECT_FLAG : 0);
-    c[0].d1 = tbl;
-    c[0].d2 = values;
-    c[0].d3 = 0;
+    set_ctx_table(&c[0], tbl);
+    set_ctx_values(&c[0], values);
+    set_ctx_self(&c[0], 0);
     set_unset(&c[1]);
     b->tail = 2 * sizeof(Cell);
     return ctx;
@@ -46,7 +46,7 @@ uint32_t allocate(uint32_t slots, bool on_stack, bool object, Kind kind) {
 uint32_t word_list(uint32_t ctx) { return hashtable::record(table(ctx))->values; }
 uint32_t word_count(uint32_t ctx) { return buf(word_list(ctx))->length(); }
 Cell* word_at(uint32_t ctx, uint32_t position) { return &buf(word_list(ctx))->cells()[position]; }
-uint32_t values_node(uint32_t ctx) { return on_stack(ctx) ? 0 : record(ctx)->d2; }
+uint32_t values_node(uint32_t ctx) { return on_stack(ctx) ? 0 : ctx_values(record(ctx)); }
 
 int32_t index_of(uint32_t ctx, uint32_t symbol, bool case_insensitive) {
     int32_t pos = hashtable::find_word(table(ctx), symbol, case_insensitive);
@@ -76,13 +76,13 @@ int32_t add_word(uint32_t ctx, uint32_t symbol, bool case_insensitive) {
             if (wi + 1 > index) index = wi + 1;
         }
     } else {
-        index = int32_t(buf(record(ctx)->d2)->length());
+        index = int32_t(buf(ctx_values(record(ctx)))->length());
     }
     Cell* w = memory::append_cell(list);
     set_word(w, TYPE_WORD, ctx, symbol, index);
     hashtable::index_word(tbl, position);
     if (!on_stack(ctx)) {
-        uint32_t vals = record(ctx)->d2;
+        uint32_t vals = ctx_values(record(ctx));
         // The values block keeps one cell per entry.
         memory::append_cell(vals);
     }
@@ -97,17 +97,17 @@ int32_t global_index(uint32_t symbol) {
 
 Cell* values(uint32_t ctx) {
     const Cell* c = record(ctx);
-    if (c->header & ON_STACK) return c->d2 ? stack::bottom + (c->d2 - 1) : nullptr;
-    return buf(c->d2)->cells();
+    if (ctx_on_stack(c)) return ctx_values(c) ? stack::bottom + (ctx_values(c) - 1) : nullptr;
+    return buf(ctx_values(c))->cells();
 }
 
 Cell* value_at(uint32_t ctx, int32_t index, const Cell* word_for_error) {
     const Cell* c = record(ctx);
-    if (c->header & ON_STACK) {
-        if (c->d2 == 0) error::raise(error::ERR_SCRIPT_NOT_IN_CONTEXT, word_for_error);
-        return stack::bottom + (c->d2 - 1) + index;
+    if (ctx_on_stack(c)) {
+        if (ctx_values(c) == 0) error::raise(error::ERR_SCRIPT_NOT_IN_CONTEXT, word_for_error);
+        return stack::bottom + (ctx_values(c) - 1) + index;
     }
-    return buf(c->d2)->cells() + index;
+    return buf(ctx_values(c))->cells() + index;
 }
 
 uint32_t from_block(const Cell* spec, bool stack_values, bool object, Kind kind) {
@@ -131,18 +131,18 @@ uint32_t from_block(const Cell* spec, bool stack_values, bool object, Kind kind)
 
 uint32_t duplicate(uint32_t ctx) {
     const Cell src = *record(ctx);
-    uint32_t tbl = hashtable::duplicate_word_list(src.d1);
-    uint32_t vals = (src.header & ON_STACK) ? 0 : memory::duplicate_series(src.d2);
+    uint32_t tbl = hashtable::duplicate_word_list(ctx_table(&src));
+    uint32_t vals = ctx_on_stack(&src) ? 0 : memory::duplicate_series(ctx_values(&src));
     uint32_t copy = memory::new_cell_series(2);
     SeriesBuf* b = buf(copy);
     Cell* c = b->cells();
     c[0] = src;
-    c[0].d1 = tbl;
-    c[0].d2 = vals;
+    set_ctx_table(&c[0], tbl);
+    set_ctx_values(&c[0], vals);
     set_unset(&c[1]);
     b->tail = 2 * sizeof(Cell);
     SeriesBuf* wl = buf(hashtable::record(tbl)->values);
-    for (uint32_t i = 0; i < wl->length(); i++) wl->cells()[i].d1 = copy;
+    for (uint32_t i = 0; i < wl->length(); i++) set_word_context(&wl->cells()[i], copy);
     return copy;
 }
 
@@ -161,8 +161,7 @@ bool collect_set_words(uint32_t ctx, const Cell* block) {
 bool bind_word(uint32_t ctx, Cell* w) {
     int32_t i = index_of(ctx, word_symbol(w), true);
     if (i < 0) return false;
-    w->d1 = ctx;
-    w->d3 = uint32_t(i);
+    set_word_binding(w, ctx, i);
     return true;
 }
 
@@ -177,8 +176,7 @@ void bind_block(uint32_t block_node, int32_t head, uint32_t ctx, bool self) {
             bind_block(series_node(c), 0, ctx, self);
         } else if (t >= TYPE_WORD && t <= TYPE_REFINEMENT) {
             if (self && t == TYPE_WORD && symbol::same_canonical(word_symbol(c), self_sym)) {
-                c->d1 = ctx;
-                c->d3 = uint32_t(-1);
+                set_word_binding(c, ctx, -1);
             } else {
                 bind_word(ctx, c);
             }
@@ -229,7 +227,7 @@ Cell* value_or_null(const Cell* w) {
         return nullptr;
     }
     const Cell* c = context::record(ctx);
-    if ((c->header & context::ON_STACK) && c->d2 == 0) return nullptr;
+    if (ctx_on_stack(c) && ctx_values(c) == 0) return nullptr;
     return context::value_at(ctx, index);
 }
 
@@ -242,7 +240,7 @@ void set(const Cell* w, const Cell* value, bool fire) {
         if (index < 0) index = context::add_word(ctx, word_symbol(w), false);
     }
     const Cell* rec = context::record(ctx);
-    if ((rec->header & context::ON_STACK) && rec->d2 == 0) error::raise(error::ERR_SCRIPT_NOT_DEFINED, w);
+    if (ctx_on_stack(rec) && ctx_values(rec) == 0) error::raise(error::ERR_SCRIPT_NOT_DEFINED, w);
     if (context::kind(ctx) == context::KIND_OBJECT) {
         // Flag the entry as changed; run the owner's on-change* when it has one.
         object::flag_changed(ctx, index);

@@ -1,12 +1,13 @@
 // Contexts map words to values. A context is a node whose buffer holds two cells:
-//   cell 0  the context! cell: header bits 11-12 kind (0 global, 1 function, 2 object),
-//           bit 22 values on the value stack, bit 24 object context; d1 the word-list hash
-//           table; d2 the values node, or for stack contexts the value-stack index + 1 of the
-//           running call's first argument (0 while the function is not running)
+//   cell 0  the context! cell (accessors ctx_* in core/cell.h): header bits 11-12 kind
+//           (0 global, 1 function, 2 object), bit 22 values on the value stack, bit 24 object
+//           context; word 1 the word-list hash table; word 2 the values node, or for stack
+//           contexts the value-stack index + 1 of the running call's first argument (0 while
+//           the function is not running)
 //   cell 1  the owner value (the object! or function! the context belongs to)
-// The word list (the table's indexed block) holds one word! cell per entry: d1 the context,
-// d2 the symbol, d3 the value slot index. A case variant added case-sensitively shares the
-// slot of the first spelling.
+// The word list (the table's indexed block) holds one word! cell per entry: word 1 the
+// context, word 2 the symbol, word 3 the value slot index. A case variant added
+// case-sensitively shares the slot of the first spelling.
 #pragma once
 #include <cstdint>
 
@@ -32,9 +33,9 @@ uint32_t allocate(uint32_t slots, bool on_stack, bool object, Kind kind);
 
 inline Cell* record(uint32_t ctx) { return memory::buf(ctx)->cells(); }
 inline Cell* owner(uint32_t ctx) { return &record(ctx)[1]; }
-inline uint32_t table(uint32_t ctx) { return record(ctx)->d1; }
-inline Kind kind(uint32_t ctx) { return Kind((record(ctx)->header >> KIND_SHIFT) & 3); }
-inline bool on_stack(uint32_t ctx) { return (record(ctx)->header & ON_STACK) != 0; }
+inline uint32_t table(uint32_t ctx) { return ctx_table(record(ctx)); }
+inline Kind kind(uint32_t ctx) { return Kind(ctx_kind(record(ctx))); }
+inline bool on_stack(uint32_t ctx) { return ctx_on_stack(record(ctx)); }
 uint32_t word_list(uint32_t ctx);
 uint32_t word_count(uint32_t ctx);
 Cell* word_at(uint32_t ctx, uint32_t position);

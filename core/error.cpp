@@ -54,9 +54,9 @@ const char* const field_names[FIELD_COUNT] = {"code", "type", "id", "arg1", "arg
                                               "near", "where", "stack", "files"};
 
 // Field k (0-based, in word-list order) of an object, by position.
-Cell* object_field_at(const Cell* o, uint32_t k) { return context::values(o->d1) + k; }
-uint32_t object_field_symbol(const Cell* o, uint32_t k) { return word_symbol(context::word_at(o->d1, k)); }
-uint32_t object_fields(const Cell* o) { return context::word_count(o->d1); }
+Cell* object_field_at(const Cell* o, uint32_t k) { return context::values(object_ctx(o)) + k; }
+uint32_t object_field_symbol(const Cell* o, uint32_t k) { return word_symbol(context::word_at(object_ctx(o), k)); }
+uint32_t object_fields(const Cell* o) { return context::word_count(object_ctx(o)); }
 
 // The field position of a symbol in an object (case-insensitive), -1 when absent.
 int32_t field_position(const Cell* o, uint32_t s) {
@@ -80,13 +80,13 @@ Cell* category_at(int32_t cat) {
 }
 
 void new_error_object(Cell* out) {
-    uint32_t ctx = context::duplicate(prototype.d1);
+    uint32_t ctx = context::duplicate(object_ctx(&prototype));
     object::wrap(out, ctx, error_class, TYPE_ERROR);
 }
 
 // The word of a catalog member, bound to its object.
 void member_word(Cell* out, const Cell* o, uint32_t k) {
-    *out = *context::word_at(o->d1, k);
+    *out = *context::word_at(object_ctx(o), k);
     out->header = TYPE_WORD;
 }
 
@@ -200,7 +200,7 @@ void resolve_catalog() {
 
 bool catalog_ready() { return ready; }
 
-Cell* field(const Cell* err, Field f) { return context::values(err->d1) + f; }
+Cell* field(const Cell* err, Field f) { return context::values(object_ctx(err)) + f; }
 
 uint32_t type_symbol(const Cell* err) {
     const Cell* t = field(err, F_TYPE);
@@ -218,7 +218,7 @@ void set_where_if_none(const Cell* err, const Cell* value) {
 
 void argument_spec_word(Cell* out, int32_t n, const Cell* callee) {
     Cell f = *callee;
-    if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+    if (type_of(&f) == TYPE_OP) f.header = op_source_type(&f);
     if (!is_callable_type(type_of(&f))) {
         set_none(out);
         return;
@@ -268,7 +268,7 @@ void raise_expect_arg_n(const Cell* calling_word, const Cell* fn, int32_t n, uin
     if (fn && is_any_function_type(type_of(fn))) {
         Cell f = *fn;
         // An op! keeps its source's type in its header; its spec is the source's.
-        if (type_of(&f) == TYPE_OP) f.header = (f.header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+        if (type_of(&f) == TYPE_OP) f.header = op_source_type(&f);
         callable::argument_word(&arg_word, &f, n);
     }
     raise_expect_arg(calling_word, value_type, &arg_word);
@@ -316,7 +316,7 @@ void make_from_spec(Cell* out, const Cell* spec) {
         int32_t length = block::length(&body);
         uint32_t first_type = length > 0 ? type_of(block::head(&body)) : TYPE_NONE;
         if (length > 0 && first_type == TYPE_SET_WORD) {
-            context::bind_block(series_node(&body), series_head(&body), err.d1, true);
+            context::bind_block(series_node(&body), series_head(&body), object_ctx(&err), true);
             interp::eval_block(&body, false);
             if (stack::unwinding()) {
                 set_none(out);

@@ -193,7 +193,7 @@ uint32_t intern_symbol(uint32_t table, const char* text, size_t len, bool any_ca
         r->count = 0;
         for (uint32_t p = 0; p < n; p++) {
             const Cell* s = &buf(r->values)->cells()[p];
-            SeriesBuf* sp = buf(s->d3);
+            SeriesBuf* sp = buf(symbol_spelling(s));
             uint32_t mask = r->buckets - 1;
             uint32_t i = folded_hash(reinterpret_cast<const char*>(sp->data()), sp->tail) & mask;
             uint8_t* f = flag_bytes(r);
@@ -220,7 +220,7 @@ uint32_t intern_symbol(uint32_t table, const char* text, size_t len, bool any_ca
                 break;
             }
             if (fl == BUCKET_OCCUPIED) {
-                const SeriesBuf* sp = buf(syms[keys[i]].d3);
+                const SeriesBuf* sp = buf(symbol_spelling(&syms[keys[i]]));
                 if (sp->tail == len) {
                     const char* st = reinterpret_cast<const char*>(sp->data());
                     if (pass == 0 && std::memcmp(st, text, len) == 0) return keys[i] + 1;
@@ -252,9 +252,9 @@ uint32_t intern_symbol(uint32_t table, const char* text, size_t len, bool any_ca
     uint32_t position = buf(r->values)->length();
     Cell* s = memory::append_cell(r->values);
     s->header = TYPE_SYMBOL;
-    s->d1 = uint32_t(alias);
-    s->d2 = 0;
-    s->d3 = spelling;
+    set_symbol_alias(s, alias);
+    set_symbol_string(s, 0);
+    set_symbol_spelling(s, spelling);
     r = record(table);
     uint8_t* f = flag_bytes(r);
     set_bucket_flags(f, uint32_t(empty_bucket), BUCKET_OCCUPIED);
@@ -377,7 +377,7 @@ uint32_t double_hash(const Cell* v) {
 
 // float32 components (points): -0.0 hashes as 0.0.
 uint32_t float32_words_hash(const Cell* v, int words) {
-    uint32_t w[3] = {v->d1, v->d2, v->d3};
+    uint32_t w[3] = {data_word(v, 0), data_word(v, 1), data_word(v, 2)};
     for (int i = 0; i < words; i++)
         if (w[i] == 0x80000000u) w[i] = 0;
     return murmur3(w, size_t(words) * 4);
@@ -391,27 +391,27 @@ uint32_t value_hash(const Cell* v, bool case_sensitive) {
         case TYPE_UNSET: return uint32_t(-2);
         case TYPE_NONE: return uint32_t(-1);
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            return fmix32(v->d1);
+            return fmix32(data_word(v, 0));
         case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
-            return fmix32(v->d2);
+            return fmix32(data_word(v, 1));
         case TYPE_NATIVE: case TYPE_ACTION:
-            return fmix32(v->d1);   // the slot: equal natives share it
+            return fmix32(callable_slot(v));   // the slot: equal natives share it
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE:
-            return murmur3(&v->d1, 8);
+            return murmur3(payload_bytes(v), 8);   // head index and node
         case TYPE_POINT2D: return float32_words_hash(v, 2);
         case TYPE_POINT3D: return float32_words_hash(v, 3);
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: return double_hash(v);
-        case TYPE_PAIR: return murmur3(&v->d2, 8);
+        case TYPE_PAIR: return murmur3(payload_bytes(v) + 4, 8);   // x and y
         case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_ROUTINE:
-            return murmur3(&v->d1, 12);
+            return murmur3(payload_bytes(v), 12);
         case TYPE_DATE: case TYPE_MONEY:
             // Equal dates (one instant in two zones) and equal amounts need not share their
             // bits: these hash alike and equality decides.
             return fmix32(t);
         case TYPE_TUPLE: {
-            uint32_t n = (v->header >> 19) & 0xF;
-            return murmur3(reinterpret_cast<const uint8_t*>(v) + 4, n > 12 ? 12 : n);
+            uint32_t n = (v->header & HEADER_TUPLE_COUNT_MASK) >> HEADER_TUPLE_COUNT_SHIFT;
+            return murmur3(payload_bytes(v), n > 12 ? 12 : n);
         }
         case TYPE_BINARY: {
             const SeriesBuf* b = buf(series_node(v));
@@ -423,9 +423,9 @@ uint32_t value_hash(const Cell* v, bool case_sensitive) {
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
             return text_hash(v, case_sensitive, -1);
         case TYPE_STRING_VIEW:
-            return text_hash(v, case_sensitive, int32_t(v->d3) < 0 ? -1 : int64_t(v->d3));
+            return text_hash(v, case_sensitive, int32_t(series_extra(v)) < 0 ? -1 : int64_t(series_extra(v)));
         case TYPE_SYMBOL: {
-            const SeriesBuf* b = buf(v->d3);
+            const SeriesBuf* b = buf(symbol_spelling(v));
             std::string lowered(reinterpret_cast<const char*>(b->data()), b->tail);
             for (char& c : lowered) c = char(ascii_fold_table[uint8_t(c)]);
             return murmur3(lowered.data(), lowered.size());

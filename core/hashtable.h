@@ -159,12 +159,20 @@ void mark(uint32_t table);
 
 // ---- entry kinds (3 and 4): pointer-keyed tables with entries (hashtable_entries.cpp) ----
 // Each entry is (extra + 1) cells of the table's private entry series: the key cell (header
-// unset! while the entry is live, 0 once deleted; the key in d1) followed by extra payload
+// unset! while the entry is live, 0 once deleted; the key in word 1) followed by extra payload
 // cells. A bucket's key is the entry's byte offset in that series. Keys are node ids, which
 // never change for a node's life, so these tables need no relocation stamp.
 //
 // The Cell* results point into the entry series: valid until the next insertion (which may
 // grow or rebuild the series) or the next safe point.
+
+// The key of an entry's key cell.
+inline uint32_t entry_key(const Cell* key_cell) { return data_word(key_cell, 0); }
+inline void set_entry_key(Cell* key_cell, uint32_t key) {
+    set_data_word(key_cell, 0, key);
+    set_data_word(key_cell, 1, 0);
+    set_data_word(key_cell, 2, 0);
+}
 
 // A new entry table sized for size entries of extra payload cells each. May allocate.
 uint32_t create_entries(uint32_t size, uint32_t extra, Kind kind);

@@ -4,7 +4,7 @@
 //
 // Layout reminders: the record's `aux` holds the entry size in bytes, `values` the entry
 // series, and each bucket's key is the byte offset of its entry in that series. An entry's
-// first cell is its key cell: header unset! while live, 0 once deleted, the key in d1.
+// first cell is its key cell: header unset! while live, 0 once deleted, the key in word 1 (entry_key).
 #include <cstring>
 
 #include "core/collector.h"
@@ -45,7 +45,7 @@ Probe probe(const Record* r, uint32_t key) {
         }
         if (fl == BUCKET_DELETED) {
             if (p.first_deleted < 0) p.first_deleted = i;
-        } else if (entry_at(r, keys[i])->d1 == key) {
+        } else if (entry_key(entry_at(r, keys[i])) == key) {
             p.found = i;
             return p;
         }
@@ -68,8 +68,7 @@ Cell* revive_entry(const Record* r, uint32_t offset, uint32_t key) {
     Cell* e = entry_at(r, offset);
     uint32_t cells = r->aux / sizeof(Cell);
     e->header = TYPE_UNSET;
-    e->d1 = key;
-    e->d2 = e->d3 = 0;
+    set_entry_key(e, key);
     for (uint32_t k = 1; k < cells; k++) set_unset(&e[k]);
     return e + 1;
 }
@@ -163,7 +162,7 @@ void rebuild_entries(uint32_t table, uint32_t request) {
         std::memcpy(eb->data() + offset, buf(before.values)->data() + off, before.aux);
         eb->tail += before.aux;
         r = record(table);
-        uint32_t bucket = empty_bucket_for(r, src->d1);
+        uint32_t bucket = empty_bucket_for(r, entry_key(src));
         set_bucket_flags(flag_bytes(r), bucket, BUCKET_OCCUPIED);
         key_array(r)[bucket] = offset;
         r->occupied++;

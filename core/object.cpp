@@ -36,6 +36,11 @@ int32_t class_counter = 1000000;
 constexpr uint32_t HANDLER_ABSENT = 0xFFFF0000u;
 enum HandlerSlot { ON_CHANGE = 0, ON_DEEP_CHANGE = 1 };
 
+// An info slot: a pair! whose x holds HANDLER_ABSENT or (field index << 16) | argument count
+// and whose y holds the node of the handler's spec when the count was taken.
+inline uint32_t info_x(const Cell* p) { return uint32_t(pair_x(p)); }
+inline uint32_t info_spec(const Cell* p) { return uint32_t(pair_y(p)); }
+inline void set_info(Cell* p, uint32_t x, uint32_t spec) { set_pair(p, int32_t(x), int32_t(spec)); }
 
 // Arguments of a callable's spec: the words before its first refinement.
 int32_t count_args(uint32_t spec_node) {
@@ -57,7 +62,7 @@ inline uint32_t handler_x(int32_t index, uint32_t spec_node) {
 bool handler_value(uint32_t ctx, HandlerSlot slot, Cell* out) {
     uint32_t info = info_of(ctx);
     if (!info) return false;
-    uint32_t x = buf(info)->cells()[slot].d2;
+    uint32_t x = info_x(&buf(info)->cells()[slot]);
     if (x >= HANDLER_ABSENT) return false;
     *out = *context::value_at(ctx, int32_t(x >> 16));
     return true;
@@ -66,9 +71,8 @@ bool handler_value(uint32_t ctx, HandlerSlot slot, Cell* out) {
 // Counts the handler's arguments again when the field now holds another function.
 void recount_if_replaced(uint32_t ctx, HandlerSlot slot, const Cell* fn) {
     Cell* p = &buf(info_of(ctx))->cells()[slot];
-    if (p->d3 == fn->d2) return;
-    p->d2 = handler_x(int32_t(p->d2 >> 16), fn->d2);
-    p->d3 = fn->d2;
+    if (info_spec(p) == callable_spec(fn)) return;
+    set_info(p, handler_x(int32_t(info_x(p) >> 16), callable_spec(fn)), callable_spec(fn));
 }
 
 // The series kinds that make and copy duplicate, and of those the ones rebound to the new
@@ -108,10 +112,10 @@ void clone_function_slot(uint32_t ctx, uint32_t k) {
     Cell fn = *value_of_entry(ctx, k);
     if (type_of(&fn) != TYPE_FUNCTION) return;
     collector::RootGuard keep_fn(&fn);
-    Cell body = buf(fn.d3)->cells()[callable::AUX_BODY];
+    Cell body = buf(callable_aux(&fn))->cells()[callable::AUX_BODY];
     if (type_of(&body) != TYPE_BLOCK) error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, &fn);
     Cell spec;
-    set_series(&spec, TYPE_BLOCK, fn.d2);
+    set_series(&spec, TYPE_BLOCK, callable_spec(&fn));
     // The body is bound to the object first, then (by make_function) to the function's own
     // context, so that arguments and locals win over fields of the same name.
     Cell copy;
@@ -149,8 +153,8 @@ int32_t entry_position(uint32_t ctx, int32_t index, uint32_t s) {
 // A copy of o's context wrapped as a new object of the same class and type, its function
 // fields cloned; no on-change info yet.
 void duplicate_object(Cell* out, const Cell* o) {
-    uint32_t ctx = context::duplicate(o->d1);
-    wrap(out, ctx, int32_t(o->d2), type_of(o) == TYPE_ERROR ? TYPE_ERROR : TYPE_OBJECT);
+    uint32_t ctx = context::duplicate(object_ctx(o));
+    wrap(out, ctx, object_class(o), type_of(o) == TYPE_ERROR ? TYPE_ERROR : TYPE_OBJECT);
 }
 
 bool copyable_kind(uint32_t t) {
@@ -165,17 +169,17 @@ void copy_object(Cell* out, const Cell* o_in, bool deep, const Cell* types, bool
     Cell obj;
     set_none(&obj);
     collector::RootGuard keep_o(&o), keep_ts(&ts), keep_obj(&obj);
-    if (types && deep && cycle::contains(o.d1)) {
+    if (types && deep && cycle::contains(object_ctx(&o))) {
         cycle::reset();
         error::raise(error::ERR_INTERNAL_NO_CYCLE);
     }
     duplicate_object(&obj, &o);
-    uint32_t ctx = obj.d1;
+    uint32_t ctx = object_ctx(&obj);
     clone_functions(ctx);
     uint32_t n = context::word_count(ctx);
     if (types) {
         // As a block copy with /types: the values of the wanted types are copied in place.
-        if (deep) cycle::push(o.d1);
+        if (deep) cycle::push(object_ctx(&o));
         struct Pop {
             bool on;
             ~Pop() { if (on) cycle::pop(); }
@@ -236,7 +240,7 @@ bool is_handler_symbol(uint32_t s) {
 // The on-change info node of the object of ctx (through the context's owner cell).
 uint32_t info_of(uint32_t ctx) {
     const Cell* o = context::owner(ctx);
-    return (type_of(o) == TYPE_OBJECT || type_of(o) == TYPE_ERROR) ? o->d3 : 0;
+    return (type_of(o) == TYPE_OBJECT || type_of(o) == TYPE_ERROR) ? object_change_info(o) : 0;
 }
 
 [[noreturn]] void raise_path_miss(const actions::PathStep& step, const Cell* element) {
@@ -257,19 +261,19 @@ int32_t next_class_id() { return ++class_counter; }
 
 void wrap(Cell* out, uint32_t ctx, int32_t class_id, uint32_t t) {
     out->header = t;
-    out->d1 = ctx;
-    out->d2 = uint32_t(class_id);
-    out->d3 = 0;
+    set_object_ctx(out, ctx);
+    set_object_class(out, class_id);
+    set_object_change_info(out, 0);
     *context::owner(ctx) = *out;
 }
 
-uint32_t field_count(const Cell* o) { return context::word_count(o->d1); }
+uint32_t field_count(const Cell* o) { return context::word_count(object_ctx(o)); }
 
-int32_t index_of_word(const Cell* o, uint32_t s) { return context::index_of(o->d1, s, true); }
+int32_t index_of_word(const Cell* o, uint32_t s) { return context::index_of(object_ctx(o), s, true); }
 
 Cell* field(const Cell* o, uint32_t s) {
-    int32_t i = context::index_of(o->d1, s, true);
-    return i < 0 ? nullptr : context::value_at(o->d1, i);
+    int32_t i = context::index_of(object_ctx(o), s, true);
+    return i < 0 ? nullptr : context::value_at(object_ctx(o), i);
 }
 
 const Cell* select_word_value(const Cell* o, uint32_t s) {
@@ -278,7 +282,7 @@ const Cell* select_word_value(const Cell* o, uint32_t s) {
 }
 
 Cell* word_of_value_cell(const Cell* o, const Cell* cell) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     uint32_t vals = context::values_node(ctx);
     if (!vals) return nullptr;
     const Cell* first = buf(vals)->cells();
@@ -290,12 +294,12 @@ Cell* word_of_value_cell(const Cell* o, const Cell* cell) {
 
 bool slot_holds_class(uint32_t ctx, int32_t index, int32_t class_id) {
     const Cell* v = context::value_at(ctx, index);
-    return type_of(v) == TYPE_OBJECT && int32_t(v->d2) == class_id;
+    return type_of(v) == TYPE_OBJECT && object_class(v) == class_id;
 }
 
 bool word_holds_class(const Cell* w, int32_t class_id) {
     const Cell* v = word::value_or_null(w);
-    return v && type_of(v) == TYPE_OBJECT && int32_t(v->d2) == class_id;
+    return v && type_of(v) == TYPE_OBJECT && object_class(v) == class_id;
 }
 
 void clear_cells_bit30(uint32_t block_node) {
@@ -305,23 +309,23 @@ void clear_cells_bit30(uint32_t block_node) {
 
 void clear_changed_flags(uint32_t ctx) {
     uint32_t n = context::word_count(ctx);
-    for (uint32_t k = 0; k < n; k++) context::word_at(ctx, k)->header &= ~context::WORD_CHANGED;
+    for (uint32_t k = 0; k < n; k++) set_word_changed(context::word_at(ctx, k), false);
 }
 
 void flag_changed(uint32_t ctx, int32_t index) {
     int32_t pos = entry_position(ctx, index, 0);
-    if (pos >= 0) context::word_at(ctx, uint32_t(pos))->header |= context::WORD_CHANGED;
+    if (pos >= 0) set_word_changed(context::word_at(ctx, uint32_t(pos)), true);
 }
 
 // ---- change handlers ----
 
 bool has_on_change(const Cell* o) {
     uint32_t t = type_of(o);
-    return (t == TYPE_OBJECT || t == TYPE_ERROR) && info_of(o->d1) != 0;
+    return (t == TYPE_OBJECT || t == TYPE_ERROR) && info_of(object_ctx(o)) != 0;
 }
 
 void attach_on_change_info(Cell* o) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     int32_t index[2] = {context::index_of(ctx, sym(SYM_ON_CHANGE), true),
                         context::index_of(ctx, sym(SYM_ON_DEEP_CHANGE), true)};
     for (int k = 0; k < 2; k++) {
@@ -334,30 +338,26 @@ void attach_on_change_info(Cell* o) {
         error::raise(error::ERR_SCRIPT_BAD_FIELD_SET, &w, &dt);
     }
     if (index[0] < 0 && index[1] < 0) {
-        o->d3 = 0;
+        set_object_change_info(o, 0);
     } else {
         uint32_t info = memory::new_cell_series(2);
         for (int k = 0; k < 2; k++) {
             Cell* p = memory::append_cell(info);
-            p->header = TYPE_PAIR;
-            p->d1 = 0;
             if (index[k] < 0) {
-                p->d2 = HANDLER_ABSENT;
-                p->d3 = 0;
+                set_info(p, HANDLER_ABSENT, 0);
             } else {
-                uint32_t spec = context::value_at(ctx, index[k])->d2;
-                p->d2 = handler_x(index[k], spec);
-                p->d3 = spec;
+                uint32_t spec = callable_spec(context::value_at(ctx, index[k]));
+                set_info(p, handler_x(index[k], spec), spec);
             }
         }
-        o->d3 = info;
+        set_object_change_info(o, info);
     }
     *context::owner(ctx) = *o;
     if (index[1] >= 0) ownership::own_fields(o);
 }
 
 void call_on_change(const Cell* o, const Cell* w, const Cell* old_value, const Cell* new_value) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     Cell handler;
     if (!handler_value(ctx, ON_CHANGE, &handler)) return;
     if (type_of(&handler) != TYPE_FUNCTION && type_of(&handler) != TYPE_ROUTINE)
@@ -368,8 +368,7 @@ void call_on_change(const Cell* o, const Cell* w, const Cell* old_value, const C
     if (word_context(&word) != ctx) {
         int32_t i = context::index_of(ctx, word_symbol(&word), true);
         if (i >= 0) {
-            word.d1 = ctx;
-            word.d3 = uint32_t(i);
+            set_word_binding(&word, ctx, i);
         }
     }
     Cell* saved_top = stack::top;
@@ -387,15 +386,14 @@ void set_field_notify(uint32_t ctx, int32_t index, const Cell* w, const Cell* va
     *context::value_at(ctx, index) = *new_value;
     Cell word = *w;
     word.header = TYPE_WORD;
-    word.d1 = ctx;
-    word.d3 = uint32_t(index);
+    set_word_binding(&word, ctx, index);
     Cell o = *context::owner(ctx);
     call_on_change(&o, &word, old_value, new_value);
     stack::top = saved_top;
 }
 
 void fire_on_change_by_index(const Cell* o, int32_t index, const Cell* old_value, const Cell* new_value) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     int32_t pos = entry_position(ctx, index, 0);
     if (pos < 0) return;
     Cell w;
@@ -413,7 +411,7 @@ void fire_on_change_of_word(const Cell* object_word, const Cell* field_word_in, 
 
 void call_on_deep_change(const Cell* o, const Cell* w, const Cell* target, const Cell* action,
                          const Cell* new_value, int32_t index, int32_t part) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     if (!info_of(ctx)) error::raise(error::ERR_SCRIPT_INVALID_OBJ_EVT, o);
     Cell handler;
     if (!handler_value(ctx, ON_DEEP_CHANGE, &handler)) return;
@@ -447,7 +445,7 @@ void make(Cell* out, const Cell* proto_in, const Cell* spec_in) {
     uint32_t ctx;
     if (has_proto) {
         duplicate_object(&obj, &proto);
-        ctx = obj.d1;
+        ctx = object_ctx(&obj);
         clone_functions(ctx);
     } else {
         ctx = context::allocate(4, false, true, context::KIND_OBJECT);
@@ -471,11 +469,11 @@ void make(Cell* out, const Cell* proto_in, const Cell* spec_in) {
         }
         clear_changed_flags(ctx);
         clear_value_new_lines(ctx);
-        if (gained || !has_proto) obj.d2 = uint32_t(next_class_id());
+        if (gained || !has_proto) set_object_class(&obj, next_class_id());
     } else {
         // Fields of the spec object: new ones are added, existing ones overwritten; the
         // series among them are copied and the functions cloned for the new object.
-        uint32_t sctx = spec.d1;
+        uint32_t sctx = object_ctx(&spec);
         uint32_t sn = context::word_count(sctx);
         std::vector<uint32_t> from_spec;
         for (uint32_t k = 0; k < sn; k++) {
@@ -490,9 +488,9 @@ void make(Cell* out, const Cell* proto_in, const Cell* spec_in) {
             else if (t == TYPE_FUNCTION) clone_function_slot(ctx, k);
         }
         gained = context::word_count(ctx) != inherited;
-        if (gained || !has_proto) obj.d2 = uint32_t(next_class_id());
+        if (gained || !has_proto) set_object_class(&obj, next_class_id());
     }
-    wrap(&obj, ctx, int32_t(obj.d2), TYPE_OBJECT);
+    wrap(&obj, ctx, object_class(&obj), TYPE_OBJECT);
     attach_on_change_info(&obj);
     *out = obj;
 }
@@ -511,7 +509,7 @@ void build_for_construct(Cell* out, const Cell* block_in, const Cell* proto_in, 
         uint32_t ctx = context::allocate(4, false, true, context::KIND_OBJECT);
         wrap(&obj, ctx, next_class_id(), TYPE_OBJECT);
     }
-    uint32_t ctx = obj.d1;
+    uint32_t ctx = object_ctx(&obj);
     // Consecutive set-words share the value after the last of them; a set-word at the end
     // gets none. Unless only, the words true yes on, false no off and none stand for their
     // values.
@@ -546,7 +544,7 @@ void assign_values(const Cell* target_in, const Cell* value_in, bool any, bool o
     Cell target = *target_in;
     Cell value = *value_in;
     collector::RootGuard keep_target(&target), keep_value(&value);
-    uint32_t ctx = target.d1;
+    uint32_t ctx = object_ctx(&target);
     uint32_t n = context::word_count(ctx);
     bool by_name = !only && (type_of(&value) == TYPE_OBJECT || type_of(&value) == TYPE_ERROR);
     uint32_t vt = type_of(&value);
@@ -554,9 +552,9 @@ void assign_values(const Cell* target_in, const Cell* value_in, bool any, bool o
     // The source value of field k; false when the source gives the field nothing.
     auto source = [&](uint32_t k, Cell* out) -> bool {
         if (by_name) {
-            int32_t i = context::index_of(value.d1, word_symbol(context::word_at(ctx, k)), true);
+            int32_t i = context::index_of(object_ctx(&value), word_symbol(context::word_at(ctx, k)), true);
             if (i < 0) return false;
-            *out = *context::value_at(value.d1, i);
+            *out = *context::value_at(object_ctx(&value), i);
             return true;
         }
         if (in_order) {
@@ -592,7 +590,7 @@ void assign_values(const Cell* target_in, const Cell* value_in, bool any, bool o
 void copy_values_by_name(const Cell* target_in, const Cell* source_in) {
     Cell target = *target_in, source = *source_in;
     collector::RootGuard keep_target(&target), keep_source(&source);
-    uint32_t tctx = target.d1, sctx = source.d1;
+    uint32_t tctx = object_ctx(&target), sctx = object_ctx(&source);
     uint32_t n = context::word_count(sctx);
     // Every source word must exist in the target: checked before anything is stored.
     for (uint32_t k = 0; k < n; k++) {
@@ -622,7 +620,7 @@ void copy_values_by_name(const Cell* target_in, const Cell* source_in) {
 
 int32_t mold_body(const Cell* o, uint32_t b, bool only, bool all, bool flat, const Cell* part, int32_t limit,
                   int32_t indent, bool indenting) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     uint32_t n = context::word_count(ctx);
     // The last field written (handler fields are skipped unless all).
     int32_t last = -1;

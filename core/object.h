@@ -1,10 +1,11 @@
 // Object values: a context (kind 2, values in a block) wrapped in a value; the context's words
 // are the object's fields.
 //
-// Cell: d1 the context node, d2 the class id (signed), d3 the node of the on-change info (0
-// when the object has neither on-change* nor on-deep-change*). The context's owner cell
-// (cell 1) holds a copy of the object cell; it is the authority for the on-change info, so a
-// copy of the object taken before its info was built still reaches the handlers.
+// Cell (accessors object_* in core/cell.h): word 1 the context node, word 2 the class id
+// (signed), word 3 the node of the on-change info (0 when the object has neither on-change*
+// nor on-deep-change*). The context's owner cell (cell 1) holds a copy of the object cell; it
+// is the authority for the on-change info, so a copy of the object taken before its info was
+// built still reaches the handlers.
 //
 // On-change info: a block of two pair! cells, the first for on-change*, the second for
 // on-deep-change*: x = (field index << 16) | argument count (x >= 0xFFFF0000: absent), y = the
@@ -29,7 +30,7 @@ int32_t next_class_id();
 // context's owner value.
 void wrap(Cell* out, uint32_t ctx, int32_t class_id, uint32_t t = TYPE_OBJECT);
 
-inline uint32_t context_of(const Cell* o) { return o->d1; }
+inline uint32_t context_of(const Cell* o) { return object_ctx(o); }
 
 // make: from a prototype (an object, or nullptr) and a spec (a block, evaluated, or an
 // object). Raises malconstruct for another spec. May evaluate.

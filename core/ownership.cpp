@@ -67,8 +67,8 @@ void walk_step(const Cell* value, AtSeries at_series, Visit visit) {
         cycle::Scope scope(node);
         for_each_cell(&series, [&](const Cell* c) { visit(c, nullptr); });
     } else if (is_object_type(t)) {
-        uint32_t ctx = value->d1;
-        if ((context::record(ctx)->header & context::OWNER_BIT) || cycle::contains(ctx)) return;
+        uint32_t ctx = object_ctx(value);
+        if (ctx_owner_flag(context::record(ctx)) || cycle::contains(ctx)) return;
         cycle::Scope scope(ctx);
         for_each_field(ctx, visit);
     }
@@ -87,7 +87,7 @@ void record_walk(const Cell* value, const Cell* owner, const Cell* word) {
     walk_step(value, at_series, [&](const Cell* v, const Cell* field) {
         if (!field) return record_walk(v, owner, word);
         // The owner's own cell inside a field is not walked again.
-        if (is_object_type(type_of(v)) && v->d1 == owner->d1) return;
+        if (is_object_type(type_of(v)) && object_ctx(v) == object_ctx(owner)) return;
         record_walk(v, owner, field);
     });
 }
@@ -105,15 +105,15 @@ void drop_walk(const Cell* value) {
 uint32_t notified_node(const Cell* value) {
     uint32_t t = type_of(value);
     if (is_ownable(t)) return (buf(series_node(value))->flags & F_OWNED) ? series_node(value) : 0;
-    if (t == TYPE_OBJECT) return value->d1;
+    if (t == TYPE_OBJECT) return object_ctx(value);
     return 0;
 }
 
 bool entry_is_dead(const Cell* entry, void*) {
-    uint32_t key = entry->d1;
+    uint32_t key = hashtable::entry_key(entry);
     if (!collector::is_marked(key)) return true;
     const Cell* owner = &entry[1 + P_OWNER];
-    if (type_of(owner) == TYPE_OBJECT && collector::is_marked(owner->d1)) return false;
+    if (type_of(owner) == TYPE_OBJECT && collector::is_marked(object_ctx(owner))) return false;
     // The series lives on but its owner died: it may be owned again.
     buf(key)->flags &= ~F_OWNED;
     return true;
@@ -143,22 +143,22 @@ void record_owner_walk(const Cell* value, const Cell* owner_in, const Cell* word
 void take_object_values(const Cell* value, const Cell* owner_in, const Cell* word) {
     Cell owner = *owner_in;
     record_owner_walk(value, &owner, word);
-    if (type_of(&owner) == TYPE_OBJECT) context::record(owner.d1)->header |= context::OWNER_BIT;
+    if (type_of(&owner) == TYPE_OBJECT) set_ctx_owner_flag(context::record(object_ctx(&owner)));
 }
 
 void own_fields(const Cell* object_in) {
     Cell o = *object_in;
-    uint32_t ctx = o.d1;
+    uint32_t ctx = object_ctx(&o);
     if (!cycle::contains(ctx)) {
         // The owner is on the cycle stack while its fields are walked: a field that leads
         // back to it (through a block or another object) is not walked into again.
         cycle::Scope scope(ctx);
         for_each_field(ctx, [&](const Cell* v, const Cell* w) {
-            if (is_object_type(type_of(v)) && v->d1 == ctx) return;
+            if (is_object_type(type_of(v)) && object_ctx(v) == ctx) return;
             record_walk(v, &o, w);
         });
     }
-    context::record(ctx)->header |= context::OWNER_BIT;
+    set_ctx_owner_flag(context::record(ctx));
 }
 
 void drop_owner(const Cell* value) {
@@ -219,7 +219,7 @@ void after_marking() {
         done.resize(bytes / size, 0);
         for (uint32_t off = 0, i = 0; off + size <= bytes; off += size, i++) {
             const Cell* e = reinterpret_cast<const Cell*>(buf(r->values)->data() + off);
-            if (e->header != TYPE_UNSET || done[i] || !collector::is_marked(e->d1)) continue;
+            if (e->header != TYPE_UNSET || done[i] || !collector::is_marked(hashtable::entry_key(e))) continue;
             done[i] = 1;
             collector::mark_cells(e + 1, e + cells);
             progress = true;

@@ -43,16 +43,16 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
         if (type_of(&sb->cells()[i]) == TYPE_WORD) arity++;
     Cell r;
     r.header = TYPE_ROUTINE | CELLS_ARGUMENTS | ((arity & 31) << HEADER_ROUTINE_ARITY_SHIFT);
-    r.d1 = ctx;
-    r.d2 = series_node(&spec);
-    r.d3 = aux;
+    set_callable_ctx(&r, ctx);
+    set_callable_spec(&r, series_node(&spec));
+    set_callable_aux(&r, aux);
     *context::owner(ctx) = r;
     callable::make_permanent(&r);
     word::set_global(name, &r);
 }
 
 RoutineFn code(const Cell* routine) {
-    int32_t i = int_value(&memory::buf(routine->d3)->cells()[callable::AUX_CODE]);
+    int32_t i = int_value(&memory::buf(callable_aux(routine))->cells()[callable::AUX_CODE]);
     return (i > 0 && size_t(i) < registry.size()) ? registry[size_t(i)] : nullptr;
 }
 

@@ -43,10 +43,10 @@ std::string compare(uint32_t type, const Expected& e) {
     std::string who = std::string(e.word) + " (" + actions::type_name(type) + " " + std::to_string(e.slot) + ")";
     const Cell* v = word::global_value(e.word);
     if (!v || type_of(v) != type) return who + ": the word does not hold a " + actions::type_name(type);
-    if (int32_t(v->d1) != e.slot)
-        return who + ": the library makes it with slot " + std::to_string(int32_t(v->d1));
+    if (int32_t(callable_slot(v)) != e.slot)
+        return who + ": the library makes it with slot " + std::to_string(int32_t(callable_slot(v)));
     std::vector<std::string> in_spec;
-    SeriesBuf* spec = memory::buf(v->d2);
+    SeriesBuf* spec = memory::buf(callable_spec(v));
     for (uint32_t i = 0; i < spec->length(); i++) {
         const Cell* c = &spec->cells()[i];
         if (type_of(c) != TYPE_REFINEMENT) continue;

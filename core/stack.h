@@ -126,13 +126,13 @@ inline void open_call_frame(uint32_t symbol, uint32_t word_ctx, uint32_t func_ct
     open_frame(symbol, word_ctx, FRAME_CALL, flags);
     Frame* f = ftop - 1;
     f->func_ctx = func_ctx;
-    f->saved_ref = func_ctx ? context::record(func_ctx)->d2 : 0;   // where its values were
+    f->saved_ref = func_ctx ? ctx_values(context::record(func_ctx)) : 0;   // where its values were
 }
 // Points the top frame's function context at the current arguments base.
 inline void enter_function_context(uint32_t func_ctx) {
-    context::record(func_ctx)->d2 = uint32_t(base - bottom) + 1;   // value-stack index + 1
+    set_ctx_values(context::record(func_ctx), uint32_t(base - bottom) + 1);   // value-stack index + 1
 }
-inline void restore_function_context(const Frame* f) { context::record(f->func_ctx)->d2 = f->saved_ref; }
+inline void restore_function_context(const Frame* f) { set_ctx_values(context::record(f->func_ctx), f->saved_ref); }
 inline void pop_frame_record() {
     Frame* f = --ftop;
     if (f->func_ctx) restore_function_context(f);

@@ -114,7 +114,7 @@ void set_slot(uint32_t ctx, int32_t index) {
     Cell value = *stack::topmost();
     *checked_slot(ctx, index) = value;
     if (context::kind(ctx) == context::KIND_OBJECT)
-        if (Cell* entry = slot_entry(ctx, index)) entry->header |= context::WORD_CHANGED;
+        if (Cell* entry = slot_entry(ctx, index)) set_word_changed(entry, true);
     stack::reset_top();
 }
 

@@ -37,25 +37,25 @@ uint32_t from_string_value(const Cell* str) {
 const Cell* entry(uint32_t id) { return &memory::buf(block_node)->cells()[id - 1]; }
 
 uint32_t canonical(uint32_t id) {
-    int32_t alias = int32_t(entry(id)->d1);
+    int32_t alias = symbol_alias(entry(id));
     return alias > 0 ? uint32_t(alias) : id;
 }
 
 bool same_canonical(uint32_t a, uint32_t b) { return a == b || canonical(a) == canonical(b); }
 
-int32_t alias_of(uint32_t id) { return int32_t(entry(id)->d1); }
+int32_t alias_of(uint32_t id) { return symbol_alias(entry(id)); }
 
 std::string_view spelling(uint32_t id) {
-    const SeriesBuf* b = memory::buf(entry(id)->d3);
+    const SeriesBuf* b = memory::buf(symbol_spelling(entry(id)));
     return std::string_view(reinterpret_cast<const char*>(b->data()), b->tail);
 }
 
 uint32_t spelling_string(uint32_t id) {
-    if (uint32_t cached = entry(id)->d2) return cached;
+    if (uint32_t cached = symbol_string(entry(id))) return cached;
     std::string_view text = spelling(id);
     std::string copy(text);
     uint32_t node = string::node_from_utf8(copy.data(), copy.size());
-    memory::buf(block_node)->cells()[id - 1].d2 = node;
+    set_symbol_string(&memory::buf(block_node)->cells()[id - 1], node);
     return node;
 }
 

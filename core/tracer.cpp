@@ -1,6 +1,7 @@
 // The interpreter's tracer (see tracer.h).
 #include "core/tracer.h"
 
+#include "core/callable.h"
 #include "core/collector.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
@@ -40,7 +41,7 @@ bool is_library_code(uint32_t node) { return node && (memory::buf(node)->flags &
 
 uint32_t filter_of(const Cell* fn) {
     if (type_of(fn) != TYPE_FUNCTION) return 0x1FFFF;
-    const Cell* body = &memory::buf(fn->d3)->cells()[0];
+    const Cell* body = &memory::buf(callable_aux(fn))->cells()[callable::AUX_BODY];
     if (type_of(body) != TYPE_BLOCK) return 0x1FFFF;
     SeriesBuf* b = memory::buf(series_node(body));
     if (b->length() == 0 || type_of(&b->cells()[0]) != TYPE_BLOCK) return 0x1FFFF;
@@ -93,10 +94,7 @@ void send(uint32_t event, const Cell* code, int32_t pos, const Cell* value, cons
     if (value && type_of(value) != 0) args[3] = *value; else set_none(&args[3]);
     bool with_ref = event == EV_SET || event == EV_EPILOG || event == EV_PROLOG || event == EV_RETURN || event == EV_CALL;
     if (ref && with_ref) args[4] = *ref; else set_none(&args[4]);
-    args[5].header = TYPE_PAIR;
-    args[5].d1 = 0;
-    args[5].d2 = stack::index_of(stack::base);
-    args[5].d3 = stack::index_of(stack::top);
+    set_pair(&args[5], int32_t(stack::index_of(stack::base)), int32_t(stack::index_of(stack::top)));
     Cell* top_before = stack::top;
     stack::push();   // a spare cell above the traced state
     active = false;

@@ -28,7 +28,7 @@ int32_t form_text(uint32_t buffer, std::string_view text, int32_t limit) {
 
 int32_t mold_spec_block(const Cell* v, uint32_t buffer, bool all, bool flat, int32_t limit, int32_t indent) {
     Cell spec;
-    set_series(&spec, TYPE_BLOCK, v->d2);
+    set_series(&spec, TYPE_BLOCK, callable_spec(v));
     return actions::mold_into(&spec, buffer, false, all, flat, limit, indent);
 }
 
@@ -50,7 +50,7 @@ int32_t action_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const 
     return native_like_mold("make action! [", v, b, all, flat, limit, indent);
 }
 int32_t function_body_mold(const Cell* v, uint32_t b, bool all, bool flat, int32_t limit, int32_t indent) {
-    Cell body = buf(v->d3)->cells()[AUX_BODY];
+    Cell body = buf(callable_aux(v))->cells()[AUX_BODY];
     if (type_of(&body) == TYPE_NONE) return form_text(b, " none", limit);
     return actions::mold_into(&body, b, false, all, flat, limit, indent);
 }
@@ -62,13 +62,13 @@ int32_t function_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, cons
 int32_t routine_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
     limit = form_text(b, "routine ", limit);
     limit = mold_spec_block(v, b, all, flat, limit, indent);
-    Cell body = buf(v->d3)->cells()[AUX_BODY];
+    Cell body = buf(callable_aux(v))->cells()[AUX_BODY];
     if (type_of(&body) != TYPE_BLOCK) limit = form_text(b, " ", limit);
     return actions::mold_into(&body, b, false, all, flat, limit, indent);
 }
 int32_t op_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
     limit = form_text(b, "make op! ", limit);
-    uint32_t source = (v->header >> OP_SOURCE_SHIFT) & 0xFF;
+    uint32_t source = op_source_type(v);
     if (source == TYPE_FUNCTION) {
         limit = form_text(b, "func ", limit);
         limit = mold_spec_block(v, b, all, flat, limit, indent);
@@ -84,17 +84,17 @@ bool identity_op(int32_t op) { return op <= 2 || op == 7 || op == 8 || op == 9 |
 
 int32_t native_compare(const Cell* a, const Cell* b, int32_t op) {
     if (type_of(a) != type_of(b) || !identity_op(op)) return -2;
-    return three_way(a->d1, b->d1);
+    return three_way(callable_slot(a), callable_slot(b));
 }
 int32_t op_compare(const Cell* a, const Cell* b, int32_t op) {
     if (type_of(a) != type_of(b) || !identity_op(op)) return -2;
-    uint32_t sa = (a->header >> OP_SOURCE_SHIFT) & 0xFF;
-    if (sa == TYPE_FUNCTION || sa == TYPE_ROUTINE) return three_way(a->d3, b->d3);
-    return three_way(a->d1, b->d1);
+    uint32_t sa = op_source_type(a);
+    if (sa == TYPE_FUNCTION || sa == TYPE_ROUTINE) return three_way(callable_aux(a), callable_aux(b));
+    return three_way(callable_slot(a), callable_slot(b));
 }
 int32_t function_compare(const Cell* a, const Cell* b, int32_t op) {
     if (type_of(a) != type_of(b) || !identity_op(op)) return -2;
-    return three_way(a->d3, b->d3);
+    return three_way(callable_aux(a), callable_aux(b));
 }
 
 Cell* native_make(Cell* proto, Cell* spec, uint32_t type) {
@@ -130,23 +130,23 @@ Cell* function_make(Cell* proto, Cell* spec, uint32_t type) {
 Cell* native_reflect(Cell* v, uint32_t field) {
     Cell* out = stack::push();
     if (symbol::same_canonical(field, sym(SYM_SPEC))) {
-        set_series(out, TYPE_BLOCK, v->d2);
+        set_series(out, TYPE_BLOCK, callable_spec(v));
         return out;
     }
     if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) {
-        uint32_t source = type_of(v) == TYPE_OP ? (v->header >> OP_SOURCE_SHIFT) & 0xFF : type_of(v);
-        if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) *out = buf(v->d3)->cells()[AUX_BODY];
-        else set_integer(out, int32_t(v->d1));
+        uint32_t source = callable_kind(v);
+        if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) *out = buf(callable_aux(v))->cells()[AUX_BODY];
+        else set_integer(out, int32_t(callable_slot(v)));
         return out;
     }
     error::raise(error::ERR_INTERNAL_NOT_DONE);
 }
 Cell* function_reflect(Cell* v, uint32_t field) {
     Cell* out = stack::push();
-    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, v->d2); return out; }
-    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(v->d3)->cells()[AUX_BODY]; return out; }
+    if (symbol::same_canonical(field, sym(SYM_SPEC))) { set_series(out, TYPE_BLOCK, callable_spec(v)); return out; }
+    if (symbol::same_canonical(field, sym(SYM_BODY_FIELD))) { *out = buf(callable_aux(v))->cells()[AUX_BODY]; return out; }
     if (symbol::same_canonical(field, sym(SYM_WORDS))) {
-        uint32_t ctx = v->d1;
+        uint32_t ctx = callable_ctx(v);
         uint32_t n = context::word_count(ctx);
         uint32_t node = memory::new_cell_series(n);
         set_series(out, TYPE_BLOCK, node);

@@ -26,7 +26,7 @@ namespace {
 
 // Whether the object writes any field when molded.
 bool writes_fields(const Cell* o, bool all) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     uint32_t n = context::word_count(ctx);
     for (uint32_t k = 0; k < n; k++)
         if (all || !is_handler_symbol(word_symbol(context::word_at(ctx, k)))) return true;
@@ -79,7 +79,7 @@ Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const actions::
     uint32_t et = type_of(element);
     if (!(et == TYPE_WORD || et == TYPE_SET_WORD || et == TYPE_GET_WORD || et == TYPE_LIT_WORD))
         error::raise(error::ERR_SCRIPT_INVALID_PATH, step.path ? step.path : element, element);
-    uint32_t ctx = parent->d1;
+    uint32_t ctx = object_ctx(parent);
     bool is_self = word_context(element) == ctx && word_index(element) == -1;
     if (is_self) {
         // self bound to the object reads the object itself and cannot be set.
@@ -105,12 +105,12 @@ Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const actions::
 
 int32_t object_compare(const Cell* a, const Cell* b, int32_t op) {
     if (type_of(b) != type_of(a)) return -2;
-    if (a->d1 == b->d1) return 0;
+    if (object_ctx(a) == object_ctx(b)) return 0;
     if (op == actions::OP_SAME) return -1;
-    if (cycle::contains(a->d1)) return cycle::contains(b->d1) ? 0 : -1;
-    uint32_t na = context::word_count(a->d1), nb = context::word_count(b->d1);
+    if (cycle::contains(object_ctx(a))) return cycle::contains(object_ctx(b)) ? 0 : -1;
+    uint32_t na = context::word_count(object_ctx(a)), nb = context::word_count(object_ctx(b));
     if (na != nb) return na < nb ? -1 : 1;
-    uint32_t ca = a->d1, cb = b->d1;
+    uint32_t ca = object_ctx(a), cb = object_ctx(b);
     cycle::Scope sa(ca), sb(cb);
     for (uint32_t k = 0; k < na; k++) {
         uint32_t s1 = symbol::canonical(word_symbol(context::word_at(ca, k)));
@@ -150,7 +150,7 @@ Cell* push_block(uint32_t n) {
 }
 
 Cell* object_reflect(Cell* o, uint32_t f) {
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     uint32_t n = context::word_count(ctx);
     auto is = [f](SymId id) { return symbol::same_canonical(f, sym(id)); };
     Cell* out;
@@ -181,17 +181,17 @@ Cell* object_reflect(Cell* o, uint32_t f) {
         }
     } else if (is(SYM_CLASS)) {
         out = stack::push();
-        set_integer(out, int32_t(o->d2));
+        set_integer(out, object_class(o));
     } else if (is(SYM_OWNER)) {
         out = stack::push();
-        set_logic(out, (context::record(ctx)->header & context::OWNER_BIT) != 0);
+        set_logic(out, ctx_owner_flag(context::record(ctx)));
     } else if (is(SYM_EVENTS_Q)) {
         out = stack::push();
         set_logic(out, info_of(ctx) != 0);
     } else if (is(SYM_CHANGED)) {
         out = push_block(n);
         for (uint32_t k = 0; k < n; k++) {
-            if (!(context::word_at(ctx, k)->header & context::WORD_CHANGED)) continue;
+            if (!word_changed(context::word_at(ctx, k))) continue;
             Cell w;
             field_word(&w, ctx, k);
             block::append(series_node(out), &w);
@@ -230,7 +230,7 @@ Cell* object_put(Cell* o, Cell* key, Cell* value, bool) {
 Cell* object_modify(Cell* o, Cell* f, Cell* value, bool) {
     if (!is_any_word_type(type_of(f))) return o;
     uint32_t s = word_symbol(f);
-    uint32_t ctx = o->d1;
+    uint32_t ctx = object_ctx(o);
     if (symbol::same_canonical(s, sym(SYM_CHANGED))) {
         if (type_of(value) != TYPE_NONE) error::raise(error::ERR_SCRIPT_INVALID_ARG, value);
         clear_changed_flags(ctx);

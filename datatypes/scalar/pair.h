@@ -13,17 +13,12 @@
 namespace zel::pair {
 
 // ---- constructors and readers ----
-// x in word 2, y in word 3.
-inline int32_t x_of(const Cell* c) { return int32_t(data_word(c, 1)); }
-inline int32_t y_of(const Cell* c) { return int32_t(data_word(c, 2)); }
-inline void set_x(Cell* c, int32_t x) { set_data_word(c, 1, uint32_t(x)); }
-inline void set_y(Cell* c, int32_t y) { set_data_word(c, 2, uint32_t(y)); }
-inline void write_cell(Cell* c, int32_t x, int32_t y) {
-    c->header = TYPE_PAIR;
-    set_data_word(c, 0, 0);
-    set_x(c, x);
-    set_y(c, y);
-}
+// x in word 2, y in word 3 (the layout core/cell.h's set_pair, pair_x and pair_y keep).
+inline int32_t x_of(const Cell* c) { return pair_x(c); }
+inline int32_t y_of(const Cell* c) { return pair_y(c); }
+inline void set_x(Cell* c, int32_t x) { set_pair_x(c, x); }
+inline void set_y(Cell* c, int32_t y) { set_pair_y(c, y); }
+inline void write_cell(Cell* c, int32_t x, int32_t y) { set_pair(c, x, y); }
 Cell* append_new(uint32_t block_node, int32_t x, int32_t y);
 Cell* push(int32_t x, int32_t y);
 void set_result(int32_t x, int32_t y);
