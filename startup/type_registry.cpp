@@ -16,27 +16,47 @@ namespace {
 
 using UnitFn = void (*)();
 
+// Units are told apart by their names in types.def (the addresses of functions are not
+// constants in every build): a unit is the index of its first entry.
 struct Entry {
     uint32_t id;
     uint32_t parent;
-    UnitFn unit;
+    const char* unit;
 };
 
 constexpr Entry entries[] = {
-#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) {id, types::info(id).parent, &datatypes::register_##unit},
+#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) {id, types::info(id).parent, #unit},
 #include "core/types.def"
 #undef ZEL_TYPE
 };
 constexpr int ENTRY_COUNT = sizeof entries / sizeof entries[0];
 
-constexpr UnitFn unit_of(uint32_t id) {
-    for (const Entry& e : entries)
-        if (e.id == id) return e.unit;
-    return nullptr;
+const UnitFn unit_fns[ENTRY_COUNT] = {
+#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) &datatypes::register_##unit,
+#include "core/types.def"
+#undef ZEL_TYPE
+};
+
+constexpr bool same_name(const char* a, const char* b) {
+    while (*a && *a == *b) a++, b++;
+    return *a == *b;
+}
+
+// The index of the first entry of the unit of entry i.
+constexpr int unit_index(int i) {
+    for (int j = 0; j < i; j++)
+        if (same_name(entries[j].unit, entries[i].unit)) return j;
+    return i;
+}
+
+constexpr int unit_of_type(uint32_t id) {
+    for (int i = 0; i < ENTRY_COUNT; i++)
+        if (entries[i].id == id) return unit_index(i);
+    return -1;
 }
 
 struct Order {
-    UnitFn units[ENTRY_COUNT] = {};
+    int units[ENTRY_COUNT] = {};
     int count = 0;
     bool complete = false;   // false when the parents of some unit's types never register
 };
@@ -46,23 +66,21 @@ struct Order {
 constexpr Order unit_order() {
     Order order;
     bool registered[TYPE_TABLE_SIZE] = {};
-    bool called[ENTRY_COUNT] = {};   // by the index of the unit's first entry
+    bool called[ENTRY_COUNT] = {};
     for (bool progress = true; progress;) {
         progress = false;
         for (int i = 0; i < ENTRY_COUNT && !progress; i++) {
-            if (called[i]) continue;
-            UnitFn unit = entries[i].unit;
-            bool first = true;
-            for (int j = 0; j < i; j++) first = first && entries[j].unit != unit;
-            if (!first) continue;
+            if (called[i] || unit_index(i) != i) continue;
             bool ready = true;
-            for (const Entry& e : entries)
-                if (e.unit == unit && e.parent && !registered[e.parent] && unit_of(e.parent) != unit) ready = false;
+            for (int k = 0; k < ENTRY_COUNT; k++) {
+                const Entry& e = entries[k];
+                if (unit_index(k) == i && e.parent && !registered[e.parent] && unit_of_type(e.parent) != i) ready = false;
+            }
             if (!ready) continue;
             called[i] = true;
-            order.units[order.count++] = unit;
-            for (const Entry& e : entries)
-                if (e.unit == unit) registered[e.id] = true;
+            order.units[order.count++] = i;
+            for (int k = 0; k < ENTRY_COUNT; k++)
+                if (unit_index(k) == i) registered[entries[k].id] = true;
             progress = true;
         }
     }
@@ -76,15 +94,16 @@ static_assert(order.complete, "types.def: the parents of some unit's types are n
 
 }  // namespace
 
-
 void register_all() {
     for (int i = 0; i < order.count; i++) {
-        order.units[i]();
+        int unit = order.units[i];
+        unit_fns[unit]();
         // The unit registered exactly the types whose unit column names it.
-        for (const Entry& e : entries) {
-            bool own = e.unit == order.units[i];
+        for (int k = 0; k < ENTRY_COUNT; k++) {
+            const Entry& e = entries[k];
+            bool own = unit_index(k) == unit;
             bool done_before = false;
-            for (int k = 0; k < i; k++) done_before = done_before || e.unit == order.units[k];
+            for (int j = 0; j < i; j++) done_before = done_before || unit_index(k) == order.units[j];
             if (done_before || actions::is_registered(e.id) == own) continue;
             const types::TypeInfo& info = types::info(e.id);
             if (own)
@@ -104,7 +123,7 @@ namespace zel::datatypes {
 
 void register_name_only() {
     for (const auto& e : types::entries) {
-        if (e.unit != &register_name_only) continue;
+        if (!types::same_name(e.unit, "name_only")) continue;
         actions::TypeSpec spec{e.id, {}};
         actions::register_type(spec);
     }
