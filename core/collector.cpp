@@ -141,23 +141,23 @@ inline void mark_word(const Cell* c, int word, uint32_t v) {
 
 template <bool Verify, Word D1, Word D2, Word D3>
 inline void mark_words(const Cell* c) {
-    mark_word<D1, Verify>(c, 0, c->d1);
-    mark_word<D2, Verify>(c, 1, c->d2);
-    mark_word<D3, Verify>(c, 2, c->d3);
+    mark_word<D1, Verify>(c, 0, data_word(c, 0));
+    mark_word<D2, Verify>(c, 1, data_word(c, 1));
+    mark_word<D3, Verify>(c, 2, data_word(c, 2));
 }
 
 template <bool Verify>
 void mark_by_layout(const Cell* c) {
     using enum Word;
     switch (type_of(c)) {
-#define ZEL_MARK_CASE(id, d1, d2, d3)                                   \
+#define ZEL_MARK_CASE(id, w1, w2, w3)                                   \
     case id:                                                            \
-        if constexpr (types::Layout{{d1, d2, d3}}.holds_nodes()) mark_words<Verify, d1, d2, d3>(c); \
+        if constexpr (types::Layout{{w1, w2, w3}}.holds_nodes()) mark_words<Verify, w1, w2, w3>(c); \
         break;
 #define ZEL_MARK_CASE_OF(id, words) ZEL_MARK_CASE(id, words)
 #define ZEL_TYPE(id, name, cname, parent, layout, ...) ZEL_MARK_CASE_OF(id, ZEL_UNPACK layout)
 #define ZEL_INTERNAL_TYPE(id, cname, layout) ZEL_MARK_CASE_OF(id, ZEL_UNPACK layout)
-#define ZEL_UNPACK(d1, d2, d3) d1, d2, d3
+#define ZEL_UNPACK(w1, w2, w3) w1, w2, w3
 #include "core/types.def"
 #undef ZEL_TYPE
 #undef ZEL_INTERNAL_TYPE
