@@ -8,6 +8,7 @@
 #include "core/error.h"
 #include "core/stack.h"
 #include "core/symbol.h"
+#include "core/types.h"
 #include "core/word.h"
 #include "core/text.h"
 
@@ -21,17 +22,31 @@ uint32_t name_symbols[TYPE_TABLE_SIZE];
 uint32_t highest = 0;
 }  // namespace
 
+namespace {
+[[noreturn]] void registration_fault(const char* what, uint32_t t) {
+    const char* name = types::info(t).name;
+    std::fprintf(stderr, "*** Start-up error: type %u (%s) %s\n", t, name ? name : "not in types.def", what);
+    std::exit(1);
+}
+}  // namespace
+
 void register_type(const TypeSpec& spec) {
     uint32_t t = spec.id;
+    const types::TypeInfo& info = types::info(t);
+    if (t == 0 || t > TYPE_MAX || !info.name) registration_fault("is not a datatype of types.def", t);
+    if (names[t]) registration_fault("registers twice", t);
+    if (info.parent && !names[info.parent]) registration_fault("registers before its parent", t);
     if (t > highest) highest = t;
-    names[t] = spec.name;
-    if (symbol::table_node) name_symbols[t] = symbol::intern(spec.name);
+    names[t] = info.name;
+    if (symbol::table_node) name_symbols[t] = symbol::intern(info.name);
     for (int a = 1; a <= ACTION_COUNT; a++) {
         Handler h = spec.handlers[a - 1];
-        if (h == INHERIT) h = spec.parent ? table[spec.parent][a] : nullptr;
+        if (h == INHERIT) h = info.parent ? table[info.parent][a] : nullptr;
         table[t][a] = h;
     }
 }
+
+bool is_registered(uint32_t type) { return type < TYPE_TABLE_SIZE && names[type]; }
 
 void make_type_words() {
     for (uint32_t t = 1; t <= highest; t++)

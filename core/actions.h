@@ -1,9 +1,10 @@
 // Datatype registry and action dispatch.
 //
-// Datatypes are tables of action handlers, not classes. Each datatype registers its type id,
-// its parent, its name and exactly 62 handlers; an action finds its handler from the type of
-// its first argument (make and to: the type a datatype! argument names). A handler entry of
-// INHERIT takes the parent's handler; nullptr means the type does not support the action.
+// Datatypes are tables of action handlers, not classes. Each datatype registers its type id
+// and exactly 62 handlers (its name and parent come from core/types.def); an action finds its
+// handler from the type of its first argument (make and to: the type a datatype! argument
+// names). A handler entry of INHERIT takes the parent's handler; nullptr means the type does
+// not support the action.
 //
 // Handlers get their arguments as the signatures below say. "Stored" handlers take `out` first:
 // a value-stack slot of its own (never one of the arguments, so a handler may write it at any
@@ -87,8 +88,6 @@ using WriteFn = void (*)(Cell* out, Cell* dest, Cell* data, bool binary, bool li
 // One datatype's registration: 62 entries in action order (index 0 = action 1).
 struct TypeSpec {
     uint32_t id;
-    uint32_t parent;
-    const char* name;
     Handler handlers[ACTION_COUNT];
 };
 
@@ -131,8 +130,11 @@ inline void put(TypeSpec& spec, ActionTag<N>, std::nullptr_t) { spec.handlers[N 
 inline void put(TypeSpec& spec, int action, InheritTag) { spec.handlers[action - 1] = INHERIT; }
 inline void put(TypeSpec& spec, int action, std::nullptr_t) { spec.handlers[action - 1] = nullptr; }
 
-// Registers a datatype (parents first). Each unit calls this from its register function.
+// Registers a datatype; its parent (types.def) must be registered before it. Each unit calls
+// this from its register function. A type that is not in types.def, registers twice or comes
+// before its parent stops start-up with a message.
 void register_type(const TypeSpec& spec);
+bool is_registered(uint32_t type);
 // Makes the type words once the root block exists (start-up).
 void make_type_words();
 

@@ -35,16 +35,27 @@
 
 namespace zel {
 
-enum TypeId : uint32_t {
-    TYPE_NONE_ID = 0,
-#define ZEL_TYPE(id, name, cname) TYPE_##cname = id,
+// The highest id of a language type, and of any type (internal ones included), in types.def.
+constexpr uint32_t highest_type_id(bool internal) {
+    uint32_t m = 0;
+#define ZEL_TYPE(id, name, cname, ...) m = id > m ? id : m;
+#define ZEL_INTERNAL_TYPE(id, cname, ...) m = internal && id > m ? id : m;
 #include "core/types.def"
 #undef ZEL_TYPE
-    TYPE_MAX = 54,
-    // Internal, never seen by language code: a string viewed through a count in d3.
-    TYPE_STRING_VIEW = 56,
+#undef ZEL_INTERNAL_TYPE
+    return m;
+}
+
+enum TypeId : uint32_t {
+    TYPE_NONE_ID = 0,
+#define ZEL_TYPE(id, name, cname, ...) TYPE_##cname = id,
+#define ZEL_INTERNAL_TYPE(id, cname, ...) TYPE_##cname = id,
+#include "core/types.def"
+#undef ZEL_TYPE
+#undef ZEL_INTERNAL_TYPE
+    TYPE_MAX = highest_type_id(false),
 };
-constexpr int TYPE_TABLE_SIZE = 57;
+constexpr int TYPE_TABLE_SIZE = int(highest_type_id(true)) + 1;
 
 // An action number with its own type, so that a registration can check the handler's shape
 // against the action's signature (actions::put); it converts to the plain number anywhere else.

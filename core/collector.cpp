@@ -14,6 +14,7 @@
 #include "core/hashtable.h"
 #include "core/memory_frames.h"
 #include "core/ownership.h"
+#include "core/types.h"
 
 namespace zel::collector {
 
@@ -60,15 +61,129 @@ inline bool set_mark(uint32_t node) {
     return true;
 }
 
-void drain() {
+// ---- layout-driven marking ----
+//
+// mark_cell is a switch generated from types.def: each type's case marks its three data words
+// by their layout kinds, resolved at compile time, so a case costs what a hand-written one
+// would. Under the heap verifier the same walk also checks each node-holding word: a required
+// node is present, and a node names a buffer of the kind the layout says.
+
+using types::Word;
+
+[[noreturn, gnu::cold]] void layout_fault(const Cell* c, int word, const char* what, uint32_t node) {
+    static char text[160];
+    const char* name = types::info(type_of(c)).name;
+    std::snprintf(text, sizeof text, "a %s value's d%d %s", name ? name : "internal", word + 1, what);
+    heap_fault(text, node);
+}
+
+inline bool is_cell_buffer(uint32_t node) { return buf(node)->unit() == sizeof(Cell); }
+
+template <bool Verify>
+inline void mark_cells_word(const Cell* c, int word, uint32_t node, bool required) {
+    if constexpr (Verify) {
+        if (!node) {
+            if (required) layout_fault(c, word, "holds no node", 0);
+            return;
+        }
+        if (live_node(node) && !is_cell_buffer(node)) layout_fault(c, word, "names a buffer that holds no cells", node);
+    }
+    mark_node_cells(node);
+}
+
+template <bool Verify>
+inline void mark_bytes_word(const Cell* c, int word, uint32_t node, bool required) {
+    if constexpr (Verify) {
+        if (!node) {
+            if (required) layout_fault(c, word, "holds no node", 0);
+            return;
+        }
+        if (live_node(node) && is_cell_buffer(node)) layout_fault(c, word, "names a buffer of cells", node);
+    }
+    mark_node_bytes(node);
+}
+
+template <Word W, bool Verify>
+inline void mark_word(const Cell* c, int word, uint32_t v) {
+    if constexpr (W == Word::NOTHING) {
+        return;
+    } else if constexpr (W == Word::CELLS || W == Word::CELLS_OPT) {
+        if (W == Word::CELLS_OPT && !Verify && !v) return;
+        mark_cells_word<Verify>(c, word, v, W == Word::CELLS);
+    } else if constexpr (W == Word::BYTES || W == Word::BYTES_OPT) {
+        if (W == Word::BYTES_OPT && !Verify && !v) return;
+        mark_bytes_word<Verify>(c, word, v, W == Word::BYTES);
+    } else if constexpr (W == Word::TABLE || W == Word::TABLE_OPT) {
+        if (W == Word::TABLE_OPT && !Verify && !v) return;
+        if constexpr (Verify)
+            if (W == Word::TABLE && !v) layout_fault(c, word, "holds no table", 0);
+        hashtable::mark(v);
+    } else if constexpr (W == Word::BINDING) {
+        // An arguments-cache refinement keeps a stack slot here, not a context.
+        if (v && !(c->header & callable::CACHE_REFINEMENT)) mark_cells_word<Verify>(c, word, v, false);
+    } else if constexpr (W == Word::CONTEXT_VALUES) {
+        // Values that live on the value stack are marked with the stack.
+        if (v && !(c->header & context::ON_STACK)) mark_cells_word<Verify>(c, word, v, false);
+    } else if constexpr (W == Word::OP_SOURCE_WORD) {
+        // types.h checks that only function! and routine! hold a node in this word.
+        uint32_t source = (c->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
+        if ((source == TYPE_FUNCTION || source == TYPE_ROUTINE) && v) mark_cells_word<Verify>(c, word, v, false);
+    } else if constexpr (W == Word::IMAGE_PIXELS) {
+        // The pixel buffer, then its externals record (an image without pixels has no buffer).
+        if (v) {
+            mark_bytes_word<Verify>(c, word, v, false);
+            if (image_buffer_marker) image_buffer_marker(v);
+        }
+    } else {
+        static_assert(W == Word::NOTHING, "a layout kind the collector does not mark");
+    }
+}
+
+template <bool Verify, Word D1, Word D2, Word D3>
+inline void mark_words(const Cell* c) {
+    mark_word<D1, Verify>(c, 0, data_word(c, 0));
+    mark_word<D2, Verify>(c, 1, data_word(c, 1));
+    mark_word<D3, Verify>(c, 2, data_word(c, 2));
+}
+
+template <bool Verify>
+void mark_by_layout(const Cell* c) {
+    using enum Word;
+    switch (type_of(c)) {
+#define ZEL_MARK_CASE(id, w1, w2, w3)                                   \
+    case id:                                                            \
+        if constexpr (types::Layout{{w1, w2, w3}}.holds_nodes()) mark_words<Verify, w1, w2, w3>(c); \
+        break;
+#define ZEL_MARK_CASE_OF(id, words) ZEL_MARK_CASE(id, words)
+#define ZEL_TYPE(id, name, cname, parent, layout, ...) ZEL_MARK_CASE_OF(id, ZEL_UNPACK layout)
+#define ZEL_INTERNAL_TYPE(id, cname, layout) ZEL_MARK_CASE_OF(id, ZEL_UNPACK layout)
+#define ZEL_UNPACK(w1, w2, w3) w1, w2, w3
+#include "core/types.def"
+#undef ZEL_TYPE
+#undef ZEL_INTERNAL_TYPE
+#undef ZEL_UNPACK
+#undef ZEL_MARK_CASE_OF
+#undef ZEL_MARK_CASE
+        default:
+            break;
+    }
+}
+
+template <bool Verify>
+void drain_stack() {
     while (!mark_stack.empty()) {
         uint32_t node = mark_stack.back();
         mark_stack.pop_back();
         SeriesBuf* b = buf(node);
         Cell* c = b->cells();
         Cell* end = c + b->length();
-        for (; c < end; c++) mark_cell(c);
+        for (; c < end; c++) mark_by_layout<Verify>(c);
     }
+}
+
+void drain() {
+    if (state.verify) drain_stack<true>();
+    else drain_stack<false>();
 }
 
 void mark_roots() {
@@ -231,67 +346,8 @@ void mark_cells(const Cell* first, const Cell* end) {
 }
 
 void mark_cell(const Cell* c) {
-    switch (type_of(c)) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
-        case TYPE_REFINEMENT: case TYPE_ISSUE:
-            // An arguments-cache refinement keeps a stack slot in d1, not a context.
-            if (c->d1 && !(c->header & callable::CACHE_REFINEMENT)) mark_node_cells(c->d1);
-            break;
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
-        case TYPE_SET_PATH: case TYPE_GET_PATH:
-            mark_node_cells(c->d2);
-            break;
-        case TYPE_HASH: case TYPE_MAP:
-            mark_node_cells(c->d2);
-            if (c->d3) hashtable::mark(c->d3);
-            break;
-        case TYPE_SYMBOL:
-            mark_node_bytes(c->d3);
-            if (c->d2) mark_node_bytes(c->d2);
-            break;
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_REF: case TYPE_STRING_VIEW:
-            mark_node_bytes(c->d2);
-            if (c->d3) mark_node_bytes(c->d3);
-            break;
-        case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY:
-            mark_node_bytes(c->d2);
-            break;
-        case TYPE_IMAGE:
-            // The buffer, then its externals record (an image without pixels has no buffer).
-            if (c->d2) {
-                mark_node_bytes(c->d2);
-                if (image_buffer_marker) image_buffer_marker(c->d2);
-            }
-            break;
-        case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            mark_node_cells(c->d1);
-            if (c->d3) mark_node_cells(c->d3);
-            break;
-        case TYPE_CONTEXT:
-            hashtable::mark(c->d1);
-            if (!(c->header & context::ON_STACK) && c->d2) mark_node_cells(c->d2);
-            if (c->d3) mark_node_cells(c->d3);
-            break;
-        case TYPE_FUNCTION: case TYPE_ROUTINE:
-            mark_node_cells(c->d1);
-            mark_node_cells(c->d2);
-            mark_node_cells(c->d3);
-            break;
-        case TYPE_NATIVE: case TYPE_ACTION:
-            if (c->d2) mark_node_cells(c->d2);
-            if (c->d3) mark_node_cells(c->d3);
-            break;
-        case TYPE_OP: {
-            uint32_t source = (c->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-            if (c->d2) mark_node_cells(c->d2);
-            if (c->d3) mark_node_cells(c->d3);
-            if ((source == TYPE_FUNCTION || source == TYPE_ROUTINE) && c->d1) mark_node_cells(c->d1);
-            break;
-        }
-        default:
-            break;
-    }
+    if (state.verify) mark_by_layout<true>(c);
+    else mark_by_layout<false>(c);
 }
 
 void run_cycle() {

@@ -206,7 +206,7 @@ void scan_construct(State& s, size_t start, size_t end, uint32_t, bool load) {
     else if (same("unset")) set_unset(&v);
     else {
         uint32_t found = 0;
-#define ZEL_TYPE(id, name, cname) if (!found && same(name)) found = id;
+#define ZEL_TYPE(id, name, cname, ...) if (!found && same(name)) found = id;
 #include "core/types.def"
 #undef ZEL_TYPE
         if (!found) throw_error(s, start, CODE_MALCONSTRUCT);

@@ -15,6 +15,7 @@
 #include "core/stack.h"
 #include "core/symbol.h"
 #include "core/word.h"
+#include "datatypes/datatypes.h"
 #include "core/block.h"
 #include "core/cycle_stack.h"
 #include "datatypes/series/string.h"
@@ -259,14 +260,6 @@ void write(Cell* out, const Cell* port_in, const Cell* data) {
 }
 
 void init() {
-    actions::TypeSpec spec{TYPE_PORT, TYPE_OBJECT, "port!", {}};
-    actions::put(spec, ACT_MAKE, port_make);
-    actions::put(spec, ACT_FORM, port_form);
-    actions::put(spec, ACT_MOLD, port_mold);
-    spec.handlers[ACT_REFLECT - 1] = actions::INHERIT;
-    spec.handlers[ACT_EVAL_PATH - 1] = actions::INHERIT;
-    spec.handlers[ACT_COMPARE - 1] = actions::INHERIT;
-    actions::register_type(spec);
     // append (25) to modify (55), then open, query, rename and update.
     wrap_all(std::make_integer_sequence<int, 31>());
     original[ACT_OPEN] = actions::dispatchers[ACT_OPEN];
@@ -284,3 +277,20 @@ void init() {
 }
 
 }  // namespace zel::port
+
+namespace zel::datatypes {
+
+// port!'s own handlers; the series actions reach its actor through the dispatchers port::init
+// wraps.
+void register_port() {
+    actions::TypeSpec spec{TYPE_PORT, {}};
+    actions::put(spec, ACT_MAKE, port::port_make);
+    actions::put(spec, ACT_FORM, port::port_form);
+    actions::put(spec, ACT_MOLD, port::port_mold);
+    spec.handlers[ACT_REFLECT - 1] = actions::INHERIT;
+    spec.handlers[ACT_EVAL_PATH - 1] = actions::INHERIT;
+    spec.handlers[ACT_COMPARE - 1] = actions::INHERIT;
+    actions::register_type(spec);
+}
+
+}  // namespace zel::datatypes

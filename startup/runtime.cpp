@@ -23,6 +23,8 @@
 #include "core/spec_check.h"
 #include "core/stack.h"
 #include "core/symbol.h"
+#include "core/types.h"
+#include "core/typeset_bits.h"
 #include "startup/type_registry.h"
 #include "core/word.h"
 #include "core/block.h"
@@ -49,6 +51,20 @@ void set_type_words() {
         set_datatype(&dt, t);
         int32_t i = context::global_index(s);
         *context::value_at(context::global, i) = dt;
+    }
+}
+
+// The named typesets of types.def (any-type!, series!, ...), in their order there. They come
+// before any library code: function specs name them in their type blocks. series! names the
+// typeset from here on, not the datatype of the shared series handlers.
+void define_typesets() {
+    for (uint32_t set = 0; set < types::TYPESET_COUNT; set++) {
+        Cell ts;
+        ts.header = TYPE_TYPESET;
+        typeset_bits::clear(&ts);
+        for (uint32_t t = 1; t <= TYPE_MAX; t++)
+            if (types::in_typeset(set, t)) typeset_bits::add(&ts, t);
+        word::set_global(types::typeset_names[set], &ts);
     }
 }
 
@@ -90,6 +106,7 @@ void run_library_code(std::string_view name, uint32_t node, uint32_t index) {
 // Decodes the boot image (a block of file names and code blocks, in file-name order) and
 // evaluates each file's code.
 void load_library() {
+    define_typesets();
     memory::library_loading = true;
     boot_literals = memory::new_cell_series(16);
     collector::register_node_root(&boot_literals, collector::NodeRootKind::Cells);

@@ -1,63 +1,132 @@
-// The datatype registration order. A datatype whose unit is not built yet registers its
-// name alone, so that its type word exists and every action on it reports itself unsupported.
+// The datatype registration order, derived from core/types.def: each unit is called once, in
+// the order of its first type's id, but never before the units that register its types'
+// parents.
 #include "startup/type_registry.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/actions.h"
-#include "core/callable.h"
-#include "core/object.h"
+#include "core/types.h"
 #include "datatypes/datatypes.h"
 
 namespace zel::types {
 
 namespace {
-void name_only(uint32_t id, uint32_t parent, const char* name) {
-    actions::TypeSpec spec{id, parent, name, {}};
-    actions::register_type(spec);
+
+using UnitFn = void (*)();
+
+// Units are told apart by their names in types.def (the addresses of functions are not
+// constants in every build): a unit is the index of its first entry.
+struct Entry {
+    uint32_t id;
+    uint32_t parent;
+    const char* unit;
+};
+
+constexpr Entry entries[] = {
+#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) {id, types::info(id).parent, #unit},
+#include "core/types.def"
+#undef ZEL_TYPE
+};
+constexpr int ENTRY_COUNT = sizeof entries / sizeof entries[0];
+
+const UnitFn unit_fns[ENTRY_COUNT] = {
+#define ZEL_TYPE(id, name, cname, parent_type, layout, unit, typesets) &datatypes::register_##unit,
+#include "core/types.def"
+#undef ZEL_TYPE
+};
+
+constexpr bool same_name(const char* a, const char* b) {
+    while (*a && *a == *b) a++, b++;
+    return *a == *b;
 }
+
+// The index of the first entry of the unit of entry i.
+constexpr int unit_index(int i) {
+    for (int j = 0; j < i; j++)
+        if (same_name(entries[j].unit, entries[i].unit)) return j;
+    return i;
+}
+
+constexpr int unit_of_type(uint32_t id) {
+    for (int i = 0; i < ENTRY_COUNT; i++)
+        if (entries[i].id == id) return unit_index(i);
+    return -1;
+}
+
+struct Order {
+    int units[ENTRY_COUNT] = {};
+    int count = 0;
+    bool complete = false;   // false when the parents of some unit's types never register
+};
+
+// Repeatedly takes the first unit (by its types' ids) whose types' parents are registered
+// already, or registered by the unit itself.
+constexpr Order unit_order() {
+    Order order;
+    bool registered[TYPE_TABLE_SIZE] = {};
+    bool called[ENTRY_COUNT] = {};
+    for (bool progress = true; progress;) {
+        progress = false;
+        for (int i = 0; i < ENTRY_COUNT && !progress; i++) {
+            if (called[i] || unit_index(i) != i) continue;
+            bool ready = true;
+            for (int k = 0; k < ENTRY_COUNT; k++) {
+                const Entry& e = entries[k];
+                if (unit_index(k) == i && e.parent && !registered[e.parent] && unit_of_type(e.parent) != i) ready = false;
+            }
+            if (!ready) continue;
+            called[i] = true;
+            order.units[order.count++] = i;
+            for (int k = 0; k < ENTRY_COUNT; k++)
+                if (unit_index(k) == i) registered[entries[k].id] = true;
+            progress = true;
+        }
+    }
+    order.complete = true;
+    for (const Entry& e : entries) order.complete = order.complete && registered[e.id];
+    return order;
+}
+
+constexpr Order order = unit_order();
+static_assert(order.complete, "types.def: the parents of some unit's types are never registered");
+
 }  // namespace
 
 void register_all() {
-    datatypes::register_datatype();   // datatype!
-    datatypes::register_unset();
-    datatypes::register_none();
-    datatypes::register_logic();
-    datatypes::register_series();
-    datatypes::register_block();
-    datatypes::register_string();
-    datatypes::register_binary();
-    datatypes::register_integer();
-    name_only(TYPE_SYMBOL, 0, "symbol!");
-    name_only(TYPE_CONTEXT, 0, "context!");
-    datatypes::register_words();      // word! lit-word! set-word! get-word! refinement!
-    datatypes::register_char();
-    datatypes::register_callables();   // native! action! op! function! routine!
-    datatypes::register_paths();      // path! lit-path! set-path! get-path!
-    datatypes::register_paren();
-    datatypes::register_issue();
-    datatypes::register_url();
-    datatypes::register_file();       // after url!, its parent
-    datatypes::register_objects();     // object! error!
-    datatypes::register_bitset();
-    datatypes::register_triple();
-    datatypes::register_float();      // float! percent!
-    datatypes::register_typeset();
-    datatypes::register_vector();
-    datatypes::register_map();
-    datatypes::register_hash();
-    datatypes::register_pair();
-    datatypes::register_tuple();
-    datatypes::register_time();
-    datatypes::register_tag();
-    datatypes::register_email();
-    datatypes::register_handle();
-    datatypes::register_date();
-    name_only(TYPE_PORT, TYPE_OBJECT, "port!");
-    datatypes::register_money();
-    datatypes::register_ref();
-    datatypes::register_point2d();
-    datatypes::register_point3d();
-    datatypes::register_image();
-    name_only(TYPE_EVENT, 0, "event!");
+    for (int i = 0; i < order.count; i++) {
+        int unit = order.units[i];
+        unit_fns[unit]();
+        // The unit registered exactly the types whose unit column names it.
+        for (int k = 0; k < ENTRY_COUNT; k++) {
+            const Entry& e = entries[k];
+            bool own = unit_index(k) == unit;
+            bool done_before = false;
+            for (int j = 0; j < i; j++) done_before = done_before || unit_index(k) == order.units[j];
+            if (done_before || actions::is_registered(e.id) == own) continue;
+            const types::TypeInfo& info = types::info(e.id);
+            if (own)
+                std::fprintf(stderr, "*** Start-up error: register_%s does not register %s (types.def names it)\n",
+                             info.unit, info.name);
+            else
+                std::fprintf(stderr, "*** Start-up error: %s is registered by a unit types.def does not name (register_%s)\n",
+                             info.name, info.unit);
+            std::exit(1);
+        }
+    }
 }
 
 }  // namespace zel::types
+
+namespace zel::datatypes {
+
+void register_name_only() {
+    for (const auto& e : types::entries) {
+        if (!types::same_name(e.unit, "name_only")) continue;
+        actions::TypeSpec spec{e.id, {}};
+        actions::register_type(spec);
+    }
+}
+
+}  // namespace zel::datatypes

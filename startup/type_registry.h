@@ -1,4 +1,5 @@
-// Registers every datatype with the registry, in the fixed start-up order (parents first).
+// Registers every datatype: the units named in core/types.def, each once and after the units
+// of its types' parents; start-up stops when a unit registers other types than types.def says.
 #pragma once
 
 namespace zel::types {

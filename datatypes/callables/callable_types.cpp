@@ -160,7 +160,7 @@ namespace zel::datatypes {
 void register_callables() {
     using namespace callable;
     using actions::INHERIT;
-    actions::TypeSpec native{TYPE_NATIVE, 0, "native!", {}};
+    actions::TypeSpec native{TYPE_NATIVE, {}};
     actions::put(native, ACT_MAKE, native_make);
     actions::put(native, ACT_REFLECT, native_reflect);
     actions::put(native, ACT_FORM, native_form);
@@ -168,7 +168,7 @@ void register_callables() {
     actions::put(native, ACT_COMPARE, native_compare);
     actions::register_type(native);
 
-    actions::TypeSpec action{TYPE_ACTION, TYPE_NATIVE, "action!", {}};
+    actions::TypeSpec action{TYPE_ACTION, {}};
     actions::put(action, ACT_MAKE, native_make);
     action.handlers[ACT_REFLECT - 1] = INHERIT;
     actions::put(action, ACT_FORM, action_form);
@@ -176,7 +176,7 @@ void register_callables() {
     actions::put(action, ACT_COMPARE, native_compare);
     actions::register_type(action);
 
-    actions::TypeSpec op{TYPE_OP, TYPE_NATIVE, "op!", {}};
+    actions::TypeSpec op{TYPE_OP, {}};
     actions::put(op, ACT_MAKE, op_make);
     op.handlers[ACT_REFLECT - 1] = INHERIT;
     actions::put(op, ACT_FORM, op_form);
@@ -184,7 +184,7 @@ void register_callables() {
     actions::put(op, ACT_COMPARE, op_compare);
     actions::register_type(op);
 
-    actions::TypeSpec function{TYPE_FUNCTION, TYPE_CONTEXT, "function!", {}};
+    actions::TypeSpec function{TYPE_FUNCTION, {}};
     actions::put(function, ACT_MAKE, function_make);
     actions::put(function, ACT_REFLECT, function_reflect);
     actions::put(function, ACT_FORM, function_form);
@@ -192,7 +192,7 @@ void register_callables() {
     actions::put(function, ACT_COMPARE, function_compare);
     actions::register_type(function);
 
-    actions::TypeSpec routine{TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {}};
+    actions::TypeSpec routine{TYPE_ROUTINE, {}};
     routine.handlers[ACT_REFLECT - 1] = INHERIT;
     actions::put(routine, ACT_FORM, routine_form);
     actions::put(routine, ACT_MOLD, routine_mold);

@@ -251,7 +251,7 @@ namespace zel::datatypes {
 
 void register_objects() {
     using namespace object;
-    actions::TypeSpec obj{TYPE_OBJECT, 0, "object!", {}};
+    actions::TypeSpec obj{TYPE_OBJECT, {}};
     actions::put(obj, ACT_MAKE, object_make);
     actions::put(obj, ACT_REFLECT, object_reflect);
     actions::put(obj, ACT_FORM, object_form);
@@ -264,7 +264,7 @@ void register_objects() {
     actions::put(obj, ACT_MODIFY, object_modify);
     actions::register_type(obj);
 
-    actions::TypeSpec err{TYPE_ERROR, TYPE_OBJECT, "error!", {}};
+    actions::TypeSpec err{TYPE_ERROR, {}};
     actions::put(err, ACT_MAKE, error_make);
     err.handlers[ACT_REFLECT - 1] = actions::INHERIT;
     actions::put(err, ACT_FORM, error_form);

@@ -457,7 +457,7 @@ namespace zel::datatypes {
 
 void register_bitset() {
     using namespace bitset;
-    actions::TypeSpec spec{TYPE_BITSET, 0, "bitset!", {}};
+    actions::TypeSpec spec{TYPE_BITSET, {}};
     actions::put(spec, ACT_MAKE, &bitset::make);
     actions::put(spec, ACT_REFLECT, &reflect);
     actions::put(spec, ACT_TO, &to);

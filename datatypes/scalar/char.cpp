@@ -144,7 +144,7 @@ namespace zel::datatypes {
 
 void register_char() {
     using namespace char_;
-    actions::TypeSpec spec{TYPE_CHAR, TYPE_INTEGER, "char!", {}};
+    actions::TypeSpec spec{TYPE_CHAR, {}};
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_TO, &make);
     actions::put(spec, ACT_FORM, &form);

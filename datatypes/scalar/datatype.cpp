@@ -385,7 +385,7 @@ void complement(Cell* v) { set_logic(v, !logic_value(v)); }
 namespace datatypes {
 
 void register_datatype() {
-    actions::TypeSpec spec{TYPE_DATATYPE, 0, "datatype!", {}};
+    actions::TypeSpec spec{TYPE_DATATYPE, {}};
     actions::put(spec, ACT_FORM, &datatype::form);
     actions::put(spec, ACT_MOLD, &datatype::mold);
     actions::put(spec, ACT_COMPARE, &datatype::compare);
@@ -393,7 +393,7 @@ void register_datatype() {
 }
 
 void register_unset() {
-    actions::TypeSpec spec{TYPE_UNSET, 0, "unset!", {}};
+    actions::TypeSpec spec{TYPE_UNSET, {}};
     actions::put(spec, ACT_MAKE, &unset::make);
     actions::put(spec, ACT_TO, &unset::make);
     actions::put(spec, ACT_FORM, &unset::form);
@@ -403,7 +403,7 @@ void register_unset() {
 }
 
 void register_none() {
-    actions::TypeSpec spec{TYPE_NONE, 0, "none!", {}};
+    actions::TypeSpec spec{TYPE_NONE, {}};
     actions::put(spec, ACT_MAKE, &none::make);
     actions::put(spec, ACT_TO, &none::make);
     actions::put(spec, ACT_FORM, &none::form);
@@ -419,7 +419,7 @@ void register_none() {
 }
 
 void register_logic() {
-    actions::TypeSpec spec{TYPE_LOGIC, 0, "logic!", {}};
+    actions::TypeSpec spec{TYPE_LOGIC, {}};
     actions::put(spec, ACT_MAKE, &logic::make);
     actions::put(spec, ACT_RANDOM, &logic::random);
     actions::put(spec, ACT_TO, &logic::to);

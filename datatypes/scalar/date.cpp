@@ -734,7 +734,7 @@ namespace zel::datatypes {
 
 void register_date() {
     using namespace date;
-    actions::TypeSpec spec{TYPE_DATE, 0, "date!", {}};
+    actions::TypeSpec spec{TYPE_DATE, {}};
     actions::put(spec, ACT_MAKE, &date::make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &date::to);

@@ -419,7 +419,7 @@ namespace zel::datatypes {
 
 void register_float() {
     using namespace float_;
-    actions::TypeSpec spec{TYPE_FLOAT, 0, "float!", {}};
+    actions::TypeSpec spec{TYPE_FLOAT, {}};
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &make);
@@ -440,7 +440,7 @@ void register_float() {
     actions::register_type(spec);
 
     // percent! takes float!'s handlers but for its own text.
-    actions::TypeSpec pct{TYPE_PERCENT, TYPE_FLOAT, "percent!", {}};
+    actions::TypeSpec pct{TYPE_PERCENT, {}};
     for (int a : std::initializer_list<int>{ACT_MAKE, ACT_RANDOM, ACT_TO, ACT_COMPARE}) pct.handlers[a - 1] = actions::INHERIT;
     for (int a = ACT_ABSOLUTE; a <= ACT_ODD_Q; a++) pct.handlers[a - 1] = actions::INHERIT;
     actions::put(pct, ACT_FORM, &form_percent);

@@ -68,7 +68,7 @@ namespace zel::datatypes {
 
 void register_handle() {
     // The parent integer! is recorded, but nothing is inherited from it.
-    actions::TypeSpec spec{TYPE_HANDLE, TYPE_INTEGER, "handle!", {}};
+    actions::TypeSpec spec{TYPE_HANDLE, {}};
     actions::put(spec, ACT_FORM, &handle::form);
     actions::put(spec, ACT_MOLD, &handle::mold);
     actions::put(spec, ACT_COMPARE, &handle::compare);

@@ -407,7 +407,7 @@ namespace zel::datatypes {
 
 void register_integer() {
     using namespace integer;
-    actions::TypeSpec spec{TYPE_INTEGER, 0, "integer!", {}};
+    actions::TypeSpec spec{TYPE_INTEGER, {}};
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &to);

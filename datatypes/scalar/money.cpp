@@ -833,7 +833,7 @@ namespace zel::datatypes {
 
 void register_money() {
     using namespace money;
-    actions::TypeSpec spec{TYPE_MONEY, 0, "money!", {}};
+    actions::TypeSpec spec{TYPE_MONEY, {}};
     actions::put(spec, ACT_MAKE, &money::make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &money::to);

@@ -278,7 +278,7 @@ namespace zel::datatypes {
 
 void register_pair() {
     using namespace pair;
-    actions::TypeSpec spec{TYPE_PAIR, 0, "pair!", {}};
+    actions::TypeSpec spec{TYPE_PAIR, {}};
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &make);

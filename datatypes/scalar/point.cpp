@@ -284,8 +284,8 @@ void reverse(Cell* v, Cell*, Cell*) {
     set_data_word(v, last, first);
 }
 
-void register_point(uint32_t t, const char* name) {
-    actions::TypeSpec spec{t, 0, name, {}};
+void register_point(uint32_t t) {
+    actions::TypeSpec spec{t, {}};
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &make);
@@ -363,7 +363,7 @@ void from_text(Cell* out, const Cell* text) { point::from_text(out, text, TYPE_P
 
 namespace zel::datatypes {
 
-void register_point2d() { point::register_point(TYPE_POINT2D, "point2D!"); }
-void register_point3d() { point::register_point(TYPE_POINT3D, "point3D!"); }
+void register_point2d() { point::register_point(TYPE_POINT2D); }
+void register_point3d() { point::register_point(TYPE_POINT3D); }
 
 }  // namespace zel::datatypes

@@ -282,7 +282,7 @@ namespace zel::datatypes {
 
 void register_time() {
     using namespace time;
-    actions::TypeSpec spec{TYPE_TIME, TYPE_FLOAT, "time!", {}};
+    actions::TypeSpec spec{TYPE_TIME, {}};
     for (int a : std::initializer_list<int>{ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
         spec.handlers[a - 1] = actions::INHERIT;
     actions::put(spec, ACT_MAKE, &make);

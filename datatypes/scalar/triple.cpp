@@ -45,7 +45,7 @@ int32_t mold(const Cell* v, uint32_t buffer, bool, bool, bool, const Cell*, int3
 namespace zel::datatypes {
 
 void register_triple() {
-    actions::TypeSpec spec{TYPE_TRIPLE, 0, "triple!", {}};
+    actions::TypeSpec spec{TYPE_TRIPLE, {}};
     actions::put(spec, ACT_FORM, &triple::form);
     actions::put(spec, ACT_MOLD, &triple::mold);
     actions::register_type(spec);

@@ -298,7 +298,7 @@ namespace zel::datatypes {
 
 void register_tuple() {
     using namespace tuple;
-    actions::TypeSpec spec{TYPE_TUPLE, 0, "tuple!", {}};
+    actions::TypeSpec spec{TYPE_TUPLE, {}};
     actions::put(spec, ACT_MAKE, &tuple::make);
     actions::put(spec, ACT_RANDOM, &draw_random);
     actions::put(spec, ACT_TO, &tuple::make);

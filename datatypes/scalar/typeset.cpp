@@ -220,7 +220,7 @@ namespace zel::datatypes {
 
 void register_typeset() {
     using namespace typeset;
-    actions::TypeSpec spec{TYPE_TYPESET, 0, "typeset!", {}};
+    actions::TypeSpec spec{TYPE_TYPESET, {}};
     actions::put(spec, ACT_MAKE, &make);
     actions::put(spec, ACT_TO, &make);
     actions::put(spec, ACT_FORM, &form);

@@ -466,7 +466,7 @@ namespace zel::datatypes {
 void register_binary() {
     using namespace zel::binary;
     constexpr auto I = actions::INHERIT;
-    actions::TypeSpec spec{TYPE_BINARY, TYPE_STRING, "binary!", {}};
+    actions::TypeSpec spec{TYPE_BINARY, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     for (int a : std::initializer_list<int>{ACT_MAKE, ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_FIND,
                   ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE,

@@ -632,7 +632,7 @@ void eval_path(Cell* out, Cell* parent, Cell* element, Cell* value, const action
 
 // block!'s registration: its own handlers, series!'s for the positions and element access.
 actions::TypeSpec type_spec() {
-    actions::TypeSpec spec{TYPE_BLOCK, TYPE_SERIES, "block!", {}};
+    actions::TypeSpec spec{TYPE_BLOCK, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     for (int a : std::initializer_list<int>{ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q,
                   ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE, ACT_SKIP,

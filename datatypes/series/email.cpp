@@ -70,6 +70,6 @@ void eval_path(Cell* result, Cell* parent, Cell* element, Cell* value, const act
 
 namespace zel::datatypes {
 
-void register_email() { register_text_type(TYPE_EMAIL, "email!", nullptr, &email::mold, &email::eval_path, true); }
+void register_email() { register_text_type(TYPE_EMAIL, nullptr, &email::mold, &email::eval_path, true); }
 
 }  // namespace zel::datatypes

@@ -236,7 +236,7 @@ namespace zel::datatypes {
 
 void register_hash() {
     using namespace zel::hash;
-    actions::TypeSpec spec{TYPE_HASH, TYPE_BLOCK, "hash!", {}};
+    actions::TypeSpec spec{TYPE_HASH, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     for (int a : std::initializer_list<int>{ACT_REFLECT, ACT_FORM, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT, ACT_BACK, ACT_CHANGE,
                   ACT_CLEAR, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE,

@@ -552,7 +552,7 @@ namespace zel::datatypes {
 
 void register_image() {
     using namespace image;
-    actions::TypeSpec spec{TYPE_IMAGE, TYPE_SERIES, "image!", {}};
+    actions::TypeSpec spec{TYPE_IMAGE, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     auto inherit = [&](int action) { spec.handlers[action - 1] = actions::INHERIT; };
     set(ACT_MAKE, &image::make);

@@ -478,7 +478,7 @@ namespace zel::datatypes {
 
 void register_map() {
     using namespace zel::map;
-    actions::TypeSpec spec{TYPE_MAP, 0, "map!", {}};
+    actions::TypeSpec spec{TYPE_MAP, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_MAKE, &zel::map::make);
     set(ACT_TO, &to);

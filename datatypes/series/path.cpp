@@ -129,8 +129,8 @@ namespace {
 
 // Every slot inherited from the parent, then the math actions (absolute .. xor~), the port
 // actions and set-path emptied: none of the any-block types supports them.
-actions::TypeSpec inheriting(uint32_t id, uint32_t parent, const char* name) {
-    actions::TypeSpec spec{id, parent, name, {}};
+actions::TypeSpec inheriting(uint32_t id) {
+    actions::TypeSpec spec{id, {}};
     for (auto& h : spec.handlers) h = actions::INHERIT;
     spec.handlers[ACT_SET_PATH - 1] = nullptr;
     for (int a = ACT_ABSOLUTE; a <= ACT_XOR_T; a++) spec.handlers[a - 1] = nullptr;
@@ -143,7 +143,7 @@ actions::TypeSpec inheriting(uint32_t id, uint32_t parent, const char* name) {
 }  // namespace
 
 void register_paths() {
-    actions::TypeSpec path = inheriting(TYPE_PATH, TYPE_BLOCK, "path!");
+    actions::TypeSpec path = inheriting(TYPE_PATH);
     actions::put(path, ACT_MAKE, path::make);
     actions::put(path, ACT_TO, path::to);
     actions::put(path, ACT_FORM, path::form);
@@ -154,10 +154,8 @@ void register_paths() {
     path.handlers[ACT_TRIM - 1] = nullptr;
     actions::register_type(path);
 
-    static const struct { uint32_t id; const char* name; } kinds[] = {
-        {TYPE_LIT_PATH, "lit-path!"}, {TYPE_SET_PATH, "set-path!"}, {TYPE_GET_PATH, "get-path!"}};
-    for (const auto& k : kinds) {
-        actions::TypeSpec spec{k.id, TYPE_PATH, k.name, {}};
+    for (uint32_t kind : {TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
+        actions::TypeSpec spec{kind, {}};
         for (auto& h : spec.handlers) h = actions::INHERIT;
         actions::put(spec, ACT_MOLD, path::mold);
         actions::register_type(spec);
@@ -165,7 +163,7 @@ void register_paths() {
 }
 
 void register_paren() {
-    actions::TypeSpec spec = inheriting(TYPE_PAREN, TYPE_BLOCK, "paren!");
+    actions::TypeSpec spec = inheriting(TYPE_PAREN);
     actions::put(spec, ACT_MOLD, paren::mold);
     spec.handlers[ACT_TRIM - 1] = nullptr;
     actions::register_type(spec);

@@ -22,7 +22,7 @@ int32_t mold(const Cell* value, uint32_t buffer, bool, bool, bool, const Cell* p
 namespace zel::datatypes {
 
 void register_ref() {
-    register_text_type(TYPE_REF, "ref!", nullptr, &ref::mold, nullptr, false);
+    register_text_type(TYPE_REF, nullptr, &ref::mold, nullptr, false);
 }
 
 }  // namespace zel::datatypes

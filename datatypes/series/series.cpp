@@ -746,7 +746,7 @@ int32_t spec_to_size(const Cell* spec) {
 namespace zel::datatypes {
 
 void register_series() {
-    actions::TypeSpec spec{TYPE_SERIES, 0, "series!", {}};
+    actions::TypeSpec spec{TYPE_SERIES, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_RANDOM, series::random);
     set(ACT_REFLECT, series::reflect);

@@ -386,7 +386,7 @@ namespace zel::datatypes {
 void register_string() {
     using namespace zel::string;
     constexpr auto I = actions::INHERIT;
-    actions::TypeSpec spec{TYPE_STRING, TYPE_SERIES, "string!", {}};
+    actions::TypeSpec spec{TYPE_STRING, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     set(ACT_MAKE, &string_make);
     set(ACT_RANDOM, I);
@@ -411,10 +411,10 @@ void register_string() {
     actions::register_type(spec);
 }
 
-void register_text_type(uint32_t id, const char* name, actions::FormFn form, actions::MoldFn mold,
+void register_text_type(uint32_t id, actions::FormFn form, actions::MoldFn mold,
                         actions::EvalPathFn eval_path, bool paths) {
     constexpr auto I = actions::INHERIT;
-    actions::TypeSpec spec{id, TYPE_STRING, name, {}};
+    actions::TypeSpec spec{id, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     for (int a : std::initializer_list<int>{ACT_MAKE, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_COMPARE, ACT_APPEND, ACT_AT,
                   ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,

@@ -61,7 +61,7 @@ namespace zel::datatypes {
 // Registers a text type of parent string! (tag!, email!, ref!): string!'s series actions,
 // its own form, mold and eval-path where given (nullptr: string!'s), no paths at all unless
 // paths is set, and none of random, sort, trim or put.
-void register_text_type(uint32_t id, const char* name, actions::FormFn form, actions::MoldFn mold,
+void register_text_type(uint32_t id, actions::FormFn form, actions::MoldFn mold,
                         actions::EvalPathFn eval_path, bool paths);
 
 }  // namespace zel::datatypes

@@ -34,6 +34,6 @@ int32_t mold(const Cell* value, uint32_t buffer, bool, bool, bool, const Cell* p
 
 namespace zel::datatypes {
 
-void register_tag() { register_text_type(TYPE_TAG, "tag!", &tag::form, &tag::mold, nullptr, true); }
+void register_tag() { register_text_type(TYPE_TAG, &tag::form, &tag::mold, nullptr, true); }
 
 }  // namespace zel::datatypes

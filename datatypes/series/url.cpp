@@ -314,9 +314,9 @@ void not_done_write(Cell* out, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell
 void not_done_port(Cell* out, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
 void not_done_rename(Cell* out, Cell*, Cell*) { error::raise(error::ERR_INTERNAL_NOT_DONE); }
 
-void register_url_like(uint32_t id, uint32_t parent, const char* name) {
+void register_url_like(uint32_t id) {
     constexpr auto I = INHERIT;
-    TypeSpec spec{id, parent, name, {}};
+    TypeSpec spec{id, {}};
     auto set = [&](auto action, auto fn) { put(spec, action, fn); };
     for (int a : std::initializer_list<int>{ACT_MAKE, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,
                   ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
@@ -350,7 +350,7 @@ void register_url_like(uint32_t id, uint32_t parent, const char* name) {
 
 namespace zel::datatypes {
 
-void register_url() { url::register_url_like(TYPE_URL, TYPE_STRING, "url!"); }
-void register_file() { url::register_url_like(TYPE_FILE, TYPE_URL, "file!"); }
+void register_url() { url::register_url_like(TYPE_URL); }
+void register_file() { url::register_url_like(TYPE_FILE); }
 
 }  // namespace zel::datatypes

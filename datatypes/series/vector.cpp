@@ -609,7 +609,7 @@ namespace zel::datatypes {
 
 void register_vector() {
     using namespace zel::vector;
-    actions::TypeSpec spec{TYPE_VECTOR, TYPE_STRING, "vector!", {}};
+    actions::TypeSpec spec{TYPE_VECTOR, {}};
     auto set = [&](auto action, auto fn) { actions::put(spec, action, fn); };
     for (int a : std::initializer_list<int>{ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_COPY, ACT_HEAD, ACT_HEAD_Q,
                   ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE, ACT_REVERSE,

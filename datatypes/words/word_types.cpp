@@ -192,8 +192,8 @@ void word_index_q() {
 }
 
 // A word type whose handlers are those of word! except mold (and, for refinement!, index?).
-void register_word_kind(uint32_t id, const char* name, MoldFn mold, bool has_index) {
-    TypeSpec spec{id, TYPE_WORD, name, {}};
+void register_word_kind(uint32_t id, MoldFn mold, bool has_index) {
+    TypeSpec spec{id, {}};
     put(spec, ACT_MAKE, INHERIT);
     put(spec, ACT_TO, INHERIT);
     put(spec, ACT_FORM, INHERIT);
@@ -208,7 +208,7 @@ void register_word_kind(uint32_t id, const char* name, MoldFn mold, bool has_ind
 namespace datatypes {
 
 void register_words() {
-    TypeSpec word{TYPE_WORD, TYPE_SYMBOL, "word!", {}};
+    TypeSpec word{TYPE_WORD, {}};
     put(word, ACT_MAKE, &word_make);
     put(word, ACT_TO, &word_make);
     put(word, ACT_FORM, &word_form);
@@ -216,14 +216,14 @@ void register_words() {
     put(word, ACT_COMPARE, &word_compare);
     put(word, ACT_INDEX_Q, &word_index_q);
     register_type(word);
-    register_word_kind(TYPE_SET_WORD, "set-word!", &set_word_mold, true);
-    register_word_kind(TYPE_LIT_WORD, "lit-word!", &lit_word_mold, true);
-    register_word_kind(TYPE_GET_WORD, "get-word!", &get_word_mold, true);
-    register_word_kind(TYPE_REFINEMENT, "refinement!", &refinement_mold, false);
+    register_word_kind(TYPE_SET_WORD, &set_word_mold, true);
+    register_word_kind(TYPE_LIT_WORD, &lit_word_mold, true);
+    register_word_kind(TYPE_GET_WORD, &get_word_mold, true);
+    register_word_kind(TYPE_REFINEMENT, &refinement_mold, false);
 }
 
 void register_issue() {
-    TypeSpec issue{TYPE_ISSUE, TYPE_WORD, "issue!", {}};
+    TypeSpec issue{TYPE_ISSUE, {}};
     put(issue, ACT_MAKE, &issue_make);
     put(issue, ACT_TO, &issue_make);
     put(issue, ACT_FORM, INHERIT);

@@ -31,7 +31,7 @@ namespace {
 
 std::string type_name(uint32_t t) {
     switch (t) {
-#define ZEL_TYPE(id, name, cname) case id: return std::string(name).substr(0, std::strlen(name) - 1);
+#define ZEL_TYPE(id, name, cname, ...) case id: return std::string(name).substr(0, std::strlen(name) - 1);
 #include "core/types.def"
 #undef ZEL_TYPE
         default: return "type" + std::to_string(t);
