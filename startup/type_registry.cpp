@@ -49,12 +49,6 @@ constexpr int unit_index(int i) {
     return i;
 }
 
-constexpr int unit_of_type(uint32_t id) {
-    for (int i = 0; i < ENTRY_COUNT; i++)
-        if (entries[i].id == id) return unit_index(i);
-    return -1;
-}
-
 struct Order {
     int units[ENTRY_COUNT] = {};
     int count = 0;
@@ -65,22 +59,31 @@ struct Order {
 // already, or registered by the unit itself.
 constexpr Order unit_order() {
     Order order;
+    // Each entry's unit and each type's unit, worked out once: compilers bound the steps of a
+    // constant evaluation, and the walk below asks for them many times.
+    int unit[ENTRY_COUNT] = {};
+    int unit_by_type[TYPE_TABLE_SIZE] = {};
+    for (int i = 0; i < TYPE_TABLE_SIZE; i++) unit_by_type[i] = -1;
+    for (int i = 0; i < ENTRY_COUNT; i++) {
+        unit[i] = unit_index(i);
+        unit_by_type[entries[i].id] = unit[i];
+    }
     bool registered[TYPE_TABLE_SIZE] = {};
     bool called[ENTRY_COUNT] = {};
     for (bool progress = true; progress;) {
         progress = false;
         for (int i = 0; i < ENTRY_COUNT && !progress; i++) {
-            if (called[i] || unit_index(i) != i) continue;
+            if (called[i] || unit[i] != i) continue;
             bool ready = true;
             for (int k = 0; k < ENTRY_COUNT; k++) {
                 const Entry& e = entries[k];
-                if (unit_index(k) == i && e.parent && !registered[e.parent] && unit_of_type(e.parent) != i) ready = false;
+                if (unit[k] == i && e.parent && !registered[e.parent] && unit_by_type[e.parent] != i) ready = false;
             }
             if (!ready) continue;
             called[i] = true;
             order.units[order.count++] = i;
             for (int k = 0; k < ENTRY_COUNT; k++)
-                if (unit_index(k) == i) registered[entries[k].id] = true;
+                if (unit[k] == i) registered[entries[k].id] = true;
             progress = true;
         }
     }
