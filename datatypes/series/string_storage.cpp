@@ -408,6 +408,25 @@ void splice_char(uint32_t node, uint32_t at, uint32_t remove, uint32_t cp, uint3
 
 namespace {
 
+// The code point whose sequence starts at p[i] (len gets its length), or utf8::INVALID when
+// the text ends inside that sequence: remaining then gets the bytes left for the next piece.
+// Raises invalid-utf8 for a malformed sequence.
+uint32_t decode_at(const uint8_t* p, size_t i, size_t n, size_t& len, int32_t* remaining) {
+    uint32_t cp = utf8::decode(p + i, n - i, len);
+    if (cp == utf8::INVALID) {
+        if (!utf8::is_cut(p + i, n - i)) raise_invalid_utf8(p + i, n - i);
+        if (remaining) *remaining = int32_t(n - i);
+    }
+    return cp;
+}
+
+// With cr, a CR (cp) and the LF after it (at p[i]) become one LF.
+inline uint32_t fold_cr(uint32_t cp, const uint8_t* p, size_t& i, size_t n, bool cr) {
+    if (!cr || cp != 13) return cp;
+    if (i < n && p[i] == 10) i++;
+    return 10;
+}
+
 // The end of the run of ASCII bytes from i (a CR ends it too when cr is set); without cr,
 // eight bytes are checked at a time.
 size_t ascii_run_end(const uint8_t* p, size_t i, size_t n, bool cr) {
@@ -460,20 +479,10 @@ uint32_t append_utf8(const uint8_t* p, size_t i, size_t n, uint32_t node, int32_
             }
         }
         size_t len;
-        uint32_t cp = utf8::decode(p + i, n - i, len);
-        if (cp == utf8::INVALID) {
-            if (utf8::is_cut(p + i, n - i)) {
-                if (remaining) *remaining = int32_t(n - i);
-                return node;
-            }
-            raise_invalid_utf8(p + i, n - i);
-        }
+        uint32_t cp = decode_at(p, i, n, len, remaining);
+        if (cp == utf8::INVALID) return node;
         i += len;
-        if (cr && cp == 13) {
-            cp = 10;
-            if (i < n && p[i] == 10) i++;
-        }
-        append_char(node, cp, true);
+        append_char(node, fold_cr(cp, p, i, n, cr), true);
     }
     return node;
 }
@@ -508,14 +517,8 @@ uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool 
             continue;
         }
         size_t len;
-        uint32_t cp = utf8::decode(p + i, n - i, len);
-        if (cp == utf8::INVALID) {
-            if (utf8::is_cut(p + i, n - i)) {
-                if (remaining) *remaining = int32_t(n - i);
-                break;
-            }
-            raise_invalid_utf8(p + i, n - i);   // the bytes from i on are still as read
-        }
+        uint32_t cp = decode_at(p, i, n, len, remaining);   // the bytes from i on are still as read
+        if (cp == utf8::INVALID) break;
         if (cp > 0xFF) {
             // Wider units from here on: the text done so far moves to a new buffer of the
             // wider unit, and the bytes left are decoded after it from where they were read
@@ -528,11 +531,7 @@ uint32_t decode_utf8_in_place(uint32_t node, size_t n, int32_t* remaining, bool 
             return append_utf8(p, i, n, wide, remaining, cr);
         }
         i += len;
-        if (cr && cp == 13) {
-            cp = 10;
-            if (i < n && p[i] == 10) i++;
-        }
-        p[o++] = uint8_t(cp);
+        p[o++] = uint8_t(fold_cr(cp, p, i, n, cr));
     }
     b->tail = uint32_t(o);
     return node;
