@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -93,10 +92,7 @@ struct Curl {
         void* lib = platform::load_library("libcurl.so.4");
         if (!lib) return;
         bool found = true;
-        auto get = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(platform::library_symbol(lib, name));
-            found = found && fn;
-        };
+        auto get = [&](auto& fn, const char* name) { found = platform::bind_function(lib, fn, name) && found; };
         get(global_init, "curl_global_init");
         get(easy_init, "curl_easy_init");
         get(easy_setopt, "curl_easy_setopt");

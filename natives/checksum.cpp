@@ -4,8 +4,6 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <type_traits>
-
 #include "platform/shared_library.h"
 
 namespace zel::checksum {
@@ -28,10 +26,7 @@ struct Crypto {
         void* lib = platform::load_library("libcrypto.so.3");
         if (!lib) return;
         bool found = true;
-        auto get = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(platform::library_symbol(lib, name));
-            found = found && fn;
-        };
+        auto get = [&](auto& fn, const char* name) { found = platform::bind_function(lib, fn, name) && found; };
         get(md5, "EVP_md5");
         get(sha1, "EVP_sha1");
         get(sha256, "EVP_sha256");

@@ -13,4 +13,11 @@ void* load_library(const char* name);
 // The address of a function or variable of a loaded library; nullptr when it has none.
 void* library_symbol(void* library, const char* name);
 
+// Points fn at the library's function of that name; false (fn null) when it has none.
+template <typename Fn>
+bool bind_function(void* library, Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(library_symbol(library, name));
+    return fn != nullptr;
+}
+
 }  // namespace zel::platform
