@@ -79,28 +79,20 @@ using types::Word;
 
 inline bool is_cell_buffer(uint32_t node) { return buf(node)->unit() == sizeof(Cell); }
 
-template <bool Verify>
-inline void mark_cells_word(const Cell* c, int word, uint32_t node, bool required) {
+// Marks the buffer a node-holding word names, as cells or as bytes; under the verifier also
+// checks that the word names a buffer of that kind (and one at all when required).
+template <bool Cells, bool Verify>
+inline void mark_buffer_word(const Cell* c, int word, uint32_t node, bool required) {
     if constexpr (Verify) {
         if (!node) {
             if (required) layout_fault(c, word, "holds no node", 0);
             return;
         }
-        if (live_node(node) && !is_cell_buffer(node)) layout_fault(c, word, "names a buffer that holds no cells", node);
+        if (live_node(node) && is_cell_buffer(node) != Cells)
+            layout_fault(c, word, Cells ? "names a buffer that holds no cells" : "names a buffer of cells", node);
     }
-    mark_node_cells(node);
-}
-
-template <bool Verify>
-inline void mark_bytes_word(const Cell* c, int word, uint32_t node, bool required) {
-    if constexpr (Verify) {
-        if (!node) {
-            if (required) layout_fault(c, word, "holds no node", 0);
-            return;
-        }
-        if (live_node(node) && is_cell_buffer(node)) layout_fault(c, word, "names a buffer of cells", node);
-    }
-    mark_node_bytes(node);
+    if constexpr (Cells) mark_node_cells(node);
+    else mark_node_bytes(node);
 }
 
 template <Word W, bool Verify>
@@ -109,10 +101,10 @@ inline void mark_word(const Cell* c, int word, uint32_t v) {
         return;
     } else if constexpr (W == Word::CELLS || W == Word::CELLS_OPT) {
         if (W == Word::CELLS_OPT && !Verify && !v) return;
-        mark_cells_word<Verify>(c, word, v, W == Word::CELLS);
+        mark_buffer_word<true, Verify>(c, word, v, W == Word::CELLS);
     } else if constexpr (W == Word::BYTES || W == Word::BYTES_OPT) {
         if (W == Word::BYTES_OPT && !Verify && !v) return;
-        mark_bytes_word<Verify>(c, word, v, W == Word::BYTES);
+        mark_buffer_word<false, Verify>(c, word, v, W == Word::BYTES);
     } else if constexpr (W == Word::TABLE || W == Word::TABLE_OPT) {
         if (W == Word::TABLE_OPT && !Verify && !v) return;
         if constexpr (Verify)
@@ -120,18 +112,18 @@ inline void mark_word(const Cell* c, int word, uint32_t v) {
         hashtable::mark(v);
     } else if constexpr (W == Word::BINDING) {
         // An arguments-cache refinement keeps a stack slot here, not a context.
-        if (v && !(c->header & callable::CACHE_REFINEMENT)) mark_cells_word<Verify>(c, word, v, false);
+        if (v && !(c->header & callable::CACHE_REFINEMENT)) mark_buffer_word<true, Verify>(c, word, v, false);
     } else if constexpr (W == Word::CONTEXT_VALUES) {
         // Values that live on the value stack are marked with the stack.
-        if (v && !(c->header & context::ON_STACK)) mark_cells_word<Verify>(c, word, v, false);
+        if (v && !(c->header & context::ON_STACK)) mark_buffer_word<true, Verify>(c, word, v, false);
     } else if constexpr (W == Word::OP_SOURCE_WORD) {
         // types.h checks that only function! and routine! hold a node in this word.
         uint32_t source = (c->header >> callable::OP_SOURCE_SHIFT) & 0xFF;
-        if ((source == TYPE_FUNCTION || source == TYPE_ROUTINE) && v) mark_cells_word<Verify>(c, word, v, false);
+        if ((source == TYPE_FUNCTION || source == TYPE_ROUTINE) && v) mark_buffer_word<true, Verify>(c, word, v, false);
     } else if constexpr (W == Word::IMAGE_PIXELS) {
         // The pixel buffer, then its externals record (an image without pixels has no buffer).
         if (v) {
-            mark_bytes_word<Verify>(c, word, v, false);
+            mark_buffer_word<false, Verify>(c, word, v, false);
             if (image_buffer_marker) image_buffer_marker(v);
         }
     } else {
