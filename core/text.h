@@ -70,6 +70,11 @@ void empty_reset(Cell* str);
 // 0x00-0x7F; decode_rule widens only past 0xFF (decoding, poking, inserting at an index).
 void append_char(uint32_t node, uint32_t cp, bool decode_rule = false);
 void append_ascii(uint32_t node, std::string_view text);
+// The same for a mold or form: returns the character budget left after the text.
+inline int32_t append_ascii_within(uint32_t node, std::string_view text, int32_t limit) {
+    append_ascii(node, text);
+    return limit - int32_t(text.size());
+}
 void append_utf8(uint32_t node, std::string_view text);
 // Appends code points [from, to) of another string buffer.
 void append_range(uint32_t node, uint32_t src_node, uint32_t from, uint32_t to);

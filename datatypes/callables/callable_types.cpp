@@ -21,27 +21,22 @@ using memory::buf;
 
 namespace {
 
-int32_t form_text(uint32_t buffer, std::string_view text, int32_t limit) {
-    string::append_ascii(buffer, text);
-    return limit - int32_t(text.size());
-}
-
 int32_t mold_spec_block(const Cell* v, uint32_t buffer, bool all, bool flat, int32_t limit, int32_t indent) {
     Cell spec;
     set_series(&spec, TYPE_BLOCK, callable_spec(v));
     return actions::mold_into(&spec, buffer, false, all, flat, limit, indent);
 }
 
-int32_t native_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?native?", limit); }
-int32_t action_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?action?", limit); }
-int32_t op_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?op?", limit); }
-int32_t function_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?function?", limit); }
-int32_t routine_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return form_text(b, "?routine?", limit); }
+int32_t native_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return string::append_ascii_within(b, "?native?", limit); }
+int32_t action_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return string::append_ascii_within(b, "?action?", limit); }
+int32_t op_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return string::append_ascii_within(b, "?op?", limit); }
+int32_t function_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return string::append_ascii_within(b, "?function?", limit); }
+int32_t routine_form(const Cell*, uint32_t b, const Cell*, int32_t limit) { return string::append_ascii_within(b, "?routine?", limit); }
 
 int32_t native_like_mold(const char* prefix, const Cell* v, uint32_t b, bool all, bool flat, int32_t limit, int32_t indent) {
-    limit = form_text(b, prefix, limit);
+    limit = string::append_ascii_within(b, prefix, limit);
     limit = mold_spec_block(v, b, all, flat, limit, indent);
-    return form_text(b, "]", limit);
+    return string::append_ascii_within(b, "]", limit);
 }
 int32_t native_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
     return native_like_mold("make native! [", v, b, all, flat, limit, indent);
@@ -51,32 +46,32 @@ int32_t action_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const 
 }
 int32_t function_body_mold(const Cell* v, uint32_t b, bool all, bool flat, int32_t limit, int32_t indent) {
     Cell body = buf(callable_aux(v))->cells()[AUX_BODY];
-    if (type_of(&body) == TYPE_NONE) return form_text(b, " none", limit);
+    if (type_of(&body) == TYPE_NONE) return string::append_ascii_within(b, " none", limit);
     return actions::mold_into(&body, b, false, all, flat, limit, indent);
 }
 int32_t function_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
-    limit = form_text(b, "func ", limit);
+    limit = string::append_ascii_within(b, "func ", limit);
     limit = mold_spec_block(v, b, all, flat, limit, indent);
     return function_body_mold(v, b, all, flat, limit, indent);
 }
 int32_t routine_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
-    limit = form_text(b, "routine ", limit);
+    limit = string::append_ascii_within(b, "routine ", limit);
     limit = mold_spec_block(v, b, all, flat, limit, indent);
     Cell body = buf(callable_aux(v))->cells()[AUX_BODY];
-    if (type_of(&body) != TYPE_BLOCK) limit = form_text(b, " ", limit);
+    if (type_of(&body) != TYPE_BLOCK) limit = string::append_ascii_within(b, " ", limit);
     return actions::mold_into(&body, b, false, all, flat, limit, indent);
 }
 int32_t op_mold(const Cell* v, uint32_t b, bool, bool all, bool flat, const Cell*, int32_t limit, int32_t indent) {
-    limit = form_text(b, "make op! ", limit);
+    limit = string::append_ascii_within(b, "make op! ", limit);
     uint32_t source = op_source_type(v);
     if (source == TYPE_FUNCTION) {
-        limit = form_text(b, "func ", limit);
+        limit = string::append_ascii_within(b, "func ", limit);
         limit = mold_spec_block(v, b, all, flat, limit, indent);
         return function_body_mold(v, b, all, flat, limit, indent);
     }
-    limit = form_text(b, "[", limit);
+    limit = string::append_ascii_within(b, "[", limit);
     limit = mold_spec_block(v, b, all, flat, limit, indent);
-    return form_text(b, "]", limit);
+    return string::append_ascii_within(b, "]", limit);
 }
 
 int32_t three_way(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }

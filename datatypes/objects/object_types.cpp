@@ -37,9 +37,7 @@ int32_t mold_as(const char* opening, const Cell* v, uint32_t b, bool only, bool 
                 int32_t limit, int32_t indent) {
     if (cycle::emit_marker(v, b, limit, true)) return limit;
     if (!only) {
-        std::string_view text(opening);
-        string::append_ascii(b, text);
-        limit -= int32_t(text.size());
+        limit = string::append_ascii_within(b, opening, limit);
     }
     bool body = writes_fields(v, all);
     limit = mold_body(v, b, only, all, flat, part, limit, indent + 1, !flat);

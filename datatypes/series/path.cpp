@@ -20,11 +20,6 @@ using memory::buf;
 
 namespace {
 
-int32_t emit(uint32_t b, std::string_view text, int32_t limit) {
-    string::append_ascii(b, text);
-    return limit - int32_t(text.size());
-}
-
 // Writes the elements of a path from its head with "/" between them, each through its own
 // mold (or form) action; stops before an element once a /part budget is spent.
 int32_t walk(const Cell* path, uint32_t b, bool mold, bool only, bool all, bool flat, const Cell* part,
@@ -34,7 +29,7 @@ int32_t walk(const Cell* path, uint32_t b, bool mold, bool only, bool all, bool 
     uint32_t h = series::clipped_head(path);
     for (uint32_t i = h; i < buf(node)->length(); i++) {
         if (part && limit < 1) break;
-        if (i > h) limit = emit(b, "/", limit);
+        if (i > h) limit = string::append_ascii_within(b, "/", limit);
         Cell v = buf(node)->cells()[i];
         if (mold) limit = actions::get<actions::MoldFn>(type_of(&v), ACT_MOLD)(&v, b, only, all, flat, part, limit, 0);
         else limit = actions::get<actions::FormFn>(type_of(&v), ACT_FORM)(&v, b, part, limit);
@@ -48,10 +43,10 @@ int32_t mold(const Cell* v, uint32_t b, bool only, bool all, bool flat, const Ce
     Cell p = *v;
     if (cycle::emit_marker(&p, b, limit, true)) return limit;
     uint32_t t = type_of(&p);
-    if (t == TYPE_LIT_PATH) limit = emit(b, "'", limit);
-    else if (t == TYPE_GET_PATH) limit = emit(b, ":", limit);
+    if (t == TYPE_LIT_PATH) limit = string::append_ascii_within(b, "'", limit);
+    else if (t == TYPE_GET_PATH) limit = string::append_ascii_within(b, ":", limit);
     limit = walk(&p, b, true, only, all, flat, part, limit);
-    if (t == TYPE_SET_PATH) limit = emit(b, ":", limit);
+    if (t == TYPE_SET_PATH) limit = string::append_ascii_within(b, ":", limit);
     return limit;
 }
 
