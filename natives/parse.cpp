@@ -275,11 +275,14 @@ bool fire(Walk& w, Event ev) {
     collector::RootGuard g0(&args[2]);
     collector::RootGuard g1(&args[3]);
     collector::RootGuard g2(&fn);
+    bool at_rule_end = w.rpos >= rule_len(w);
     Cell* mark = stack::top;
     interp::call_with_args(&fn, sym(SYM_PARSE_CALLBACK), args, 5);
     Cell answer = *mark;
     stack::top = mark;
-    settle_after_eval(w);
+    // A walk that stood at the end of its rule block stays there: the end decides the result.
+    if (at_rule_end) w.rpos = rule_len(w);
+    else settle_after_eval(w);
     return type_of(&answer) == TYPE_LOGIC && logic_value(&answer);
 }
 
