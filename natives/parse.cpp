@@ -829,6 +829,24 @@ void keep_one(Walk& w, const Cell* value_in) {
 // Resolves the top iteration level; sets st.
 Outcome resolve(Walk& w, State& st);
 
+// Matches the literal in w.val (written in the rules, or the word a rule word holds when it
+// is a keyword's argument): `to` and `thru` search for it and repetitions repeat it without
+// levels (both close their level next); otherwise one match at the position. Gives the next
+// state; the caller fires the match event.
+State match_literal_argument(Walk& w, int32_t code) {
+    if (code == C_TO || code == C_THRU) {
+        w.match = search_literal(w, w.val, code == C_THRU);
+        return S_POP;
+    }
+    if (code == C_REPEAT || code == C_WHILE) {
+        Cell* c0 = level(0);
+        w.match = repeat_literal(w, w.val, triple::a_of(c0), triple::b_of(c0));
+        return S_POP;
+    }
+    literal_match(w, w.val);
+    return S_AFTER;
+}
+
 Outcome run(Walk& w) {
     open_block(w, w.rules, -1);
     FIRE(EV_PUSH);
@@ -896,9 +914,8 @@ Outcome run(Walk& w) {
                                 if (!is_arg) raise_rule(v);
                                 Cell lit = *v;
                                 *w.val = lit;
-                                literal_match(w, w.val);
+                                st = match_literal_argument(w, code);
                                 FIRE(EV_MATCH);
-                                st = S_AFTER;
                                 break;
                             }
                             *w.val = *v;
@@ -1249,23 +1266,8 @@ Outcome run(Walk& w) {
                     case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
                         raise_rule(w.val);
                     default: {
-                        // a literal: the fast paths of a fresh argument, else a single match
-                        if (code == C_TO || code == C_THRU) {
-                            w.match = search_literal(w, w.val, code == C_THRU);
-                            FIRE(EV_MATCH);
-                            st = S_POP;
-                            break;
-                        }
-                        if (code == C_REPEAT || code == C_WHILE) {
-                            Cell* c0 = level(0);
-                            w.match = repeat_literal(w, w.val, triple::a_of(c0), triple::b_of(c0));
-                            FIRE(EV_MATCH);
-                            st = S_POP;
-                            break;
-                        }
-                        literal_match(w, w.val);
+                        st = match_literal_argument(w, code);
                         FIRE(EV_MATCH);
-                        st = S_AFTER;
                         break;
                     }
                 }
