@@ -17,6 +17,7 @@
 #include "natives/parse.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <string>
 #include <vector>
@@ -821,6 +822,32 @@ void keep_one(Walk& w, const Cell* value_in) {
     stack::drop(2);
 }
 
+// `parse/keep-range`: a range of two or more elements kept into an into/after target goes in
+// element by element, as the input holds them. Only binary input into a text target differs
+// from keeping a copy of the range (the insert action would take a binary as one value): its
+// bytes go in as the characters 0-255, whatever unit the target's buffer has at the moment.
+// False when the target does not qualify; nothing is done then.
+bool keep_range(Walk& w, int32_t from, int32_t to) {
+    if (w.kind != IN_BINARY) return false;
+    const Cell* entry = stack::top - 1;
+    uint32_t et = type_of(entry);
+    if (et != TYPE_GET_WORD && et != TYPE_REFINEMENT) return false;
+    Cell wd = *entry;
+    retype(&wd, TYPE_WORD);
+    const Cell* target = word::get(&wd);
+    if (!is_text_type(type_of(target))) return false;
+    uint32_t count = uint32_t(to - from);
+    // Held under a root guard: keep_one finds the collect entry just below the value stack top.
+    Cell text;
+    string::init_cell(&text, count);
+    collector::RootGuard keep(&text);
+    uint32_t node = series_node(&text);
+    std::memcpy(buf(node)->data(), buf(series_node(w.input))->data() + from, count);
+    buf(node)->tail = count;
+    keep_one(w, &text);
+    return true;
+}
+
 // ---- the walk ----
 
 #define FIRE(ev) \
@@ -1540,8 +1567,10 @@ Outcome resolve(Walk& w, State& st) {
                             keep_one(w, w.aux);
                         }
                     } else if (p - start > 1) {
-                        copy_range(w, start, p, w.aux);
-                        keep_one(w, w.aux);
+                        if (!keep_range(w, start, p)) {
+                            copy_range(w, start, p, w.aux);
+                            keep_one(w, w.aux);
+                        }
                     } else if (p - start == 1) {
                         series::element_value(w.aux, w.input, uint32_t(start));
                         keep_one(w, w.aux);
