@@ -15,6 +15,7 @@
 #include "datatypes/scalar/integer.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
+#include "natives/natives.h"
 
 namespace zel::library {
 
@@ -133,11 +134,15 @@ void rejoin_block(Cell* args) {
     join_values(&args[0], out, 0, memory::buf(out)->length());
 }
 
+// last-lf?: whether the last print or prin ended its text with a line end.
+void last_lf_q(Cell* args) { set_logic(&args[0], natives::last_line_feed()); }
+
 }  // namespace
 
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
     routines::define("rejoin-block", "block [block!]", rejoin_block);
+    routines::define("last-lf?", R"("Internal Use Only")", last_lf_q);
     define_image_codec_routines();
     define_zelbin_routines();
     define_os_routines();
