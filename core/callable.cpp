@@ -315,10 +315,14 @@ void collect_body_locals(Cell* spec, const Cell* body) {
     uint32_t n = buf(node)->length();
     int32_t extern_at = -1;
     bool has_local = false;
+    for (uint32_t i = 0; i < n && extern_at < 0; i++) {
+        const Cell* c = &buf(node)->cells()[i];
+        if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
+    }
+    // With /extern, every entry of the spec (before it too) must be of a kind a spec holds.
     for (uint32_t i = 0; i < n; i++) {
         const Cell* c = &buf(node)->cells()[i];
         uint32_t t = type_of(c);
-        if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
         if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) has_local = true;
         if (extern_at >= 0 && !(is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT ||
                                 t == TYPE_BLOCK || t == TYPE_STRING)) {
