@@ -255,6 +255,14 @@ uint32_t build_args_cache(const Cell* fn) {
             slot_index++;
         }
     }
+    // A function's frame must cover exactly the context made from its spec when it was made.
+    // The spec block stays reachable (reflect, or the block func was given), so it may have
+    // changed since: a call with another layout would read cells past its arguments.
+    if (is_function && uint32_t(slot_index + count_locals(spec)) != context::word_count(callable_ctx(fn))) {
+        Cell bad;
+        set_series(&bad, TYPE_BLOCK, spec);
+        error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, &bad);
+    }
     // The last cell: the local count (functions) or the refinement count (natives).
     Cell tail;
     set_integer(&tail, is_function ? count_locals(spec) : ordinal);
@@ -421,6 +429,19 @@ void make_permanent(const Cell* callable) {
     permanent_callables.push_back(*callable);
 }
 
+namespace {
+// The spec each native slot and action number was first made with (the library's own
+// definition). The code behind a slot reads the arguments of that spec, so every native or
+// action value of the slot gathers its arguments by it, whatever spec a later make gave.
+std::vector<uint32_t> builtin_native_specs, builtin_action_specs;
+
+uint32_t& builtin_spec(uint32_t type, int32_t slot) {
+    std::vector<uint32_t>& table = type == TYPE_ACTION ? builtin_action_specs : builtin_native_specs;
+    if (table.size() <= size_t(slot)) table.resize(size_t(slot) + 1, 0);
+    return table[size_t(slot)];
+}
+}  // namespace
+
 void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     Cell s = *spec;
     collector::RootGuard g(&s);
@@ -437,7 +458,44 @@ void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     set_callable(out, type, uint32_t(slot), series_node(&s), aux);
     *context::owner(ctx) = *out;
     make_permanent(out);
+    // The arguments cache is built now, from the slot's own spec: neither a later change of
+    // the spec block nor a made value with another spec can make the code read cells that
+    // were never pushed.
+    uint32_t& own = builtin_spec(type, slot);
+    if (!own) own = series_node(&s);
+    Cell layout = *out;
+    set_callable_spec(&layout, own);
+    build_args_cache(&layout);
 }
+
+namespace {
+// Whether a spec describes exactly two arguments, with no lit-word or get-word before the
+// first plain word (an op's left operand is evaluated before the op is seen).
+bool valid_op_spec(uint32_t spec_node) {
+    SeriesBuf* spec = buf(spec_node);
+    int count = 0;
+    bool seen_word = false;
+    for (uint32_t i = 0; i < spec->length(); i++) {
+        const Cell* c = &spec->cells()[i];
+        uint32_t ct = type_of(c);
+        if (ct == TYPE_WORD) {
+            count++;
+            seen_word = true;
+        } else if (ct == TYPE_LIT_WORD || ct == TYPE_GET_WORD) {
+            if (!seen_word) return false;
+            count++;
+        } else if (ct == TYPE_SET_WORD) {
+            break;
+        } else if (ct == TYPE_REFINEMENT) {
+            if (!symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL)) &&
+                !symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN)))
+                return false;
+            break;
+        }
+    }
+    return count == 2;
+}
+}  // namespace
 
 void make_op(Cell* out, const Cell* source) {
     uint32_t t = type_of(source);
@@ -446,27 +504,13 @@ void make_op(Cell* out, const Cell* source) {
         set_datatype(&dt, t);
         error::raise(error::ERR_SCRIPT_INVALID_TYPE, &dt);
     }
-    // Exactly two arguments, no lit-word or get-word before the first plain word.
-    SeriesBuf* spec = buf(callable_spec(source));
-    int count = 0;
-    bool valid = true, seen_word = false, ended = false;
-    for (uint32_t i = 0; i < spec->length() && !ended; i++) {
-        const Cell* c = &spec->cells()[i];
-        uint32_t ct = type_of(c);
-        if (ct == TYPE_WORD) { count++; seen_word = true; }
-        else if (ct == TYPE_LIT_WORD || ct == TYPE_GET_WORD) {
-            if (!seen_word) valid = false;
-            count++;
-        } else if (ct == TYPE_SET_WORD) {
-            ended = true;
-        } else if (ct == TYPE_REFINEMENT) {
-            bool local = symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL)) ||
-                         symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN));
-            if (!local) valid = false;
-            ended = true;
-        }
+    // A native or action runs by its slot's own spec, which must take two operands as well.
+    bool valid = valid_op_spec(callable_spec(source));
+    if (valid && (t == TYPE_NATIVE || t == TYPE_ACTION)) {
+        uint32_t own = builtin_spec(t, int32_t(callable_slot(source)));
+        valid = !own || valid_op_spec(own);
     }
-    if (!valid || count != 2) error::raise(error::ERR_SCRIPT_BAD_OP_SPEC);
+    if (!valid) error::raise(error::ERR_SCRIPT_BAD_OP_SPEC);
     *out = *source;
     out->header = TYPE_OP | (t << OP_SOURCE_SHIFT);
     if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) buf(callable_aux(source))->cells()[AUX_OP_COPY] = *source;
