@@ -230,9 +230,11 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
     if (part >= 0 && head + part < high) high = head + part;
     if (a.match) return head + len <= high && matches_at(node, uint32_t(head), n, folding) ? head : -1;
     if (a.last) {
+        // From the last code point of the range down to the head, every skip code points;
+        // a run is tested where it fits before the end of the range.
         if (head + len > high) return -1;
-        for (int64_t p = head + ((high - len - head) / skip) * skip; p >= head; p -= skip)
-            if (matches_at(node, uint32_t(p), n, folding)) return p;
+        for (int64_t p = high - 1; p >= head; p -= skip)
+            if (p + len <= high && matches_at(node, uint32_t(p), n, folding)) return p;
         return -1;
     }
     if (n.kind == NEEDLE_RUN) return search_run_forward(buf(node), head, high, skip, n.run, folding);
