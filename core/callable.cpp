@@ -315,10 +315,14 @@ void collect_body_locals(Cell* spec, const Cell* body) {
     uint32_t n = buf(node)->length();
     int32_t extern_at = -1;
     bool has_local = false;
+    for (uint32_t i = 0; i < n && extern_at < 0; i++) {
+        const Cell* c = &buf(node)->cells()[i];
+        if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
+    }
+    // With /extern, every entry of the spec (before it too) must be of a kind a spec holds.
     for (uint32_t i = 0; i < n; i++) {
         const Cell* c = &buf(node)->cells()[i];
         uint32_t t = type_of(c);
-        if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
         if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) has_local = true;
         if (extern_at >= 0 && !(is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT ||
                                 t == TYPE_BLOCK || t == TYPE_STRING)) {
@@ -345,42 +349,44 @@ void collect_body_locals(Cell* spec, const Cell* body) {
     auto add = [&](uint32_t s) {
         if (known.insert(symbol::canonical(s)).second) locals.push_back(s);
     };
-    // Walk the body, nested blocks and parens included, each buffer once. Nesting deeper than
-    // a deep copy of the body allows raises too-deep at once, as func raises it.
-    struct Pending {
-        uint32_t node, start, depth;
+    // Walk the body in order, each nested block or paren where it stands (so the locals keep
+    // the order in which the body names them), each buffer once. Nesting deeper than a deep
+    // copy of the body allows raises too-deep at once, as func raises it.
+    struct Position {
+        uint32_t node, index;
     };
-    std::vector<Pending> todo{{series_node(body), uint32_t(std::max(series_head(body), 0)), 1}};
-    std::unordered_set<uint32_t> seen;
-    while (!todo.empty()) {
-        Pending at = todo.back();
-        todo.pop_back();
-        if (!seen.insert(at.node).second) continue;
-        if (at.depth >= cycle::MAX_DEPTH) error::raise(error::ERR_INTERNAL_TOO_DEEP);
+    std::vector<Position> path{{series_node(body), uint32_t(std::max(series_head(body), 0))}};
+    std::unordered_set<uint32_t> seen{series_node(body)};
+    while (!path.empty()) {
+        Position& at = path.back();
         uint32_t bn = at.node;
         uint32_t len = buf(bn)->length();
-        for (uint32_t i = at.start; i < len; i++) {
-            const Cell* c = &buf(bn)->cells()[i];
-            uint32_t t = type_of(c);
-            if (t == TYPE_SET_WORD) {
-                add(word_symbol(c));
-            } else if (t == TYPE_WORD && i + 1 < len) {
-                uint32_t ws = word_symbol(c);
-                bool fe = symbol::same_canonical(ws, sym(SYM_FOREACH)) || symbol::same_canonical(ws, sym(SYM_REMOVE_EACH));
-                bool rp = symbol::same_canonical(ws, sym(SYM_REPEAT));
-                const Cell* next = c + 1;
-                if (fe && type_of(next) == TYPE_BLOCK) {
-                    uint32_t wn = series_node(next);
-                    for (uint32_t k = uint32_t(std::max(series_head(next), 0)); k < buf(wn)->length(); k++) {
-                        const Cell* w = &buf(wn)->cells()[k];
-                        if (is_arg_word(type_of(w))) add(word_symbol(w));
-                    }
-                } else if ((fe || rp) && (type_of(next) == TYPE_WORD || type_of(next) == TYPE_SET_WORD)) {
-                    add(word_symbol(next));
+        if (at.index >= len) {
+            path.pop_back();
+            continue;
+        }
+        uint32_t i = at.index++;
+        const Cell* c = &buf(bn)->cells()[i];
+        uint32_t t = type_of(c);
+        if (t == TYPE_SET_WORD) {
+            add(word_symbol(c));
+        } else if (t == TYPE_WORD && i + 1 < len) {
+            uint32_t ws = word_symbol(c);
+            bool fe = symbol::same_canonical(ws, sym(SYM_FOREACH)) || symbol::same_canonical(ws, sym(SYM_REMOVE_EACH));
+            bool rp = symbol::same_canonical(ws, sym(SYM_REPEAT));
+            const Cell* next = c + 1;
+            if (fe && type_of(next) == TYPE_BLOCK) {
+                uint32_t wn = series_node(next);
+                for (uint32_t k = uint32_t(std::max(series_head(next), 0)); k < buf(wn)->length(); k++) {
+                    const Cell* w = &buf(wn)->cells()[k];
+                    if (is_arg_word(type_of(w))) add(word_symbol(w));
                 }
+            } else if ((fe || rp) && (type_of(next) == TYPE_WORD || type_of(next) == TYPE_SET_WORD)) {
+                add(word_symbol(next));
             }
-            if (t == TYPE_BLOCK || t == TYPE_PAREN)
-                todo.push_back({series_node(c), uint32_t(std::max(series_head(c), 0)), at.depth + 1});
+        } else if ((t == TYPE_BLOCK || t == TYPE_PAREN) && seen.insert(series_node(c)).second) {
+            if (path.size() + 1 >= cycle::MAX_DEPTH) error::raise(error::ERR_INTERNAL_TOO_DEEP);
+            path.push_back({series_node(c), uint32_t(std::max(series_head(c), 0))});
         }
     }
     // The word `local` itself never becomes a local.
