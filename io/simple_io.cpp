@@ -222,7 +222,7 @@ void read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool 
     if (part_n == 0) return empty_value(out, binary, lines);
     if (part_n > 0 && uint64_t(part_n) < size) size = uint64_t(part_n);
     if (size > MAX_BYTES) error::raise(error::ERR_INTERNAL_NO_MEMORY);
-    if (!lines) {
+    if (!lines || binary) {
         // Straight into the buffer of the new value (nothing here can collect); text is
         // decoded where it was read, so a large file costs one buffer, not two.
         uint32_t node = memory::new_series(size_t(size), 1);
