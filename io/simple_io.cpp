@@ -262,8 +262,8 @@ void write(const Cell* file, const Cell* data, const Cell* part, const Cell* see
         seek_n = int_value(seek);
         if (seek_n < 0) invalid_refine("seek", seek);
     }
-    int64_t part_n = part ? count_of("part", part) : -1;
-    if (part_n < -1) part_n = 0;
+    // A negative part writes nothing (-1 inside means "no part").
+    int64_t part_n = part ? std::max<int64_t>(count_of("part", part), 0) : -1;
     // What is written is settled first, so that a value that cannot be converted raises
     // before the file is touched: the lines of a block gathered as bytes; a binary! from its
     // own buffer; any other value as text (formed when it is not text), encoded on its way
