@@ -191,6 +191,9 @@ void d_change(const int32_t* refs) {
     Cell* series = arg(0);
     Cell* part = ref_arg(refs, R::part);
     uint32_t st = type_of(series);
+    // An image changes one pixel or pastes a whole image: /part and /dup of any count are
+    // refused (a /dup of 1 or 0 would otherwise pass unnoticed).
+    if (st == TYPE_IMAGE && (part || ref_arg(refs, R::dup))) error::raise(error::ERR_INTERNAL_NOT_DONE);
     int32_t length = -1;
     if (part) {
         if (st != TYPE_PORT && st != TYPE_IMAGE && is_series_type(st)) {

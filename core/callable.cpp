@@ -305,8 +305,8 @@ void argument_word(Cell* out, const Cell* fn, int32_t n) {
         uint32_t t = type_of(c);
         if (is_arg_word(t) || t == TYPE_REFINEMENT) {
             if (k == n) {
-                *out = *c;
-                if (t != TYPE_REFINEMENT) retype(out, TYPE_WORD);
+                *out = *c;   // as the spec writes it: 'word, :word and /ref keep their type
+                set_new_line(out, false);
                 return;
             }
             k++;

@@ -1,8 +1,11 @@
 // The interpreter (see interpreter.h).
 #include "core/interpreter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "core/actions.h"
 #include "core/callable.h"
@@ -32,6 +35,7 @@ bool env_flag(const char* name) {
 }  // namespace
 
 bool fast_paths = !env_flag("ZEL_NO_FAST_PATHS");
+bool code_cache = !env_flag("ZEL_NO_CODE_CACHE");
 
 using memory::buf;
 using stack::FRAME_INTERPRETER;
@@ -1061,6 +1065,603 @@ template <bool G>
     run_block<true>(block, node, pos, end, pass);
 }
 
+// ---- compiled blocks ----
+//
+// A block evaluated again and again (a loop body, a function body, a branch) is compiled on
+// its second evaluation into a table of the expressions it can run without the walker: a
+// plain expression is a chain of operands (literals, words holding plain values, parens made
+// of such chains) joined by the fast numeric ops, optionally set into a word. Such an
+// expression raises nothing, calls nothing and allocates nothing, so the per-expression
+// protocol (safe point, `near` position, the set-word's frame, the stack moves) can be left
+// out without anything telling the difference. Everything else in the block runs through the
+// walker's own step, at the same position, with the same stack.
+//
+// The code is keyed by the block's node. It keeps a copy of every cell it was made from (the
+// block's and those of the parens it inlined) and runs only while those cells are still the
+// same: compared on entry to the block and after any walker step (which may change any
+// series), so no writer of a block, by whatever route, can leave stale code running. It
+// holds no buffer address and resolves every word where the walker would look at it: an op
+// word must still hold a fast op, an operand word a plain value, the word after a chain must
+// not hold an op. When a check fails the walker takes the expression from its start: nothing
+// of it has been done yet.
+// Where a word's value is found, worked out when the code is made from the word's binding
+// (a context's values node and whether they live on the stack never change).
+enum CodeWhere : uint8_t {
+    WHERE_VALUES,   // a: the context's values node, b: the index
+    WHERE_STACK,    // a: the function context, b: the index (its values on the stack while it runs)
+    WHERE_LOOKUP,   // anything else: the general look-up
+};
+
+struct CodeItem {
+    enum Kind : uint8_t { LIT, WORD, PAREN, OP };
+    Kind kind;
+    CodeWhere where;   // WORD, OP
+    uint8_t fast;      // OP: its FastOp
+    uint32_t a, b;     // WORD, OP: see CodeWhere; PAREN: a is its entry in Code::parens
+    Cell cell;         // the literal, the operand word or the op word
+    Cell op;           // OP: the op value the code was made for
+};
+
+// One plain expression: [set-word] operand (op operand)*; tail: the cell after it is a word
+// that must not hold an op.
+struct CodeExpr {
+    uint32_t items;      // first item in Code::items
+    uint32_t count;      // items (operands and ops)
+    uint32_t next;       // the position after the expression
+    bool has_target;
+    bool has_tail;
+    CodeWhere target_where;   // the set-word's value cell (WHERE_VALUES or WHERE_STACK)
+    uint32_t ta, tb;
+    Cell tail;           // the word after the expression
+};
+
+// A conditional at the top of a block: either, if or unless with a plain condition and
+// literal blocks, in the shape the walker gathers them in place (gather_conditional).
+struct CodeCond {
+    CodeItem word;       // the word naming the native (its value must still be that native)
+    uint32_t cond;       // the condition's expression
+    uint32_t blocks;     // 1 or 2 literal blocks, right after the condition
+    uint32_t next;       // the position after the last block
+    Cell block[2];
+};
+
+// An inlined paren: its expressions, in order.
+struct CodeParen {
+    std::vector<uint32_t> exprs;
+};
+
+// The cells a code was made from: node's cells [head, len) are code.snap[snap...].
+struct CodeSpan {
+    uint32_t node, head, len, snap;
+};
+
+struct Code {
+    uint32_t head = 0;
+    std::vector<CodeSpan> spans;       // the block first, then the parens, each after its holder
+    std::vector<Cell> snap;
+    std::vector<CodeItem> items;
+    std::vector<CodeExpr> exprs;
+    std::vector<CodeParen> parens;
+    std::vector<CodeCond> conds;
+    std::vector<int32_t> at;           // per block position from head: its expression, or -1;
+                                       // a conditional: -2 - its entry in conds
+    uint32_t runs = 0;                 // runs so far, and how many expressions of them the code took
+    uint32_t hits = 0;
+    uint32_t walks = 0;                // and how many the walker took
+    uint32_t running = 0;              // runs under way (a code replaced meanwhile waits for them)
+    bool dropped = false;              // replaced or found stale: deleted when no run is left
+};
+
+// Deletes a code no slot holds any more once no run of it is under way.
+inline void release_code(Code* code) {
+    if (code->running) code->dropped = true;
+    else delete code;
+}
+
+// Counts a run of a code for the time it is under way, however it ends.
+struct CodeRun {
+    Code* code;
+    explicit CodeRun(Code* c) : code(c) { code->running++; }
+    CodeRun(const CodeRun&) = delete;
+    CodeRun& operator=(const CodeRun&) = delete;
+    ~CodeRun() {
+        if (--code->running == 0 && code->dropped) delete code;
+    }
+};
+
+// The table slot of a node: its code, or how often it was evaluated without one.
+struct CodeSlot {
+    Code* code = nullptr;
+    uint16_t seen = 0;
+    uint16_t failures = 0;
+};
+CodeSlot* code_table = nullptr;   // indexed by node
+uint32_t code_table_size = 0;
+
+constexpr uint16_t CODE_NEVER = 0xFFFF;      // `seen` of a block not worth compiling
+constexpr uint32_t CODE_MAX_CELLS = 1024;    // the largest code kept (block and parens)
+constexpr uint32_t CODE_MAX_DEPTH = 8;       // paren nesting inlined
+constexpr uint16_t CODE_MAX_FAILURES = 4;    // changes after which a block stays walked
+constexpr uint32_t CODE_TRIAL_RUNS = 16;     // runs after which a code must have earned its keep
+
+// True while the cells the code was made from are unchanged. The block's span comes first
+// and each paren's after the cell that holds it, so no node is read before a cell that still
+// names it has been compared.
+inline bool code_valid(const Code* code) {
+    for (const CodeSpan& s : code->spans) {
+        const SeriesBuf* b = buf(s.node);
+        if (b->cell_count() != s.len) return false;
+        const __m128i* x = reinterpret_cast<const __m128i*>(b->data()) + s.head;
+        const __m128i* y = reinterpret_cast<const __m128i*>(code->snap.data() + s.snap);
+        __m128i diff = _mm_setzero_si128();
+        for (uint32_t i = 0, n = s.len - s.head; i < n; i++)
+            diff = _mm_or_si128(diff, _mm_xor_si128(_mm_load_si128(x + i), _mm_loadu_si128(y + i)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(diff, _mm_setzero_si128())) != 0xFFFF) return false;
+    }
+    return true;
+}
+
+class CodeBuilder {
+public:
+    explicit CodeBuilder(Code* c) : code(c) {}
+
+    // Records the cells of node from head as a span; false when the code would grow too big.
+    bool add_span(uint32_t node, uint32_t head) {
+        uint32_t len = buf(node)->cell_count();
+        if (head > len || code->snap.size() + (len - head) > CODE_MAX_CELLS) return false;
+        code->spans.push_back(CodeSpan{node, head, len, uint32_t(code->snap.size())});
+        const Cell* cells = buf(node)->cells();
+        code->snap.insert(code->snap.end(), cells + head, cells + len);
+        return true;
+    }
+
+    // A conditional at pos (the word naming it); appends it and returns its entry, or -1.
+    int32_t conditional(uint32_t node, uint32_t pos, uint32_t end) {
+        Cell w = buf(node)->cells()[pos];
+        const Cell* v = word_value_or_null(&w);
+        if (!v || type_of(v) != TYPE_NATIVE || !is_conditional_native(callable_slot(v)) || pos + 1 >= end) return -1;
+        Mark mark = here();
+        int32_t k = try_expression(node, pos + 1, end, false, 0);
+        if (k < 0) return -1;
+        CodeCond cond{};
+        cond.word = word_item(w, CodeItem::OP, v);   // an op item: the value it must keep
+        cond.cond = uint32_t(k);
+        cond.blocks = callable_slot(v) == natives::CORE_SLOT_EITHER ? 2 : 1;
+        uint32_t p = code->exprs[size_t(k)].next;
+        for (uint32_t i = 0; i < cond.blocks; i++, p++) {
+            const Cell* c = buf(node)->cells() + p;
+            if (p >= end || type_of(c) != TYPE_BLOCK || (p + 1 < end && type_of(c + 1) == TYPE_WORD)) {
+                back_to(mark);
+                return -1;
+            }
+            cond.block[i] = *c;
+        }
+        cond.next = p;
+        code->conds.push_back(cond);
+        return int32_t(code->conds.size() - 1);
+    }
+
+    // A plain expression at pos of node's cells [0, end); appends it and returns its index,
+    // or -1 (with nothing appended).
+    int32_t expression(uint32_t node, uint32_t pos, uint32_t end, bool allow_set, uint32_t depth) {
+        Mark mark = here();
+        int32_t k = try_expression(node, pos, end, allow_set, depth);
+        if (k < 0) back_to(mark);
+        return k;
+    }
+
+private:
+    Code* code;
+
+    struct Mark {
+        size_t spans, snap, items, exprs, parens;
+    };
+    Mark here() const {
+        return Mark{code->spans.size(), code->snap.size(), code->items.size(), code->exprs.size(), code->parens.size()};
+    }
+    void back_to(const Mark& m) {
+        code->spans.resize(m.spans);
+        code->snap.resize(m.snap);
+        code->items.resize(m.items);
+        code->exprs.resize(m.exprs);
+        code->parens.resize(m.parens);
+    }
+
+    int32_t try_expression(uint32_t node, uint32_t pos, uint32_t end, bool allow_set, uint32_t depth) {
+        CodeExpr e{};
+        std::vector<CodeItem> mine;
+        const Cell* c = buf(node)->cells() + pos;
+        if (type_of(c) == TYPE_SET_WORD) {
+            // Only words the walker sets directly: global and function words (object fields
+            // have change flags and handlers).
+            if (!allow_set || pos + 1 >= end) return -1;
+            uint32_t ctx = word_context(c);
+            int32_t idx = word_index(c);
+            if (!ctx || idx < 0) return -1;
+            const Cell* rec = buf(ctx)->cells();
+            if (ctx_kind(rec) == context::KIND_OBJECT) return -1;
+            e.has_target = true;
+            e.target_where = ctx_on_stack(rec) ? WHERE_STACK : WHERE_VALUES;
+            e.ta = ctx_on_stack(rec) ? ctx : ctx_values(rec);
+            e.tb = uint32_t(idx);
+            pos++;
+        }
+        if (!operand(node, pos, depth, mine)) return -1;
+        pos++;
+        while (pos < end) {
+            Cell w = buf(node)->cells()[pos];
+            if (type_of(&w) != TYPE_WORD) break;
+            const Cell* v = word_value_or_null(&w);
+            if (!v || type_of(v) != TYPE_OP) break;   // the expression ends here as things stand
+            if (fast_op_of(v) == FAST_NONE || pos + 1 >= end) return -1;
+            mine.push_back(word_item(w, CodeItem::OP, v));
+            if (!operand(node, pos + 1, depth, mine)) return -1;
+            pos += 2;
+        }
+        if (pos < end && type_of(buf(node)->cells() + pos) == TYPE_WORD) {
+            e.has_tail = true;
+            e.tail = buf(node)->cells()[pos];
+        }
+        e.items = uint32_t(code->items.size());
+        e.count = uint32_t(mine.size());
+        e.next = pos;
+        code->items.insert(code->items.end(), mine.begin(), mine.end());
+        code->exprs.push_back(e);
+        return int32_t(code->exprs.size() - 1);
+    }
+
+    // One operand at pos; appends its item to mine.
+    bool operand(uint32_t node, uint32_t pos, uint32_t depth, std::vector<CodeItem>& mine) {
+        Cell c = buf(node)->cells()[pos];
+        uint32_t t = type_of(&c);
+        if (t == TYPE_WORD) {
+            const Cell* v = word_value_or_null(&c);
+            if (!v || ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return false;
+            mine.push_back(word_item(c, CodeItem::WORD, v));
+            return true;
+        }
+        if (t == TYPE_PAREN) {
+            int32_t p = paren(c, depth + 1);
+            if (p < 0) return false;
+            CodeItem it{};
+            it.kind = CodeItem::PAREN;
+            it.a = uint32_t(p);
+            it.cell = c;
+            mine.push_back(it);
+            return true;
+        }
+        if (!is_inert_type(t) || t == TYPE_UNSET) return false;
+        CodeItem it{};
+        it.kind = CodeItem::LIT;
+        it.cell = c;
+        mine.push_back(it);
+        return true;
+    }
+
+    // The item of a word (an operand, or an op holding value v).
+    static CodeItem word_item(const Cell& w, CodeItem::Kind kind, const Cell* v) {
+        CodeItem it{};
+        it.kind = kind;
+        it.cell = w;
+        it.where = WHERE_LOOKUP;
+        uint32_t ctx = word_context(&w);
+        int32_t idx = word_index(&w);
+        if (ctx && idx >= 0) {
+            const Cell* rec = buf(ctx)->cells();
+            it.where = ctx_on_stack(rec) ? WHERE_STACK : WHERE_VALUES;
+            it.a = ctx_on_stack(rec) ? ctx : ctx_values(rec);
+            it.b = uint32_t(idx);
+        }
+        if (kind == CodeItem::OP) {
+            it.op = *v;
+            it.fast = uint8_t(fast_op_of(v));
+        }
+        return it;
+    }
+
+    // A paren whose every expression is plain, without set-words (nothing may be stored
+    // before the whole expression is known to run without the walker); its entry, or -1.
+    int32_t paren(const Cell& p, uint32_t depth) {
+        if (depth > CODE_MAX_DEPTH) return -1;
+        uint32_t node = series_node(&p);
+        int32_t h = series_head(&p);
+        uint32_t head = h < 0 ? 0 : uint32_t(h);
+        uint32_t end = buf(node)->cell_count();
+        if (head >= end || !add_span(node, head)) return -1;
+        CodeParen mine;
+        for (uint32_t pos = head; pos < end;) {
+            int32_t k = try_expression(node, pos, end, false, depth);
+            if (k < 0) return -1;
+            mine.exprs.push_back(uint32_t(k));
+            pos = code->exprs[size_t(k)].next;
+        }
+        code->parens.push_back(std::move(mine));
+        return int32_t(code->parens.size() - 1);
+    }
+};
+
+bool run_code_expr(const Code* code, const CodeExpr& e, Cell* out);
+
+// The value cell of a word item, as word_value_or_null finds it.
+[[gnu::always_inline]] inline const Cell* code_word_value(const CodeItem& it) {
+    if (it.where == WHERE_VALUES) return buf(it.a)->cells() + it.b;
+    if (it.where == WHERE_STACK) {
+        uint32_t v = ctx_values(buf(it.a)->cells());
+        return v ? stack::bottom + (v - 1) + it.b : nullptr;
+    }
+    return word_value_or_null(&it.cell);
+}
+
+inline bool same_cell(const Cell* a, const Cell* b) {
+    uint64_t x[2], y[2];
+    std::memcpy(x, a, sizeof x);
+    std::memcpy(y, b, sizeof y);
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+}
+
+// An operand's value (in scratch for a paren); nullptr when the walker must take the
+// expression.
+[[gnu::always_inline]] inline const Cell* run_code_operand(const Code* code, const CodeItem& it, Cell* scratch) {
+    if (it.kind == CodeItem::LIT) return &it.cell;
+    if (it.kind == CodeItem::WORD) {
+        const Cell* v = code_word_value(it);
+        if (!v || ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return nullptr;
+        return v;
+    }
+    // A paren: each expression must run; the last one's value is the paren's.
+    for (uint32_t k : code->parens[it.a].exprs)
+        if (!run_code_expr(code, code->exprs[k], scratch)) return nullptr;
+    return scratch;
+}
+
+// The value of a plain expression (its set-word, if any, is left to the caller).
+bool run_code_expr(const Code* code, const CodeExpr& e, Cell* out) {
+    const CodeItem* it = code->items.data() + e.items;
+    Cell scratch;
+    const Cell* first = run_code_operand(code, it[0], &scratch);
+    if (!first) return false;
+    Cell acc = *first;
+    for (uint32_t i = 1; i < e.count; i += 2) {
+        // The op word must still hold the op the code was made for.
+        const Cell* op = code_word_value(it[i]);
+        if (!op || !same_cell(op, &it[i].op)) return false;
+        const Cell* r = run_code_operand(code, it[i + 1], &scratch);
+        if (!r || !fast_compute(FastOp(it[i].fast), &acc, r)) return false;
+    }
+    if (e.has_tail) {
+        const Cell* v = word_value_or_null(&e.tail);
+        if (v && type_of(v) == TYPE_OP) return false;
+    }
+    *out = acc;
+    return true;
+}
+
+// A top-level plain expression of a block: its value at the arguments base (set into its
+// word first). False, with nothing done, when the walker must take it.
+[[gnu::always_inline]] inline bool run_code_top(const Code* code, const CodeExpr& e) {
+    Cell v;
+    if (!run_code_expr(code, e, &v)) return false;
+    if (e.has_target) {
+        // Set as the walker sets it, directly (a function's word only while it runs).
+        if (e.target_where == WHERE_VALUES) {
+            buf(e.ta)->cells()[e.tb] = v;
+        } else {
+            uint32_t values = ctx_values(buf(e.ta)->cells());
+            if (!values) return false;
+            stack::bottom[(values - 1) + e.tb] = v;
+        }
+    }
+    *stack::base = v;
+    stack::top = stack::base + 1;
+    return true;
+}
+
+// Room the walker would use on the stacks for one plain expression at most: below it, the
+// walker runs every expression and raises any overflow exactly where it would.
+constexpr uint32_t CODE_VALUE_ROOM = 64;
+constexpr uint32_t CODE_FRAME_ROOM = 32;
+constexpr size_t CODE_NATIVE_ROOM = 64 * 1024;
+
+inline bool code_has_room() {
+#if defined(__x86_64__)
+    char* sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    char here;
+    char* volatile sp = &here;
+#endif
+    return stack::top + CODE_VALUE_ROOM < stack::limit && stack::ftop + CODE_FRAME_ROOM < stack::flimit &&
+           sp > native_stack_floor + CODE_NATIVE_ROOM;
+}
+
+// Compiles the block at node from head; nullptr when it holds no plain expression.
+Code* compile_block(uint32_t node, uint32_t head) {
+    auto* code = new Code;
+    code->head = head;
+    CodeBuilder builder(code);
+    uint32_t end = buf(node)->cell_count();
+    if (!builder.add_span(node, head)) {
+        delete code;
+        return nullptr;
+    }
+    code->at.assign(end - head, -1);
+    bool any = false;
+    for (uint32_t pos = head; pos < end;) {
+        if (type_of(buf(node)->cells() + pos) == TYPE_WORD) {
+            int32_t c = builder.conditional(node, pos, end);
+            if (c >= 0) {
+                code->at[pos - head] = -2 - c;
+                any = true;
+                pos = code->conds[size_t(c)].next;
+                continue;
+            }
+        }
+        int32_t k = builder.expression(node, pos, end, true, 0);
+        if (k < 0) {
+            pos++;
+            continue;
+        }
+        code->at[pos - head] = k;
+        any = true;
+        pos = code->exprs[size_t(k)].next;
+    }
+    if (!any) {
+        delete code;
+        return nullptr;
+    }
+    return code;
+}
+
+// The code of the block at node from head when it is valid; compiles on the second
+// evaluation. nullptr: walk (and the block is marked F_NO_CODE when not worth compiling).
+[[gnu::noinline]] Code* code_lookup(uint32_t node, uint32_t head) {
+    if (node >= code_table_size) {
+        uint32_t size = std::max(node + 1, code_table_size * 2);
+        auto* table = new CodeSlot[size];
+        std::copy(code_table, code_table + code_table_size, table);
+        delete[] code_table;
+        code_table = table;
+        code_table_size = size;
+    }
+    CodeSlot& slot = code_table[node];
+    if (Code* code = slot.code) {
+        if (code->runs == CODE_TRIAL_RUNS && (code->hits < code->runs || code->hits < 2 * code->walks)) {
+            // Its plain expressions are seldom reached (they sit inside calls, or behind a
+            // branch) or few among the walked ones: checking the code costs more than it saves.
+            release_code(code);
+            slot.code = nullptr;
+            slot.seen = CODE_NEVER;
+            buf(node)->flags |= F_NO_CODE;
+            return nullptr;
+        }
+        if (code->head == head && code_valid(code)) return code;
+        if (code->head == head) {
+            // Changed since it was compiled: made again, until it changes too often.
+            release_code(code);
+            slot.code = nullptr;
+            if (++slot.failures >= CODE_MAX_FAILURES) {
+                slot.seen = CODE_NEVER;
+                buf(node)->flags |= F_NO_CODE;
+                return nullptr;
+            }
+            slot.seen = 1;
+        }
+        return nullptr;
+    }
+    if (slot.seen == CODE_NEVER) {
+        // A new block at a node whose former block was not worth compiling.
+        slot.seen = 0;
+        slot.failures = 0;
+    }
+    if (++slot.seen < 2) return nullptr;
+    Code* code = compile_block(node, head);
+    if (!code) {
+        slot.seen = CODE_NEVER;
+        buf(node)->flags |= F_NO_CODE;
+    }
+    slot.code = code;
+    return code;
+}
+
+// code_lookup with the common case inline: a valid code still on trial or kept.
+[[gnu::always_inline]] inline Code* code_for(uint32_t node, uint32_t head) {
+    Code* code = node < code_table_size ? code_table[node].code : nullptr;
+    if (code && code->head == head && code->runs != CODE_TRIAL_RUNS && code_valid(code)) return code;
+    return code_lookup(node, head);
+}
+
+// A conditional of the code whose word still names its native, as the walker runs it
+// (dispatch_call_inline, gather_conditional): its frame, the condition, the literal blocks,
+// the chosen block; when the condition is not plain the walker gathers the arguments. Then
+// the infix calls that may follow. Returns the next position.
+uint32_t run_code_cond(const Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, uint32_t end) {
+    Cell* start = stack::top;
+    Cell name = cond.word.cell;
+    guard_native_stack();
+    stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    uint32_t slot = callable_slot(&cond.word.op);
+    Cell v;
+    if (run_code_expr(code, code->exprs[cond.cond], &v)) {
+        stack::push_copy(&v);
+        for (uint32_t i = 0; i < cond.blocks; i++) stack::push_copy(&cond.block[i]);
+        natives::run_conditional(slot);
+        pos = cond.next;
+    } else {
+        Cell fn = cond.word.op;
+        pos = gather_conditional(&fn, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1);
+    }
+    stack::close_frame_keep();
+    return continue_infix<false>(node, pos, end, start);
+}
+
+// run_block on the fast route with the block's code: plain expressions from the code, the
+// others by the walker's step. After a walker step the code runs on only while its cells are
+// unchanged.
+[[gnu::noinline]] void run_code(Code* code, const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
+    CodeRun run(code);
+    code->runs++;
+    // The position is saved when the walker first takes a step: plain expressions leave it.
+    __m128i saved_position = _mm_setzero_si128(), position = _mm_setzero_si128();
+    bool walked = false, user_code = false;
+    Cell* caller_base = stack::base;
+    stack::base = stack::top;
+    bool compiled = true, checked = true;
+    uint32_t first = pos;
+    collector::safe_point();
+    while (pos < end) {
+        stack::top = stack::base;
+        const CodeCond* cond = nullptr;
+        if (compiled) {
+            int32_t k = code->at[pos - code->head];
+            if (k != -1) {
+                if (!checked) {
+                    compiled = code_valid(code);
+                    checked = true;
+                }
+                if (compiled && k >= 0 && run_code_top(code, code->exprs[size_t(k)])) {
+                    code->hits++;
+                    pos = code->exprs[size_t(k)].next;
+                    continue;
+                }
+                if (compiled && k < -1) cond = &code->conds[size_t(-2 - k)];
+            }
+        }
+        if (pos != first) collector::safe_point();
+        if (!walked) {
+            walked = true;
+            saved_position = error::saved_position();
+            user_code = error::is_user_code(node);
+            position = error::position_base(block.header, node, series_extra(&block));
+        }
+        if (user_code) error::set_position_at(position, pos);
+        if (cond) {
+            const Cell* fn = code_word_value(cond->word);
+            if (fn && same_cell(fn, &cond->word.op)) {
+                pos = run_code_cond(code, *cond, node, pos, end);
+            } else {
+                code->walks++;
+                pos = eval_top_expr<false>(node, pos, end);
+            }
+        } else {
+            code->walks++;
+            pos = eval_top_expr<false>(node, pos, end);
+        }
+        if (stack::unwinding()) break;
+        checked = false;
+        uint32_t len = buf(node)->cell_count();
+        if (len < end) end = len;
+    }
+    if (walked) error::restore_position(saved_position);
+    Cell* result = stack::base;
+    stack::base = caller_base;
+    if (pass) {
+        *caller_base = *result;
+        stack::top = caller_base + 1;
+    } else {
+        stack::top = result + 1;
+    }
+}
+
 }  // namespace
 
 void eval_block(const Cell* block_in, bool pass) {
@@ -1087,6 +1688,14 @@ void eval_block(const Cell* block_in, bool pass) {
             if (pass) stack::set_result(v);
             else stack::push_copy(v);
             return;
+        }
+    }
+    if (code_cache && pos < end && !(buf(node)->flags & F_NO_CODE)) {
+        if (Code* code = code_for(node, pos)) {
+            if (code_has_room()) {
+                run_code(code, block, node, pos, end, pass);
+                return;
+            }
         }
     }
     run_block<false>(block, node, pos, end, pass);

@@ -53,4 +53,9 @@ extern bool tracing;
 // takes the general route, the one a tracer sees, so the test suite proves them equal.
 extern bool fast_paths;
 
+// Compiled blocks: a block evaluated again and again runs its plain expressions from code
+// made for it, checked against the block's cells before use (see interpreter.cpp).
+// ZEL_NO_CODE_CACHE=1 turns them off at start-up, so the suite can prove both equal.
+extern bool code_cache;
+
 }  // namespace zel::interp

@@ -291,7 +291,7 @@ uint32_t duplicate_series(uint32_t node) {
     uint32_t n = new_series(src->size, 1);
     src = buf(node);
     SeriesBuf* b = buf(n);
-    b->flags = (src->flags & ~(F_OWNED | F_BIG | F_EXTERNAL | F_MARK)) | (b->flags & F_BIG) | F_IN_USE;
+    b->flags = (src->flags & ~(F_OWNED | F_BIG | F_EXTERNAL | F_MARK | F_NO_CODE)) | (b->flags & F_BIG) | F_IN_USE;
     b->tail = src->tail;
     std::memcpy(b->data(), src->data(), src->tail);
     return n;
@@ -303,7 +303,7 @@ uint32_t copy_range(uint32_t node, uint32_t first_unit, uint32_t count) {
     uint32_t n = new_series(count, unit);
     src = buf(node);
     SeriesBuf* b = buf(n);
-    b->flags = (src->flags & ~(F_OWNED | F_BIG | F_EXTERNAL | F_MARK)) | (b->flags & F_BIG) | F_IN_USE;
+    b->flags = (src->flags & ~(F_OWNED | F_BIG | F_EXTERNAL | F_MARK | F_NO_CODE)) | (b->flags & F_BIG) | F_IN_USE;
     std::memcpy(b->data(), src->data() + size_t(first_unit) * unit, size_t(count) * unit);
     b->tail = count * unit;
     return n;

@@ -49,6 +49,7 @@ enum SeriesFlags : uint32_t {
     F_EXTERNAL = 1u << 20,           // allocated outside the frames: never moved or freed
     F_LIBRARY_CODE = 1u << 21,       // made while the library source loaded: not traced
     F_BIG = 1u << 24,                // in an OS block of its own
+    F_NO_CODE = 1u << 25,            // a block the interpreter found not worth compiling
     F_MARK = 1u << 27,               // collector mark
     F_IN_USE = 1u << 31,             // cleared when a grow abandons the buffer
 };

@@ -222,8 +222,9 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
         if (a.match) return -1;
         int64_t low = part >= 0 ? head - part : 0;
         if (low < 0) low = 0;
+        // The searched range ends at the head: a run must lie wholly before it.
         for (int64_t p = head - 1; p >= low; p -= skip)
-            if (p + len <= total && matches_at(node, uint32_t(p), n, folding)) return p;
+            if (p + len <= head && matches_at(node, uint32_t(p), n, folding)) return p;
         return -1;
     }
     int64_t high = total;

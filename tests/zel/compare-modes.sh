@@ -6,7 +6,7 @@
 # executable apply to every run (for example ZEL_GC_STRESS=1). ZEL_COMPARE_JOBS scripts run
 # at once (default 3).
 # Usage: compare-modes.sh <zel executable> [VAR=value ...]
-modes="ZEL_NO_FAST_PATHS=1"
+modes="ZEL_NO_FAST_PATHS=1 ZEL_NO_CODE_CACHE=1"
 if [ "$1" = "--one" ]; then
     # One script: prints a line "same" or the differences.
     shift
