@@ -143,8 +143,8 @@ int32_t back_count(int32_t negative, int32_t head) {
 
 // The /part length of a value to append or insert (append and insert share it, and their
 // refinements).
-static_assert(ref::APPEND::part == ref::INSERT::part && ref::APPEND::only == ref::INSERT::only &&
-              ref::APPEND::dup == ref::INSERT::dup);
+static_assert(int(ref::APPEND::part) == int(ref::INSERT::part) && int(ref::APPEND::only) == int(ref::INSERT::only) &&
+              int(ref::APPEND::dup) == int(ref::INSERT::dup));
 void append_insert(const int32_t* refs, bool append) {
     namespace R = ref::APPEND;
     Cell* series = arg(0);
