@@ -24,7 +24,9 @@ Options parse_command_line(const std::vector<std::string>& args);
 // system/options/script (the script's file!) and system/options/boot (the executable).
 void publish_arguments(const Options& opt, bool any_arguments);
 
-// Runs the script; returns the process status (0 ok, 1 header missing, load failure or error).
+// Runs the script; returns the process status (0 ok, 1 unreadable, header missing, load failure
+// or error). With --catch the interactive loop follows whatever happened (with its banner when
+// the script could not be read) and its status is returned instead.
 int run_script(const Options& opt);
 
 // The interactive loop; returns when input ends or quit is evaluated.
