@@ -143,8 +143,8 @@ int32_t back_count(int32_t negative, int32_t head) {
 
 // The /part length of a value to append or insert (append and insert share it, and their
 // refinements).
-static_assert(ref::APPEND::part == ref::INSERT::part && ref::APPEND::only == ref::INSERT::only &&
-              ref::APPEND::dup == ref::INSERT::dup);
+static_assert(int(ref::APPEND::part) == int(ref::INSERT::part) && int(ref::APPEND::only) == int(ref::INSERT::only) &&
+              int(ref::APPEND::dup) == int(ref::INSERT::dup));
 void append_insert(const int32_t* refs, bool append) {
     namespace R = ref::APPEND;
     Cell* series = arg(0);
@@ -191,6 +191,9 @@ void d_change(const int32_t* refs) {
     Cell* series = arg(0);
     Cell* part = ref_arg(refs, R::part);
     uint32_t st = type_of(series);
+    // An image changes one pixel or pastes a whole image: /part and /dup of any count are
+    // refused (a /dup of 1 or 0 would otherwise pass unnoticed).
+    if (st == TYPE_IMAGE && (part || ref_arg(refs, R::dup))) error::raise(error::ERR_INTERNAL_NOT_DONE);
     int32_t length = -1;
     if (part) {
         if (st != TYPE_PORT && st != TYPE_IMAGE && is_series_type(st)) {

@@ -255,6 +255,14 @@ uint32_t build_args_cache(const Cell* fn) {
             slot_index++;
         }
     }
+    // A function's frame must cover exactly the context made from its spec when it was made.
+    // The spec block stays reachable (reflect, or the block func was given), so it may have
+    // changed since: a call with another layout would read cells past its arguments.
+    if (is_function && uint32_t(slot_index + count_locals(spec)) != context::word_count(callable_ctx(fn))) {
+        Cell bad;
+        set_series(&bad, TYPE_BLOCK, spec);
+        error::raise(error::ERR_SCRIPT_BAD_FUNC_DEF, &bad);
+    }
     // The last cell: the local count (functions) or the refinement count (natives).
     Cell tail;
     set_integer(&tail, is_function ? count_locals(spec) : ordinal);
@@ -297,8 +305,8 @@ void argument_word(Cell* out, const Cell* fn, int32_t n) {
         uint32_t t = type_of(c);
         if (is_arg_word(t) || t == TYPE_REFINEMENT) {
             if (k == n) {
-                *out = *c;
-                if (t != TYPE_REFINEMENT) retype(out, TYPE_WORD);
+                *out = *c;   // as the spec writes it: 'word, :word and /ref keep their type
+                set_new_line(out, false);
                 return;
             }
             k++;
@@ -315,10 +323,14 @@ void collect_body_locals(Cell* spec, const Cell* body) {
     uint32_t n = buf(node)->length();
     int32_t extern_at = -1;
     bool has_local = false;
+    for (uint32_t i = 0; i < n && extern_at < 0; i++) {
+        const Cell* c = &buf(node)->cells()[i];
+        if (type_of(c) == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
+    }
+    // With /extern, every entry of the spec (before it too) must be of a kind a spec holds.
     for (uint32_t i = 0; i < n; i++) {
         const Cell* c = &buf(node)->cells()[i];
         uint32_t t = type_of(c);
-        if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN))) extern_at = int32_t(i);
         if (t == TYPE_REFINEMENT && symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL))) has_local = true;
         if (extern_at >= 0 && !(is_arg_word(t) || t == TYPE_SET_WORD || t == TYPE_REFINEMENT ||
                                 t == TYPE_BLOCK || t == TYPE_STRING)) {
@@ -345,42 +357,44 @@ void collect_body_locals(Cell* spec, const Cell* body) {
     auto add = [&](uint32_t s) {
         if (known.insert(symbol::canonical(s)).second) locals.push_back(s);
     };
-    // Walk the body, nested blocks and parens included, each buffer once. Nesting deeper than
-    // a deep copy of the body allows raises too-deep at once, as func raises it.
-    struct Pending {
-        uint32_t node, start, depth;
+    // Walk the body in order, each nested block or paren where it stands (so the locals keep
+    // the order in which the body names them), each buffer once. Nesting deeper than a deep
+    // copy of the body allows raises too-deep at once, as func raises it.
+    struct Position {
+        uint32_t node, index;
     };
-    std::vector<Pending> todo{{series_node(body), uint32_t(std::max(series_head(body), 0)), 1}};
-    std::unordered_set<uint32_t> seen;
-    while (!todo.empty()) {
-        Pending at = todo.back();
-        todo.pop_back();
-        if (!seen.insert(at.node).second) continue;
-        if (at.depth >= cycle::MAX_DEPTH) error::raise(error::ERR_INTERNAL_TOO_DEEP);
+    std::vector<Position> path{{series_node(body), uint32_t(std::max(series_head(body), 0))}};
+    std::unordered_set<uint32_t> seen{series_node(body)};
+    while (!path.empty()) {
+        Position& at = path.back();
         uint32_t bn = at.node;
         uint32_t len = buf(bn)->length();
-        for (uint32_t i = at.start; i < len; i++) {
-            const Cell* c = &buf(bn)->cells()[i];
-            uint32_t t = type_of(c);
-            if (t == TYPE_SET_WORD) {
-                add(word_symbol(c));
-            } else if (t == TYPE_WORD && i + 1 < len) {
-                uint32_t ws = word_symbol(c);
-                bool fe = symbol::same_canonical(ws, sym(SYM_FOREACH)) || symbol::same_canonical(ws, sym(SYM_REMOVE_EACH));
-                bool rp = symbol::same_canonical(ws, sym(SYM_REPEAT));
-                const Cell* next = c + 1;
-                if (fe && type_of(next) == TYPE_BLOCK) {
-                    uint32_t wn = series_node(next);
-                    for (uint32_t k = uint32_t(std::max(series_head(next), 0)); k < buf(wn)->length(); k++) {
-                        const Cell* w = &buf(wn)->cells()[k];
-                        if (is_arg_word(type_of(w))) add(word_symbol(w));
-                    }
-                } else if ((fe || rp) && (type_of(next) == TYPE_WORD || type_of(next) == TYPE_SET_WORD)) {
-                    add(word_symbol(next));
+        if (at.index >= len) {
+            path.pop_back();
+            continue;
+        }
+        uint32_t i = at.index++;
+        const Cell* c = &buf(bn)->cells()[i];
+        uint32_t t = type_of(c);
+        if (t == TYPE_SET_WORD) {
+            add(word_symbol(c));
+        } else if (t == TYPE_WORD && i + 1 < len) {
+            uint32_t ws = word_symbol(c);
+            bool fe = symbol::same_canonical(ws, sym(SYM_FOREACH)) || symbol::same_canonical(ws, sym(SYM_REMOVE_EACH));
+            bool rp = symbol::same_canonical(ws, sym(SYM_REPEAT));
+            const Cell* next = c + 1;
+            if (fe && type_of(next) == TYPE_BLOCK) {
+                uint32_t wn = series_node(next);
+                for (uint32_t k = uint32_t(std::max(series_head(next), 0)); k < buf(wn)->length(); k++) {
+                    const Cell* w = &buf(wn)->cells()[k];
+                    if (is_arg_word(type_of(w))) add(word_symbol(w));
                 }
+            } else if ((fe || rp) && (type_of(next) == TYPE_WORD || type_of(next) == TYPE_SET_WORD)) {
+                add(word_symbol(next));
             }
-            if (t == TYPE_BLOCK || t == TYPE_PAREN)
-                todo.push_back({series_node(c), uint32_t(std::max(series_head(c), 0)), at.depth + 1});
+        } else if ((t == TYPE_BLOCK || t == TYPE_PAREN) && seen.insert(series_node(c)).second) {
+            if (path.size() + 1 >= cycle::MAX_DEPTH) error::raise(error::ERR_INTERNAL_TOO_DEEP);
+            path.push_back({series_node(c), uint32_t(std::max(series_head(c), 0))});
         }
     }
     // The word `local` itself never becomes a local.
@@ -415,6 +429,19 @@ void make_permanent(const Cell* callable) {
     permanent_callables.push_back(*callable);
 }
 
+namespace {
+// The spec each native slot and action number was first made with (the library's own
+// definition). The code behind a slot reads the arguments of that spec, so every native or
+// action value of the slot gathers its arguments by it, whatever spec a later make gave.
+std::vector<uint32_t> builtin_native_specs, builtin_action_specs;
+
+uint32_t& builtin_spec(uint32_t type, int32_t slot) {
+    std::vector<uint32_t>& table = type == TYPE_ACTION ? builtin_action_specs : builtin_native_specs;
+    if (table.size() <= size_t(slot)) table.resize(size_t(slot) + 1, 0);
+    return table[size_t(slot)];
+}
+}  // namespace
+
 void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     Cell s = *spec;
     collector::RootGuard g(&s);
@@ -431,7 +458,44 @@ void make_native(Cell* out, uint32_t type, const Cell* spec, int32_t slot) {
     set_callable(out, type, uint32_t(slot), series_node(&s), aux);
     *context::owner(ctx) = *out;
     make_permanent(out);
+    // The arguments cache is built now, from the slot's own spec: neither a later change of
+    // the spec block nor a made value with another spec can make the code read cells that
+    // were never pushed.
+    uint32_t& own = builtin_spec(type, slot);
+    if (!own) own = series_node(&s);
+    Cell layout = *out;
+    set_callable_spec(&layout, own);
+    build_args_cache(&layout);
 }
+
+namespace {
+// Whether a spec describes exactly two arguments, with no lit-word or get-word before the
+// first plain word (an op's left operand is evaluated before the op is seen).
+bool valid_op_spec(uint32_t spec_node) {
+    SeriesBuf* spec = buf(spec_node);
+    int count = 0;
+    bool seen_word = false;
+    for (uint32_t i = 0; i < spec->length(); i++) {
+        const Cell* c = &spec->cells()[i];
+        uint32_t ct = type_of(c);
+        if (ct == TYPE_WORD) {
+            count++;
+            seen_word = true;
+        } else if (ct == TYPE_LIT_WORD || ct == TYPE_GET_WORD) {
+            if (!seen_word) return false;
+            count++;
+        } else if (ct == TYPE_SET_WORD) {
+            break;
+        } else if (ct == TYPE_REFINEMENT) {
+            if (!symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL)) &&
+                !symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN)))
+                return false;
+            break;
+        }
+    }
+    return count == 2;
+}
+}  // namespace
 
 void make_op(Cell* out, const Cell* source) {
     uint32_t t = type_of(source);
@@ -440,27 +504,13 @@ void make_op(Cell* out, const Cell* source) {
         set_datatype(&dt, t);
         error::raise(error::ERR_SCRIPT_INVALID_TYPE, &dt);
     }
-    // Exactly two arguments, no lit-word or get-word before the first plain word.
-    SeriesBuf* spec = buf(callable_spec(source));
-    int count = 0;
-    bool valid = true, seen_word = false, ended = false;
-    for (uint32_t i = 0; i < spec->length() && !ended; i++) {
-        const Cell* c = &spec->cells()[i];
-        uint32_t ct = type_of(c);
-        if (ct == TYPE_WORD) { count++; seen_word = true; }
-        else if (ct == TYPE_LIT_WORD || ct == TYPE_GET_WORD) {
-            if (!seen_word) valid = false;
-            count++;
-        } else if (ct == TYPE_SET_WORD) {
-            ended = true;
-        } else if (ct == TYPE_REFINEMENT) {
-            bool local = symbol::same_canonical(word_symbol(c), sym(SYM_LOCAL)) ||
-                         symbol::same_canonical(word_symbol(c), sym(SYM_EXTERN));
-            if (!local) valid = false;
-            ended = true;
-        }
+    // A native or action runs by its slot's own spec, which must take two operands as well.
+    bool valid = valid_op_spec(callable_spec(source));
+    if (valid && (t == TYPE_NATIVE || t == TYPE_ACTION)) {
+        uint32_t own = builtin_spec(t, int32_t(callable_slot(source)));
+        valid = !own || valid_op_spec(own);
     }
-    if (!valid || count != 2) error::raise(error::ERR_SCRIPT_BAD_OP_SPEC);
+    if (!valid) error::raise(error::ERR_SCRIPT_BAD_OP_SPEC);
     *out = *source;
     out->header = TYPE_OP | (t << OP_SOURCE_SHIFT);
     if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) buf(callable_aux(source))->cells()[AUX_OP_COPY] = *source;

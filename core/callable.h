@@ -123,7 +123,8 @@ template <typename Visit>
     return true;
 }
 
-// The n-th argument word (0-based, spec order, refinements counted) of a callable, or none.
+// The n-th argument word (0-based, spec order, refinements counted) of a callable, as its spec
+// writes it (word!, lit-word!, get-word! or refinement!), or none.
 void argument_word(Cell* out, const Cell* fn, int32_t n);
 
 

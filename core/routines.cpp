@@ -48,6 +48,9 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
     set_callable_aux(&r, aux);
     *context::owner(ctx) = r;
     callable::make_permanent(&r);
+    // The code reads the arguments of this spec: the cache is built before the spec block
+    // can be reached (and changed) through reflect.
+    callable::build_args_cache(&r);
     word::set_global(name, &r);
 }
 

@@ -23,10 +23,27 @@ namespace {
 
 [[noreturn]] void not_done() { error::raise(error::ERR_INTERNAL_NOT_DONE); }
 
-// `url/open-port` without opening: a port on the url's scheme (the text before its first
-// ":"), with the url as the spec's ref.
+// `url/open-port` without opening: the parts of a copy of the url, as the language-level
+// `url-parser/parse-url` gives them, make the port's spec; the parser's result must be an
+// object!. While no url parser is defined, the spec holds the scheme (the text before the
+// url's first ":") and the url as its ref.
 void open_port(Cell* out, const Cell* url) {
     std::string text = string::to_utf8(url);
+    const Cell* parser = word::global_value("url-parser");
+    const Cell* parse = parser && type_of(parser) == TYPE_OBJECT ? object::field(parser, symbol::intern("parse-url"))
+                                                               : nullptr;
+    if (parse && is_any_function_type(type_of(parse))) {
+        Cell fn = *parse;
+        collector::RootGuard keep_fn(&fn);
+        Cell* first = stack::push();
+        string::from_utf8(first, text, TYPE_URL);
+        interp::call_with_args(&fn, symbol::intern("parse-url"), first, 1);
+        Cell parts = *(stack::top - 1);
+        collector::RootGuard keep_parts(&parts);
+        if (type_of(&parts) != TYPE_OBJECT) error::raise(error::ERR_SCRIPT_INVALID_ARG, url);
+        port::make(out, &parts);
+        return;
+    }
     size_t colon = text.find(':');
     Cell* spec = stack::push();
     block::init_cell(spec, 4);

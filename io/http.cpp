@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/actions.h"
+#include "core/error.h"
 #include "core/memory.h"
 #include "core/stack.h"
 #include "core/symbol.h"
@@ -163,7 +164,15 @@ bool request(Cell* out, std::string method, const Cell* url, const Cell* headers
         int32_t n = block::length(headers);
         for (int32_t i = 0; i + 1 < n; i += 2) {
             const Cell* h = block::head(headers) + i;
-            header_list.push_back(header_text(h, true) + ": " + header_text(h + 1, false));
+            std::string name = header_text(h, true), value = header_text(h + 1, false);
+            // A line break would start a header of its own (and a colon in the name would
+            // move text into the value): such a pair is refused before anything is sent.
+            if (name.empty() || name.find_first_of(":\r\n") != std::string::npos)
+                error::raise(error::ERR_SCRIPT_INVALID_ARG, h);
+            if (value.find_first_of("\r\n") != std::string::npos) error::raise(error::ERR_SCRIPT_INVALID_ARG, h + 1);
+            // "Name;" is how the client sends a header whose value is empty ("Name:" alone
+            // would drop it).
+            header_list.push_back(value.empty() ? name + ";" : name + ": " + value);
         }
     }
     bool sends_body = data && method != "GET" && method != "HEAD";
@@ -176,7 +185,8 @@ bool request(Cell* out, std::string method, const Cell* url, const Cell* headers
     // (Accept, Expect, and Content-Type for a body) are switched off unless the list names them.
     auto named = [&](std::string_view name) {
         for (const std::string& h : header_list)
-            if (h.size() > name.size() && h[name.size()] == ':' && same_name(std::string_view(h).substr(0, name.size()), name))
+            if (h.size() > name.size() && (h[name.size()] == ':' || h[name.size()] == ';') &&
+                same_name(std::string_view(h).substr(0, name.size()), name))
                 return true;
         return false;
     };

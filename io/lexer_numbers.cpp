@@ -570,9 +570,17 @@ bool parse_money_literal(const uint8_t* t, size_t n, MoneyParts& m) {
     if (sep && p >= n) return false;   // a separator may not end the text
     if (p < n) {
         if (++p >= n) return false;    // nor may the decimal mark
+        // Separators may stand between fraction digits, never right after the mark.
+        sep = true;
         for (; p < n; p++) {
-            if (!is_digit(t[p])) return false;
-            m.fraction += char(t[p]);
+            if (is_digit(t[p])) {
+                m.fraction += char(t[p]);
+                sep = false;
+            } else if (t[p] == '\'' && !sep && p + 1 < n) {
+                sep = true;
+            } else {
+                return false;
+            }
         }
     }
     return m.integer.size() <= 18 && m.fraction.size() <= 5;
@@ -687,7 +695,7 @@ void scan_money_string(Cell* out, const uint8_t* first, size_t count, uint32_t u
             sep = false;
             after_mark = false;
         } else if (c == '\'') {
-            if (sep || after_mark || point || p + 1 == n) return;
+            if (sep || after_mark || p + 1 == n) return;
             sep = true;
         } else if (c == '.') {
             if (point || sep || after_mark || p + 1 == n) return;

@@ -387,18 +387,23 @@ void scan(State& s, bool one_value, bool prescan) {
             }
 
             // 7: the prescan event decides whether the token goes on.
+            // A callback that moves the input makes the lexer go on from there once the
+            // token is handled (the handlers leave the position at the token's end).
             bool goes_on;
-            if (has_callback(s) && start_state != START_BRACED)
+            size_t moved_to = NO_START;
+            if (has_callback(s) && start_state != START_BRACED) {
+                size_t before = s.pos;
                 goes_on = fire_event(s, EV_PRESCAN, event_type(s, cls), start, p);
-            else
+                if (s.pos != before) moved_to = s.pos;
+            } else {
                 goes_on = !prescan;
+            }
 
             // 8: scan and load.
             if (goes_on) {
                 bool want_load = s.load || !one_value;
                 if (cls >= T_STRING) {
                     bool scan_events = has_callback(s) && (s.event_mask & EV_SCAN);
-                    size_t moved_to = NO_START;
                     if (!scanned && (!s.load || scan_events)) {
                         Handler h = cls <= T_ISSUE && scanners[cls] ? scanners[cls] : loaders[cls];
                         h(s, start, p, flags, false);
@@ -416,10 +421,10 @@ void scan(State& s, bool one_value, bool prescan) {
                             if (!fire_event(s, EV_LOAD, event_type(s, cls), start, p, &v)) s.tail = before;
                         }
                     }
-                    if (moved_to != NO_START) s.pos = moved_to;
                 } else if (!scanned) {
                     scanners[cls](s, start, p, flags, s.load);
                 }
+                if (moved_to != NO_START) s.pos = moved_to;
             }
 
             // 9: after a path element, close the path or step over its next '/'.

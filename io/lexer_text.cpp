@@ -220,7 +220,8 @@ void load_word_token(State& s, size_t start, size_t end, uint32_t flags, bool lo
 
 void load_issue(State& s, size_t start, size_t end, uint32_t flags, bool load) {
     s.pos = end;
-    if (end - start < 2) throw_error(s, start, TYPE_ISSUE);
+    // A number before the # (a binary base without its braces, as in 12#ab) is no issue.
+    if (end - start < 2 || s.text[start] != '#') throw_error(s, start, TYPE_ISSUE);
     uint32_t sym = intern_checked(s, start + 1, end, flags, TYPE_ISSUE, load);
     if (!load) return;
     Cell v;
@@ -230,7 +231,8 @@ void load_issue(State& s, size_t start, size_t end, uint32_t flags, bool load) {
 
 void load_refinement(State& s, size_t start, size_t end, uint32_t flags, bool load) {
     s.pos = end;
-    if (end - start < 2) throw_error(s, start, TYPE_REFINEMENT);
+    // A quote or colon before the slash ('/a, :/a) makes no refinement.
+    if (end - start < 2 || s.text[start] != '/') throw_error(s, start, TYPE_REFINEMENT);
     uint32_t sym = intern_checked(s, start + 1, end, flags, TYPE_REFINEMENT, load);
     if (!load) return;
     Cell v;

@@ -222,7 +222,7 @@ void read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool 
     if (part_n == 0) return empty_value(out, binary, lines);
     if (part_n > 0 && uint64_t(part_n) < size) size = uint64_t(part_n);
     if (size > MAX_BYTES) error::raise(error::ERR_INTERNAL_NO_MEMORY);
-    if (!lines) {
+    if (!lines || binary) {
         // Straight into the buffer of the new value (nothing here can collect); text is
         // decoded where it was read, so a large file costs one buffer, not two.
         uint32_t node = memory::new_series(size_t(size), 1);
@@ -262,8 +262,8 @@ void write(const Cell* file, const Cell* data, const Cell* part, const Cell* see
         seek_n = int_value(seek);
         if (seek_n < 0) invalid_refine("seek", seek);
     }
-    int64_t part_n = part ? count_of("part", part) : -1;
-    if (part_n < -1) part_n = 0;
+    // A negative part writes nothing (-1 inside means "no part").
+    int64_t part_n = part ? std::max<int64_t>(count_of("part", part), 0) : -1;
     // What is written is settled first, so that a value that cannot be converted raises
     // before the file is touched: the lines of a block gathered as bytes; a binary! from its
     // own buffer; any other value as text (formed when it is not text), encoded on its way

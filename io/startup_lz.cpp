@@ -9,31 +9,32 @@ namespace {
 
 uint32_t read_le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-// Bits least significant first from [p, end); reading past end fails.
+// Bits least significant first from [p, end); reading past end fails. Whole bytes wait in a
+// 64-bit register so that a field costs a shift and a mask, not a step per bit.
 class Bits {
 public:
     Bits(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
     bool take(int n, uint32_t* v) {
-        uint32_t r = 0;
-        for (int k = 0; k < n; k++) {
-            if (used_ == 8) {
-                if (p_ == end_) return false;
-                byte_ = *p_++;
-                used_ = 0;
+        if (count_ < n) {
+            while (count_ <= 56 && p_ != end_) {
+                acc_ |= uint64_t(*p_++) << count_;
+                count_ += 8;
             }
-            r |= uint32_t((byte_ >> used_++) & 1) << k;
+            if (count_ < n) return false;
         }
-        *v = r;
+        *v = uint32_t(acc_ & ((uint64_t(1) << n) - 1));
+        acc_ >>= n;
+        count_ -= n;
         return true;
     }
-    // The next chunk starts at the following byte.
-    const uint8_t* next_byte() const { return p_; }
+    // The next chunk starts at the byte after the last one a field took bits from.
+    const uint8_t* next_byte() const { return p_ - count_ / 8; }
 
 private:
     const uint8_t* p_;
     const uint8_t* end_;
-    uint8_t byte_ = 0;
-    int used_ = 8;
+    uint64_t acc_ = 0;
+    int count_ = 0;
 };
 
 // The match length field: a unary prefix picks the range, then a few bits within it.

@@ -7,14 +7,17 @@
 
 #include "core/actions.h"
 #include "core/block.h"
+#include "core/context.h"
 #include "core/interpreter.h"
 #include "core/memory.h"
+#include "core/object.h"
 #include "core/routines.h"
 #include "core/stack.h"
 #include "core/text.h"
 #include "datatypes/scalar/integer.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
+#include "natives/natives.h"
 
 namespace zel::library {
 
@@ -133,11 +136,21 @@ void rejoin_block(Cell* args) {
     join_values(&args[0], out, 0, memory::buf(out)->length());
 }
 
+// last-lf?: whether the last print or prin ended its text with a line end.
+void last_lf_q(Cell* args) { set_logic(&args[0], natives::last_line_feed()); }
+
+// system-words-object: an object over the global context (no class of its own), stored as that
+// context's own object value, so that the global words are its fields and `context?` of a
+// global word gives it. Start-up keeps it in system/words.
+void system_words_object(Cell* args) { object::wrap(&args[0], context::global, -1); }
+
 }  // namespace
 
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
     routines::define("rejoin-block", "block [block!]", rejoin_block);
+    routines::define("last-lf?", R"("Internal Use Only")", last_lf_q);
+    routines::define("system-words-object", "", system_words_object);
     define_image_codec_routines();
     define_zelbin_routines();
     define_os_routines();

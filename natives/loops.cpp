@@ -210,6 +210,8 @@ Flow start_round(LoopFrame& loop, Cell* copy, const Cell* words, int32_t n) {
 // loop/remove-each-step: moves the copy's index back by n and removes n elements there
 // through the series' remove action.
 void remove_step(Cell* copy, int32_t n) {
+    // A series type without a remove action (image!) is refused as remove-each's data.
+    if (!actions::handler_of(type_of(copy), ACT_REMOVE)) error::raise_expect_arg_n(1, type_of(copy));
     int32_t h = series_head(copy) - n;
     set_series_head(copy, h < 0 ? 0 : h);
     auto remove = actions::get<actions::RemoveFn>(type_of(copy), ACT_REMOVE);

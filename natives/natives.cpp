@@ -7,12 +7,14 @@
 namespace zel::natives {
 
 // The slots the core names itself (core/native_table.h) are the slots natives.def gives.
-static_assert(CORE_SLOT_IF == SLOT_if_ && CORE_SLOT_UNLESS == SLOT_unless && CORE_SLOT_EITHER == SLOT_either);
-static_assert(CORE_SLOT_EQUAL == SLOT_equal_q && CORE_SLOT_NOT_EQUAL == SLOT_not_equal_q &&
-              CORE_SLOT_LESSER == SLOT_lesser_q && CORE_SLOT_GREATER == SLOT_greater_q &&
-              CORE_SLOT_LESSER_OR_EQUAL == SLOT_lesser_or_equal_q &&
-              CORE_SLOT_GREATER_OR_EQUAL == SLOT_greater_or_equal_q);
-static_assert(CORE_SLOT_COMPOSE == SLOT_compose);
+constexpr bool same_slot(CoreSlot core, Slot slot) { return int(core) == int(slot); }
+static_assert(same_slot(CORE_SLOT_IF, SLOT_if_) && same_slot(CORE_SLOT_UNLESS, SLOT_unless) &&
+              same_slot(CORE_SLOT_EITHER, SLOT_either));
+static_assert(same_slot(CORE_SLOT_EQUAL, SLOT_equal_q) && same_slot(CORE_SLOT_NOT_EQUAL, SLOT_not_equal_q) &&
+              same_slot(CORE_SLOT_LESSER, SLOT_lesser_q) && same_slot(CORE_SLOT_GREATER, SLOT_greater_q) &&
+              same_slot(CORE_SLOT_LESSER_OR_EQUAL, SLOT_lesser_or_equal_q) &&
+              same_slot(CORE_SLOT_GREATER_OR_EQUAL, SLOT_greater_or_equal_q));
+static_assert(same_slot(CORE_SLOT_COMPOSE, SLOT_compose));
 
 namespace {
 // Slots whose native is not built yet report themselves as not done.

@@ -59,6 +59,9 @@ void checked(bool check, const int32_t* refs) {
     Body(refs);
 }
 
+// Whether the last text of print or prin ended with a line end (print: yes, prin: no).
+bool last_line_feed();
+
 // Every native's word, slot and refinements as natives.def lists them (the start-up check).
 std::vector<spec_check::Expected> expected_specs();
 

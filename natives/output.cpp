@@ -84,6 +84,12 @@ void print_value(bool new_line) {
     stack::set_result(&nothing);
 }
 
+}  // namespace
+
+bool last_line_feed() { return last_lf; }
+
+namespace {
+
 void print(const int32_t* refs) {
     print_value(true);
 }

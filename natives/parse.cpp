@@ -17,6 +17,7 @@
 #include "natives/parse.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <string>
 #include <vector>
@@ -275,11 +276,14 @@ bool fire(Walk& w, Event ev) {
     collector::RootGuard g0(&args[2]);
     collector::RootGuard g1(&args[3]);
     collector::RootGuard g2(&fn);
+    bool at_rule_end = w.rpos >= rule_len(w);
     Cell* mark = stack::top;
     interp::call_with_args(&fn, sym(SYM_PARSE_CALLBACK), args, 5);
     Cell answer = *mark;
     stack::top = mark;
-    settle_after_eval(w);
+    // A walk that stood at the end of its rule block stays there: the end decides the result.
+    if (at_rule_end) w.rpos = rule_len(w);
+    else settle_after_eval(w);
     return type_of(&answer) == TYPE_LOGIC && logic_value(&answer);
 }
 
@@ -818,6 +822,32 @@ void keep_one(Walk& w, const Cell* value_in) {
     stack::drop(2);
 }
 
+// `parse/keep-range`: a range of two or more elements kept into an into/after target goes in
+// element by element, as the input holds them. Only binary input into a text target differs
+// from keeping a copy of the range (the insert action would take a binary as one value): its
+// bytes go in as the characters 0-255, whatever unit the target's buffer has at the moment.
+// False when the target does not qualify; nothing is done then.
+bool keep_range(Walk& w, int32_t from, int32_t to) {
+    if (w.kind != IN_BINARY) return false;
+    const Cell* entry = stack::top - 1;
+    uint32_t et = type_of(entry);
+    if (et != TYPE_GET_WORD && et != TYPE_REFINEMENT) return false;
+    Cell wd = *entry;
+    retype(&wd, TYPE_WORD);
+    const Cell* target = word::get(&wd);
+    if (!is_text_type(type_of(target))) return false;
+    uint32_t count = uint32_t(to - from);
+    // Held under a root guard: keep_one finds the collect entry just below the value stack top.
+    Cell text;
+    string::init_cell(&text, count);
+    collector::RootGuard keep(&text);
+    uint32_t node = series_node(&text);
+    std::memcpy(buf(node)->data(), buf(series_node(w.input))->data() + from, count);
+    buf(node)->tail = count;
+    keep_one(w, &text);
+    return true;
+}
+
 // ---- the walk ----
 
 #define FIRE(ev) \
@@ -825,6 +855,24 @@ void keep_one(Walk& w, const Cell* value_in) {
 
 // Resolves the top iteration level; sets st.
 Outcome resolve(Walk& w, State& st);
+
+// Matches the literal in w.val (written in the rules, or the word a rule word holds when it
+// is a keyword's argument): `to` and `thru` search for it and repetitions repeat it without
+// levels (both close their level next); otherwise one match at the position. Gives the next
+// state; the caller fires the match event.
+State match_literal_argument(Walk& w, int32_t code) {
+    if (code == C_TO || code == C_THRU) {
+        w.match = search_literal(w, w.val, code == C_THRU);
+        return S_POP;
+    }
+    if (code == C_REPEAT || code == C_WHILE) {
+        Cell* c0 = level(0);
+        w.match = repeat_literal(w, w.val, triple::a_of(c0), triple::b_of(c0));
+        return S_POP;
+    }
+    literal_match(w, w.val);
+    return S_AFTER;
+}
 
 Outcome run(Walk& w) {
     open_block(w, w.rules, -1);
@@ -893,9 +941,8 @@ Outcome run(Walk& w) {
                                 if (!is_arg) raise_rule(v);
                                 Cell lit = *v;
                                 *w.val = lit;
-                                literal_match(w, w.val);
+                                st = match_literal_argument(w, code);
                                 FIRE(EV_MATCH);
-                                st = S_AFTER;
                                 break;
                             }
                             *w.val = *v;
@@ -1246,23 +1293,8 @@ Outcome run(Walk& w) {
                     case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
                         raise_rule(w.val);
                     default: {
-                        // a literal: the fast paths of a fresh argument, else a single match
-                        if (code == C_TO || code == C_THRU) {
-                            w.match = search_literal(w, w.val, code == C_THRU);
-                            FIRE(EV_MATCH);
-                            st = S_POP;
-                            break;
-                        }
-                        if (code == C_REPEAT || code == C_WHILE) {
-                            Cell* c0 = level(0);
-                            w.match = repeat_literal(w, w.val, triple::a_of(c0), triple::b_of(c0));
-                            FIRE(EV_MATCH);
-                            st = S_POP;
-                            break;
-                        }
-                        literal_match(w, w.val);
+                        st = match_literal_argument(w, code);
                         FIRE(EV_MATCH);
-                        st = S_AFTER;
                         break;
                     }
                 }
@@ -1535,8 +1567,10 @@ Outcome resolve(Walk& w, State& st) {
                             keep_one(w, w.aux);
                         }
                     } else if (p - start > 1) {
-                        copy_range(w, start, p, w.aux);
-                        keep_one(w, w.aux);
+                        if (!keep_range(w, start, p)) {
+                            copy_range(w, start, p, w.aux);
+                            keep_one(w, w.aux);
+                        }
                     } else if (p - start == 1) {
                         series::element_value(w.aux, w.input, uint32_t(start));
                         keep_one(w, w.aux);

@@ -51,6 +51,7 @@ constexpr int unit_index(int i) {
 
 struct Order {
     int units[ENTRY_COUNT] = {};
+    int unit_of[ENTRY_COUNT] = {};   // the unit of each entry
     int count = 0;
     bool complete = false;   // false when the parents of some unit's types never register
 };
@@ -66,6 +67,7 @@ constexpr Order unit_order() {
     for (int i = 0; i < TYPE_TABLE_SIZE; i++) unit_by_type[i] = -1;
     for (int i = 0; i < ENTRY_COUNT; i++) {
         unit[i] = unit_index(i);
+        order.unit_of[i] = unit[i];
         unit_by_type[entries[i].id] = unit[i];
     }
     bool registered[TYPE_TABLE_SIZE] = {};
@@ -98,15 +100,18 @@ static_assert(order.complete, "types.def: the parents of some unit's types are n
 }  // namespace
 
 void register_all() {
+    // Where each unit stands in the order, so that "registered by an earlier unit" is one read.
+    int position[ENTRY_COUNT];
+    for (int& p : position) p = ENTRY_COUNT;
+    for (int i = 0; i < order.count; i++) position[order.units[i]] = i;
     for (int i = 0; i < order.count; i++) {
         int unit = order.units[i];
         unit_fns[unit]();
         // The unit registered exactly the types whose unit column names it.
         for (int k = 0; k < ENTRY_COUNT; k++) {
             const Entry& e = entries[k];
-            bool own = unit_index(k) == unit;
-            bool done_before = false;
-            for (int j = 0; j < i; j++) done_before = done_before || unit_index(k) == order.units[j];
+            bool own = order.unit_of[k] == unit;
+            bool done_before = position[order.unit_of[k]] < i;
             if (done_before || actions::is_registered(e.id) == own) continue;
             const types::TypeInfo& info = types::info(e.id);
             if (own)

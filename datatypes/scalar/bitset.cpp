@@ -99,9 +99,17 @@ bool apply_range(const Cell* bs, int64_t lo, int64_t hi, int32_t op) {
 }
 
 // One range of bits named by value (for the error) under op; the measure gives hi. Testing
-// answers 0 for negative bits; the other operations refuse them (script/out-of-range).
+// counts negative bits as outside the buffer (members only of a complemented bitset); the
+// other operations refuse them (script/out-of-range).
 int64_t run_range(const Cell* value, const Cell* bs, int64_t lo, int64_t hi, int32_t op) {
-    if (op == OP_TEST) return lo >= 0 && apply_range(bs, lo, hi, op);
+    if (op == OP_TEST) {
+        if (lo < 0) {
+            if (!is_complemented(bs)) return 0;
+            if (hi < 0) return 1;
+            lo = 0;
+        }
+        return apply_range(bs, lo, hi, op);
+    }
     if (lo < 0 || hi > MAX_BIT) error::raise(error::ERR_SCRIPT_OUT_OF_RANGE, value);
     if (op == OP_MEASURE) return hi;
     apply_range(bs, lo, hi, op);

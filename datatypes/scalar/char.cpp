@@ -46,7 +46,7 @@ void math(int32_t op) {
     int32_t y;
     switch (type_of(b)) {
         case TYPE_CHAR: case TYPE_INTEGER: y = int_value(b); break;
-        case TYPE_FLOAT: case TYPE_PERCENT: y = integer::from_double_checked(float_value(b)); break;
+        case TYPE_FLOAT: y = integer::from_double_checked(float_value(b)); break;
         case TYPE_VECTOR:
             scalar::run_swapped(TYPE_VECTOR, integer::action_of(op));
             return;

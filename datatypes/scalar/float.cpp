@@ -186,6 +186,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
             return bits_of(x) == bits_of(y) ? 0 : 1;
         default:
             if (std::isnan(x) || std::isnan(y)) {
+                // NaN equals nothing, so find and select never stop at it (nor find it).
+                if (op == actions::OP_FIND) return 1;
                 if (op == actions::OP_LESSER || op == actions::OP_LESSER_EQUAL) return 1;
                 if (op == actions::OP_GREATER || op == actions::OP_GREATER_EQUAL) return -1;
                 return 0;

@@ -698,8 +698,8 @@ std::string text_of(const Cell* v, bool separators, bool all) {
         int last = INT_DIGITS + n;
         for (int p = INT_DIGITS + 1; p <= last; p++) {
             t += char('0' + digit_at(v, p));
-            // A separator follows the third fraction digit when more digits follow it.
-            if (separators && (p + 1) % 3 == 0 && p < last) t += '\'';
+            // A separator follows the third fraction digit whenever that digit is shown.
+            if (separators && (p + 1) % 3 == 0) t += '\'';
         }
     }
     return t;

@@ -164,10 +164,11 @@ int32_t mold(const Cell* v, uint32_t buffer, bool, bool, bool, const Cell*, int3
 
 // ---- arithmetic ----
 
-// The second operand of time arithmetic: a number or a time (dates are handled before).
+// The second operand of time arithmetic: a number or a time (dates are handled before). Money
+// and tuples go on to their own arithmetic, which refuses a time operand by its datatype.
 void check_operand(const Cell* b) {
     switch (type_of(b)) {
-        case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: return;
+        case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: case TYPE_MONEY: case TYPE_TUPLE: return;
         default: error::raise_type(error::ERR_SCRIPT_INVALID_TYPE, type_of(b));
     }
 }

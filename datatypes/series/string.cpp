@@ -157,8 +157,9 @@ void string_to(Cell* out, Cell* proto, Cell* spec, uint32_t type) {
         init_cell(out, 16, type);
         append_formed_values(series_node(out), spec, -1);
     } else if (st == TYPE_NONE) {
+        // The error names string! whichever text type was asked for.
         Cell dt;
-        set_datatype(&dt, type);
+        set_datatype(&dt, TYPE_STRING);
         error::raise(error::ERR_SCRIPT_BAD_TO_ARG, &dt, spec);
     } else {
         init_cell(out, 16, type);

@@ -222,17 +222,20 @@ int64_t search(const FindArgs& a, uint32_t* needle_len) {
         if (a.match) return -1;
         int64_t low = part >= 0 ? head - part : 0;
         if (low < 0) low = 0;
+        // The searched range ends at the head: a run must lie wholly before it.
         for (int64_t p = head - 1; p >= low; p -= skip)
-            if (p + len <= total && matches_at(node, uint32_t(p), n, folding)) return p;
+            if (p + len <= head && matches_at(node, uint32_t(p), n, folding)) return p;
         return -1;
     }
     int64_t high = total;
     if (part >= 0 && head + part < high) high = head + part;
     if (a.match) return head + len <= high && matches_at(node, uint32_t(head), n, folding) ? head : -1;
     if (a.last) {
+        // From the last code point of the range down to the head, every skip code points;
+        // a run is tested where it fits before the end of the range.
         if (head + len > high) return -1;
-        for (int64_t p = head + ((high - len - head) / skip) * skip; p >= head; p -= skip)
-            if (matches_at(node, uint32_t(p), n, folding)) return p;
+        for (int64_t p = high - 1; p >= head; p -= skip)
+            if (p + len <= high && matches_at(node, uint32_t(p), n, folding)) return p;
         return -1;
     }
     if (n.kind == NEEDLE_RUN) return search_run_forward(buf(node), head, high, skip, n.run, folding);

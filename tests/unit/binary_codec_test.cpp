@@ -160,7 +160,9 @@ TEST_F(BinaryCodecTest, RandomTextDecodesLikeTheReference) {
             // Narrower units hold the same text when it fits.
             bool narrow = true;
             for (uint32_t c : text) narrow = narrow && c < 256;
-            if (narrow) EXPECT_EQ(decode(base, text, 1), want);
+            if (narrow) {
+                EXPECT_EQ(decode(base, text, 1), want);
+            }
         }
         EXPECT_GT(accepted, 100) << "base " << base;   // the random text reaches both outcomes
     }

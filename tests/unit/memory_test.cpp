@@ -176,7 +176,9 @@ TEST_F(CollectorTest, BigBuffersAreReusedThenReturnedToTheSystem) {
     collector::run_cycle();
     size_t with_spare = memory::total_reserved();
     uint32_t again = memory::new_series(6u << 20, 1);
-    if (!collector::state.stress) EXPECT_EQ(memory::total_reserved(), with_spare);   // no spares under stress
+    if (!collector::state.stress) {
+        EXPECT_EQ(memory::total_reserved(), with_spare);   // no spares under stress
+    }
     EXPECT_GE(memory::buf(again)->size, 6u << 20);
     collector::run_cycle();
     collector::run_cycle();
@@ -200,7 +202,9 @@ TEST_F(CollectorTest, EmptiedSeriesFramesAreReusedThenReturnedToTheSystem) {
     collector::run_cycle();
     size_t with_spares = memory::total_reserved();
     for (int i = 0; i < 3000; i++) memory::new_series(4000, 1);
-    if (!collector::state.stress) EXPECT_EQ(memory::total_reserved(), with_spares);   // no spares under stress
+    if (!collector::state.stress) {
+        EXPECT_EQ(memory::total_reserved(), with_spares);   // no spares under stress
+    }
     collector::run_cycle();
     collector::run_cycle();
     EXPECT_LT(memory::total_reserved(), base + (4u << 20));

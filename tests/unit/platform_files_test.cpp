@@ -128,3 +128,36 @@ TEST(PlatformFiles, PathInfoGivesSizeDirectoryAndTime) {
 }
 
 }  // namespace
+
+// Reads large enough to be cut into slices read at once: every byte lands in its place,
+// from an offset that is no multiple of a slice, and the position ends after the bytes read
+// (so that the next read continues there).
+TEST(PlatformFiles, LargeReadsKeepEveryByteInPlace) {
+    TempDir t;
+    std::string text(size_t(41) << 20, '\0');
+    uint32_t x = 12345;
+    for (char& c : text) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 24);
+    }
+    write_file(t / "big", text);
+    struct Case {
+        uint64_t seek;
+        size_t ask;
+    };
+    for (Case c : {Case{0, text.size()}, Case{4097, text.size()}, Case{3, size_t(35) << 20}}) {
+        platform::InputFile in(t / "big");
+        ASSERT_TRUE(in.seek(c.seek));
+        std::string got(c.ask, '\0');
+        int64_t n = in.read_fully(reinterpret_cast<uint8_t*>(got.data()), got.size());
+        size_t expected = std::min(c.ask, text.size() - size_t(c.seek));
+        ASSERT_EQ(int64_t(expected), n) << "from " << c.seek;
+        EXPECT_TRUE(got.compare(0, expected, text, size_t(c.seek), expected) == 0) << "from " << c.seek;
+        uint8_t next[4];
+        int64_t rest = in.read_fully(next, sizeof next);
+        EXPECT_EQ(int64_t(std::min<size_t>(4, text.size() - size_t(c.seek) - expected)), rest) << "from " << c.seek;
+        if (rest > 0) {
+            EXPECT_EQ(text[size_t(c.seek) + expected], char(next[0]));
+        }
+    }
+}
