@@ -3,7 +3,8 @@
 // and ops (infix, all of one precedence, left to right).
 //
 // Code positions are (node, index) pairs, re-read after every evaluation: each expression
-// boundary is a safe point where the collector may move the code's buffer.
+// boundary the walker passes is a safe point where the collector may move the code's buffer
+// (compiled plain expressions, which allocate nothing, pass none; their block's entry is one).
 //
 // Every entry point may evaluate Zel code. After eval_block, eval_next, eval_value, apply and
 // call_with_args_status return, check stack::unwinding(): a break, continue, return, exit or
