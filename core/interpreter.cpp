@@ -46,19 +46,24 @@ char* native_stack_floor = nullptr;   // below this address the guard raises sta
 
 [[gnu::noinline, gnu::cold]] void raise_native_overflow() { error::raise(error::ERR_INTERNAL_STACK_OVERFLOW); }
 
-// The native stack guard, inline: taken once per call (every native recursion through Zel
-// code passes a call) and per paren (parens nest without one), not per block.
-// The stack pointer is read directly: taking a local's address would force a stack slot, and
+// The stack pointer, read directly: taking a local's address would force a stack slot, and
 // the frame address would force a frame pointer into every caller.
-[[gnu::always_inline]] inline void guard_native_stack() {
+[[gnu::always_inline]] inline char* native_stack_pointer() {
 #if defined(__x86_64__)
     char* sp;
     asm("mov %%rsp, %0" : "=r"(sp));
+    return sp;
 #else
     char here;
     char* volatile sp = &here;
+    return sp;
 #endif
-    if (sp < native_stack_floor) raise_native_overflow();
+}
+
+// The native stack guard, inline: taken once per call (every native recursion through Zel
+// code passes a call) and per paren (parens nest without one), not per block.
+[[gnu::always_inline]] inline void guard_native_stack() {
+    if (native_stack_pointer() < native_stack_floor) raise_native_overflow();
 }
 
 inline Cell* code_at(uint32_t node, uint32_t i) { return buf(node)->cells() + i; }
@@ -673,8 +678,9 @@ template <bool G, bool Inline>
 template <bool G>
 uint32_t eval_set_word(uint32_t node, uint32_t pos, uint32_t end) {
     Cell c = *code_at(node, pos);
-    if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+    // The frame opens first: a set-word at the end of the code names itself as the error's where.
     stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    if (pos + 1 >= end) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
     stack::push_copy(&c);
     pos = G ? eval_expr<G>(node, pos + 1, end, false) : eval_full_expr(node, pos + 1, end);
     if (stack::unwinding()) {
@@ -860,6 +866,7 @@ template <bool G>
         }
         Cell op = *v;
         Cell name = *next;
+        if (G && tracer::active) tracer::send_at(tracer::EV_FETCH, node, TYPE_BLOCK, int32_t(pos), &name, nullptr);
         pos = dispatch_call<G>(&op, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1, start);
     }
     return pos;
@@ -1482,15 +1489,8 @@ constexpr uint32_t CODE_FRAME_ROOM = 32;
 constexpr size_t CODE_NATIVE_ROOM = 64 * 1024;
 
 inline bool code_has_room() {
-#if defined(__x86_64__)
-    char* sp;
-    asm("mov %%rsp, %0" : "=r"(sp));
-#else
-    char here;
-    char* volatile sp = &here;
-#endif
     return stack::top + CODE_VALUE_ROOM < stack::limit && stack::ftop + CODE_FRAME_ROOM < stack::flimit &&
-           sp > native_stack_floor + CODE_NATIVE_ROOM;
+           native_stack_pointer() > native_stack_floor + CODE_NATIVE_ROOM;
 }
 
 // Compiles the block at node from head; nullptr when it holds no plain expression.
