@@ -43,6 +43,8 @@ bool do_command(const std::string& input) {
     return true;
 }
 
+int run_script_text(const Options& opt, const std::string& text);
+
 }  // namespace
 
 Options parse_command_line(const std::vector<std::string>& args) {
@@ -82,8 +84,19 @@ int run_script(const Options& opt) {
     std::string text;
     if (!api::read_file(opt.script, text)) {
         print_line("*** Access Error: cannot open: %" + opt.script);
-        return 1;
+        // With --catch the console opens as if no script had been named.
+        return opt.catch_mode ? run_loop(true) : 1;
     }
+    int status = run_script_text(opt, text);
+    // With --catch the console stays open whatever the script did.
+    return opt.catch_mode ? run_loop(false) : status;
+}
+
+namespace {
+
+// Runs a script's text: finds its header, moves to its folder, loads and evaluates it.
+// Returns the exit status a script run ends with.
+int run_script_text(const Options& opt, const std::string& text) {
     // The header: "Zel", an optional "/System", blanks, then "[".
     size_t header = std::string::npos;
     for (size_t pos = text.find("Zel"); pos != std::string::npos; pos = text.find("Zel", pos + 1)) {
@@ -98,8 +111,8 @@ int run_script(const Options& opt) {
     }
     // The script runs with its own folder as the current folder.
     size_t slash = opt.script.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        std::string dir = opt.script.substr(0, slash);
+    if (slash != std::string::npos) {
+        std::string dir = slash == 0 ? std::string("/") : opt.script.substr(0, slash);
         if (!api::change_dir(dir)) {
             print_line("*** Access Error: cannot open: %" + dir + "/");
             return 1;
@@ -112,18 +125,20 @@ int run_script(const Options& opt) {
     }
     api::Value body;
     if (!api::script_body(code, body)) {
-        print_line("*** Error: not a Zel program!");
+        bool system_code = text.find("Zel/System") != std::string::npos;
+        print_line(system_code ? "*** Error: contains Zel/System code which requires compilation!"
+                               : "*** Error: not a Zel program!");
         return 1;
     }
     api::Value result;
-    int status = 0;
     if (api::evaluate(body, result) == api::Outcome::Error) {
         print_line(api::form_error(result));
-        status = 1;
+        return 1;
     }
-    if (opt.catch_mode) return run_loop(false);
-    return status;
+    return 0;
 }
+
+}  // namespace
 
 int run_loop(bool banner) {
     bool tty = api::input_is_terminal();

@@ -1094,12 +1094,12 @@ enum CodeWhere : uint8_t {
 
 struct CodeItem {
     enum Kind : uint8_t { LIT, WORD, PAREN, OP };
+    Cell cell;         // the literal, the operand word or the op word
+    Cell op;           // OP: the op value the code was made for
+    uint32_t a, b;     // WORD, OP: see CodeWhere; PAREN: a is its entry in Code::parens
     Kind kind;
     CodeWhere where;   // WORD, OP
     uint8_t fast;      // OP: its FastOp
-    uint32_t a, b;     // WORD, OP: see CodeWhere; PAREN: a is its entry in Code::parens
-    Cell cell;         // the literal, the operand word or the op word
-    Cell op;           // OP: the op value the code was made for
 };
 
 // One plain expression: [set-word] operand (op operand)*; tail: the cell after it is a word
@@ -1110,6 +1110,7 @@ struct CodeExpr {
     uint32_t next;       // the position after the expression
     bool has_target;
     bool has_tail;
+    bool flat;           // no paren among the operands
     CodeWhere target_where;   // the set-word's value cell (WHERE_VALUES or WHERE_STACK)
     uint32_t ta, tb;
     Cell tail;           // the word after the expression
@@ -1143,6 +1144,7 @@ struct Code {
     std::vector<CodeExpr> exprs;
     std::vector<CodeParen> parens;
     std::vector<CodeCond> conds;
+    std::vector<uint32_t> plain;       // when every expression of the block is plain: them, in order
     std::vector<int32_t> at;           // per block position from head: its expression, or -1;
                                        // a conditional: -2 - its entry in conds
     uint32_t runs = 0;                 // runs so far, and how many expressions of them the code took
@@ -1304,6 +1306,7 @@ private:
         }
         e.items = uint32_t(code->items.size());
         e.count = uint32_t(mine.size());
+        e.flat = std::none_of(mine.begin(), mine.end(), [](const CodeItem& i) { return i.kind == CodeItem::PAREN; });
         e.next = pos;
         code->items.insert(code->items.end(), mine.begin(), mine.end());
         code->exprs.push_back(e);
@@ -1414,19 +1417,26 @@ inline bool same_cell(const Cell* a, const Cell* b) {
     return scratch;
 }
 
-// The value of a plain expression (its set-word, if any, is left to the caller).
-bool run_code_expr(const Code* code, const CodeExpr& e, Cell* out) {
+// The value of a plain expression (its set-word, if any, is left to the caller). Flat: no
+// paren among its operands (the common case, inline and without recursion).
+template <bool Flat>
+[[gnu::always_inline]] inline bool run_code_chain(const Code* code, const CodeExpr& e, Cell* out) {
     const CodeItem* it = code->items.data() + e.items;
     Cell scratch;
-    const Cell* first = run_code_operand(code, it[0], &scratch);
+    const Cell* first = Flat ? (it[0].kind == CodeItem::LIT ? &it[0].cell : code_word_value(it[0]))
+                             : run_code_operand(code, it[0], &scratch);
     if (!first) return false;
+    if (Flat && it[0].kind == CodeItem::WORD && ((NOT_PLAIN_VALUE_TYPES >> type_of(first)) & 1)) return false;
     Cell acc = *first;
     for (uint32_t i = 1; i < e.count; i += 2) {
         // The op word must still hold the op the code was made for.
         const Cell* op = code_word_value(it[i]);
         if (!op || !same_cell(op, &it[i].op)) return false;
-        const Cell* r = run_code_operand(code, it[i + 1], &scratch);
-        if (!r || !fast_compute(FastOp(it[i].fast), &acc, r)) return false;
+        const Cell* r = Flat ? (it[i + 1].kind == CodeItem::LIT ? &it[i + 1].cell : code_word_value(it[i + 1]))
+                             : run_code_operand(code, it[i + 1], &scratch);
+        if (!r) return false;
+        if (Flat && it[i + 1].kind == CodeItem::WORD && ((NOT_PLAIN_VALUE_TYPES >> type_of(r)) & 1)) return false;
+        if (!fast_compute(FastOp(it[i].fast), &acc, r)) return false;
     }
     if (e.has_tail) {
         const Cell* v = word_value_or_null(&e.tail);
@@ -1436,11 +1446,20 @@ bool run_code_expr(const Code* code, const CodeExpr& e, Cell* out) {
     return true;
 }
 
+bool run_code_expr(const Code* code, const CodeExpr& e, Cell* out) {
+    return e.flat ? run_code_chain<true>(code, e, out) : run_code_chain<false>(code, e, out);
+}
+
+// run_code_expr with the flat case inline.
+[[gnu::always_inline]] inline bool run_code_expr_inline(const Code* code, const CodeExpr& e, Cell* out) {
+    return e.flat ? run_code_chain<true>(code, e, out) : run_code_expr(code, e, out);
+}
+
 // A top-level plain expression of a block: its value at the arguments base (set into its
 // word first). False, with nothing done, when the walker must take it.
 [[gnu::always_inline]] inline bool run_code_top(const Code* code, const CodeExpr& e) {
     Cell v;
-    if (!run_code_expr(code, e, &v)) return false;
+    if (!run_code_expr_inline(code, e, &v)) return false;
     if (e.has_target) {
         // Set as the walker sets it, directly (a function's word only while it runs).
         if (e.target_where == WHERE_VALUES) {
@@ -1509,12 +1528,23 @@ Code* compile_block(uint32_t node, uint32_t head) {
         delete code;
         return nullptr;
     }
+    for (uint32_t pos = head; pos < end;) {
+        int32_t k = code->at[pos - head];
+        if (k < 0) {
+            code->plain.clear();
+            break;
+        }
+        code->plain.push_back(uint32_t(k));
+        pos = code->exprs[size_t(k)].next;
+    }
     return code;
 }
 
 // The code of the block at node from head when it is valid; compiles on the second
 // evaluation. nullptr: walk (and the block is marked F_NO_CODE when not worth compiling).
 [[gnu::noinline]] Code* code_lookup(uint32_t node, uint32_t head) {
+    // Start-up evaluates most of the library once: nothing is compiled while it loads.
+    if (memory::library_loading) return nullptr;
     if (node >= code_table_size) {
         uint32_t size = std::max(node + 1, code_table_size * 2);
         auto* table = new CodeSlot[size];
@@ -1662,6 +1692,35 @@ uint32_t run_code_cond(const Code* code, const CodeCond& cond, uint32_t node, ui
     }
 }
 
+// A block made only of plain expressions: they run one after the other with nothing else
+// around them (none can change the code, raise or evaluate anything). From the first one the
+// code cannot take, run_code goes on, in the state the walker would be in there.
+[[gnu::always_inline]] inline void run_plain_code(Code* code, const Cell& block, uint32_t node, uint32_t end, bool pass) {
+    Cell* caller_base = stack::base;
+    Cell* block_base = stack::top;
+    stack::base = block_base;
+    collector::safe_point();
+    uint32_t pos = code->head;
+    for (uint32_t k : code->plain) {
+        stack::top = block_base;
+        const CodeExpr& e = code->exprs[k];
+        if (!run_code_top(code, e)) {
+            stack::base = caller_base;
+            stack::top = block_base;
+            run_code(code, block, node, pos, end, pass);
+            return;
+        }
+        pos = e.next;
+    }
+    stack::base = caller_base;
+    if (pass) {
+        *caller_base = *block_base;
+        stack::top = caller_base + 1;
+    } else {
+        stack::top = block_base + 1;
+    }
+}
+
 }  // namespace
 
 void eval_block(const Cell* block_in, bool pass) {
@@ -1693,7 +1752,8 @@ void eval_block(const Cell* block_in, bool pass) {
     if (code_cache && pos < end && !(buf(node)->flags & F_NO_CODE)) {
         if (Code* code = code_for(node, pos)) {
             if (code_has_room()) {
-                run_code(code, block, node, pos, end, pass);
+                if (!code->plain.empty()) run_plain_code(code, block, node, end, pass);
+                else run_code(code, block, node, pos, end, pass);
                 return;
             }
         }

@@ -139,6 +139,18 @@ out=$("$zel" "$tmp/no-such-script.zel" 2>&1); status=$?
 expect "a script that cannot be read is reported" "*** Access Error: cannot open: %$tmp/no-such-script.zel" "$out"
 expect "with status 1, without entering the console" 1 $status
 
+out=$(printf 'print "in console"\n' | "$zel" --catch "$tmp/no-such-script.zel" 2>&1); status=$?
+expect "with --catch an unreadable script leaves the console open" "*** Access Error: cannot open: %$tmp/no-such-script.zel
+in console" "$out"
+expect "which then ends normally" 0 $status
+out=$(printf 'print "in console"\n' | "$zel" --catch "$tmp/err.zel" 2>&1)
+expect "with --catch the console opens after a script error" "in console" "$(printf '%s\n' "$out" | tail -1)"
+
+printf 'Zel/System []\nprint 1\n' > "$tmp/system.zel"
+out=$("$zel" "$tmp/system.zel" 2>&1); status=$?
+expect "a script with a Zel/System header is refused" "*** Error: contains Zel/System code which requires compilation!" "$out"
+expect "with status 1" 1 $status
+
 printf 'Zel []\ndo make error! "stop here"\n' > "$tmp/user.zel"
 out=$("$zel" "$tmp/user.zel" 2>&1); status=$?
 expect "a user error raised by a script" '*** User Error: "stop here"' "$(printf '%s\n' "$out" | head -1)"
