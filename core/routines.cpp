@@ -25,6 +25,13 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
     Cell spec;
     spec_loader(&spec, spec_text);
     collector::RootGuard keep(&spec);
+    Cell r;
+    define(name, &spec, fn, &r);
+}
+
+void define(std::string_view name, const Cell* spec_block, RoutineFn fn, Cell* out, const Cell* model) {
+    Cell spec = *spec_block;
+    collector::RootGuard keep(&spec);
     uint32_t aux = memory::new_cell_series(5);
     Cell auxc;
     set_series(&auxc, TYPE_BLOCK, aux);
@@ -50,8 +57,10 @@ void define(std::string_view name, std::string_view spec_text, RoutineFn fn) {
     callable::make_permanent(&r);
     // The code reads the arguments of this spec: the cache is built before the spec block
     // can be reached (and changed) through reflect.
-    callable::build_args_cache(&r);
+    if (model) memory::buf(aux)->cells()[callable::AUX_CACHE] = memory::buf(callable_aux(model))->cells()[callable::AUX_CACHE];
+    else callable::build_args_cache(&r);
     word::set_global(name, &r);
+    *out = r;
 }
 
 RoutineFn code(const Cell* routine) {

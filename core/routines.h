@@ -18,6 +18,11 @@ void set_spec_loader(SpecLoader load);
 // Defines a routine in the global context: spec is the text of its spec block (read with the
 // spec loader, which must be set).
 void define(std::string_view name, std::string_view spec, RoutineFn fn);
+// Defines a routine over a spec block already made (it becomes the routine's own: give each
+// routine a block of its own) and writes the routine into out. A model routine whose spec
+// has the same arguments lends its arguments cache, which is never changed once built: a
+// family of routines of one spec then costs no spec reading each.
+void define(std::string_view name, const Cell* spec_block, RoutineFn fn, Cell* out, const Cell* model = nullptr);
 // The code of a routine value.
 RoutineFn code(const Cell* routine);
 

@@ -154,6 +154,8 @@ void define_routines() {
     define_image_codec_routines();
     define_zelbin_routines();
     define_os_routines();
+    define_type_tests();
+    define_gc_routines();
 }
 
 }  // namespace zel::library

@@ -55,7 +55,7 @@ void set_type_words() {
 }
 
 // The named typesets of types.def (any-type!, series!, ...), in their order there. They come
-// before any library code: function specs name them in their type blocks. series! names the
+// before the routines and any library code: specs name them in their type blocks. series! names the
 // typeset from here on, not the datatype of the shared series handlers.
 void define_typesets() {
     for (uint32_t set = 0; set < types::TYPESET_COUNT; set++) {
@@ -106,7 +106,6 @@ void run_library_code(std::string_view name, uint32_t node, uint32_t index) {
 // Decodes the boot image (a block of file names and code blocks, in file-name order) and
 // evaluates each file's code.
 void load_library() {
-    define_typesets();
     memory::library_loading = true;
     boot_literals = memory::new_cell_series(16);
     collector::register_node_root(&boot_literals, collector::NodeRootKind::Cells);
@@ -160,6 +159,8 @@ void build_core() {
     collector::stress_point();
     set_type_words();
     define_make();
+    // Before the routines: their type blocks name these typesets (any-type! lets unset! in).
+    define_typesets();
     collector::stress_point();
     library::define_routines();
     resource_slots::init();
