@@ -1030,6 +1030,19 @@ void set_native_stack_base(void* base, size_t usable) {
 
 namespace {
 
+// Ends a block's evaluation: its result (at the block's base) goes to the caller's result
+// slot (pass) or stays pushed as the caller's next value.
+[[gnu::always_inline]] inline void end_block(Cell* caller_base, bool pass) {
+    Cell* result = stack::base;
+    stack::base = caller_base;
+    if (pass) {
+        *caller_base = *result;
+        stack::top = caller_base + 1;
+    } else {
+        stack::top = result + 1;
+    }
+}
+
 // The expressions of a block from pos, by one route (see eval_expr).
 template <bool G>
 [[gnu::always_inline]] inline void run_block(const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
@@ -1058,14 +1071,7 @@ template <bool G>
     error::restore_position(saved_position);
     if (G && tracer::active && !stack::unwinding())
         tracer::send(tracer::EV_EXIT, &block, int32_t(memory::buf(node)->cell_count()), stack::top - 1, nullptr);
-    Cell* result = stack::base;
-    stack::base = caller_base;
-    if (pass) {
-        *caller_base = *result;
-        stack::top = caller_base + 1;
-    } else {
-        stack::top = result + 1;
-    }
+    end_block(caller_base, pass);
 }
 
 [[gnu::noinline]] void run_block_general(const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
@@ -1682,14 +1688,7 @@ uint32_t run_code_cond(const Code* code, const CodeCond& cond, uint32_t node, ui
         if (len < end) end = len;
     }
     if (walked) error::restore_position(saved_position);
-    Cell* result = stack::base;
-    stack::base = caller_base;
-    if (pass) {
-        *caller_base = *result;
-        stack::top = caller_base + 1;
-    } else {
-        stack::top = result + 1;
-    }
+    end_block(caller_base, pass);
 }
 
 // A block made only of plain expressions: they run one after the other with nothing else
