@@ -62,30 +62,28 @@ constexpr Order unit_order() {
     Order order;
     // Each entry's unit and each type's unit, worked out once: compilers bound the steps of a
     // constant evaluation, and the walk below asks for them many times.
-    int unit[ENTRY_COUNT] = {};
     int unit_by_type[TYPE_TABLE_SIZE] = {};
     for (int i = 0; i < TYPE_TABLE_SIZE; i++) unit_by_type[i] = -1;
     for (int i = 0; i < ENTRY_COUNT; i++) {
-        unit[i] = unit_index(i);
-        order.unit_of[i] = unit[i];
-        unit_by_type[entries[i].id] = unit[i];
+        order.unit_of[i] = unit_index(i);
+        unit_by_type[entries[i].id] = order.unit_of[i];
     }
     bool registered[TYPE_TABLE_SIZE] = {};
     bool called[ENTRY_COUNT] = {};
     for (bool progress = true; progress;) {
         progress = false;
         for (int i = 0; i < ENTRY_COUNT && !progress; i++) {
-            if (called[i] || unit[i] != i) continue;
+            if (called[i] || order.unit_of[i] != i) continue;
             bool ready = true;
             for (int k = 0; k < ENTRY_COUNT; k++) {
                 const Entry& e = entries[k];
-                if (unit[k] == i && e.parent && !registered[e.parent] && unit_by_type[e.parent] != i) ready = false;
+                if (order.unit_of[k] == i && e.parent && !registered[e.parent] && unit_by_type[e.parent] != i) ready = false;
             }
             if (!ready) continue;
             called[i] = true;
             order.units[order.count++] = i;
             for (int k = 0; k < ENTRY_COUNT; k++)
-                if (unit[k] == i) registered[entries[k].id] = true;
+                if (order.unit_of[k] == i) registered[entries[k].id] = true;
             progress = true;
         }
     }
