@@ -101,9 +101,10 @@ constexpr unsigned PARALLEL_READ_THREADS = 4;
 }  // namespace
 
 int64_t InputFile::read_fully(uint8_t* into, size_t n) {
+    // Only a large read of a regular file asks how many processors there are.
     off_t at = size_ > 0 && n >= PARALLEL_READ_MIN ? lseek(fd_, 0, SEEK_CUR) : off_t(-1);
-    unsigned threads = std::min(PARALLEL_READ_THREADS, std::max(1u, std::thread::hardware_concurrency()));
-    if (at < 0 || threads < 2) {
+    unsigned threads = at < 0 ? 1 : std::min(PARALLEL_READ_THREADS, std::max(1u, std::thread::hardware_concurrency()));
+    if (threads < 2) {
         size_t done = 0;
         while (done < n) {
             // Reads of at most 1 GiB: the system caps a single read below 2 GiB anyway.
