@@ -1415,15 +1415,19 @@ inline bool same_cell(const Cell* a, const Cell* b) {
     return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
 }
 
+// The value of a literal or word operand; nullptr when the word no longer holds a plain value
+// (the walker must take the expression).
+[[gnu::always_inline]] inline const Cell* flat_operand(const CodeItem& it) {
+    if (it.kind == CodeItem::LIT) return &it.cell;
+    const Cell* v = code_word_value(it);
+    if (!v || ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return nullptr;
+    return v;
+}
+
 // An operand's value (in scratch for a paren); nullptr when the walker must take the
 // expression.
 [[gnu::always_inline]] inline const Cell* run_code_operand(const Code* code, const CodeItem& it, Cell* scratch) {
-    if (it.kind == CodeItem::LIT) return &it.cell;
-    if (it.kind == CodeItem::WORD) {
-        const Cell* v = code_word_value(it);
-        if (!v || ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return nullptr;
-        return v;
-    }
+    if (it.kind != CodeItem::PAREN) return flat_operand(it);
     // A paren: each expression must run; the last one's value is the paren's.
     for (uint32_t k : code->parens[it.a].exprs)
         if (!run_code_expr(code, code->exprs[k], scratch)) return nullptr;
@@ -1436,19 +1440,15 @@ template <bool Flat>
 [[gnu::always_inline]] inline bool run_code_chain(const Code* code, const CodeExpr& e, Cell* out) {
     const CodeItem* it = code->items.data() + e.items;
     Cell scratch;
-    const Cell* first = Flat ? (it[0].kind == CodeItem::LIT ? &it[0].cell : code_word_value(it[0]))
-                             : run_code_operand(code, it[0], &scratch);
+    const Cell* first = Flat ? flat_operand(it[0]) : run_code_operand(code, it[0], &scratch);
     if (!first) return false;
-    if (Flat && it[0].kind == CodeItem::WORD && ((NOT_PLAIN_VALUE_TYPES >> type_of(first)) & 1)) return false;
     Cell acc = *first;
     for (uint32_t i = 1; i < e.count; i += 2) {
         // The op word must still hold the op the code was made for.
         const Cell* op = code_word_value(it[i]);
         if (!op || !same_cell(op, &it[i].op)) return false;
-        const Cell* r = Flat ? (it[i + 1].kind == CodeItem::LIT ? &it[i + 1].cell : code_word_value(it[i + 1]))
-                             : run_code_operand(code, it[i + 1], &scratch);
+        const Cell* r = Flat ? flat_operand(it[i + 1]) : run_code_operand(code, it[i + 1], &scratch);
         if (!r) return false;
-        if (Flat && it[i + 1].kind == CodeItem::WORD && ((NOT_PLAIN_VALUE_TYPES >> type_of(r)) & 1)) return false;
         if (!fast_compute(FastOp(it[i].fast), &acc, r)) return false;
     }
     if (e.has_tail) {
@@ -1711,13 +1711,7 @@ uint32_t run_code_cond(const Code* code, const CodeCond& cond, uint32_t node, ui
         }
         pos = e.next;
     }
-    stack::base = caller_base;
-    if (pass) {
-        *caller_base = *block_base;
-        stack::top = caller_base + 1;
-    } else {
-        stack::top = block_base + 1;
-    }
+    end_block(caller_base, pass);
 }
 
 }  // namespace
