@@ -144,14 +144,12 @@ uint8_t* decompress(const uint8_t* block, size_t block_len, size_t* out_size) {
     const uint8_t* p = block + 8;
     const uint8_t* end = p + payload;
     size_t produced = 0;
-    while (p < end) {
-        if (end - p < 4) break;
-        uint32_t n = read_le32(p);
-        p += 4;
-        if (n < 1 || n > MAX_CHUNK || n > size - produced) break;
-        p = decode_chunk(p, end, out + produced, n);
-        if (!p) break;
-        produced += n;
+    while (p && p < end) {
+        uint32_t n = end - p < 4 ? 0 : read_le32(p);
+        // A chunk size out of range fails the block, even as its last four bytes.
+        if (n < 1 || n > MAX_CHUNK || n > size - produced) p = nullptr;
+        else p = decode_chunk(p + 4, end, out + produced, n);
+        if (p) produced += n;
     }
     if (p != end) {
         std::free(out);
