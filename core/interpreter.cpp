@@ -1196,6 +1196,7 @@ struct CodeParen {
     Cell paren;
     uint32_t node, head, end;
     bool pure;
+    bool user_code;      // its positions become errors' `near` (error::is_user_code)
     std::vector<uint32_t> exprs;
 };
 
@@ -1210,6 +1211,7 @@ struct CodeEntry {
 struct CodeSeq {
     Cell block;
     uint32_t node, head, end;
+    bool user_code;                 // its positions become errors' `near` (error::is_user_code)
     std::vector<CodeEntry> at;      // per position from head
     std::vector<uint32_t> plain;    // when every expression is plain: them, in order
 };
@@ -1394,6 +1396,7 @@ public:
         s.node = node;
         s.head = head;
         s.end = end;
+        s.user_code = error::is_user_code(node);   // the library's flag never changes after loading
         s.at = std::move(at);
         for (uint32_t pos = head; pos < end;) {
             const CodeEntry& e = s.at[pos - head];
@@ -1657,6 +1660,7 @@ private:
         mine.head = head;
         mine.end = end;
         mine.pure = true;
+        mine.user_code = error::is_user_code(node);
         for (uint32_t pos = head; pos < end;) {
             int32_t k = try_expression(node, pos, end, false, depth);
             if (k < 0) return -1;
@@ -1781,8 +1785,9 @@ inline bool code_has_room() {
 // run anything).
 
 uint32_t x_expr(Code* code, const CodeExpr& e);
-void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass);
-uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, uint32_t end);
+void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t pos, bool pass);
+inline void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass);
+uint32_t x_call(Code* code, const CodeItem& it);
 
 // The rest of an expression whose value so far is at start, by the walker, from pos.
 [[gnu::noinline]] uint32_t walk_infix(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
@@ -1810,8 +1815,23 @@ uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, u
     return true;
 }
 
+// x_expr with the commonest expression with calls inline: one call and nothing after it.
+[[gnu::always_inline]] inline uint32_t x_expr_one(Code* code, const CodeExpr& e) {
+    const CodeItem& it = code->items[e.items];
+    if (e.pure || e.count != 1 || it.kind != CodeItem::CALL) return x_expr(code, e);
+    Cell* start = stack::top;
+    uint32_t pos = x_call(code, it);
+    if (pos == NOT_TAKEN || stack::unwinding()) return pos;
+    if (pos != e.next || !code_current(code)) return walk_infix(e.node, pos, e.end, start);
+    if (e.has_tail) {
+        const Cell* v = word_value_or_null(&e.tail);
+        if (v && type_of(v) == TYPE_OP) return walk_infix(e.node, pos, e.end, start);
+    }
+    return pos;
+}
+
 // A paren among the operands (eval_paren_inline); at is its position in the code.
-uint32_t x_paren(Code* code, const CodeParen& p, uint32_t at) {
+[[gnu::always_inline]] inline uint32_t x_paren(Code* code, const CodeParen& p, uint32_t at) {
     if (p.pure) {
         Cell v;
         for (uint32_t k : p.exprs)
@@ -1822,13 +1842,13 @@ uint32_t x_paren(Code* code, const CodeParen& p, uint32_t at) {
     guard_native_stack();
     Cell* start = stack::top;
     __m128i saved_position = error::saved_position();
-    bool user_code = error::is_user_code(p.node);
+    bool user_code = p.user_code;
     __m128i position = error::position_base(p.paren.header, p.node, series_extra(&p.paren));
     for (size_t i = 0; i < p.exprs.size(); i++) {
         const CodeExpr& e = code->exprs[p.exprs[i]];
         stack::top = start;
         if (user_code) error::set_position_at(position, e.start);
-        uint32_t next = (i == 0 || code_current(code)) ? x_expr(code, e) : NOT_TAKEN;
+        uint32_t next = (i == 0 || code_current(code)) ? x_expr_one(code, e) : NOT_TAKEN;
         if (next == NOT_TAKEN) {
             if (i == 0) {
                 error::restore_position(saved_position);
@@ -1874,7 +1894,7 @@ uint32_t x_paren(Code* code, const CodeParen& p, uint32_t at) {
 
 // The body of a function whose arguments and locals are in its frame (run_gathered): its
 // code runs directly when it is current, else the body is evaluated as a block.
-void run_function(const Cell* fn) {
+[[gnu::always_inline]] inline void run_function(const Cell* fn) {
     stack::enter_function_context(callable_ctx(fn));
     (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
     Cell body = buf(callable_aux(fn))->cells()[callable::AUX_BODY];
@@ -1920,7 +1940,17 @@ uint32_t x_call(Code* code, const CodeItem& it) {
     const uint32_t* args = code->args.data() + it.args;
     for (uint32_t i = 0; i < n; i++) {
         const CodeExpr& e = code->exprs[args[i]];
-        uint32_t next = code_current(code) ? x_expr(code, e) : NOT_TAKEN;
+        uint32_t next = NOT_TAKEN;
+        if (code_current(code)) {
+            // A plain argument is written straight into the frame.
+            Cell* slot = stack::push();
+            if (e.pure && run_code_expr_inline(code, e, slot)) {
+                next = e.next;
+            } else {
+                stack::top = slot;
+                if (!e.pure) next = x_expr(code, e);
+            }
+        }
         if (next == NOT_TAKEN || (next != e.next && !stack::unwinding())) {
             if (next == NOT_TAKEN) {
                 next = eval_full_expr(it.node, pos, it.end);
@@ -2060,20 +2090,60 @@ uint32_t x_set(Code* code, const CodeExpr& e) {
     return pos;
 }
 
+// The rest of a block by the walker's steps (run_block's loop), from pos.
+[[gnu::noinline]] uint32_t walk_block_rest(uint32_t node, uint32_t pos, uint32_t end, __m128i position, bool user_code) {
+    uint32_t len = buf(node)->cell_count();
+    if (len < end) end = len;
+    while (pos < end) {
+        stack::top = stack::base;
+        collector::safe_point();
+        if (user_code) error::set_position_at(position, pos);
+        pos = eval_top_expr<false>(node, pos, end);
+        code_epoch++;
+        if (stack::unwinding()) break;
+        len = buf(node)->cell_count();
+        if (len < end) end = len;
+    }
+    return pos;
+}
+
+// A block of one expression with calls, its value passed to the caller's result slot (the
+// run_block protocol, inline).
+[[gnu::always_inline]] inline void run_seq_one(Code* code, const CodeSeq& seq, const Cell& block) {
+    Cell* caller_base = stack::base;
+    stack::base = stack::top;
+    code_safe_point();
+    __m128i saved_position = error::saved_position();
+    bool user_code = seq.user_code;
+    __m128i position = error::position_base(block.header, seq.node, series_extra(&block));
+    if (user_code) error::set_position_at(position, seq.head);
+    const CodeExpr& e = code->exprs[seq.at[0].index];
+    code->hits++;
+    uint32_t pos = x_expr(code, e);
+    if (pos == NOT_TAKEN) {
+        code->hits--;
+        code->walks++;
+        stack::top = stack::base;
+        pos = eval_top_expr<false>(seq.node, seq.head, seq.end);
+        code_epoch++;
+    }
+    if (!stack::unwinding() && pos < seq.end) walk_block_rest(seq.node, pos, seq.end, position, user_code);
+    error::restore_position(saved_position);
+    end_block(caller_base, true);
+}
+
 // A conditional of the code whose word still names its native, as the walker runs it
 // (dispatch_call_inline, gather_conditional, run_conditional): its frame, the condition, the
 // literal blocks, the chosen block (from the code when it was compiled in); when the
 // condition is not plain the walker gathers the arguments. Then the infix calls that may
 // follow. Returns the next position.
-uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, uint32_t end) {
+[[gnu::always_inline]] inline uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, uint32_t end, const Cell& v) {
     Cell* start = stack::top;
     const Cell& name = cond.word.cell;
     guard_native_stack();
     stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
     uint32_t slot = callable_slot(&cond.word.op);
-    Cell v;
-    const Cell* tail = cond.has_tail ? word_value_or_null(&cond.tail) : nullptr;
-    if ((!tail || type_of(tail) != TYPE_OP) && run_code_expr(code, code->exprs[cond.cond], &v)) {
+    {
         stack::push_copy(&v);
         for (uint32_t i = 0; i < cond.blocks; i++) stack::push_copy(&cond.block[i]);
         const Cell* c = stack::base;
@@ -2089,15 +2159,16 @@ uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, u
             set_none(stack::base);
         } else if (cond.branch[chosen] >= 0 && !general_route() && code_has_room()) {
             Cell block = cond.block[chosen];
-            run_seq(code, code->seqs[size_t(cond.branch[chosen])], block, true);
+            const CodeSeq& seq = code->seqs[size_t(cond.branch[chosen])];
+            if (seq.plain.empty() && seq.at[0].kind == CodeEntry::EXPR && !code->exprs[seq.at[0].index].has_target &&
+                code->exprs[seq.at[0].index].next == seq.end)
+                run_seq_one(code, seq, block);
+            else
+                run_seq(code, seq, block, true);
         } else {
             eval_block(stack::base + 1 + chosen, true);
         }
         pos = cond.next;
-    } else {
-        Cell fn = cond.word.op;
-        pos = gather_conditional(&fn, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1);
-        code_epoch++;
     }
     stack::close_frame_keep();
     if (pos == cond.next && code_current(code)) return pos;
@@ -2127,6 +2198,42 @@ uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, u
     return false;
 }
 
+// A conditional whose condition and chosen block are plain (a block of one plain
+// expression): nothing in it can raise, call or be seen on the stacks, so it runs without
+// the native's frame and the block's protocol; its value is left at the arguments base.
+// False, with nothing done, when it does not run so.
+// COND_DONE: run; COND_FRAMED: the condition is in *v and the chosen block needs the
+// native's frame (x_cond); COND_WALK: nothing done.
+enum CondPlain { COND_DONE, COND_FRAMED, COND_WALK };
+[[gnu::always_inline]] inline CondPlain x_cond_plain(Code* code, const CodeCond& cond, Cell* v) {
+    const Cell* fn = code_word_value(cond.word);
+    if (!fn || !same_cell(fn, &cond.word.op)) return COND_WALK;
+    if (cond.has_tail) {
+        const Cell* tail = word_value_or_null(&cond.tail);
+        if (tail && type_of(tail) == TYPE_OP) return COND_WALK;
+    }
+    if (!run_code_expr_inline(code, code->exprs[cond.cond], v)) return COND_WALK;
+    uint32_t slot = callable_slot(&cond.word.op);
+    int32_t chosen = -1;
+    if (slot == natives::CORE_SLOT_EITHER) chosen = !is_falsy(v) ? 0 : 1;
+    else if (is_falsy(v) == (slot == natives::CORE_SLOT_UNLESS)) chosen = 0;
+    if (chosen < 0) {
+        set_none(stack::base);
+        stack::top = stack::base + 1;
+        return COND_DONE;
+    }
+    int32_t b = cond.branch[chosen];
+    if (b < 0) return COND_FRAMED;
+    const CodeSeq& seq = code->seqs[size_t(b)];
+    if (seq.plain.size() == 1) return run_code_top(code, code->exprs[seq.plain[0]]) ? COND_DONE : COND_FRAMED;
+    // A block that is one return with a plain value: the return finds the same target
+    // without the conditional's frame, which only a return target could stop.
+    const CodeEntry& first = seq.at[0];
+    if (first.kind == CodeEntry::RETURN && code->exprs[code->returns[first.index].value].next == seq.end)
+        return x_return(code, code->returns[first.index]) ? COND_DONE : COND_FRAMED;
+    return COND_FRAMED;
+}
+
 // A compiled block (run_block on the fast route): its compiled steps from the code, the
 // others by the walker's step. After a walker step the code runs on only while its cells
 // are unchanged.
@@ -2140,6 +2247,7 @@ void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t po
     stack::base = stack::top;
     bool compiled = true;
     uint32_t first = pos;
+    Cell cond_value;
     code_safe_point();
     while (pos < end) {
         stack::top = stack::base;
@@ -2159,6 +2267,15 @@ void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t po
                     continue;
                 }
                 entry = nullptr;
+            } else if (entry->kind == CodeEntry::COND) {
+                CondPlain r = x_cond_plain(code, code->conds[entry->index], &cond_value);
+                if (r == COND_DONE) {
+                    code->hits++;
+                    if (stack::unwinding()) break;   // a return in the chosen block
+                    pos = code->conds[entry->index].next;
+                    continue;
+                }
+                if (r == COND_WALK) entry = nullptr;
             } else if (entry->kind == CodeEntry::RETURN) {
                 if (x_return(code, code->returns[entry->index])) {
                     code->hits++;
@@ -2171,7 +2288,7 @@ void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t po
         if (!positioned) {
             positioned = true;
             saved_position = error::saved_position();
-            user_code = error::is_user_code(node);
+            user_code = seq.user_code;
             position = error::position_base(block.header, node, series_extra(&block));
         }
         if (user_code) error::set_position_at(position, pos);
@@ -2179,9 +2296,7 @@ void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t po
         // Counted before the step: a recursive call runs the code again before it ends.
         code->hits++;
         if (entry && entry->kind == CodeEntry::COND) {
-            const CodeCond& cond = code->conds[entry->index];
-            const Cell* fn = code_word_value(cond.word);
-            if (fn && same_cell(fn, &cond.word.op)) next = x_cond(code, cond, node, pos, end);
+            next = x_cond(code, code->conds[entry->index], node, pos, end, cond_value);
         } else if (entry && entry->kind == CodeEntry::EXPR) {
             const CodeExpr& e = code->exprs[entry->index];
             next = e.has_target ? x_set(code, e) : x_expr(code, e);
@@ -2206,7 +2321,7 @@ void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t po
 // other with nothing else around them (none can change the code, raise or evaluate
 // anything); from the first one the code cannot take, run_seq_from goes on, in the state the
 // walker would be in there.
-void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass) {
+[[gnu::always_inline]] inline void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass) {
     if (seq.plain.empty()) {
         run_seq_from(code, seq, block, seq.head, pass);
         return;
