@@ -26,6 +26,7 @@
 namespace zel::interp {
 
 bool tracing = false;
+uint32_t code_epoch = 1;
 
 namespace {
 bool env_flag(const char* name) {
@@ -229,12 +230,23 @@ struct TraceFlagScope {
 // Runs fn with arguments already gathered in the current frame.
 [[gnu::always_inline]] inline void run_gathered(const Cell* fn, const int32_t* refs) {
     switch (type_of(fn)) {
-        case TYPE_NATIVE: natives::table[callable_slot(fn)](false, refs); break;
-        case TYPE_ACTION: actions::dispatchers[callable_slot(fn)](refs); break;
+        // A native may change any series: compiled code compares its cells again after it.
+        case TYPE_NATIVE:
+            code_epoch++;
+            natives::table[callable_slot(fn)](false, refs);
+            code_epoch++;
+            break;
+        case TYPE_ACTION:
+            code_epoch++;
+            actions::dispatchers[callable_slot(fn)](refs);
+            code_epoch++;
+            break;
         case TYPE_ROUTINE: {
             routines::RoutineFn code = routines::code(fn);
             if (!code) error::raise(error::ERR_INTERNAL_NOT_DONE);
+            code_epoch++;
             code(stack::base);
+            code_epoch++;
             stack::top = stack::base + 1;
             break;
         }
@@ -948,6 +960,7 @@ template <bool G>
 // In PATH_SET mode the value to set is the current result slot.
 template <bool G>
 uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path_in, int mode) {
+    code_epoch++;   // a set-path changes a series without a native
     Cell path = *path_in;
     collector::RootGuard keep_path(&path);
     uint32_t pnode = series_node(&path);
@@ -1081,22 +1094,42 @@ template <bool G>
 // ---- compiled blocks ----
 //
 // A block evaluated again and again (a loop body, a function body, a branch) is compiled on
-// its second evaluation into a table of the expressions it can run without the walker: a
-// plain expression is a chain of operands (literals, words holding plain values, parens made
-// of such chains) joined by the fast numeric ops, optionally set into a word. Such an
-// expression raises nothing, calls nothing and allocates nothing, so the per-expression
-// protocol (safe point, `near` position, the set-word's frame, the stack moves) can be left
-// out without anything telling the difference. Everything else in the block runs through the
-// walker's own step, at the same position, with the same stack.
+// its second evaluation into a table of the expressions it can run without the walker:
+//   - a plain expression: a chain of operands (literals, words holding plain values, parens
+//     made of such chains) joined by the fast numeric ops, optionally set into a word. It
+//     raises nothing, calls nothing and allocates nothing, so the per-expression protocol
+//     (safe point, `near` position, the set-word's frame, the stack moves) is left out;
+//   - an expression holding calls: operands may also be calls of functions with a fixed
+//     number of evaluated arguments (each argument an expression of the code) and parens
+//     holding such expressions. It runs the walker's protocol (frames, `near`, safe point)
+//     with the decoding done: callables resolved, arguments written into the new frame;
+//   - either/if/unless with a plain condition and literal blocks, whose blocks are compiled
+//     into the same code (a branch then runs without a look-up or a check of its own);
+//   - return with a plain value: the return's target is found as the return native finds it,
+//     and the unwinding starts without the native's frame.
+// Everything else runs through the walker's own step, at the same position, with the same
+// stack.
 //
 // The code is keyed by the block's node. It keeps a copy of every cell it was made from (the
-// block's and those of the parens it inlined) and runs only while those cells are still the
-// same: compared on entry to the block and after any walker step (which may change any
-// series), so no writer of a block, by whatever route, can leave stale code running. It
-// holds no buffer address and resolves every word where the walker would look at it: an op
-// word must still hold a fast op, an operand word a plain value, the word after a chain must
-// not hold an op. When a check fails the walker takes the expression from its start: nothing
-// of it has been done yet.
+// block's, those of the parens it inlined and of its branches) and runs only while those
+// cells are still the same. They are compared when the block is entered from a native or
+// from the walker, and before the code goes on after anything that may have changed a
+// series ran: a walker step, a native, a collection. Every such event moves `code_epoch`
+// on; a code compared at the current epoch is still valid, which is how a compiled call
+// enters its function's code, and a compiled expression goes on after a compiled call,
+// without comparing again. Natives bump the epoch when they start and end (run_gathered),
+// a block entered through eval_block bumps it (its caller may have changed anything), and so
+// do paths and the C++ entries (call_with_args, apply, eval_next); only the loops, which
+// change nothing between two rounds but their words, enter their bodies again without it.
+//
+// It holds no buffer address and resolves every word where the walker would look at it: an
+// op word must still hold its op, a called word the same function (its identity, the cell),
+// an operand word a plain value, the word after a chain must not hold an op. When a check
+// fails before anything of the expression was done, the walker takes the expression from its
+// start; when it fails later (after a call), the walker finishes the expression from that
+// point, in the state it would be in there. The functions a code calls are kept alive by the
+// code (a root marker), so an identity check cannot match a recycled node.
+
 // Where a word's value is found, worked out when the code is made from the word's binding
 // (a context's values node and whether they live on the stack never change).
 enum CodeWhere : uint8_t {
@@ -1106,42 +1139,81 @@ enum CodeWhere : uint8_t {
 };
 
 struct CodeItem {
-    enum Kind : uint8_t { LIT, WORD, PAREN, OP };
-    Cell cell;         // the literal, the operand word or the op word
-    Cell op;           // OP: the op value the code was made for
-    uint32_t a, b;     // WORD, OP: see CodeWhere; PAREN: a is its entry in Code::parens
+    enum Kind : uint8_t { LIT, WORD, PAREN, OP, CALL };
+    Cell cell;         // the literal, the operand word, the op word or the called word
+    Cell op;           // OP: the op value the code was made for; CALL: the function
+    uint32_t a, b;     // WORD, OP, CALL: see CodeWhere; PAREN: a is its entry in Code::parens
+    uint32_t pos;      // PAREN, CALL: its position in its code
+    uint32_t node;     // CALL: the code it stands in, and that code's end
+    uint32_t end;
+    uint32_t args;     // CALL: its first argument expression in Code::args
+    uint32_t info;     // CALL: the function's call info (arity, locals, types)
     Kind kind;
-    CodeWhere where;   // WORD, OP
+    CodeWhere where;   // WORD, OP, CALL
     uint8_t fast;      // OP: its FastOp
 };
 
-// One plain expression: [set-word] operand (op operand)*; tail: the cell after it is a word
-// that must not hold an op.
+// One expression: [set-word] operand (op operand)*; tail: the cell after it is a word that
+// must not hold an op.
 struct CodeExpr {
     uint32_t items;      // first item in Code::items
     uint32_t count;      // items (operands and ops)
     uint32_t next;       // the position after the expression
+    uint32_t node;       // the code it stands in, its position there and the code's end
+    uint32_t start;
+    uint32_t end;
     bool has_target;
     bool has_tail;
-    bool flat;           // no paren among the operands
+    bool flat;           // no paren and no call among the operands
+    bool pure;           // no call among the operands, in parens neither: a plain expression
     CodeWhere target_where;   // the set-word's value cell (WHERE_VALUES or WHERE_STACK)
     uint32_t ta, tb;
+    Cell target;         // the set-word
     Cell tail;           // the word after the expression
 };
 
-// A conditional at the top of a block: either, if or unless with a plain condition and
-// literal blocks, in the shape the walker gathers them in place (gather_conditional).
+// A conditional: either, if or unless with a plain condition and literal blocks, in the
+// shape the walker gathers them in place (gather_conditional).
 struct CodeCond {
     CodeItem word;       // the word naming the native (its value must still be that native)
     uint32_t cond;       // the condition's expression
     uint32_t blocks;     // 1 or 2 literal blocks, right after the condition
     uint32_t next;       // the position after the last block
     Cell block[2];
+    int32_t branch[2];   // each block's sequence in Code::seqs, or -1 (evaluated as a block)
+    bool has_tail;       // the last block is followed by a word, which must not hold an op
+    Cell tail;
 };
 
-// An inlined paren: its expressions, in order.
+// return with a plain value.
+struct CodeReturn {
+    CodeItem word;       // the word naming the native
+    uint32_t value;      // the value's expression
+};
+
+// A paren among the operands: its expressions, in order.
 struct CodeParen {
+    Cell paren;
+    uint32_t node, head, end;
+    bool pure;
+    bool user_code;      // its positions become errors' `near` (error::is_user_code)
     std::vector<uint32_t> exprs;
+};
+
+// What stands at a position of a compiled block.
+struct CodeEntry {
+    enum Kind : uint8_t { NONE, EXPR, COND, RETURN };
+    Kind kind;
+    uint32_t index;
+};
+
+// A compiled block: the evaluated block itself (seqs[0]) or a branch.
+struct CodeSeq {
+    Cell block;
+    uint32_t node, head, end;
+    bool user_code;                 // its positions become errors' `near` (error::is_user_code)
+    std::vector<CodeEntry> at;      // per position from head
+    std::vector<uint32_t> plain;    // when every expression is plain: them, in order
 };
 
 // The cells a code was made from: node's cells [head, len) are code.snap[snap...].
@@ -1151,26 +1223,40 @@ struct CodeSpan {
 
 struct Code {
     uint32_t head = 0;
-    std::vector<CodeSpan> spans;       // the block first, then the parens, each after its holder
+    std::vector<CodeSpan> spans;       // the block first, then parens and branches, each after its holder
     std::vector<Cell> snap;
     std::vector<CodeItem> items;
     std::vector<CodeExpr> exprs;
     std::vector<CodeParen> parens;
     std::vector<CodeCond> conds;
-    std::vector<uint32_t> plain;       // when every expression of the block is plain: them, in order
-    std::vector<int32_t> at;           // per block position from head: its expression, or -1;
-                                       // a conditional: -2 - its entry in conds
-    uint32_t runs = 0;                 // runs so far, and how many expressions of them the code took
+    std::vector<CodeReturn> returns;
+    std::vector<uint32_t> args;
+    std::vector<CodeSeq> seqs;
+    uint32_t valid_epoch = 0;          // the epoch at which its cells were last found unchanged
+    uint32_t runs = 0;                 // runs so far, and how many steps of them the code took
     uint32_t hits = 0;
     uint32_t walks = 0;                // and how many the walker took
     uint32_t running = 0;              // runs under way (a code replaced meanwhile waits for them)
     bool dropped = false;              // replaced or found stale: deleted when no run is left
 };
 
+// The codes that call functions, in a slot or still running (their callables stay marked).
+std::vector<Code*> calling_codes;
+
+inline bool calls_functions(const Code* code) {
+    return std::any_of(code->items.begin(), code->items.end(), [](const CodeItem& it) { return it.kind == CodeItem::CALL; });
+}
+
+inline void delete_code(Code* code) {
+    auto at = std::find(calling_codes.begin(), calling_codes.end(), code);
+    if (at != calling_codes.end()) calling_codes.erase(at);
+    delete code;
+}
+
 // Deletes a code no slot holds any more once no run of it is under way.
 inline void release_code(Code* code) {
     if (code->running) code->dropped = true;
-    else delete code;
+    else delete_code(code);
 }
 
 // Counts a run of a code for the time it is under way, however it ends.
@@ -1180,7 +1266,7 @@ struct CodeRun {
     CodeRun(const CodeRun&) = delete;
     CodeRun& operator=(const CodeRun&) = delete;
     ~CodeRun() {
-        if (--code->running == 0 && code->dropped) delete code;
+        if (--code->running == 0 && code->dropped) delete_code(code);
     }
 };
 
@@ -1194,14 +1280,22 @@ CodeSlot* code_table = nullptr;   // indexed by node
 uint32_t code_table_size = 0;
 
 constexpr uint16_t CODE_NEVER = 0xFFFF;      // `seen` of a block not worth compiling
-constexpr uint32_t CODE_MAX_CELLS = 1024;    // the largest code kept (block and parens)
-constexpr uint32_t CODE_MAX_DEPTH = 8;       // paren nesting inlined
+constexpr uint32_t CODE_MAX_CELLS = 1024;    // the largest code kept (block, parens, branches)
+constexpr uint32_t CODE_MAX_DEPTH = 8;       // paren and branch nesting inlined
 constexpr uint16_t CODE_MAX_FAILURES = 4;    // changes after which a block stays walked
 constexpr uint32_t CODE_TRIAL_RUNS = 16;     // runs after which a code must have earned its keep
+constexpr uint32_t NOT_TAKEN = UINT32_MAX;   // a compiled step that did nothing: the walker's turn
+
+// Marks the functions the codes call (collector root marker).
+void mark_code_callables() {
+    for (const Code* code : calling_codes)
+        for (const CodeItem& it : code->items)
+            if (it.kind == CodeItem::CALL) collector::mark_cell(&it.op);
+}
 
 // True while the cells the code was made from are unchanged. The block's span comes first
-// and each paren's after the cell that holds it, so no node is read before a cell that still
-// names it has been compared.
+// and each paren's and branch's after the cell that holds it, so no node is read before a
+// cell that still names it has been compared.
 inline bool code_valid(const Code* code) {
     for (const CodeSpan& s : code->spans) {
         const SeriesBuf* b = buf(s.node);
@@ -1214,6 +1308,34 @@ inline bool code_valid(const Code* code) {
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(diff, _mm_setzero_si128())) != 0xFFFF) return false;
     }
     return true;
+}
+
+// True while the code may go on: nothing that may change a series ran since its cells were
+// last compared, or they are still the same.
+[[gnu::always_inline]] inline bool code_current(Code* code) {
+    if (code->valid_epoch == code_epoch) return true;
+    if (!code_valid(code)) return false;
+    code->valid_epoch = code_epoch;
+    return true;
+}
+
+// A safe point of compiled code: a collection moves the epoch on.
+[[gnu::always_inline]] inline void code_safe_point() {
+    if (memory::collection_wanted || collector::state.stress) {
+        collector::collect_at_safe_point();
+        code_epoch++;
+    }
+}
+
+inline bool is_return_native(const Cell* v) {
+    return type_of(v) == TYPE_NATIVE && callable_slot(v) == natives::CORE_SLOT_RETURN;
+}
+
+// A function a code may call directly: a fixed number of evaluated arguments, no tracing
+// attribute.
+inline bool is_compiled_callee(const Cell* v) {
+    if (type_of(v) != TYPE_FUNCTION || (v->header & (callable::ATTR_TRACE | callable::ATTR_NO_TRACE))) return false;
+    return (callable::call_info(v) & callable::CALL_SIMPLE) != 0;
 }
 
 class CodeBuilder {
@@ -1230,34 +1352,66 @@ public:
         return true;
     }
 
-    // A conditional at pos (the word naming it); appends it and returns its entry, or -1.
-    int32_t conditional(uint32_t node, uint32_t pos, uint32_t end) {
-        Cell w = buf(node)->cells()[pos];
-        const Cell* v = word_value_or_null(&w);
-        if (!v || type_of(v) != TYPE_NATIVE || !is_conditional_native(callable_slot(v)) || pos + 1 >= end) return -1;
-        Mark mark = here();
-        int32_t k = try_expression(node, pos + 1, end, false, 0);
-        if (k < 0) return -1;
-        CodeCond cond{};
-        cond.word = word_item(w, CodeItem::OP, v);   // an op item: the value it must keep
-        cond.cond = uint32_t(k);
-        cond.blocks = callable_slot(v) == natives::CORE_SLOT_EITHER ? 2 : 1;
-        uint32_t p = code->exprs[size_t(k)].next;
-        for (uint32_t i = 0; i < cond.blocks; i++, p++) {
-            const Cell* c = buf(node)->cells() + p;
-            if (p >= end || type_of(c) != TYPE_BLOCK || (p + 1 < end && type_of(c + 1) == TYPE_WORD)) {
-                back_to(mark);
-                return -1;
+    // Compiles the block at node from head (its span already added) into a new sequence;
+    // returns its index, or -1 when nothing in it compiled (the sequence is then dropped).
+    int32_t sequence(const Cell& block, uint32_t node, uint32_t head, uint32_t depth) {
+        uint32_t end = buf(node)->cell_count();
+        uint32_t me = uint32_t(code->seqs.size());
+        code->seqs.push_back(CodeSeq{});
+        std::vector<CodeEntry> at(end - head, CodeEntry{CodeEntry::NONE, 0});
+        bool any = false;
+        for (uint32_t pos = head; pos < end;) {
+            const Cell* c = buf(node)->cells() + pos;
+            if (type_of(c) == TYPE_WORD) {
+                int32_t k = conditional(node, pos, end, depth);
+                if (k >= 0) {
+                    at[pos - head] = CodeEntry{CodeEntry::COND, uint32_t(k)};
+                    any = true;
+                    pos = code->conds[size_t(k)].next;
+                    continue;
+                }
+                k = return_(node, pos, end);
+                if (k >= 0) {
+                    at[pos - head] = CodeEntry{CodeEntry::RETURN, uint32_t(k)};
+                    any = true;
+                    pos = code->exprs[code->returns[size_t(k)].value].next;
+                    continue;
+                }
             }
-            cond.block[i] = *c;
+            int32_t k = expression(node, pos, end, true, depth);
+            if (k < 0) {
+                pos++;
+                continue;
+            }
+            at[pos - head] = CodeEntry{CodeEntry::EXPR, uint32_t(k)};
+            any = true;
+            pos = code->exprs[size_t(k)].next;
         }
-        cond.next = p;
-        code->conds.push_back(cond);
-        return int32_t(code->conds.size() - 1);
+        if (!any) {
+            code->seqs.resize(me);
+            return -1;
+        }
+        CodeSeq& s = code->seqs[me];
+        s.block = block;
+        s.node = node;
+        s.head = head;
+        s.end = end;
+        s.user_code = error::is_user_code(node);   // the library's flag never changes after loading
+        s.at = std::move(at);
+        for (uint32_t pos = head; pos < end;) {
+            const CodeEntry& e = s.at[pos - head];
+            if (e.kind != CodeEntry::EXPR || !code->exprs[e.index].pure) {
+                s.plain.clear();
+                break;
+            }
+            s.plain.push_back(e.index);
+            pos = code->exprs[e.index].next;
+        }
+        return int32_t(me);
     }
 
-    // A plain expression at pos of node's cells [0, end); appends it and returns its index,
-    // or -1 (with nothing appended).
+    // An expression at pos of node's cells [0, end); appends it and returns its index, or -1
+    // (with nothing appended).
     int32_t expression(uint32_t node, uint32_t pos, uint32_t end, bool allow_set, uint32_t depth) {
         Mark mark = here();
         int32_t k = try_expression(node, pos, end, allow_set, depth);
@@ -1269,10 +1423,12 @@ private:
     Code* code;
 
     struct Mark {
-        size_t spans, snap, items, exprs, parens;
+        size_t spans, snap, items, exprs, parens, conds, returns, args, seqs;
     };
     Mark here() const {
-        return Mark{code->spans.size(), code->snap.size(), code->items.size(), code->exprs.size(), code->parens.size()};
+        return Mark{code->spans.size(), code->snap.size(), code->items.size(), code->exprs.size(),
+                    code->parens.size(), code->conds.size(), code->returns.size(), code->args.size(),
+                    code->seqs.size()};
     }
     void back_to(const Mark& m) {
         code->spans.resize(m.spans);
@@ -1280,10 +1436,85 @@ private:
         code->items.resize(m.items);
         code->exprs.resize(m.exprs);
         code->parens.resize(m.parens);
+        code->conds.resize(m.conds);
+        code->returns.resize(m.returns);
+        code->args.resize(m.args);
+        code->seqs.resize(m.seqs);
+    }
+
+    // A conditional at pos (the word naming it); appends it and returns its entry, or -1.
+    int32_t conditional(uint32_t node, uint32_t pos, uint32_t end, uint32_t depth) {
+        Cell w = buf(node)->cells()[pos];
+        const Cell* v = word_value_or_null(&w);
+        if (!v || type_of(v) != TYPE_NATIVE || !is_conditional_native(callable_slot(v)) || pos + 1 >= end) return -1;
+        Mark mark = here();
+        int32_t k = try_expression(node, pos + 1, end, false, depth);
+        if (k < 0 || !code->exprs[size_t(k)].pure) {
+            back_to(mark);
+            return -1;
+        }
+        CodeCond cond{};
+        cond.word = word_item(w, CodeItem::OP, v);   // an op item: the value it must keep
+        cond.cond = uint32_t(k);
+        cond.blocks = callable_slot(v) == natives::CORE_SLOT_EITHER ? 2 : 1;
+        uint32_t p = code->exprs[size_t(k)].next;
+        for (uint32_t i = 0; i < cond.blocks; i++, p++) {
+            const Cell* c = buf(node)->cells() + p;
+            // A block followed by a word is the value of an expression that ends there
+            // while the word holds no op: only the last one may be.
+            bool last = i + 1 == cond.blocks;
+            if (p >= end || type_of(c) != TYPE_BLOCK || (!last && p + 1 < end && type_of(c + 1) == TYPE_WORD)) {
+                back_to(mark);
+                return -1;
+            }
+            cond.block[i] = *c;
+            cond.branch[i] = -1;
+            if (last && p + 1 < end && type_of(c + 1) == TYPE_WORD) {
+                cond.has_tail = true;
+                cond.tail = c[1];
+            }
+        }
+        cond.next = p;
+        // The blocks join the code when they compile.
+        for (uint32_t i = 0; i < cond.blocks; i++) {
+            const Cell& b = cond.block[i];
+            uint32_t bnode = series_node(&b);
+            int32_t h = series_head(&b);
+            uint32_t bhead = h < 0 ? 0 : uint32_t(h);
+            if (depth >= CODE_MAX_DEPTH || bhead >= buf(bnode)->cell_count()) continue;
+            Mark before = here();
+            if (!add_span(bnode, bhead)) continue;
+            int32_t s = sequence(b, bnode, bhead, depth + 1);
+            if (s < 0) back_to(before);
+            cond.branch[i] = s;
+        }
+        code->conds.push_back(cond);
+        return int32_t(code->conds.size() - 1);
+    }
+
+    // return followed by a plain expression; appends it and returns its entry, or -1.
+    int32_t return_(uint32_t node, uint32_t pos, uint32_t end) {
+        Cell w = buf(node)->cells()[pos];
+        const Cell* v = word_value_or_null(&w);
+        if (!v || !is_return_native(v) || pos + 1 >= end) return -1;
+        Mark mark = here();
+        int32_t k = try_expression(node, pos + 1, end, false, 0);
+        if (k < 0 || !code->exprs[size_t(k)].pure) {
+            back_to(mark);
+            return -1;
+        }
+        CodeReturn r{};
+        r.word = word_item(w, CodeItem::OP, v);
+        r.value = uint32_t(k);
+        code->returns.push_back(r);
+        return int32_t(code->returns.size() - 1);
     }
 
     int32_t try_expression(uint32_t node, uint32_t pos, uint32_t end, bool allow_set, uint32_t depth) {
         CodeExpr e{};
+        e.node = node;
+        e.start = pos;
+        e.end = end;
         std::vector<CodeItem> mine;
         const Cell* c = buf(node)->cells() + pos;
         if (type_of(c) == TYPE_SET_WORD) {
@@ -1296,13 +1527,14 @@ private:
             const Cell* rec = buf(ctx)->cells();
             if (ctx_kind(rec) == context::KIND_OBJECT) return -1;
             e.has_target = true;
+            e.target = *c;
             e.target_where = ctx_on_stack(rec) ? WHERE_STACK : WHERE_VALUES;
             e.ta = ctx_on_stack(rec) ? ctx : ctx_values(rec);
             e.tb = uint32_t(idx);
             pos++;
         }
-        if (!operand(node, pos, depth, mine)) return -1;
-        pos++;
+        pos = operand(node, pos, end, depth, mine);
+        if (!pos) return -1;
         while (pos < end) {
             Cell w = buf(node)->cells()[pos];
             if (type_of(&w) != TYPE_WORD) break;
@@ -1310,8 +1542,9 @@ private:
             if (!v || type_of(v) != TYPE_OP) break;   // the expression ends here as things stand
             if (fast_op_of(v) == FAST_NONE || pos + 1 >= end) return -1;
             mine.push_back(word_item(w, CodeItem::OP, v));
-            if (!operand(node, pos + 1, depth, mine)) return -1;
-            pos += 2;
+            mine.back().pos = pos;
+            pos = operand(node, pos + 1, end, depth, mine);
+            if (!pos) return -1;
         }
         if (pos < end && type_of(buf(node)->cells() + pos) == TYPE_WORD) {
             e.has_tail = true;
@@ -1319,42 +1552,79 @@ private:
         }
         e.items = uint32_t(code->items.size());
         e.count = uint32_t(mine.size());
-        e.flat = std::none_of(mine.begin(), mine.end(), [](const CodeItem& i) { return i.kind == CodeItem::PAREN; });
+        e.flat = std::none_of(mine.begin(), mine.end(), [](const CodeItem& i) {
+            return i.kind == CodeItem::PAREN || i.kind == CodeItem::CALL;
+        });
+        e.pure = std::none_of(mine.begin(), mine.end(), [this](const CodeItem& i) {
+            return i.kind == CodeItem::CALL || (i.kind == CodeItem::PAREN && !code->parens[i.a].pure);
+        });
+        // A set-word takes the value of a plain expression only (an expression with calls
+        // sets its word under the set-word's frame, as the walker does).
         e.next = pos;
         code->items.insert(code->items.end(), mine.begin(), mine.end());
         code->exprs.push_back(e);
         return int32_t(code->exprs.size() - 1);
     }
 
-    // One operand at pos; appends its item to mine.
-    bool operand(uint32_t node, uint32_t pos, uint32_t depth, std::vector<CodeItem>& mine) {
+    // One operand at pos; appends its item to mine and returns the position after it, or 0.
+    uint32_t operand(uint32_t node, uint32_t pos, uint32_t end, uint32_t depth, std::vector<CodeItem>& mine) {
         Cell c = buf(node)->cells()[pos];
         uint32_t t = type_of(&c);
         if (t == TYPE_WORD) {
             const Cell* v = word_value_or_null(&c);
-            if (!v || ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1)) return false;
+            if (!v) return 0;
+            if (is_compiled_callee(v)) return call(c, v, node, pos, end, depth, mine);
+            if ((NOT_PLAIN_VALUE_TYPES >> type_of(v)) & 1) return 0;
             mine.push_back(word_item(c, CodeItem::WORD, v));
-            return true;
+            mine.back().pos = pos;
+            return pos + 1;
         }
         if (t == TYPE_PAREN) {
             int32_t p = paren(c, depth + 1);
-            if (p < 0) return false;
+            if (p < 0) return 0;
             CodeItem it{};
             it.kind = CodeItem::PAREN;
             it.a = uint32_t(p);
+            it.pos = pos;
             it.cell = c;
             mine.push_back(it);
-            return true;
+            return pos + 1;
         }
-        if (!is_inert_type(t) || t == TYPE_UNSET) return false;
+        if (!is_inert_type(t) || t == TYPE_UNSET) return 0;
         CodeItem it{};
         it.kind = CodeItem::LIT;
         it.cell = c;
+        it.pos = pos;
         mine.push_back(it);
-        return true;
+        return pos + 1;
     }
 
-    // The item of a word (an operand, or an op holding value v).
+    // A call of the function v named by the word w at pos, with its arguments.
+    uint32_t call(const Cell& w, const Cell* v, uint32_t node, uint32_t pos, uint32_t end, uint32_t depth,
+                  std::vector<CodeItem>& mine) {
+        if (depth > CODE_MAX_DEPTH) return 0;
+        CodeItem it = word_item(w, CodeItem::CALL, v);
+        it.info = callable::call_info(v);
+        it.pos = pos;
+        it.node = node;
+        it.end = end;
+        uint32_t n = callable::call_arity(it.info);
+        std::vector<uint32_t> args;
+        uint32_t p = pos + 1;
+        for (uint32_t i = 0; i < n; i++) {
+            if (p >= end) return 0;
+            int32_t k = try_expression(node, p, end, false, depth + 1);
+            if (k < 0) return 0;
+            args.push_back(uint32_t(k));
+            p = code->exprs[size_t(k)].next;
+        }
+        it.args = uint32_t(code->args.size());
+        code->args.insert(code->args.end(), args.begin(), args.end());
+        mine.push_back(it);
+        return p;
+    }
+
+    // The item of a word (an operand, an op or a native holding value v, a called word).
     static CodeItem word_item(const Cell& w, CodeItem::Kind kind, const Cell* v) {
         CodeItem it{};
         it.kind = kind;
@@ -1368,14 +1638,14 @@ private:
             it.a = ctx_on_stack(rec) ? ctx : ctx_values(rec);
             it.b = uint32_t(idx);
         }
-        if (kind == CodeItem::OP) {
+        if (kind == CodeItem::OP || kind == CodeItem::CALL) {
             it.op = *v;
-            it.fast = uint8_t(fast_op_of(v));
+            if (kind == CodeItem::OP && type_of(v) == TYPE_OP) it.fast = uint8_t(fast_op_of(v));
         }
         return it;
     }
 
-    // A paren whose every expression is plain, without set-words (nothing may be stored
+    // A paren whose every expression compiles, without set-words (nothing may be stored
     // before the whole expression is known to run without the walker); its entry, or -1.
     int32_t paren(const Cell& p, uint32_t depth) {
         if (depth > CODE_MAX_DEPTH) return -1;
@@ -1385,10 +1655,17 @@ private:
         uint32_t end = buf(node)->cell_count();
         if (head >= end || !add_span(node, head)) return -1;
         CodeParen mine;
+        mine.paren = p;
+        mine.node = node;
+        mine.head = head;
+        mine.end = end;
+        mine.pure = true;
+        mine.user_code = error::is_user_code(node);
         for (uint32_t pos = head; pos < end;) {
             int32_t k = try_expression(node, pos, end, false, depth);
             if (k < 0) return -1;
             mine.exprs.push_back(uint32_t(k));
+            mine.pure = mine.pure && code->exprs[size_t(k)].pure;
             pos = code->exprs[size_t(k)].next;
         }
         code->parens.push_back(std::move(mine));
@@ -1425,7 +1702,7 @@ inline bool same_cell(const Cell* a, const Cell* b) {
 }
 
 // An operand's value (in scratch for a paren); nullptr when the walker must take the
-// expression.
+// expression. Plain expressions only.
 [[gnu::always_inline]] inline const Cell* run_code_operand(const Code* code, const CodeItem& it, Cell* scratch) {
     if (it.kind != CodeItem::PAREN) return flat_operand(it);
     // A paren: each expression must run; the last one's value is the paren's.
@@ -1499,59 +1776,597 @@ inline bool code_has_room() {
            native_stack_pointer() > native_stack_floor + CODE_NATIVE_ROOM;
 }
 
-// Compiles the block at node from head; nullptr when it holds no plain expression.
-Code* compile_block(uint32_t node, uint32_t head) {
+// ---- running expressions with calls ----
+//
+// Each function below does what the walker's function of the same shape does, from the
+// decoded form. It pushes its value and returns the next position, or NOT_TAKEN with nothing
+// done (the caller hands the element to the walker). Once something was done, a failed check
+// hands the rest to the walker from that point; the epoch then moves on (the walker may have
+// run anything).
+
+uint32_t x_expr(Code* code, const CodeExpr& e);
+void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t pos, bool pass);
+inline void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass);
+uint32_t x_call(Code* code, const CodeItem& it);
+
+// The rest of an expression whose value so far is at start, by the walker, from pos.
+[[gnu::noinline]] uint32_t walk_infix(uint32_t node, uint32_t pos, uint32_t end, Cell* start) {
+    stack::top = start + 1;
+    pos = continue_infix<false>(node, pos, end, start);
+    code_epoch++;
+    return pos;
+}
+
+// The rest of a paren by the walker (eval_paren_inline's loop), from the expression at pos;
+// the position and the result are then settled as there.
+[[gnu::noinline]] bool walk_paren(const CodeParen& p, uint32_t pos, Cell* start, __m128i position, bool user_code) {
+    uint32_t end = p.end;
+    uint32_t len = buf(p.node)->cell_count();
+    if (len < end) end = len;
+    while (pos < end) {
+        stack::top = start;
+        if (user_code) error::set_position_at(position, pos);
+        pos = eval_expr<false>(p.node, pos, end, false);
+        code_epoch++;
+        if (stack::unwinding()) return false;
+        len = buf(p.node)->cell_count();
+        if (len < end) end = len;
+    }
+    return true;
+}
+
+// x_expr with the commonest expression with calls inline: one call and nothing after it.
+[[gnu::always_inline]] inline uint32_t x_expr_one(Code* code, const CodeExpr& e) {
+    const CodeItem& it = code->items[e.items];
+    if (e.pure || e.count != 1 || it.kind != CodeItem::CALL) return x_expr(code, e);
+    Cell* start = stack::top;
+    uint32_t pos = x_call(code, it);
+    if (pos == NOT_TAKEN || stack::unwinding()) return pos;
+    if (pos != e.next || !code_current(code)) return walk_infix(e.node, pos, e.end, start);
+    if (e.has_tail) {
+        const Cell* v = word_value_or_null(&e.tail);
+        if (v && type_of(v) == TYPE_OP) return walk_infix(e.node, pos, e.end, start);
+    }
+    return pos;
+}
+
+// A paren among the operands (eval_paren_inline); at is its position in the code.
+[[gnu::always_inline]] inline uint32_t x_paren(Code* code, const CodeParen& p, uint32_t at) {
+    if (p.pure) {
+        Cell v;
+        for (uint32_t k : p.exprs)
+            if (!run_code_expr(code, code->exprs[k], &v)) return NOT_TAKEN;
+        stack::push_copy(&v);
+        return at + 1;
+    }
+    guard_native_stack();
+    Cell* start = stack::top;
+    __m128i saved_position = error::saved_position();
+    bool user_code = p.user_code;
+    __m128i position = error::position_base(p.paren.header, p.node, series_extra(&p.paren));
+    for (size_t i = 0; i < p.exprs.size(); i++) {
+        const CodeExpr& e = code->exprs[p.exprs[i]];
+        stack::top = start;
+        if (user_code) error::set_position_at(position, e.start);
+        uint32_t next = (i == 0 || code_current(code)) ? x_expr_one(code, e) : NOT_TAKEN;
+        if (next == NOT_TAKEN) {
+            if (i == 0) {
+                error::restore_position(saved_position);
+                stack::top = start;
+                return NOT_TAKEN;
+            }
+            if (!walk_paren(p, e.start, start, position, user_code)) return at + 1;
+            break;
+        }
+        if (stack::unwinding()) return at + 1;
+        if (next != e.next) {
+            // The walker finished this expression somewhere else: it finishes the paren too.
+            if (!walk_paren(p, next, start, position, user_code)) return at + 1;
+            break;
+        }
+    }
+    error::restore_position(saved_position);
+    if (stack::top - 1 != start) {
+        *start = *(stack::top - 1);
+        stack::top = start + 1;
+    }
+    return at + 1;
+}
+
+// The arguments from i on of a call whose frame is open, by the walker (gather_and_run).
+[[gnu::noinline]] uint32_t walk_arguments(const Cell* fn, const Cell* name, const CodeItem& it, uint32_t i, uint32_t pos) {
+    CallSite site{it.node, it.end, 0, 0, nullptr};
+    for (uint32_t n = callable::call_arity(it.info); i < n; i++) {
+        if (pos >= site.end || pos >= buf(site.node)->cell_count()) {
+            Cell ts = *code_at(callable::args_cache(fn), i);
+            fetch_argument<false>(callable::ARG_NORMAL, site, pos, false, fn, name, int32_t(i), &ts);   // raises no-arg
+        }
+        pos = eval_full_expr(site.node, pos, site.end);
+        code_epoch++;
+        if (stack::unwinding()) return pos;
+        uint32_t vt = type_of(stack::top - 1);
+        if (!((it.info & callable::CALL_UNTYPED) && vt != TYPE_UNSET) &&
+            !typeset_bits::has(code_at(callable::args_cache(fn), i), vt))
+            raise_arg_type(fn, name, int32_t(i), vt);
+    }
+    return pos;
+}
+
+// The body of a function whose arguments and locals are in its frame (run_gathered): its
+// code runs directly when it is current, else the body is evaluated as a block.
+[[gnu::always_inline]] inline void run_function(const Cell* fn) {
+    stack::enter_function_context(callable_ctx(fn));
+    (stack::ftop - 1)->header |= stack::FRAME_RETURN_TARGET;
+    Cell body = buf(callable_aux(fn))->cells()[callable::AUX_BODY];
+    if (type_of(&body) == TYPE_BLOCK) {
+        try {
+            uint32_t node = series_node(&body);
+            int32_t h = series_head(&body);
+            uint32_t head = h < 0 ? 0 : uint32_t(h);
+            Code* code = node < code_table_size ? code_table[node].code : nullptr;
+            if (code && code->head == head && code->runs != CODE_TRIAL_RUNS && code->valid_epoch == code_epoch &&
+                !general_route() && code_has_room()) {
+                CodeRun run(code);
+                code->runs++;
+                run_seq(code, code->seqs[0], body, true);
+            } else {
+                eval_block(&body, true);
+            }
+        } catch (stack::Unwind&) {
+            land_return(fn);
+        }
+    } else {
+        stack::set_result(&body);
+    }
+    if (stack::pending == stack::LEVEL_RETURN || stack::pending == stack::LEVEL_EXIT) {
+        if (stack::pending == stack::LEVEL_RETURN) *stack::base = stack::unwind_value;
+        else set_unset(stack::base);
+        stack::pending = stack::LEVEL_NONE;
+        stack::top = stack::base + 1;
+    }
+}
+
+// A call among the operands (dispatch_call_inline, gather_and_run): its frame, its arguments
+// from the code, its locals, its body.
+uint32_t x_call(Code* code, const CodeItem& it) {
+    const Cell* v = code_word_value(it);
+    if (!v || !same_cell(v, &it.op)) return NOT_TAKEN;
+    const Cell& fn = it.op;
+    const Cell& name = it.cell;
+    guard_native_stack();
+    stack::open_call_frame(word_symbol(&name), word_context(&name), callable_ctx(&fn), FRAME_INTERPRETER);
+    uint32_t pos = it.pos + 1;
+    uint32_t n = callable::call_arity(it.info);
+    const uint32_t* args = code->args.data() + it.args;
+    for (uint32_t i = 0; i < n; i++) {
+        const CodeExpr& e = code->exprs[args[i]];
+        uint32_t next = NOT_TAKEN;
+        if (code_current(code)) {
+            // A plain argument is written straight into the frame.
+            Cell* slot = stack::push();
+            if (e.pure && run_code_expr_inline(code, e, slot)) {
+                next = e.next;
+            } else {
+                stack::top = slot;
+                if (!e.pure) next = x_expr(code, e);
+            }
+        }
+        if (next == NOT_TAKEN || (next != e.next && !stack::unwinding())) {
+            if (next == NOT_TAKEN) {
+                next = eval_full_expr(it.node, pos, it.end);
+                code_epoch++;
+            }
+            pos = next;
+            if (!stack::unwinding()) {
+                uint32_t vt = type_of(stack::top - 1);
+                if (!((it.info & callable::CALL_UNTYPED) && vt != TYPE_UNSET) &&
+                    !typeset_bits::has(code_at(callable::args_cache(&fn), i), vt))
+                    raise_arg_type(&fn, &name, int32_t(i), vt);
+                pos = walk_arguments(&fn, &name, it, i + 1, pos);
+            }
+            break;
+        }
+        pos = next;
+        if (stack::unwinding()) break;
+        uint32_t vt = type_of(stack::top - 1);
+        if (!((it.info & callable::CALL_UNTYPED) && vt != TYPE_UNSET) &&
+            !typeset_bits::has(code_at(callable::args_cache(&fn), i), vt))
+            raise_arg_type(&fn, &name, int32_t(i), vt);
+    }
+    if (!stack::unwinding()) {
+        push_locals(callable::call_locals(it.info));
+        if (general_route()) run_gathered(&fn, UNUSED_REFINEMENTS.data());
+        else run_function(&fn);
+    }
+    stack::close_frame_keep();
+    return pos;
+}
+
+// An operand of an expression with calls.
+[[gnu::always_inline]] inline uint32_t x_operand(Code* code, const CodeItem& it) {
+    switch (it.kind) {
+        case CodeItem::PAREN: return x_paren(code, code->parens[it.a], it.pos);
+        case CodeItem::CALL: return x_call(code, it);
+        default: {
+            const Cell* v = flat_operand(it);
+            if (!v) return NOT_TAKEN;
+            stack::push_copy(v);
+            return it.pos + 1;
+        }
+    }
+}
+
+// An expression (infix_loop, fast_infix): pushes its value.
+uint32_t x_expr(Code* code, const CodeExpr& e) {
+    if (e.pure) {
+        Cell v;
+        if (!run_code_expr_inline(code, e, &v)) return NOT_TAKEN;
+        stack::push_copy(&v);
+        return e.next;
+    }
+    Cell* start = stack::top;
+    const CodeItem* it = code->items.data() + e.items;
+    uint32_t pos = x_operand(code, it[0]);
+    if (pos == NOT_TAKEN) return NOT_TAKEN;
+    for (uint32_t i = 1; i < e.count; i += 2) {
+        if (stack::unwinding()) return pos;
+        const CodeItem& op_item = it[i];
+        const CodeItem& right = it[i + 1];
+        const Cell* op = pos == op_item.pos && code_current(code) ? code_word_value(op_item) : nullptr;
+        if (!op || !same_cell(op, &op_item.op)) return walk_infix(e.node, pos, e.end, start);
+        stack::top = start + 1;
+        FastOp k = FastOp(op_item.fast);
+        if (right.kind == CodeItem::LIT || right.kind == CodeItem::WORD) {
+            const Cell* r = flat_operand(right);
+            if (!r || !fast_compute(k, start, r)) return walk_infix(e.node, pos, e.end, start);
+            pos += 2;
+            continue;
+        }
+        // The op's frame, as fast_infix opens it, around its right operand.
+        const Cell& name = op_item.cell;
+        stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+        stack::base = start;
+        uint32_t next = x_operand(code, right);
+        if (next == NOT_TAKEN) {
+            if (right.kind == CodeItem::PAREN) {
+                Cell paren = code->parens[right.a].paren;
+                eval_paren_inline<false>(&paren);
+                next = pos + 2;
+            } else {
+                next = eval_expr<false>(e.node, pos + 1, e.end, true);
+            }
+            code_epoch++;
+        }
+        if (!stack::unwinding() && !fast_compute(k, start, start + 1)) {
+            // Other operand types take the op's general path with both arguments in place.
+            Cell fn = op_item.op;
+            set_header(&fn, op_source_type(&fn));
+            uint32_t cache = callable::args_cache(&fn);
+            for (int32_t a = 0; a < 2; a++) {
+                const Cell* ts = code_at(cache, uint32_t(a));
+                if (!typeset_bits::has(ts, type_of(start + a))) raise_arg_type(&fn, &name, a, type_of(start + a));
+            }
+            int32_t refs[1] = {-1};
+            run_gathered(&fn, refs);
+        }
+        stack::close_frame_keep();
+        pos = next;
+    }
+    if (stack::unwinding()) return pos;
+    if (pos != e.next || !code_current(code)) return walk_infix(e.node, pos, e.end, start);
+    if (e.has_tail) {
+        const Cell* v = word_value_or_null(&e.tail);
+        if (v && type_of(v) == TYPE_OP) return walk_infix(e.node, pos, e.end, start);
+    }
+    return pos;
+}
+
+// A set-word and an expression with calls (eval_set_word): the value is set and left at the
+// block's base.
+uint32_t x_set(Code* code, const CodeExpr& e) {
+    const Cell& c = e.target;
+    stack::open_frame(word_symbol(&c), word_context(&c), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    stack::push_copy(&c);
+    uint32_t pos = x_expr(code, e);
+    if (pos == NOT_TAKEN) {
+        pos = eval_full_expr(e.node, e.start + 1, e.end);
+        code_epoch++;
+    }
+    if (stack::unwinding()) {
+        stack::close_frame_keep();
+        return pos;
+    }
+    Cell* v = stack::base + 1;
+    if (type_of(v) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NEED_VALUE, &c);
+    if (e.target_where == WHERE_VALUES) {
+        buf(e.ta)->cells()[e.tb] = *v;
+    } else if (uint32_t values = ctx_values(buf(e.ta)->cells())) {
+        stack::bottom[(values - 1) + e.tb] = *v;
+    } else {
+        word::set(&c, v);
+    }
+    *stack::base = *v;
+    stack::close_frame_keep();
+    return pos;
+}
+
+// The rest of a block by the walker's steps (run_block's loop), from pos.
+[[gnu::noinline]] uint32_t walk_block_rest(uint32_t node, uint32_t pos, uint32_t end, __m128i position, bool user_code) {
+    uint32_t len = buf(node)->cell_count();
+    if (len < end) end = len;
+    while (pos < end) {
+        stack::top = stack::base;
+        collector::safe_point();
+        if (user_code) error::set_position_at(position, pos);
+        pos = eval_top_expr<false>(node, pos, end);
+        code_epoch++;
+        if (stack::unwinding()) break;
+        len = buf(node)->cell_count();
+        if (len < end) end = len;
+    }
+    return pos;
+}
+
+// A block of one expression with calls, its value passed to the caller's result slot (the
+// run_block protocol, inline).
+[[gnu::always_inline]] inline void run_seq_one(Code* code, const CodeSeq& seq, const Cell& block) {
+    Cell* caller_base = stack::base;
+    stack::base = stack::top;
+    code_safe_point();
+    __m128i saved_position = error::saved_position();
+    bool user_code = seq.user_code;
+    __m128i position = error::position_base(block.header, seq.node, series_extra(&block));
+    if (user_code) error::set_position_at(position, seq.head);
+    const CodeExpr& e = code->exprs[seq.at[0].index];
+    code->hits++;
+    uint32_t pos = x_expr(code, e);
+    if (pos == NOT_TAKEN) {
+        code->hits--;
+        code->walks++;
+        stack::top = stack::base;
+        pos = eval_top_expr<false>(seq.node, seq.head, seq.end);
+        code_epoch++;
+    }
+    if (!stack::unwinding() && pos < seq.end) walk_block_rest(seq.node, pos, seq.end, position, user_code);
+    error::restore_position(saved_position);
+    end_block(caller_base, true);
+}
+
+// A conditional of the code whose word still names its native, as the walker runs it
+// (dispatch_call_inline, gather_conditional, run_conditional): its frame, the condition, the
+// literal blocks, the chosen block (from the code when it was compiled in); when the
+// condition is not plain the walker gathers the arguments. Then the infix calls that may
+// follow. Returns the next position.
+[[gnu::always_inline]] inline uint32_t x_cond(Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, uint32_t end, const Cell& v) {
+    Cell* start = stack::top;
+    const Cell& name = cond.word.cell;
+    guard_native_stack();
+    stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
+    uint32_t slot = callable_slot(&cond.word.op);
+    {
+        stack::push_copy(&v);
+        for (uint32_t i = 0; i < cond.blocks; i++) stack::push_copy(&cond.block[i]);
+        const Cell* c = stack::base;
+        int32_t chosen = -1;
+        if (slot == natives::CORE_SLOT_EITHER) {
+            if (type_of(c) == TYPE_UNSET) error::raise(error::ERR_SCRIPT_NO_RETURN);
+            chosen = !is_falsy(c) ? 0 : 1;
+        } else if (is_falsy(c) == (slot == natives::CORE_SLOT_UNLESS)) {
+            chosen = 0;
+        }
+        if (chosen < 0) {
+            stack::keep_result_slot();
+            set_none(stack::base);
+        } else if (cond.branch[chosen] >= 0 && !general_route() && code_has_room()) {
+            Cell block = cond.block[chosen];
+            const CodeSeq& seq = code->seqs[size_t(cond.branch[chosen])];
+            if (seq.plain.empty() && seq.at[0].kind == CodeEntry::EXPR && !code->exprs[seq.at[0].index].has_target &&
+                code->exprs[seq.at[0].index].next == seq.end)
+                run_seq_one(code, seq, block);
+            else
+                run_seq(code, seq, block, true);
+        } else {
+            eval_block(stack::base + 1 + chosen, true);
+        }
+        pos = cond.next;
+    }
+    stack::close_frame_keep();
+    if (pos == cond.next && code_current(code)) return pos;
+    pos = continue_infix<false>(node, pos, end, start);
+    code_epoch++;
+    return pos;
+}
+
+// return with a plain value: the unwinding starts as the return native starts it, when the
+// native would find its target; else the walker takes it (and raises).
+[[gnu::always_inline]] inline bool x_return(Code* code, const CodeReturn& r) {
+    const Cell* fn = code_word_value(r.word);
+    if (!fn || !same_cell(fn, &r.word.op)) return false;
+    Cell v;
+    if (!run_code_expr_inline(code, code->exprs[r.value], &v)) return false;
+    for (stack::Frame* f = stack::ftop - 1; f >= stack::fbottom; f--) {
+        if (f->header & stack::FRAME_RETURN_TARGET) {
+            guard_native_stack();
+            *stack::base = v;
+            stack::top = stack::base + 1;
+            stack::unwind_value = v;
+            stack::pending = stack::LEVEL_RETURN;
+            return true;
+        }
+        if (f->kind() == stack::FRAME_TRY_ALL) break;
+    }
+    return false;
+}
+
+// A conditional whose condition and chosen block are plain (a block of one plain
+// expression): nothing in it can raise, call or be seen on the stacks, so it runs without
+// the native's frame and the block's protocol; its value is left at the arguments base.
+// False, with nothing done, when it does not run so.
+// COND_DONE: run; COND_FRAMED: the condition is in *v and the chosen block needs the
+// native's frame (x_cond); COND_WALK: nothing done.
+enum CondPlain { COND_DONE, COND_FRAMED, COND_WALK };
+[[gnu::always_inline]] inline CondPlain x_cond_plain(Code* code, const CodeCond& cond, Cell* v) {
+    const Cell* fn = code_word_value(cond.word);
+    if (!fn || !same_cell(fn, &cond.word.op)) return COND_WALK;
+    if (cond.has_tail) {
+        const Cell* tail = word_value_or_null(&cond.tail);
+        if (tail && type_of(tail) == TYPE_OP) return COND_WALK;
+    }
+    if (!run_code_expr_inline(code, code->exprs[cond.cond], v)) return COND_WALK;
+    uint32_t slot = callable_slot(&cond.word.op);
+    int32_t chosen = -1;
+    if (slot == natives::CORE_SLOT_EITHER) chosen = !is_falsy(v) ? 0 : 1;
+    else if (is_falsy(v) == (slot == natives::CORE_SLOT_UNLESS)) chosen = 0;
+    if (chosen < 0) {
+        set_none(stack::base);
+        stack::top = stack::base + 1;
+        return COND_DONE;
+    }
+    int32_t b = cond.branch[chosen];
+    if (b < 0) return COND_FRAMED;
+    const CodeSeq& seq = code->seqs[size_t(b)];
+    if (seq.plain.size() == 1) return run_code_top(code, code->exprs[seq.plain[0]]) ? COND_DONE : COND_FRAMED;
+    // A block that is one return with a plain value: the return finds the same target
+    // without the conditional's frame, which only a return target could stop.
+    const CodeEntry& first = seq.at[0];
+    if (first.kind == CodeEntry::RETURN && code->exprs[code->returns[first.index].value].next == seq.end)
+        return x_return(code, code->returns[first.index]) ? COND_DONE : COND_FRAMED;
+    return COND_FRAMED;
+}
+
+// A compiled block (run_block on the fast route): its compiled steps from the code, the
+// others by the walker's step. After a walker step the code runs on only while its cells
+// are unchanged.
+void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t pos, bool pass) {
+    uint32_t node = seq.node, end = seq.end;
+    // The position is saved when the first step that may raise comes: plain expressions
+    // leave it.
+    __m128i saved_position = _mm_setzero_si128(), position = _mm_setzero_si128();
+    bool positioned = false, user_code = false;
+    Cell* caller_base = stack::base;
+    stack::base = stack::top;
+    bool compiled = true;
+    uint32_t first = pos;
+    Cell cond_value;
+    code_safe_point();
+    while (pos < end) {
+        stack::top = stack::base;
+        const CodeEntry* entry = nullptr;
+        if (compiled) {
+            entry = &seq.at[pos - seq.head];
+            if (entry->kind == CodeEntry::NONE) {
+                entry = nullptr;
+            } else if (!code_current(code)) {
+                compiled = false;
+                entry = nullptr;
+            } else if (entry->kind == CodeEntry::EXPR && code->exprs[entry->index].pure) {
+                const CodeExpr& e = code->exprs[entry->index];
+                if (run_code_top(code, e)) {
+                    code->hits++;
+                    pos = e.next;
+                    continue;
+                }
+                entry = nullptr;
+            } else if (entry->kind == CodeEntry::COND) {
+                CondPlain r = x_cond_plain(code, code->conds[entry->index], &cond_value);
+                if (r == COND_DONE) {
+                    code->hits++;
+                    if (stack::unwinding()) break;   // a return in the chosen block
+                    pos = code->conds[entry->index].next;
+                    continue;
+                }
+                if (r == COND_WALK) entry = nullptr;
+            } else if (entry->kind == CodeEntry::RETURN) {
+                if (x_return(code, code->returns[entry->index])) {
+                    code->hits++;
+                    break;
+                }
+                entry = nullptr;
+            }
+        }
+        if (pos != first) code_safe_point();
+        if (!positioned) {
+            positioned = true;
+            saved_position = error::saved_position();
+            user_code = seq.user_code;
+            position = error::position_base(block.header, node, series_extra(&block));
+        }
+        if (user_code) error::set_position_at(position, pos);
+        uint32_t next = NOT_TAKEN;
+        // Counted before the step: a recursive call runs the code again before it ends.
+        code->hits++;
+        if (entry && entry->kind == CodeEntry::COND) {
+            next = x_cond(code, code->conds[entry->index], node, pos, end, cond_value);
+        } else if (entry && entry->kind == CodeEntry::EXPR) {
+            const CodeExpr& e = code->exprs[entry->index];
+            next = e.has_target ? x_set(code, e) : x_expr(code, e);
+        }
+        if (next != NOT_TAKEN) {
+            pos = next;
+        } else {
+            code->hits--;
+            code->walks++;
+            pos = eval_top_expr<false>(node, pos, end);
+            code_epoch++;
+        }
+        if (stack::unwinding()) break;
+        uint32_t len = buf(node)->cell_count();
+        if (len < end) end = len;
+    }
+    if (positioned) error::restore_position(saved_position);
+    end_block(caller_base, pass);
+}
+
+// A compiled block from its head. When every expression is plain they run one after the
+// other with nothing else around them (none can change the code, raise or evaluate
+// anything); from the first one the code cannot take, run_seq_from goes on, in the state the
+// walker would be in there.
+[[gnu::always_inline]] inline void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass) {
+    if (seq.plain.empty()) {
+        run_seq_from(code, seq, block, seq.head, pass);
+        return;
+    }
+    Cell* caller_base = stack::base;
+    Cell* block_base = stack::top;
+    stack::base = block_base;
+    code_safe_point();
+    uint32_t pos = seq.head;
+    for (uint32_t k : seq.plain) {
+        stack::top = block_base;
+        const CodeExpr& e = code->exprs[k];
+        if (!code_current(code) || !run_code_top(code, e)) {
+            stack::base = caller_base;
+            stack::top = block_base;
+            run_seq_from(code, seq, block, pos, pass);
+            return;
+        }
+        pos = e.next;
+    }
+    code->hits++;
+    end_block(caller_base, pass);
+}
+
+// Compiles the block at node from head; nullptr when nothing in it compiles.
+Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
     auto* code = new Code;
     code->head = head;
     CodeBuilder builder(code);
-    uint32_t end = buf(node)->cell_count();
-    if (!builder.add_span(node, head)) {
+    if (!builder.add_span(node, head) || builder.sequence(block, node, head, 0) != 0) {
         delete code;
         return nullptr;
     }
-    code->at.assign(end - head, -1);
-    bool any = false;
-    for (uint32_t pos = head; pos < end;) {
-        if (type_of(buf(node)->cells() + pos) == TYPE_WORD) {
-            int32_t c = builder.conditional(node, pos, end);
-            if (c >= 0) {
-                code->at[pos - head] = -2 - c;
-                any = true;
-                pos = code->conds[size_t(c)].next;
-                continue;
-            }
-        }
-        int32_t k = builder.expression(node, pos, end, true, 0);
-        if (k < 0) {
-            pos++;
-            continue;
-        }
-        code->at[pos - head] = k;
-        any = true;
-        pos = code->exprs[size_t(k)].next;
-    }
-    if (!any) {
-        delete code;
-        return nullptr;
-    }
-    for (uint32_t pos = head; pos < end;) {
-        int32_t k = code->at[pos - head];
-        if (k < 0) {
-            code->plain.clear();
-            break;
-        }
-        code->plain.push_back(uint32_t(k));
-        pos = code->exprs[size_t(k)].next;
-    }
+    code->valid_epoch = code_epoch;
+    if (calls_functions(code)) calling_codes.push_back(code);
     return code;
 }
 
 // The code of the block at node from head when it is valid; compiles on the second
 // evaluation. nullptr: walk (and the block is marked F_NO_CODE when not worth compiling).
-[[gnu::noinline]] Code* code_lookup(uint32_t node, uint32_t head) {
+[[gnu::noinline]] Code* code_lookup(const Cell& block, uint32_t node, uint32_t head) {
     // Start-up evaluates most of the library once: nothing is compiled while it loads.
     if (memory::library_loading) return nullptr;
     if (node >= code_table_size) {
+        if (!code_table) collector::add_root_marker(mark_code_callables);
         uint32_t size = std::max(node + 1, code_table_size * 2);
         auto* table = new CodeSlot[size];
         std::copy(code_table, code_table + code_table_size, table);
@@ -1562,15 +2377,18 @@ Code* compile_block(uint32_t node, uint32_t head) {
     CodeSlot& slot = code_table[node];
     if (Code* code = slot.code) {
         if (code->runs == CODE_TRIAL_RUNS && (code->hits < code->runs || code->hits < 2 * code->walks)) {
-            // Its plain expressions are seldom reached (they sit inside calls, or behind a
-            // branch) or few among the walked ones: checking the code costs more than it saves.
+            // Its compiled steps are seldom reached (they sit behind a branch) or few among
+            // the walked ones: checking the code costs more than it saves.
             release_code(code);
             slot.code = nullptr;
             slot.seen = CODE_NEVER;
             buf(node)->flags |= F_NO_CODE;
             return nullptr;
         }
-        if (code->head == head && code_valid(code)) return code;
+        if (code->head == head && code_valid(code)) {
+            code->valid_epoch = code_epoch;
+            return code;
+        }
         if (code->head == head) {
             // Changed since it was compiled: made again, until it changes too often.
             release_code(code);
@@ -1590,7 +2408,7 @@ Code* compile_block(uint32_t node, uint32_t head) {
         slot.failures = 0;
     }
     if (++slot.seen < 2) return nullptr;
-    Code* code = compile_block(node, head);
+    Code* code = compile_block(block, node, head);
     if (!code) {
         slot.seen = CODE_NEVER;
         buf(node)->flags |= F_NO_CODE;
@@ -1599,124 +2417,22 @@ Code* compile_block(uint32_t node, uint32_t head) {
     return code;
 }
 
-// code_lookup with the common case inline: a valid code still on trial or kept.
-[[gnu::always_inline]] inline Code* code_for(uint32_t node, uint32_t head) {
+// code_lookup with the common case inline: a code still on trial or kept, valid (compared
+// now, or at the current epoch when the caller changed nothing since: again).
+[[gnu::always_inline]] inline Code* code_for(const Cell& block, uint32_t node, uint32_t head, bool again) {
     Code* code = node < code_table_size ? code_table[node].code : nullptr;
-    if (code && code->head == head && code->runs != CODE_TRIAL_RUNS && code_valid(code)) return code;
-    return code_lookup(node, head);
-}
-
-// A conditional of the code whose word still names its native, as the walker runs it
-// (dispatch_call_inline, gather_conditional): its frame, the condition, the literal blocks,
-// the chosen block; when the condition is not plain the walker gathers the arguments. Then
-// the infix calls that may follow. Returns the next position.
-uint32_t run_code_cond(const Code* code, const CodeCond& cond, uint32_t node, uint32_t pos, uint32_t end) {
-    Cell* start = stack::top;
-    Cell name = cond.word.cell;
-    guard_native_stack();
-    stack::open_frame(word_symbol(&name), word_context(&name), stack::FRAME_NATIVE, FRAME_INTERPRETER);
-    uint32_t slot = callable_slot(&cond.word.op);
-    Cell v;
-    if (run_code_expr(code, code->exprs[cond.cond], &v)) {
-        stack::push_copy(&v);
-        for (uint32_t i = 0; i < cond.blocks; i++) stack::push_copy(&cond.block[i]);
-        natives::run_conditional(slot);
-        pos = cond.next;
-    } else {
-        Cell fn = cond.word.op;
-        pos = gather_conditional(&fn, &name, CallSite{node, end, 0, 0, nullptr}, pos + 1);
+    if (code && code->head == head && code->runs != CODE_TRIAL_RUNS) {
+        if (again && code->valid_epoch == code_epoch) return code;
+        if (code_valid(code)) {
+            code->valid_epoch = code_epoch;
+            return code;
+        }
     }
-    stack::close_frame_keep();
-    return continue_infix<false>(node, pos, end, start);
+    return code_lookup(block, node, head);
 }
 
-// run_block on the fast route with the block's code: plain expressions from the code, the
-// others by the walker's step. After a walker step the code runs on only while its cells are
-// unchanged.
-[[gnu::noinline]] void run_code(Code* code, const Cell& block, uint32_t node, uint32_t pos, uint32_t end, bool pass) {
-    CodeRun run(code);
-    code->runs++;
-    // The position is saved when the walker first takes a step: plain expressions leave it.
-    __m128i saved_position = _mm_setzero_si128(), position = _mm_setzero_si128();
-    bool walked = false, user_code = false;
-    Cell* caller_base = stack::base;
-    stack::base = stack::top;
-    bool compiled = true, checked = true;
-    uint32_t first = pos;
-    collector::safe_point();
-    while (pos < end) {
-        stack::top = stack::base;
-        const CodeCond* cond = nullptr;
-        if (compiled) {
-            int32_t k = code->at[pos - code->head];
-            if (k != -1) {
-                if (!checked) {
-                    compiled = code_valid(code);
-                    checked = true;
-                }
-                if (compiled && k >= 0 && run_code_top(code, code->exprs[size_t(k)])) {
-                    code->hits++;
-                    pos = code->exprs[size_t(k)].next;
-                    continue;
-                }
-                if (compiled && k < -1) cond = &code->conds[size_t(-2 - k)];
-            }
-        }
-        if (pos != first) collector::safe_point();
-        if (!walked) {
-            walked = true;
-            saved_position = error::saved_position();
-            user_code = error::is_user_code(node);
-            position = error::position_base(block.header, node, series_extra(&block));
-        }
-        if (user_code) error::set_position_at(position, pos);
-        if (cond) {
-            const Cell* fn = code_word_value(cond->word);
-            if (fn && same_cell(fn, &cond->word.op)) {
-                pos = run_code_cond(code, *cond, node, pos, end);
-            } else {
-                code->walks++;
-                pos = eval_top_expr<false>(node, pos, end);
-            }
-        } else {
-            code->walks++;
-            pos = eval_top_expr<false>(node, pos, end);
-        }
-        if (stack::unwinding()) break;
-        checked = false;
-        uint32_t len = buf(node)->cell_count();
-        if (len < end) end = len;
-    }
-    if (walked) error::restore_position(saved_position);
-    end_block(caller_base, pass);
-}
-
-// A block made only of plain expressions: they run one after the other with nothing else
-// around them (none can change the code, raise or evaluate anything). From the first one the
-// code cannot take, run_code goes on, in the state the walker would be in there.
-[[gnu::always_inline]] inline void run_plain_code(Code* code, const Cell& block, uint32_t node, uint32_t end, bool pass) {
-    Cell* caller_base = stack::base;
-    Cell* block_base = stack::top;
-    stack::base = block_base;
-    collector::safe_point();
-    uint32_t pos = code->head;
-    for (uint32_t k : code->plain) {
-        stack::top = block_base;
-        const CodeExpr& e = code->exprs[k];
-        if (!run_code_top(code, e)) {
-            stack::base = caller_base;
-            stack::top = block_base;
-            run_code(code, block, node, pos, end, pass);
-            return;
-        }
-        pos = e.next;
-    }
-    end_block(caller_base, pass);
-}
-
-}  // namespace
-
-void eval_block(const Cell* block_in, bool pass) {
+// eval_block; again: the caller changed nothing since the last evaluation but loop words.
+[[gnu::always_inline]] inline void eval_block_as(const Cell* block_in, bool pass, bool again) {
     // Field by field: the block cell was usually just pushed, and a 16-byte load of it
     // would wait for those stores to retire (volatile keeps the loads apart).
     const volatile Cell* fields = block_in;
@@ -1743,16 +2459,26 @@ void eval_block(const Cell* block_in, bool pass) {
         }
     }
     if (code_cache && pos < end && !(buf(node)->flags & F_NO_CODE)) {
-        if (Code* code = code_for(node, pos)) {
+        if (Code* code = code_for(block, node, pos, again)) {
             if (code_has_room()) {
-                if (!code->plain.empty()) run_plain_code(code, block, node, end, pass);
-                else run_code(code, block, node, pos, end, pass);
+                CodeRun run(code);
+                code->runs++;
+                run_seq(code, code->seqs[0], block, pass);
                 return;
             }
         }
     }
     run_block<false>(block, node, pos, end, pass);
 }
+
+}  // namespace
+
+void eval_block(const Cell* block, bool pass) {
+    code_epoch++;
+    eval_block_as(block, pass, false);
+}
+
+void eval_block_again(const Cell* block, bool pass) { eval_block_as(block, pass, true); }
 
 uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     Cell block = *block_in;
@@ -1763,6 +2489,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
         else { set_unset(stack::base); stack::top = stack::base + 1; }
         return index;
     }
+    code_epoch++;
     stack::open_frame(sym(SYM_BODY), 0, stack::FRAME_NATIVE, FRAME_INTERPRETER);
     Cell saved_position = error::current_position;
     if (error::is_user_code(node)) {
@@ -1771,6 +2498,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     }
     index = general_route() ? eval_expr<true>(node, index, end, false) : eval_expr<false>(node, index, end, false);
     error::current_position = saved_position;
+    code_epoch++;
     if (keep) stack::close_frame_keep();
     else stack::close_frame_pass();
     return index;
@@ -1796,6 +2524,7 @@ void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* 
     Cell fn = *fn_in;
     if (type_of(&fn) == TYPE_OP) set_header(&fn, op_source_type(&fn));
     guard_native_stack();
+    code_epoch++;   // the C++ caller may have changed any series, and may again after
     collector::RootGuard keep(&fn);
     Cell* slot = stack::push_copy(&fn);
     uint32_t t = type_of(&fn);
@@ -1825,6 +2554,7 @@ void call_with_args_status(const Cell* fn_in, uint32_t name_symbol, const Cell* 
     });
     run_gathered(&fn, refs);
     stack::close_frame_keep();
+    code_epoch++;
     *slot = *(slot + 1);
     stack::top = slot + 1;
 }
@@ -2018,6 +2748,7 @@ void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer,
     Cell path;
     if (path_in) path = *path_in; else set_none(&path);
     guard_native_stack();
+    code_epoch++;
     collector::RootGuard g1(&fn), g2(&block), g3(&name), g4(&path);
     Cell* slot = stack::push_copy(&fn);
     if (type_of(&fn) == TYPE_FUNCTION) stack::open_call_frame(word_symbol(&name), word_context(&name), callable_ctx(&fn), FRAME_INTERPRETER);
@@ -2028,6 +2759,7 @@ void apply(const Cell* fn_in, const Cell* args_block, bool all_mode, bool safer,
     uint32_t first = path_in ? uint32_t(series_head(&path) < 0 ? 0 : series_head(&path)) + 1 : 0;
     apply_gather(&fn, &name, &block, refinements, first, all_mode, safer, refs);
     if (!stack::unwinding()) run_gathered(&fn, refs);
+    code_epoch++;
     stack::close_frame_keep();
     *slot = *(slot + 1);
     stack::top = slot + 1;

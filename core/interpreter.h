@@ -19,6 +19,10 @@ namespace zel::interp {
 // Evaluates the whole block (from its head). pass: the last value goes to the caller's result
 // slot (stack top := base + 1); otherwise it is pushed on the stack.
 void eval_block(const Cell* block, bool pass);
+// eval_block for a caller that has changed nothing since its last evaluation of the block
+// but the values of words (a loop entering its body again): compiled code found unchanged
+// since is not compared again.
+void eval_block_again(const Cell* block, bool pass);
 // Evaluates one expression of the block at index; the value is pushed (keep) or stored in
 // the result slot. Returns the index after the expression.
 uint32_t eval_next(const Cell* block, uint32_t index, bool keep);
@@ -58,5 +62,10 @@ extern bool fast_paths;
 // made for it, checked against the block's cells before use (see interpreter.cpp).
 // ZEL_NO_CODE_CACHE=1 turns them off at start-up, so the suite can prove both equal.
 extern bool code_cache;
+
+// Moves on whenever a series may have changed behind compiled code: a native that changes a
+// series outside run_gathered's watch (as a loop between its rounds) moves it itself.
+extern uint32_t code_epoch;
+inline void note_series_change() { code_epoch++; }
 
 }  // namespace zel::interp

@@ -32,6 +32,7 @@ enum CoreSlot : uint32_t {
     CORE_SLOT_LESSER_OR_EQUAL = 30,
     CORE_SLOT_GREATER_OR_EQUAL = 31,
     CORE_SLOT_COMPOSE = 36,
+    CORE_SLOT_RETURN = 80,
 };
 
 // True for an argument whose type the native checks itself, raising an error more precise

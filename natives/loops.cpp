@@ -10,6 +10,7 @@
 // or break's value.
 #include "core/actions.h"
 #include "core/collector.h"
+#include "core/interpreter.h"
 #include "core/memory.h"
 #include "core/runtime_words.h"
 #include "core/stack.h"
@@ -224,6 +225,7 @@ void remove_step(Cell* copy, int32_t n) {
     }
     remove(s, part, nullptr);
     stack::close_frame_drop();
+    interp::note_series_change();   // the body is entered again without a comparison
 }
 
 // Whether the value of a forall word is at its tail (image!: past its last pixel).

@@ -92,12 +92,12 @@ Flow LoopFrame::settle() {
 }
 
 Flow LoopFrame::run(const Cell* body) {
-    return guard([body] { interp::eval_block(body, true); });
+    return guard([body] { interp::eval_block_again(body, true); });
 }
 
 Flow LoopFrame::run_condition(const Cell* cond) {
     try {
-        interp::eval_block(cond, true);
+        interp::eval_block_again(cond, true);
     } catch (stack::Unwind&) {
         if (!accepts_exception()) throw;
         saved_.restore();

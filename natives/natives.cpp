@@ -15,6 +15,7 @@ static_assert(same_slot(CORE_SLOT_EQUAL, SLOT_equal_q) && same_slot(CORE_SLOT_NO
               same_slot(CORE_SLOT_LESSER_OR_EQUAL, SLOT_lesser_or_equal_q) &&
               same_slot(CORE_SLOT_GREATER_OR_EQUAL, SLOT_greater_or_equal_q));
 static_assert(same_slot(CORE_SLOT_COMPOSE, SLOT_compose));
+static_assert(same_slot(CORE_SLOT_RETURN, SLOT_return_));
 
 namespace {
 // Slots whose native is not built yet report themselves as not done.
