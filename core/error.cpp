@@ -2,9 +2,9 @@
 // error.h).
 #include "core/error.h"
 
-
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/actions.h"
 #include "core/callable.h"
@@ -185,10 +185,24 @@ void resolve_catalog() {
     Cell* errors = object::field(cat, sym(SYM_ERRORS));
     if (!errors || type_of(errors) != TYPE_OBJECT) return;
     catalog = *errors;
+    // The catalog's objects hold each word once: its slot, found through the context's hash
+    // table, is its field position; a slot that does not hold the word falls back to the scan.
+    auto position = [](const Cell* o, uint32_t s) {
+        int32_t k = context::index_of(object_ctx(o), s, true);
+        if (k >= 0 && uint32_t(k) < object_fields(o) && symbol::same_canonical(object_field_symbol(o, uint32_t(k)), s))
+            return k;
+        return field_position(o, s);
+    };
+    const char* last_category = nullptr;
+    int32_t category_index = -1;
     for (auto& e : entries) {
-        e.category_index = field_position(&catalog, symbol::intern(e.category));
+        if (!last_category || std::strcmp(last_category, e.category) != 0) {
+            last_category = e.category;
+            category_index = position(&catalog, symbol::intern(e.category));
+        }
+        e.category_index = category_index;
         Cell* c = category_at(e.category_index);
-        int32_t pos = c ? field_position(c, symbol::intern(e.id)) : -1;
+        int32_t pos = c ? position(c, symbol::intern(e.id)) : -1;
         e.id_index = pos < 2 ? -1 : pos - 2;
         if (e.id_index < 0) {
             platform::write_stderr(std::string("*** Start-up error: the catalog has no ") + e.category + "/" + e.id + "\n");
