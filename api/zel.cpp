@@ -283,6 +283,16 @@ bool read_file(const std::string& path, std::string& out) {
     return true;
 }
 
-bool change_dir(const std::string& path) { return platform::set_current_dir(path); }
+// The library keeps the current directory in system/options/path: it follows the change
+// (stored directly, the directory is current already).
+bool change_dir(const std::string& path) {
+    if (!platform::set_current_dir(path)) return false;
+    std::string dir = platform::get_current_dir();
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    stack::capture([&] {
+        if (Cell* f = system_field("options", "path")) string::from_utf8(f, dir, TYPE_FILE);
+    });
+    return true;
+}
 
 }  // namespace zel::api

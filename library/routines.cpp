@@ -14,6 +14,7 @@
 #include "core/routines.h"
 #include "core/stack.h"
 #include "core/text.h"
+#include "core/word.h"
 #include "datatypes/scalar/integer.h"
 #include "library/image_codecs.h"
 #include "library/zelbin_codec.h"
@@ -136,6 +137,16 @@ void rejoin_block(Cell* args) {
     join_values(&args[0], out, 0, memory::buf(out)->length());
 }
 
+// set-quiet: stores a value in a word's own context without running the owning object's
+// on-change* (so a change handler can put a field back without running itself again).
+void set_quiet(Cell* args) {
+    uint32_t t = type_of(&args[0]);
+    if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
+        error::raise_expect_arg_n(0, t);
+    word::set(&args[0], &args[1], false);
+    args[0] = args[1];
+}
+
 // last-lf?: whether the last print or prin ended its text with a line end.
 void last_lf_q(Cell* args) { set_logic(&args[0], natives::last_line_feed()); }
 
@@ -149,6 +160,9 @@ void system_words_object(Cell* args) { object::wrap(&args[0], context::global, -
 void define_routines() {
     routines::define("quit-return", "status [integer!]", quit_return);
     routines::define("rejoin-block", "block [block!]", rejoin_block);
+    routines::define("set-quiet",
+                     R"("Set an object's field to a value without triggering eventual object's events" word [any-type!] value [any-type!] return: [any-type!])",
+                     set_quiet);
     routines::define("last-lf?", R"("Internal Use Only")", last_lf_q);
     routines::define("system-words-object", "", system_words_object);
     define_image_codec_routines();

@@ -216,15 +216,17 @@ void do_block(Cell* block, bool expand, const Cell* next_word) {
     stack::set_result(result);
 }
 
-// do of a file! or url!: the library's do-file with the value and the /args argument.
+// do of a file! or url!: the library's do-file with the value, no callback and the /args
+// argument (none without /args).
 void do_file(const Cell* value, const Cell* args) {
     Cell* fn = word::global_value("do-file");
     if (!fn || !is_callable_type(type_of(fn))) error::raise(error::ERR_INTERNAL_NOT_DONE);
     Cell f = *fn;
     collector::RootGuard keep(&f);
     Cell* first = stack::push_copy(value);
+    stack::push_none();
     if (args) stack::push_copy(args); else stack::push_none();
-    interp::call_with_args_status(&f, symbol::intern("do-file"), first, 2);
+    interp::call_with_args_status(&f, symbol::intern("do-file"), first, 3);
     if (stack::unwinding()) return;
     stack::set_result(stack::top - 1);
 }
