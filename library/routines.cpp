@@ -17,6 +17,7 @@
 #include "core/word.h"
 #include "datatypes/scalar/integer.h"
 #include "library/image_codecs.h"
+#include "library/json_codec.h"
 #include "library/zelbin_codec.h"
 #include "natives/natives.h"
 
@@ -167,6 +168,7 @@ void define_routines() {
     routines::define("system-words-object", "", system_words_object);
     define_image_codec_routines();
     define_zelbin_routines();
+    define_json_routines();
     define_os_routines();
     define_type_tests();
     define_gc_routines();
