@@ -1,7 +1,7 @@
 // The text console (see text_console.h).
 #include "console/text_console.h"
 
-#include <iostream>
+#include <cstdio>
 #include <string>
 
 #include "api/zel.h"
@@ -9,6 +9,17 @@
 namespace zel::console {
 
 namespace {
+
+// One line of the standard input without its line end; false at the end of the input. Read
+// through C's stdio: the C++ streams would cost every start their set-up.
+bool read_line(std::string& line) {
+    line.clear();
+    for (int c; (c = std::getchar()) != EOF;) {
+        if (c == '\n') return true;
+        line += char(c);
+    }
+    return !line.empty();
+}
 
 // Prints through the print hooks, as print does.
 void print_line(std::string_view text) { api::print(text, true); }
@@ -154,7 +165,7 @@ int run_loop(bool banner) {
             std::string prompt = open ? std::string(1, open) + "    " : ">> ";
             api::write_stdout(prompt);
         }
-        if (!std::getline(std::cin, line)) break;
+        if (!read_line(line)) break;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!open && line.empty()) continue;
         if (!line.empty() && line.back() == '\x1b') {

@@ -30,7 +30,7 @@ std::vector<void (*)()> root_markers;
 std::vector<void (*)()> external_roots;
 void (*image_buffer_marker)(uint32_t node) = nullptr;
 // The RootGuard stack: an array indexed by depth (guards nest strictly).
-std::vector<Cell*> guards(4096);
+std::vector<Cell*> guards(256);
 size_t guard_count = 0;
 std::vector<uint32_t> mark_stack;   // cell buffers whose cells still need marking
 

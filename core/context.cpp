@@ -53,16 +53,11 @@ int32_t index_of(uint32_t ctx, uint32_t symbol, bool case_insensitive) {
     return pos < 0 ? -1 : word_index(word_at(ctx, uint32_t(pos)));
 }
 
-int32_t add_word(uint32_t ctx, uint32_t symbol, bool case_insensitive) {
-    uint32_t tbl = table(ctx);
-    int32_t pos = hashtable::find_word(tbl, symbol, case_insensitive);
-    if (pos >= 0) return word_index(word_at(ctx, uint32_t(pos)));
-    // A case variant shares the slot of the first spelling.
-    int32_t shared = -1;
-    if (!case_insensitive && symbol::alias_of(symbol) > 0) {
-        int32_t first = hashtable::find_word(tbl, symbol, true);
-        if (first >= 0) shared = word_index(word_at(ctx, uint32_t(first)));
-    }
+namespace {
+
+// Appends a word the context's table does not hold, in the slot shared (a case variant's), or
+// in a new slot when shared is -1; returns its slot.
+int32_t append_word(uint32_t ctx, uint32_t tbl, uint32_t symbol, int32_t shared) {
     uint32_t list = word_list(ctx);
     uint32_t position = buf(list)->length();
     int32_t index;
@@ -89,10 +84,27 @@ int32_t add_word(uint32_t ctx, uint32_t symbol, bool case_insensitive) {
     return index;
 }
 
+}  // namespace
+
+int32_t add_word(uint32_t ctx, uint32_t symbol, bool case_insensitive) {
+    uint32_t tbl = table(ctx);
+    int32_t pos = hashtable::find_word(tbl, symbol, case_insensitive);
+    if (pos >= 0) return word_index(word_at(ctx, uint32_t(pos)));
+    // A case variant shares the slot of the first spelling.
+    int32_t shared = -1;
+    if (!case_insensitive && symbol::alias_of(symbol) > 0) {
+        int32_t first = hashtable::find_word(tbl, symbol, true);
+        if (first >= 0) shared = word_index(word_at(ctx, uint32_t(first)));
+    }
+    return append_word(ctx, tbl, symbol, shared);
+}
+
 int32_t global_index(uint32_t symbol) {
-    int32_t i = index_of(global, symbol, true);
-    if (i >= 0) return i;
-    return add_word(global, symbol, false);
+    uint32_t tbl = table(global);
+    int32_t pos = hashtable::find_word(tbl, symbol, true);
+    if (pos >= 0) return word_index(word_at(global, uint32_t(pos)));
+    // No spelling of the word is there (the look-up folds case): a slot of its own.
+    return append_word(global, tbl, symbol, -1);
 }
 
 Cell* values(uint32_t ctx) {

@@ -64,9 +64,16 @@ const uint8_t ascii_fold_table[256] = {
 };
 
 uint32_t folded_hash(const char* text, size_t len) {
-    std::string folded(len, '\0');
+    // Words are short: their folded copy lives on the stack, with no allocation to zero.
+    char small[128] = {};
+    std::string large;
+    char* folded = small;
+    if (len > sizeof small) {
+        large.resize(len);
+        folded = large.data();
+    }
     for (size_t i = 0; i < len; i++) folded[i] = char(ascii_fold_table[uint8_t(text[i])]);
-    return murmur3(folded.data(), len);
+    return murmur3(folded, len);
 }
 
 bool same_folded(const char* a, const char* b, size_t len) {

@@ -25,17 +25,6 @@ uint32_t intern(const char* text, size_t len) {
 
 uint32_t intern(std::string_view text) { return intern(text.data(), text.size()); }
 
-const Cell* entry(uint32_t id) { return &memory::buf(block_node)->cells()[id - 1]; }
-
-uint32_t canonical(uint32_t id) {
-    int32_t alias = symbol_alias(entry(id));
-    return alias > 0 ? uint32_t(alias) : id;
-}
-
-bool same_canonical(uint32_t a, uint32_t b) { return a == b || canonical(a) == canonical(b); }
-
-int32_t alias_of(uint32_t id) { return symbol_alias(entry(id)); }
-
 std::string_view spelling(uint32_t id) {
     const SeriesBuf* b = memory::buf(symbol_spelling(entry(id)));
     return std::string_view(reinterpret_cast<const char*>(b->data()), b->tail);

@@ -426,7 +426,6 @@ void throw_error(State& s, size_t start, int32_t code) {
 // ---- entries ----
 
 void init() {
-    build_tables();
     install_structural_scanners();
     install_loaders();
     if (!value_cells) grow_value_buffer();

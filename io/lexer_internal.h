@@ -68,9 +68,9 @@ struct Tables {
     uint8_t line[COLUMN_COUNT];                    // 1 for LF
     uint8_t type[TYPE_TABLE_STATES];               // guessed datatype by state
 };
-extern Tables tables;
+// Built by the compiler (io/lexer_tables.cpp): read-only, ready before anything runs.
+extern const Tables tables;
 
-void build_tables();
 // Whether the code point is one of the Unicode white-space characters the lexer skips.
 bool is_unicode_space(uint32_t cp);
 // Bytes that may appear in the numbers of a point literal.

@@ -1,9 +1,10 @@
 // The lexer's tables: the character classes, the state table with its skip, line and type
 // tables, the Unicode white-space set, the point-number bytes, the float syntax automaton and
-// the exit-states names. All are built once from the constant descriptions below.
+// the exit-states names. The compiler builds them from the constant descriptions below, so
+// that start-up finds them finished in the executable's read-only data (a fault in a
+// description stops the build).
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 #include <string_view>
 
@@ -13,79 +14,76 @@
 
 namespace zel::lexer {
 
-Tables tables;
-
 namespace {
 
 // ---- character classes ----
 
-void set_column(uint8_t first, uint8_t last, Column c) {
+constexpr void set_column(Tables& tables, uint8_t first, uint8_t last, Column c) {
     for (int b = first; b <= last; b++) tables.char_class[b] = (tables.char_class[b] & ~0xFFu) | c;
 }
-void set_column(const char* bytes, Column c) {
-    for (; *bytes; bytes++) set_column(uint8_t(*bytes), uint8_t(*bytes), c);
+constexpr void set_column(Tables& tables, const char* bytes, Column c) {
+    for (; *bytes; bytes++) set_column(tables, uint8_t(*bytes), uint8_t(*bytes), c);
 }
-void add_flag(const char* bytes, uint32_t flag) {
+constexpr void add_flag(Tables& tables, const char* bytes, uint32_t flag) {
     for (; *bytes; bytes++) tables.char_class[uint8_t(*bytes)] |= flag;
 }
 
-void build_char_classes() {
-    std::memset(tables.char_class, 0, sizeof tables.char_class);
+constexpr void build_char_classes(Tables& tables) {
     // Every byte starts as a word byte; the specific columns follow.
-    set_column(0x00, 0xFF, COL_LETTER);
-    set_column(0x01, 0x1F, COL_CONTROL);
-    set_column("\t\r ", COL_BLANK);
-    set_column("\n", COL_LF);
-    set_column('1', '9', COL_DIGIT);
-    set_column("0", COL_ZERO);
-    set_column("[", COL_BLOCK_OPEN);
-    set_column("]", COL_BLOCK_CLOSE);
-    set_column("(", COL_PAREN_OPEN);
-    set_column(")", COL_PAREN_CLOSE);
-    set_column("{", COL_BRACE_OPEN);
-    set_column("}", COL_BRACE_CLOSE);
-    set_column("\"", COL_DQUOTE);
-    set_column("#", COL_HASH);
-    set_column("'", COL_QUOTE);
-    set_column(":", COL_COLON);
-    set_column("xX", COL_X);
-    set_column("T", COL_T);
-    set_column("h", COL_H);
-    set_column("e", COL_LOWER_E);
-    set_column("E", COL_UPPER_E);
-    set_column("abcdf", COL_LOWER_HEX);
-    set_column("ABCDF", COL_UPPER_HEX);
-    set_column("/", COL_SLASH);
-    set_column("\\", COL_BACKSLASH);
-    set_column("<", COL_LESS);
-    set_column(">", COL_GREATER);
-    set_column("=", COL_EQUAL);
-    set_column("%", COL_PERCENT);
-    set_column(",", COL_COMMA);
-    set_column(";", COL_SEMICOLON);
-    set_column("@", COL_AT);
-    set_column(".", COL_DOT);
-    set_column("$", COL_DOLLAR);
-    set_column("+", COL_PLUS);
-    set_column("-", COL_MINUS);
-    set_column("^", COL_CARET);
-    set_column(0x7F, 0xBF, COL_HIGH);
-    set_column(0xC0, 0xC1, COL_BAD_LEAD);
-    set_column(0xF8, 0xFF, COL_BAD_LEAD);
-    set_column(0x00, 0x00, COL_END);
+    set_column(tables, 0x00, 0xFF, COL_LETTER);
+    set_column(tables, 0x01, 0x1F, COL_CONTROL);
+    set_column(tables, "\t\r ", COL_BLANK);
+    set_column(tables, "\n", COL_LF);
+    set_column(tables, '1', '9', COL_DIGIT);
+    set_column(tables, "0", COL_ZERO);
+    set_column(tables, "[", COL_BLOCK_OPEN);
+    set_column(tables, "]", COL_BLOCK_CLOSE);
+    set_column(tables, "(", COL_PAREN_OPEN);
+    set_column(tables, ")", COL_PAREN_CLOSE);
+    set_column(tables, "{", COL_BRACE_OPEN);
+    set_column(tables, "}", COL_BRACE_CLOSE);
+    set_column(tables, "\"", COL_DQUOTE);
+    set_column(tables, "#", COL_HASH);
+    set_column(tables, "'", COL_QUOTE);
+    set_column(tables, ":", COL_COLON);
+    set_column(tables, "xX", COL_X);
+    set_column(tables, "T", COL_T);
+    set_column(tables, "h", COL_H);
+    set_column(tables, "e", COL_LOWER_E);
+    set_column(tables, "E", COL_UPPER_E);
+    set_column(tables, "abcdf", COL_LOWER_HEX);
+    set_column(tables, "ABCDF", COL_UPPER_HEX);
+    set_column(tables, "/", COL_SLASH);
+    set_column(tables, "\\", COL_BACKSLASH);
+    set_column(tables, "<", COL_LESS);
+    set_column(tables, ">", COL_GREATER);
+    set_column(tables, "=", COL_EQUAL);
+    set_column(tables, "%", COL_PERCENT);
+    set_column(tables, ",", COL_COMMA);
+    set_column(tables, ";", COL_SEMICOLON);
+    set_column(tables, "@", COL_AT);
+    set_column(tables, ".", COL_DOT);
+    set_column(tables, "$", COL_DOLLAR);
+    set_column(tables, "+", COL_PLUS);
+    set_column(tables, "-", COL_MINUS);
+    set_column(tables, "^", COL_CARET);
+    set_column(tables, 0x7F, 0xBF, COL_HIGH);
+    set_column(tables, 0xC0, 0xC1, COL_BAD_LEAD);
+    set_column(tables, 0xF8, 0xFF, COL_BAD_LEAD);
+    set_column(tables, 0x00, 0x00, COL_END);
 
-    add_flag("%", FLAG_PERCENT);
-    add_flag(">", FLAG_GREATER);
-    add_flag("<", FLAG_LESS);
-    add_flag("+-", FLAG_SIGN);
+    add_flag(tables, "%", FLAG_PERCENT);
+    add_flag(tables, ">", FLAG_GREATER);
+    add_flag(tables, "<", FLAG_LESS);
+    add_flag(tables, "+-", FLAG_SIGN);
     tables.char_class[0] |= FLAG_NUL;
-    add_flag("#", FLAG_HASH);
-    add_flag("eE", FLAG_EXPONENT);
-    add_flag("'", FLAG_SEPARATOR);
-    add_flag(":", FLAG_COLON);
-    add_flag(",", FLAG_COMMA);
-    add_flag(".", FLAG_DOT);
-    add_flag("^", FLAG_CARET);
+    add_flag(tables, "#", FLAG_HASH);
+    add_flag(tables, "eE", FLAG_EXPONENT);
+    add_flag(tables, "'", FLAG_SEPARATOR);
+    add_flag(tables, ":", FLAG_COLON);
+    add_flag(tables, ",", FLAG_COMMA);
+    add_flag(tables, ".", FLAG_DOT);
+    add_flag(tables, "^", FLAG_CARET);
     for (int b = 0xC2; b <= 0xEF; b++) tables.char_class[b] |= FLAG_LEAD_2_3;
     for (int b = 0xF0; b <= 0xF7; b++) tables.char_class[b] |= FLAG_LEAD_4;
     for (int b = 0x80; b <= 0xBF; b++) tables.char_class[b] |= FLAG_CONTINUATION;
@@ -103,7 +101,7 @@ struct Row {
     const char* entries;
 };
 
-const Row rows[STATE_COUNT] = {
+constexpr Row rows[STATE_COUNT] = {
     /* 0 */ {"52", "blank LF control -> 0 | 1-9 0 -> 23 | [ -> c3 | ] -> c4 | ( -> c5 | ) -> c6 | "
                    "{ -> c7 | } bs high bad -> c2 | dq -> 2 | # -> 16 | ' : -> 51 | E A-F -> 40 | "
                    "/ -> 13 | < -> 43 | = -> 58 | % -> 6 | , -> c13 | ; -> 1 | @ -> 57 | . -> 49 | "
@@ -207,19 +205,20 @@ const Row rows[STATE_COUNT] = {
     /* 65 */ {"8", "LF bad end -> c2"},
 };
 
-const char* const column_names[COLUMN_COUNT] = {
+constexpr const char* column_names[COLUMN_COUNT] = {
     "blank", "LF", "1-9", "0", "[", "]", "(", ")", "{", "}", "dq", "#", "'", ":",
     "x", "T", "h", "e", "E", "a-f", "A-F", "/", "bs", "<", ">", "=", "%", ",", ";",
     "@", ".", "$", "+", "-", "^", "control", "high", "letter", "bad", "end",
 };
 
 [[noreturn]] void table_fault(const char* what, std::string_view text) {
-    // The descriptions are constant data: a fault here is a build defect.
+    // The descriptions are constant data and the compiler reads them: reaching this call
+    // while it does so stops the build.
     std::fprintf(stderr, "lexer tables: %s in \"%.*s\"\n", what, int(text.size()), text.data());
     std::abort();
 }
 
-uint8_t parse_target(std::string_view t) {
+constexpr uint8_t parse_target(std::string_view t) {
     bool final = !t.empty() && t[0] == 'c';
     if (final) t.remove_prefix(1);
     int n = 0;
@@ -236,16 +235,17 @@ uint8_t parse_target(std::string_view t) {
     return uint8_t(n);
 }
 
-int column_of(std::string_view name) {
+constexpr int column_of(std::string_view name) {
     for (int c = 0; c < COLUMN_COUNT; c++)
         if (name == column_names[c]) return c;
     table_fault("unknown column", name);
 }
 
-void build_state_table() {
+constexpr void build_state_table(Tables& tables) {
     for (int s = 0; s < STATE_COUNT; s++) {
         uint8_t* row = tables.next + s * COLUMN_COUNT;
-        std::memset(row, parse_target(rows[s].fallback), COLUMN_COUNT);
+        const uint8_t fallback = parse_target(rows[s].fallback);
+        for (int c = 0; c < COLUMN_COUNT; c++) row[c] = fallback;
         std::string_view rest = rows[s].entries;
         while (!rest.empty()) {
             size_t bar = rest.find(" | ");
@@ -267,12 +267,11 @@ void build_state_table() {
 
 // Guessed datatype by state: the non-final states give the type an error in that state
 // reports; the final states give their token class's type.
-void build_type_table() {
-    std::memset(tables.type, 0, sizeof tables.type);
-    auto set = [](std::initializer_list<int> states, uint32_t t) {
+constexpr void build_type_table(Tables& tables) {
+    auto set = [&tables](std::initializer_list<int> states, uint32_t t) {
         for (int s : states) tables.type[s] = uint8_t(t);
     };
-    auto range = [](int first, int last, uint32_t t) {
+    auto range = [&tables](int first, int last, uint32_t t) {
         for (int s = first; s <= last; s++) tables.type[s] = uint8_t(t);
     };
     range(2, 5, TYPE_STRING);
@@ -300,7 +299,7 @@ void build_type_table() {
     set({57}, TYPE_REF);
     set({59}, TYPE_PATH);
 
-    static const uint8_t class_types[CLASS_COUNT + 1] = {
+    constexpr uint8_t class_types[CLASS_COUNT + 1] = {
         0,
         0, TYPE_ERROR, 0, 0, 0, 0, 0, TYPE_STRING, 0, 0, 0, 0, 0,           // 1-13
         TYPE_STRING, TYPE_WORD, TYPE_ISSUE, TYPE_INTEGER, TYPE_REFINEMENT,  // 14-18
@@ -311,24 +310,26 @@ void build_type_table() {
     };
     for (int k = 1; k <= CLASS_COUNT; k++) tables.type[FINAL_BASE + k] = class_types[k];
 
-    std::memset(tables.skip, 0, sizeof tables.skip);
     tables.skip[0] = 1;
-    std::memset(tables.line, 0, sizeof tables.line);
     tables.line[COL_LF] = 1;
 }
 
 // ---- Unicode white space (lexer/make-space-set) ----
 // A bit per code point, most significant bit first within each byte.
 constexpr size_t SPACE_SET_BYTES = 0x2062;
-uint8_t space_set[SPACE_SET_BYTES];
+struct SpaceSet {
+    uint8_t bits[SPACE_SET_BYTES];
+};
 
-void make_space_set() {
-    std::memset(space_set, 0, sizeof space_set);
-    static const uint32_t spaces[] = {0x0085, 0x00A0, 0x1680, 0x2000, 0x2001, 0x2002, 0x2003,
+constexpr SpaceSet make_space_set() {
+    SpaceSet set{};
+    constexpr uint32_t spaces[] = {0x0085, 0x00A0, 0x1680, 0x2000, 0x2001, 0x2002, 0x2003,
                                       0x2004, 0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A,
                                       0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B};
-    for (uint32_t c : spaces) space_set[c >> 3] |= uint8_t(0x80u >> (c & 7));
+    for (uint32_t c : spaces) set.bits[c >> 3] |= uint8_t(0x80u >> (c & 7));
+    return set;
 }
+constexpr SpaceSet space_set = make_space_set();
 
 // ---- exit-states: what a callback receives for a token without a datatype ----
 // Words for the kinds without a datatype, datatype ids otherwise.
@@ -349,18 +350,21 @@ const ExitState exit_states[CLASS_COUNT + 1] = {
     {nullptr, TYPE_URL}, {nullptr, TYPE_EMAIL}, {"hex", 0}, {"rawstring", 0}, {nullptr, TYPE_REF},
 };
 
+constexpr Tables make_tables() {
+    Tables t{};
+    build_char_classes(t);
+    build_state_table(t);
+    build_type_table(t);
+    return t;
+}
+
 }  // namespace
 
-void build_tables() {
-    build_char_classes();
-    build_state_table();
-    build_type_table();
-    make_space_set();
-}
+constexpr Tables tables = make_tables();
 
 bool is_unicode_space(uint32_t cp) {
     if ((cp >> 3) >= SPACE_SET_BYTES) return false;
-    return (space_set[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+    return (space_set.bits[cp >> 3] & (0x80u >> (cp & 7))) != 0;
 }
 
 bool is_point_byte(uint8_t b) {

@@ -144,6 +144,14 @@ private:
     const uint8_t* offsets_ = nullptr;
     const uint8_t* strings_ = nullptr;
     std::vector<uint32_t> symbol_ids_;   // interned on first use, 0 until then
+    // The global context's slot of each symbol a global word names, -1 until its first word:
+    // the global context only grows while a decode runs, so a slot found stays its slot.
+    std::vector<int32_t> global_slots_;
+    int32_t global_slot(uint32_t index, uint32_t sym) {
+        int32_t& slot = global_slots_[index];
+        if (slot < 0) slot = context::global_index(sym);
+        return slot;
+    }
 
     // A function is made only once its spec and body are read; a reference that reaches it
     // before (through an object its body refers to) finds a pending mark in its slot and is
@@ -205,6 +213,7 @@ void Reader::run(bool with_symbols, const Cell* data_arg) {
         symbol_count_ = n;
         strings_size_ = s;
         symbol_ids_.assign(n, 0);
+        global_slots_.assign(n, -1);
     }
     if (size > left()) fail(at);
     records_ = p_;
@@ -667,12 +676,13 @@ void Reader::image_value(Target t, const Head& h) {
 // reference reaches or that follows it.
 void Reader::word(Target t, const Head& h) {
     const uint8_t* at = p_;
-    uint32_t sym = symbol(num(), at);
+    const uint32_t index = num();
+    uint32_t sym = symbol(index, at);
     bool bound = compact_ ? h.flag : (h.plain & H_GLOBAL) == 0;
     Cell w;
     if (!bound) {
         if (!compact_) raw32();   // the index in the global context: looked up again
-        set_word(&w, h.type, context::global, sym, context::global_index(sym));
+        set_word(&w, h.type, context::global, sym, global_slot(index, sym));
         return put(t, w, h);
     }
     if (boot_ && compact_) {

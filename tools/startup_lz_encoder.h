@@ -1,6 +1,6 @@
 // The build-time encoder of the start-up LZ format (io/startup_lz.h): greedy matches over
 // hash chains, one independent chunk per 1 MB of input. The runtime never encodes in this
-// format; the boot image tool and the tests do.
+// format; the tests do (the boot image is written uncompressed).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -449,7 +449,10 @@ TEST(StartupLz, CorruptBlocksAreRefused) {
                           {"chunk size 0", chunk_zero},
                           {"more output than the size", short_size},
                           {"stream past the payload", truncated},
-                          {"chunk too large", lz_block(2000000, {{2000000, {0x00}}})}};
+                          {"chunk too large", lz_block(2000000, {{2000000, {0x00}}})},
+                          // A bad chunk size as the payload's last four bytes, with nothing after it.
+                          {"chunk header alone, larger than the size", lz_block(0, {{3072, {}}})},
+                          {"chunk header alone, size 0", lz_block(1, {{0, {}}})}};
     for (const auto& c : cases) EXPECT_FALSE(lz_decode(c.block, &out)) << c.name;
 }
 
