@@ -26,7 +26,7 @@
 namespace zel::interp {
 
 bool tracing = false;
-uint32_t code_epoch = 1;
+uint64_t code_epoch = 1;
 
 namespace {
 bool env_flag(const char* name) {
@@ -1232,7 +1232,7 @@ struct Code {
     std::vector<CodeReturn> returns;
     std::vector<uint32_t> args;
     std::vector<CodeSeq> seqs;
-    uint32_t valid_epoch = 0;          // the epoch at which its cells were last found unchanged
+    uint64_t valid_epoch = 0;          // the epoch at which its cells were last found unchanged
     uint32_t runs = 0;                 // runs so far, and how many steps of them the code took
     uint32_t hits = 0;
     uint32_t walks = 0;                // and how many the walker took
