@@ -1558,8 +1558,8 @@ private:
         e.pure = std::none_of(mine.begin(), mine.end(), [this](const CodeItem& i) {
             return i.kind == CodeItem::CALL || (i.kind == CodeItem::PAREN && !code->parens[i.a].pure);
         });
-        // A set-word takes the value of a plain expression only (an expression with calls
-        // sets its word under the set-word's frame, as the walker does).
+        // A plain expression sets its word directly (run_code_top); one with calls sets it
+        // under the set-word's frame, as the walker does (x_set).
         e.next = pos;
         code->items.insert(code->items.end(), mine.begin(), mine.end());
         code->exprs.push_back(e);
