@@ -26,7 +26,7 @@
 namespace zel::interp {
 
 bool tracing = false;
-uint32_t code_epoch = 1;
+uint64_t code_epoch = 1;
 
 namespace {
 bool env_flag(const char* name) {
@@ -110,6 +110,8 @@ struct CallSite {
 // events. The general route runs while a tracer is active, and always when the fast paths
 // are switched off (ZEL_NO_FAST_PATHS=1), so the whole suite can prove both routes equal.
 template <bool G> uint32_t eval_expr(uint32_t node, uint32_t pos, uint32_t end, bool sub);
+// eval_block for a function's body (passes its value): compiled on its first call.
+void eval_function_body(const Cell* body);
 template <bool G> uint32_t eval_path(uint32_t node, uint32_t pos, uint32_t end, const Cell* path, int mode);
 template <bool G> uint32_t dispatch_call(const Cell* fn, const Cell* name, const CallSite& site, uint32_t pos, Cell* left);
 
@@ -269,7 +271,7 @@ struct TraceFlagScope {
             }
             if (type_of(&body) == TYPE_BLOCK) {
                 try {
-                    eval_block(&body, true);
+                    eval_function_body(&body);
                 } catch (stack::Unwind&) {
                     land_return(fn);
                 }
@@ -1232,7 +1234,7 @@ struct Code {
     std::vector<CodeReturn> returns;
     std::vector<uint32_t> args;
     std::vector<CodeSeq> seqs;
-    uint32_t valid_epoch = 0;          // the epoch at which its cells were last found unchanged
+    uint64_t valid_epoch = 0;          // the epoch at which its cells were last found unchanged
     uint32_t runs = 0;                 // runs so far, and how many steps of them the code took
     uint32_t hits = 0;
     uint32_t walks = 0;                // and how many the walker took
@@ -1558,8 +1560,8 @@ private:
         e.pure = std::none_of(mine.begin(), mine.end(), [this](const CodeItem& i) {
             return i.kind == CodeItem::CALL || (i.kind == CodeItem::PAREN && !code->parens[i.a].pure);
         });
-        // A set-word takes the value of a plain expression only (an expression with calls
-        // sets its word under the set-word's frame, as the walker does).
+        // A plain expression sets its word directly (run_code_top); one with calls sets it
+        // under the set-word's frame, as the walker does (x_set).
         e.next = pos;
         code->items.insert(code->items.end(), mine.begin(), mine.end());
         code->exprs.push_back(e);
@@ -1786,6 +1788,7 @@ inline bool code_has_room() {
 
 uint32_t x_expr(Code* code, const CodeExpr& e);
 void run_seq_from(Code* code, const CodeSeq& seq, const Cell& block, uint32_t pos, bool pass);
+bool kept_after_trial(Code* code, uint32_t node);
 inline void run_seq(Code* code, const CodeSeq& seq, const Cell& block, bool pass);
 uint32_t x_call(Code* code, const CodeItem& it);
 
@@ -1904,13 +1907,14 @@ uint32_t x_call(Code* code, const CodeItem& it);
             int32_t h = series_head(&body);
             uint32_t head = h < 0 ? 0 : uint32_t(h);
             Code* code = node < code_table_size ? code_table[node].code : nullptr;
-            if (code && code->head == head && code->runs != CODE_TRIAL_RUNS && code->valid_epoch == code_epoch &&
-                !general_route() && code_has_room()) {
+            // The trial's end is decided here too: the call takes the same native path then.
+            if (code && code->head == head && code->valid_epoch == code_epoch && !general_route() &&
+                code_has_room() && kept_after_trial(code, node)) {
                 CodeRun run(code);
                 code->runs++;
                 run_seq(code, code->seqs[0], body, true);
             } else {
-                eval_block(&body, true);
+                eval_function_body(&body);
             }
         } catch (stack::Unwind&) {
             land_return(fn);
@@ -2360,9 +2364,21 @@ Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
     return code;
 }
 
+// After its trial runs: false when the code was dropped, its compiled steps being seldom
+// reached (they sit behind a branch) or few among the walked ones, so that checking the code
+// costs more than it saves.
+bool kept_after_trial(Code* code, uint32_t node) {
+    if (code->runs != CODE_TRIAL_RUNS || (code->hits >= code->runs && code->hits >= 2 * code->walks)) return true;
+    release_code(code);
+    code_table[node].code = nullptr;
+    code_table[node].seen = CODE_NEVER;
+    buf(node)->flags |= F_NO_CODE;
+    return false;
+}
+
 // The code of the block at node from head when it is valid; compiles on the second
 // evaluation. nullptr: walk (and the block is marked F_NO_CODE when not worth compiling).
-[[gnu::noinline]] Code* code_lookup(const Cell& block, uint32_t node, uint32_t head) {
+[[gnu::noinline]] Code* code_lookup(const Cell& block, uint32_t node, uint32_t head, bool body) {
     // Start-up evaluates most of the library once: nothing is compiled while it loads.
     if (memory::library_loading) return nullptr;
     if (node >= code_table_size) {
@@ -2376,15 +2392,7 @@ Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
     }
     CodeSlot& slot = code_table[node];
     if (Code* code = slot.code) {
-        if (code->runs == CODE_TRIAL_RUNS && (code->hits < code->runs || code->hits < 2 * code->walks)) {
-            // Its compiled steps are seldom reached (they sit behind a branch) or few among
-            // the walked ones: checking the code costs more than it saves.
-            release_code(code);
-            slot.code = nullptr;
-            slot.seen = CODE_NEVER;
-            buf(node)->flags |= F_NO_CODE;
-            return nullptr;
-        }
+        if (!kept_after_trial(code, node)) return nullptr;
         if (code->head == head && code_valid(code)) {
             code->valid_epoch = code_epoch;
             return code;
@@ -2407,7 +2415,9 @@ Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
         slot.seen = 0;
         slot.failures = 0;
     }
-    if (++slot.seen < 2) return nullptr;
+    // A function's body is compiled on its first call: every level of a recursion then runs
+    // alike, the first included (a native stack overflow comes at the same depth each time).
+    if (++slot.seen < (body ? 1 : 2)) return nullptr;
     Code* code = compile_block(block, node, head);
     if (!code) {
         slot.seen = CODE_NEVER;
@@ -2419,7 +2429,7 @@ Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
 
 // code_lookup with the common case inline: a code still on trial or kept, valid (compared
 // now, or at the current epoch when the caller changed nothing since: again).
-[[gnu::always_inline]] inline Code* code_for(const Cell& block, uint32_t node, uint32_t head, bool again) {
+[[gnu::always_inline]] inline Code* code_for(const Cell& block, uint32_t node, uint32_t head, bool again, bool body) {
     Code* code = node < code_table_size ? code_table[node].code : nullptr;
     if (code && code->head == head && code->runs != CODE_TRIAL_RUNS) {
         if (again && code->valid_epoch == code_epoch) return code;
@@ -2428,11 +2438,11 @@ Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
             return code;
         }
     }
-    return code_lookup(block, node, head);
+    return code_lookup(block, node, head, body);
 }
 
 // eval_block; again: the caller changed nothing since the last evaluation but loop words.
-[[gnu::always_inline]] inline void eval_block_as(const Cell* block_in, bool pass, bool again) {
+[[gnu::always_inline]] inline void eval_block_as(const Cell* block_in, bool pass, bool again, bool body = false) {
     // Field by field: the block cell was usually just pushed, and a 16-byte load of it
     // would wait for those stores to retire (volatile keeps the loads apart).
     const volatile Cell* fields = block_in;
@@ -2459,7 +2469,7 @@ Code* compile_block(const Cell& block, uint32_t node, uint32_t head) {
         }
     }
     if (code_cache && pos < end && !(buf(node)->flags & F_NO_CODE)) {
-        if (Code* code = code_for(block, node, pos, again)) {
+        if (Code* code = code_for(block, node, pos, again, body)) {
             if (code_has_room()) {
                 CodeRun run(code);
                 code->runs++;
@@ -2479,6 +2489,13 @@ void eval_block(const Cell* block, bool pass) {
 }
 
 void eval_block_again(const Cell* block, bool pass) { eval_block_as(block, pass, true); }
+
+namespace {
+void eval_function_body(const Cell* body) {
+    code_epoch++;
+    eval_block_as(body, true, false, true);
+}
+}  // namespace
 
 uint32_t eval_next(const Cell* block_in, uint32_t index, bool keep) {
     Cell block = *block_in;

@@ -65,7 +65,7 @@ extern bool code_cache;
 
 // Moves on whenever a series may have changed behind compiled code: a native that changes a
 // series outside run_gathered's watch (as a loop between its rounds) moves it itself.
-extern uint32_t code_epoch;
+extern uint64_t code_epoch;
 inline void note_series_change() { code_epoch++; }
 
 }  // namespace zel::interp
