@@ -13,8 +13,10 @@
 #include "core/object.h"
 #include "core/routines.h"
 #include "core/stack.h"
+#include "core/symbol.h"
 #include "core/text.h"
 #include "core/word.h"
+#include "datatypes/scalar/float_text.h"
 #include "datatypes/scalar/integer.h"
 #include "library/image_codecs.h"
 #include "library/json_codec.h"
@@ -148,6 +150,35 @@ void set_quiet(Cell* args) {
     args[0] = args[1];
 }
 
+// set-slot-quiet: writes a value into the cell at a block's position without calling the
+// owner's on-deep-change* (so a deep-change handler can adjust what it just accepted). At the
+// tail nothing changes.
+void set_slot_quiet(Cell* args) {
+    uint32_t t = type_of(&args[0]);
+    if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_PATH && t != TYPE_LIT_PATH &&
+        t != TYPE_SET_PATH && t != TYPE_GET_PATH)
+        error::raise_expect_arg_n(0, TYPE_BLOCK);
+    int32_t h = series_head(&args[0]);
+    if (h >= 0 && block::length(&args[0]) > 0) *block::at(series_node(&args[0]), uint32_t(h)) = args[1];
+}
+
+// interpreted?*: whether a frame the interpreter opened stands anywhere on the call-frame stack.
+void interpreted_q(Cell* args) {
+    bool found = false;
+    for (const stack::Frame* f = stack::fbottom; f < stack::ftop && !found; f++)
+        found = (f->header & stack::FRAME_INTERPRETER) != 0;
+    set_logic(&args[0], found);
+}
+
+// float-option*: switches one of the float formatter's options (pretty? or full?) on or off.
+void float_option(Cell* args) {
+    bool on = type_of(&args[1]) == TYPE_LOGIC && logic_value(&args[1]);
+    uint32_t s = word_symbol(&args[0]);
+    if (s == symbol::intern("pretty?")) float_::is_pretty = on;
+    else if (s == symbol::intern("full?")) float_::is_full = on;
+    set_logic(&args[0], on);
+}
+
 // last-lf?: whether the last print or prin ended its text with a line end.
 void last_lf_q(Cell* args) { set_logic(&args[0], natives::last_line_feed()); }
 
@@ -164,6 +195,11 @@ void define_routines() {
     routines::define("set-quiet",
                      R"("Set an object's field to a value without triggering eventual object's events" word [any-type!] value [any-type!] return: [any-type!])",
                      set_quiet);
+    routines::define("set-slot-quiet",
+                     R"("Set a value in series without triggering eventual owner's events" series [any-type!] value [any-type!])",
+                     set_slot_quiet);
+    routines::define("interpreted?*", R"("Return TRUE if called from the interpreter")", interpreted_q);
+    routines::define("float-option*", "name [word!] value [any-type!]", float_option);
     routines::define("last-lf?", R"("Internal Use Only")", last_lf_q);
     routines::define("system-words-object", "", system_words_object);
     define_image_codec_routines();

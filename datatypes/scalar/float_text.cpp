@@ -9,6 +9,7 @@
 namespace zel::float_ {
 
 bool is_pretty = true;
+bool is_full = false;
 
 namespace {
 

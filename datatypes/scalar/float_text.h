@@ -59,5 +59,8 @@ std::string to_text(double x, int kind);
 
 // `float/pretty?`: set from system/options/float/pretty?; on by default.
 extern bool is_pretty;
+// `float/full?`: set from system/options/float/full?; off by default. Kept for the option's
+// sake: no formatting reads it.
+extern bool is_full;
 
 }  // namespace zel::float_
