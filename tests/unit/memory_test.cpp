@@ -207,7 +207,9 @@ TEST_F(CollectorTest, EmptiedSeriesFramesAreReusedThenReturnedToTheSystem) {
     }
     collector::run_cycle();
     collector::run_cycle();
-    EXPECT_LT(memory::total_reserved(), base + (4u << 20));
+    // The garbage's frames went back; the live data, moved by the cycles, may sit in frames
+    // laid out otherwise than before, up to one frame more.
+    EXPECT_LT(memory::total_reserved(), base + (4u << 20) + memory::FRAME_SIZE_CAP);
 }
 
 uint32_t live_node_frames() {
