@@ -7,13 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/block.h"
-#include "core/interpreter.h"
-#include "core/stack.h"
-#include "datatypes/scalar/integer.h"
-#include "datatypes/series/string.h"
 #include "fuzz_support.h"
-#include "io/lexer.h"
 
 using namespace zel;
 
@@ -38,32 +32,9 @@ constexpr std::string_view CHECK = R"(
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    static bool defined = false;
-    if (!defined) {
-        defined = true;
-        fuzz::run_guarded([&] {
-            Cell* code = stack::push_none();
-            lexer::load_utf8(code, CHECK);
-            interp::eval_block(code, false);
-        });
-    }
+    fuzz::define_once(CHECK);
     uint8_t mode;
     if (!fuzz::take_mode(data, size, mode)) return 0;
-    bool broken = false;
-    fuzz::run_guarded([&] {
-        Cell* code = stack::push_none();
-        lexer::load_utf8(code, "fuzz-csv-check");
-        Cell* text = stack::push_none();
-        string::from_utf8(text, std::string_view(reinterpret_cast<const char*>(data), size));
-        block::append(series_node(code), text);
-        Cell* m = stack::push_none();
-        integer::write_cell(m, int32_t(mode));
-        block::append(series_node(code), m);
-        interp::eval_block(code, false);
-        if (stack::unwinding()) return;
-        const Cell* r = stack::top - 1;
-        broken = type_of(r) == TYPE_LOGIC && logic_value(r);
-    });
-    if (broken) std::abort();
+    if (fuzz::check_finds_fault("fuzz-csv-check", data, size, {int32_t(mode)})) std::abort();
     return 0;
 }

@@ -8,12 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/block.h"
-#include "core/interpreter.h"
-#include "core/stack.h"
-#include "datatypes/series/string.h"
 #include "fuzz_support.h"
-#include "io/lexer.h"
 
 using namespace zel;
 
@@ -36,27 +31,7 @@ constexpr std::string_view CHECK = R"(
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::init_runtime();
-    static bool defined = false;
-    if (!defined) {
-        defined = true;
-        fuzz::run_guarded([&] {
-            Cell* code = stack::push_none();
-            lexer::load_utf8(code, CHECK);
-            interp::eval_block(code, false);
-        });
-    }
-    bool broken = false;
-    fuzz::run_guarded([&] {
-        Cell* code = stack::push_none();
-        lexer::load_utf8(code, "fuzz-json-check");
-        Cell* text = stack::push_none();
-        string::from_utf8(text, std::string_view(reinterpret_cast<const char*>(data), size));
-        block::append(series_node(code), text);
-        interp::eval_block(code, false);
-        if (stack::unwinding()) return;
-        const Cell* r = stack::top - 1;
-        broken = type_of(r) == TYPE_LOGIC && logic_value(r);
-    });
-    if (broken) std::abort();
+    fuzz::define_once(CHECK);
+    if (fuzz::check_finds_fault("fuzz-json-check", data, size)) std::abort();
     return 0;
 }

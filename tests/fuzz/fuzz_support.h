@@ -4,10 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
+#include <string_view>
 
+#include "core/block.h"
 #include "core/collector.h"
-#include "startup/runtime.h"
+#include "core/interpreter.h"
 #include "core/stack.h"
+#include "datatypes/scalar/integer.h"
+#include "datatypes/series/string.h"
+#include "io/lexer.h"
+#include "startup/runtime.h"
 
 namespace zel::fuzz {
 
@@ -35,6 +42,43 @@ void run_guarded(Fn&& fn) {
     stack::capture(fn);
     static unsigned runs = 0;
     if (++runs % 64 == 0) collector::run_cycle();
+}
+
+// Evaluates the harness's Zel source (the functions its checks call) on the first call only.
+inline void define_once(std::string_view source) {
+    static bool defined = false;
+    if (defined) return;
+    defined = true;
+    run_guarded([&] {
+        Cell* code = stack::push_none();
+        lexer::load_utf8(code, source);
+        interp::eval_block(code, false);
+    });
+}
+
+// Calls the Zel function named check with the input as a string! followed by the integers
+// given; true when the call ran to its end and returned true (a round trip found broken).
+// Errors and unwindings inside the call are stopped and count as not broken.
+inline bool check_finds_fault(std::string_view check, const uint8_t* data, size_t size,
+                              std::initializer_list<int32_t> ints = {}) {
+    bool broken = false;
+    run_guarded([&] {
+        Cell* code = stack::push_none();
+        lexer::load_utf8(code, check);
+        Cell* text = stack::push_none();
+        string::from_utf8(text, std::string_view(reinterpret_cast<const char*>(data), size));
+        block::append(series_node(code), text);
+        for (int32_t n : ints) {
+            Cell* c = stack::push_none();
+            integer::write_cell(c, n);
+            block::append(series_node(code), c);
+        }
+        interp::eval_block(code, false);
+        if (stack::unwinding()) return;
+        const Cell* r = stack::top - 1;
+        broken = type_of(r) == TYPE_LOGIC && logic_value(r);
+    });
+    return broken;
 }
 
 }  // namespace zel::fuzz
