@@ -188,6 +188,20 @@ int32_t port_form(const Cell* v, uint32_t b, const Cell* part, int32_t limit) {
 
 }  // namespace
 
+// The scheme object named name in `system/schemes`, a block of alternating names and schemes
+// (an object of schemes is also searched, by field), or nullptr.
+static const Cell* find_scheme(const Cell* schemes, uint32_t name) {
+    if (!schemes) return nullptr;
+    if (type_of(schemes) == TYPE_OBJECT) return object::field(schemes, name);
+    if (type_of(schemes) != TYPE_BLOCK) return nullptr;
+    int32_t n = block::length(schemes);
+    const Cell* v = block::head(schemes);
+    for (int32_t i = 0; i + 1 < n; i += 2) {
+        if (is_any_word_type(type_of(v + i)) && symbol::same_canonical(word_symbol(v + i), name)) return v + i + 1;
+    }
+    return nullptr;
+}
+
 void make(Cell* out, const Cell* spec_in) {
     Cell spec = *spec_in;
     collector::RootGuard keep_spec(&spec);
@@ -205,9 +219,7 @@ void make(Cell* out, const Cell* spec_in) {
     const Cell* scheme = object::field(&spec_object, symbol::intern("scheme"));
     if (!scheme || type_of(scheme) != TYPE_WORD) error::raise(error::ERR_ACCESS_NO_SCHEME, &spec);
     Cell scheme_word = *scheme;
-    const Cell* schemes = system_field({"schemes"});
-    const Cell* s = schemes && type_of(schemes) == TYPE_OBJECT ? object::field(schemes, word_symbol(&scheme_word))
-                                                              : nullptr;
+    const Cell* s = find_scheme(system_field({"schemes"}), word_symbol(&scheme_word));
     if (!s || type_of(s) != TYPE_OBJECT) error::raise(error::ERR_ACCESS_UNKNOWN_SCHEME, &scheme_word);
     const Cell* actor = object::field(s, symbol::intern("actor"));
     if (!actor || (type_of(actor) != TYPE_OBJECT && type_of(actor) != TYPE_HANDLE))
