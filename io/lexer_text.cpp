@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/context.h"
+#include "core/hex_digit.h"
 #include "core/memory.h"
 #include "core/symbol.h"
 #include "core/word.h"
@@ -13,13 +14,6 @@
 namespace zel::lexer {
 
 namespace {
-
-inline int hex_value(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 inline bool ascii_iequal(const uint8_t* a, const char* b, size_t n) {
     for (size_t i = 0; i < n; i++) {
@@ -38,7 +32,7 @@ size_t scan_escape(State& s, size_t p, size_t end, uint32_t t, uint32_t& cp) {
     if (c == '(') {
         size_t a = p + 2, q = a;
         uint32_t v = 0;
-        while (q < end && q - a < 7 && hex_value(s.text[q]) >= 0) v = (v << 4) | uint32_t(hex_value(s.text[q++]));
+        while (q < end && q - a < 7 && hex_digit_value(s.text[q]) >= 0) v = (v << 4) | uint32_t(hex_digit_value(s.text[q++]));
         size_t n = q - a;
         if (n >= 1 && n <= 6 && q < end && s.text[q] == ')') {
             if (v > 0x10FFFF) throw_error(s, s.token_start, int32_t(t));
@@ -82,14 +76,14 @@ size_t scan_escape(State& s, size_t p, size_t end, uint32_t t, uint32_t& cp) {
 }
 
 bool percent_escape_at(const State& s, size_t p, size_t end) {
-    return s.text[p] == '%' && p + 2 < end && hex_value(s.text[p + 1]) >= 0 &&
-           hex_value(s.text[p + 2]) >= 0;
+    return s.text[p] == '%' && p + 2 < end && hex_digit_value(s.text[p + 1]) >= 0 &&
+           hex_digit_value(s.text[p + 2]) >= 0;
 }
 
 // lexer/decode-percent: the %xx escapes at p forming one character (the bytes are UTF-8); an
 // invalid sequence gives U+FFFD for its first escape.
 size_t decode_percent(const State& s, size_t p, size_t end, uint32_t& cp) {
-    auto byte_at = [&](size_t q) { return hex_value(s.text[q + 1]) * 16 + hex_value(s.text[q + 2]); };
+    auto byte_at = [&](size_t q) { return hex_digit_value(s.text[q + 1]) * 16 + hex_digit_value(s.text[q + 2]); };
     int first = byte_at(p);
     if (first < 0x80) {
         cp = uint32_t(first);
@@ -385,7 +379,7 @@ void load_binary(State& s, size_t start, size_t end, uint32_t, bool load) {
         }
         int v = -1;
         if (base == 16) {
-            v = hex_value(c);
+            v = hex_digit_value(c);
         } else if (base == 2) {
             v = c == '0' ? 0 : c == '1' ? 1 : -1;
         } else if (c == '=') {
@@ -444,7 +438,7 @@ void load_text(State& s, size_t start, size_t end, uint32_t flags, uint32_t t, b
             if (s.text[p] != '^') continue;
             if (s.text[p + 1] == '(') {
                 size_t q = p + 2;
-                while (q < end && hex_value(s.text[q]) >= 0) q++;
+                while (q < end && hex_digit_value(s.text[q]) >= 0) q++;
                 size_t n = q - (p + 2);
                 if (n >= 5) unit = 4;
                 else if (n >= 3 && unit < 2) unit = 2;

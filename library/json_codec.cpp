@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/hex_digit.h"
 #include "core/memory.h"
 #include "core/routines.h"
 #include "core/text.h"
@@ -12,19 +13,12 @@ namespace zel::library {
 
 namespace {
 
-int hex_value(uint32_t c) {
-    if (c >= '0' && c <= '9') return int(c - '0');
-    if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int(c - 'a' + 10);
-    return -1;
-}
-
 // The four hex digits after a "\u" whose u is at index i, or -1 when one is missing or bad.
 int32_t hex4(const std::vector<uint32_t>& s, size_t i) {
     if (i + 4 >= s.size()) return -1;
     int32_t v = 0;
     for (size_t k = 1; k <= 4; k++) {
-        int d = hex_value(s[i + k]);
+        int d = hex_digit_value(s[i + k]);
         if (d < 0) return -1;
         v = v * 16 + d;
     }

@@ -14,6 +14,7 @@
 
 #include "core/actions.h"
 #include "core/error.h"
+#include "core/hex_digit.h"
 #include "core/stack.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/series/string.h"
@@ -45,13 +46,6 @@ struct CharTables {
 const CharTables& char_tables() {
     static const CharTables t;
     return t;
-}
-
-int hex_value(uint32_t c) {
-    if (c >= '0' && c <= '9') return int(c - '0');
-    if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int(c - 'a' + 10);
-    return -1;
 }
 
 constexpr char HEX[] = "0123456789ABCDEF";
@@ -90,7 +84,7 @@ void percent_decode(const Cell* source, uint32_t target) {
     // The byte of a valid escape at i, or -1.
     auto escape_at = [&](size_t i) -> int {
         if (i + 2 >= cps.size() + 0 || cps[i] != '%') return -1;
-        int hi = hex_value(cps[i + 1]), lo = hex_value(cps[i + 2]);
+        int hi = hex_digit_value(cps[i + 1]), lo = hex_digit_value(cps[i + 2]);
         return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
     };
     for (size_t i = 0; i < cps.size();) {
