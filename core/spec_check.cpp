@@ -11,33 +11,7 @@
 
 namespace zel::spec_check {
 
-std::vector<std::string> refinement_words(const char* list) {
-    std::vector<std::string> words;
-    std::string current;
-    auto finish = [&] {
-        if (!current.empty() && current.back() == '_') current.pop_back();
-        for (char& ch : current)
-            if (ch == '_') ch = '-';
-        if (!current.empty()) words.push_back(current);
-        current.clear();
-    };
-    for (const char* p = list; *p; p++) {
-        char c = *p;
-        if (c == '(' || c == ')' || c == ' ') continue;
-        if (c == ',') finish();
-        else current += c;
-    }
-    finish();
-    return words;
-}
-
 namespace {
-
-std::string join(const std::vector<std::string>& words) {
-    std::string s;
-    for (const auto& w : words) s += (s.empty() ? "/" : " /") + w;
-    return s.empty() ? "none" : s;
-}
 
 // The next refinement word of a .def list from *p on, spelled as in Zel ("half_down" as
 // half-down, "case_" as case) into out; false when the list has no more.
@@ -55,6 +29,12 @@ bool next_listed(const char*& p, char* out, size_t room, size_t* len) {
     if (last == '_') n--;
     *len = n;
     return true;
+}
+
+std::string join(const std::vector<std::string>& words) {
+    std::string s;
+    for (const auto& w : words) s += (s.empty() ? "/" : " /") + w;
+    return s.empty() ? "none" : s;
 }
 
 // Whether the spec's refinements (up to /local) are the list's, in order. Start-up runs this
@@ -75,6 +55,14 @@ bool same_refinements(uint32_t spec_node, const char* list) {
 }
 
 }  // namespace
+
+std::vector<std::string> refinement_words(const char* list) {
+    std::vector<std::string> words;
+    char name[64];
+    size_t len = 0;
+    for (const char* p = list; next_listed(p, name, sizeof name, &len);) words.emplace_back(name, len);
+    return words;
+}
 
 std::string compare(uint32_t type, const Expected& e) {
     auto who = [&] {
